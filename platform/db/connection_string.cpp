@@ -1,0 +1,121 @@
+// Parsing and composing OLE DB connection texts.
+#include "platform/db/connection_string.h"
+
+#include <cctype>
+
+namespace qz::db {
+namespace {
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+bool needsQuotes(std::string_view v) {
+  if (v.empty()) return false;
+  if (std::isspace(static_cast<unsigned char>(v.front())) ||
+      std::isspace(static_cast<unsigned char>(v.back())))
+    return true;
+  return v.find_first_of(";='\"") != std::string_view::npos;
+}
+
+}  // namespace
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+ConnectionString ConnectionString::parse(std::string_view text) {
+  ConnectionString cs;
+  size_t i = 0;
+  while (i < text.size()) {
+    // Key: up to '=' or ';'.
+    size_t k = i;
+    while (k < text.size() && text[k] != '=' && text[k] != ';') ++k;
+    std::string key(trim(text.substr(i, k - i)));
+    std::string value;
+    i = k;
+    if (i < text.size() && text[i] == '=') {
+      ++i;
+      while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+      if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
+        const char q = text[i++];
+        while (i < text.size()) {
+          if (text[i] == q) {
+            if (i + 1 < text.size() && text[i + 1] == q) {
+              value += q;
+              i += 2;
+              continue;
+            }
+            ++i;
+            break;
+          }
+          value += text[i++];
+        }
+        while (i < text.size() && text[i] != ';') ++i;  // ignore trailing junk
+      } else {
+        size_t e = i;
+        while (e < text.size() && text[e] != ';') ++e;
+        value = std::string(trim(text.substr(i, e - i)));
+        i = e;
+      }
+    }
+    if (i < text.size() && text[i] == ';') ++i;
+    if (!key.empty()) cs.pairs_.emplace_back(std::move(key), std::move(value));
+  }
+  return cs;
+}
+
+std::optional<std::string> ConnectionString::get(std::string_view key) const {
+  for (auto it = pairs_.rbegin(); it != pairs_.rend(); ++it)
+    if (equalsNoCase(it->first, key)) return it->second;
+  return std::nullopt;
+}
+
+std::string ConnectionString::value(std::string_view key) const {
+  return get(key).value_or(std::string());
+}
+
+void ConnectionString::set(std::string_view key, std::string_view value) {
+  for (auto& p : pairs_)
+    if (equalsNoCase(p.first, key)) {
+      p.second = std::string(value);
+      return;
+    }
+  pairs_.emplace_back(std::string(key), std::string(value));
+}
+
+bool ConnectionString::remove(std::string_view key) {
+  size_t before = pairs_.size();
+  std::erase_if(pairs_, [&](const auto& p) { return equalsNoCase(p.first, key); });
+  return pairs_.size() != before;
+}
+
+std::string ConnectionString::toString() const {
+  std::string out;
+  for (const auto& [k, v] : pairs_) {
+    if (!out.empty()) out += ';';
+    out += k;
+    out += '=';
+    if (needsQuotes(v)) {
+      const char q = v.find('"') == std::string::npos ? '"' : '\'';
+      out += q;
+      for (char c : v) {
+        if (c == q) out += q;
+        out += c;
+      }
+      out += q;
+    } else {
+      out += v;
+    }
+  }
+  return out;
+}
+
+}  // namespace qz::db

@@ -1,0 +1,402 @@
+// Variant conversions, civil date arithmetic and fixed-point money text.
+#include "platform/provider/variant.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+
+namespace qz {
+namespace {
+
+// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void civilFromDays(int64_t z, int* y, int* m, int* d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t yy = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned dd = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned mm = mp < 10 ? mp + 3 : mp - 9;
+  *y = static_cast<int>(yy + (mm <= 2));
+  *m = static_cast<int>(mm);
+  *d = static_cast<int>(dd);
+}
+
+constexpr int64_t kMsPerDay = 86400000;
+
+bool parseDigits(std::string_view s, size_t pos, size_t n, int* out) {
+  if (pos + n > s.size()) return false;
+  int v = 0;
+  for (size_t i = pos; i < pos + n; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    v = v * 10 + (s[i] - '0');
+  }
+  *out = v;
+  return true;
+}
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// Reads text as a number the way the platform converts a string variant.
+bool textToDouble(std::string_view text, double* out) {
+  std::string_view t = trimmed(text);
+  if (t.empty()) return false;
+  if (t.front() == '+') t.remove_prefix(1);
+  const char* end = t.data() + t.size();
+  auto [p, ec] = std::from_chars(t.data(), end, *out);
+  return ec == std::errc() && p == end && std::isfinite(*out);
+}
+
+[[noreturn]] void conversionError(const Variant& v, const char* target) {
+  throw VariantError(std::string("Could not convert variant of type (") +
+                     varTypeName(v.type()) + ") into type (" + target + ")");
+}
+
+}  // namespace
+
+double roundHalfEven(double v) {
+  double r = std::nearbyint(v);  // default rounding mode: to nearest, ties to even
+  return r;
+}
+
+// ---- DateTime ---------------------------------------------------------------
+
+DateTime DateTime::fromParts(int year, int month, int day, int hour, int minute,
+                             int second, int msec) {
+  int64_t days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+  return DateTime{days * kMsPerDay + ((hour * 60 + minute) * 60 + second) * 1000LL + msec};
+}
+
+DateTime DateTime::now() {
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  struct tm tmv;
+  localtime_r(&ts.tv_sec, &tmv);
+  return fromParts(tmv.tm_year + 1900, tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour,
+                   tmv.tm_min, tmv.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
+}
+
+DateTime DateTime::today() {
+  DateTime n = now();
+  int64_t days = n.msecs >= 0 ? n.msecs / kMsPerDay : (n.msecs - kMsPerDay + 1) / kMsPerDay;
+  return DateTime{days * kMsPerDay};
+}
+
+bool DateTime::parse(std::string_view s, DateTime* out) {
+  s = trimmed(s);
+  int y, mo, d, h = 0, mi = 0, se = 0, ms = 0;
+  if (s.size() < 10 || !parseDigits(s, 0, 4, &y) || s[4] != '-' ||
+      !parseDigits(s, 5, 2, &mo) || s[7] != '-' || !parseDigits(s, 8, 2, &d))
+    return false;
+  size_t pos = 10;
+  if (pos < s.size()) {
+    if (s[pos] != 'T' && s[pos] != ' ') return false;
+    if (!parseDigits(s, pos + 1, 2, &h) || pos + 3 >= s.size() || s[pos + 3] != ':' ||
+        !parseDigits(s, pos + 4, 2, &mi))
+      return false;
+    pos += 6;
+    if (pos < s.size()) {
+      if (s[pos] != ':' || !parseDigits(s, pos + 1, 2, &se)) return false;
+      pos += 3;
+      if (pos < s.size()) {
+        if (s[pos] != '.') return false;
+        ++pos;
+        size_t n = 0;
+        int frac = 0;
+        while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') {
+          if (n < 3) frac = frac * 10 + (s[pos] - '0');
+          ++n;
+          ++pos;
+        }
+        if (n == 0 || pos != s.size()) return false;
+        for (size_t k = n; k < 3; ++k) frac *= 10;
+        ms = frac;
+      }
+    }
+  }
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59) return false;
+  *out = fromParts(y, mo, d, h, mi, se, ms);
+  int cy, cm, cd, x;
+  out->toParts(&cy, &cm, &cd, &x, &x, &x, &x);
+  return cd == d && cm == mo;  // rejects 2026-02-30
+}
+
+void DateTime::toParts(int* year, int* month, int* day, int* hour, int* minute,
+                       int* second, int* msec) const {
+  int64_t days = msecs >= 0 ? msecs / kMsPerDay : (msecs - kMsPerDay + 1) / kMsPerDay;
+  int64_t rest = msecs - days * kMsPerDay;
+  civilFromDays(days, year, month, day);
+  *hour = static_cast<int>(rest / 3600000);
+  *minute = static_cast<int>(rest / 60000 % 60);
+  *second = static_cast<int>(rest / 1000 % 60);
+  *msec = static_cast<int>(rest % 1000);
+}
+
+std::string DateTime::toIso() const {
+  int y, mo, d, h, mi, s, ms;
+  toParts(&y, &mo, &d, &h, &mi, &s, &ms);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
+  return buf;
+}
+
+std::string DateTime::toSql() const {
+  int y, mo, d, h, mi, s, ms;
+  toParts(&y, &mo, &d, &h, &mi, &s, &ms);
+  char buf[40];
+  if (ms)
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
+  else
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+  return buf;
+}
+
+std::string DateTime::dateText() const {
+  int y, mo, d, h, mi, s, ms;
+  toParts(&y, &mo, &d, &h, &mi, &s, &ms);
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, mo, d);
+  return buf;
+}
+
+// ---- Currency ---------------------------------------------------------------
+
+bool Currency::parse(std::string_view text, Currency* out) {
+  std::string_view t = trimmed(text);
+  bool neg = false;
+  if (!t.empty() && (t.front() == '-' || t.front() == '+')) {
+    neg = t.front() == '-';
+    t.remove_prefix(1);
+  }
+  if (t.empty()) return false;
+  __int128 whole = 0;
+  size_t i = 0;
+  bool any = false;
+  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
+    whole = whole * 10 + (t[i] - '0');
+    any = true;
+    if (whole > (static_cast<__int128>(1) << 100)) return false;
+  }
+  int64_t frac = 0;
+  int nfrac = 0;
+  int roundDigit = -1;
+  bool sticky = false;
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
+      any = true;
+      if (nfrac < 4) {
+        frac = frac * 10 + (t[i] - '0');
+        ++nfrac;
+      } else if (roundDigit < 0) {
+        roundDigit = t[i] - '0';
+      } else if (t[i] != '0') {
+        sticky = true;
+      }
+    }
+  }
+  if (!any || i != t.size()) return false;
+  for (int k = nfrac; k < 4; ++k) frac *= 10;
+  __int128 v = whole * 10000 + frac;
+  if (roundDigit > 5 || (roundDigit == 5 && (sticky || (v & 1)))) ++v;
+  if (v > std::numeric_limits<int64_t>::max()) return false;
+  out->scaled = neg ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+  return true;
+}
+
+Currency Currency::fromDouble(double v) {
+  return Currency{static_cast<int64_t>(roundHalfEven(v * 10000.0))};
+}
+
+std::string Currency::toFixed4() const {
+  uint64_t a = scaled < 0 ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%s%llu.%04llu", scaled < 0 ? "-" : "",
+                static_cast<unsigned long long>(a / 10000),
+                static_cast<unsigned long long>(a % 10000));
+  return buf;
+}
+
+std::string Currency::toPlain() const {
+  std::string s = toFixed4();
+  while (s.back() == '0') s.pop_back();
+  if (s.back() == '.') s.pop_back();
+  if (s == "-0") s = "0";
+  return s;
+}
+
+// ---- Variant ----------------------------------------------------------------
+
+Variant::Variant(VariantArray a)
+    : type_(VarType::Array), a_(std::make_shared<const VariantArray>(std::move(a))) {}
+
+Variant Variant::decimal(std::string text) {
+  Variant v;
+  v.type_ = VarType::Decimal;
+  v.s_ = std::move(text);
+  return v;
+}
+
+Variant Variant::bytes(std::string data) {
+  Variant v;
+  v.type_ = VarType::Bytes;
+  v.s_ = std::move(data);
+  return v;
+}
+
+const VariantArray& Variant::asArray() const {
+  static const VariantArray kEmpty;
+  return a_ ? *a_ : kEmpty;
+}
+
+bool Variant::isNumeric() const {
+  switch (type_) {
+    case VarType::Int16: case VarType::Int32: case VarType::Int64:
+    case VarType::Double: case VarType::Currency: case VarType::Decimal:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string Variant::toText() const {
+  switch (type_) {
+    case VarType::Boolean: return u_.i ? "True" : "False";
+    case VarType::Int16: case VarType::Int32: case VarType::Int64:
+      return std::to_string(u_.i);
+    case VarType::Double: {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.15g", u_.d);
+      return buf;
+    }
+    case VarType::Currency: return Currency{u_.i}.toPlain();
+    case VarType::Decimal: case VarType::String: case VarType::Bytes: return s_;
+    case VarType::DateTime: {
+      DateTime t{u_.i};
+      return t.msecs % kMsPerDay == 0 ? t.dateText() : t.toSql();
+    }
+    default: conversionError(*this, "String");
+  }
+}
+
+double Variant::toDouble() const {
+  switch (type_) {
+    case VarType::Boolean: return u_.i ? -1.0 : 0.0;
+    case VarType::Int16: case VarType::Int32: case VarType::Int64:
+      return static_cast<double>(u_.i);
+    case VarType::Double: return u_.d;
+    case VarType::Currency: return Currency{u_.i}.toDouble();
+    case VarType::Decimal: case VarType::String: {
+      double d;
+      if (textToDouble(s_, &d)) return d;
+      throw VariantError("Could not convert variant of type (" +
+                         std::string(varTypeName(type_)) + ") into type (Double): '" + s_ +
+                         "' is not a valid number");
+    }
+    default: conversionError(*this, "Double");
+  }
+}
+
+int64_t Variant::toInt64() const {
+  switch (type_) {
+    case VarType::Boolean: return u_.i ? -1 : 0;
+    case VarType::Int16: case VarType::Int32: case VarType::Int64: return u_.i;
+    case VarType::Currency: {
+      int64_t q = u_.i / 10000, r = u_.i % 10000;
+      if (r > 5000 || (r == 5000 && (q & 1))) ++q;
+      if (r < -5000 || (r == -5000 && (q & 1))) --q;
+      return q;
+    }
+    case VarType::String: case VarType::Decimal: {
+      std::string_view t = trimmed(s_);
+      int64_t v;
+      auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+      if (ec == std::errc() && p == t.data() + t.size() && !t.empty()) return v;
+      [[fallthrough]];
+    }
+    case VarType::Double: {
+      double d = toDouble();
+      double r = roundHalfEven(d);
+      if (!(r >= -9.2233720368547758e18 && r < 9.2233720368547758e18))
+        throw VariantError("Overflow while converting variant of type (" +
+                           std::string(varTypeName(type_)) + ") into type (Int64)");
+      return static_cast<int64_t>(r);
+    }
+    default: conversionError(*this, "Int64");
+  }
+}
+
+int32_t Variant::toInt32() const {
+  int64_t v = toInt64();
+  if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+    throw VariantError("Overflow while converting variant of type (" +
+                       std::string(varTypeName(type_)) + ") into type (Integer)");
+  return static_cast<int32_t>(v);
+}
+
+bool Variant::equalsNumber(double n) const {
+  switch (type_) {
+    case VarType::Unassigned: case VarType::Null: case VarType::Array: case VarType::Bytes:
+      return false;
+    case VarType::String: case VarType::Decimal: {
+      double d;
+      return textToDouble(s_, &d) && d == n;
+    }
+    case VarType::DateTime: return false;
+    default: return toDouble() == n;
+  }
+}
+
+bool operator==(const Variant& a, const Variant& b) {
+  if (a.type_ != b.type_) return false;
+  switch (a.type_) {
+    case VarType::Unassigned: case VarType::Null: return true;
+    case VarType::Double: return a.u_.d == b.u_.d;
+    case VarType::Decimal: case VarType::String: case VarType::Bytes: return a.s_ == b.s_;
+    case VarType::Array: return a.asArray() == b.asArray();
+    default: return a.u_.i == b.u_.i;
+  }
+}
+
+std::string Variant::debugString() const {
+  if (isEmpty() || type_ == VarType::Array) return varTypeName(type_);
+  return std::string(varTypeName(type_)) + " " + toText();
+}
+
+const char* varTypeName(VarType t) {
+  switch (t) {
+    case VarType::Unassigned: return "Unassigned";
+    case VarType::Null: return "Null";
+    case VarType::Boolean: return "Boolean";
+    case VarType::Int16: return "Smallint";
+    case VarType::Int32: return "Integer";
+    case VarType::Int64: return "Int64";
+    case VarType::Double: return "Double";
+    case VarType::Currency: return "Currency";
+    case VarType::Decimal: return "FMTBcdVariantType";
+    case VarType::DateTime: return "Date";
+    case VarType::String: return "String";
+    case VarType::Bytes: return "Array Byte";
+    case VarType::Array: return "Array Variant";
+  }
+  return "Unknown";
+}
+
+}  // namespace qz

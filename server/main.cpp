@@ -1,0 +1,2 @@
+// qzserver: process start.
+int main(int argc, char** argv) { return 0; }
