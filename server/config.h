@@ -1,0 +1,34 @@
+// The executable's folder (AppDir), the line files system.ini and
+// express.ini, and the two connection texts composed from them.
+//
+// Line rule: line N (from 1) of a file; a line ends at LF or CR LF, a CR not
+// followed by LF is dropped, blanks stay; N < 1, a missing file or a line
+// past the end gives an empty text. The file is opened, read and closed on
+// every call. A file that is not valid UTF-8 is read as GBK.
+#pragma once
+
+#include <string>
+
+namespace qz::server {
+
+// Process-wide AppDir: the executable's folder with a trailing '/'. Empty
+// until set at start (before any thread but the main one exists).
+const std::string& appDir();
+void setAppDir(std::string dir);  // adds the trailing '/' when missing
+// The folder of the running executable, with a trailing '/'.
+std::string executableDir();
+
+// Line N of path. Throws std::runtime_error on an I/O error of an existing file.
+std::string ReadFileLine(const std::string& path, int n);
+std::string ReadSystemIniLine(unsigned short n);   // AppDir + "system.ini"
+std::string ReadExpressIniLine(unsigned short n);  // AppDir + "express.ini"
+
+// "Provider=SQLOLEDB.1;...;Use Encryption for Data=False", from system.ini.
+std::string BuildSqlConnectionString();
+// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=...", from express.ini.
+std::string BuildAccessConnectionString();
+
+// Converts text to UTF-8: returned unchanged when valid UTF-8, else read as GBK.
+std::string toUtf8FromLegacy(const std::string& bytes);
+
+}  // namespace qz::server
