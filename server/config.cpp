@@ -1,0 +1,89 @@
+// AppDir, the line files and the two connection texts.
+#include "server/config.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace qz::server {
+namespace {
+std::string gAppDir;  // process-wide; set once at start
+}
+
+const std::string& appDir() { return gAppDir; }
+
+void setAppDir(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  gAppDir = std::move(dir);
+}
+
+std::string executableDir() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "./";
+  std::string path(buf, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
+std::string ReadFileLine(const std::string& path, int n) {
+  std::string result;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return result;  // a missing file reads as empty
+  if (n < 1) return result;
+  std::ifstream in(path, std::ios::binary);
+  if (!in || S_ISDIR(st.st_mode))
+    throw std::runtime_error("Cannot read " + path + ": " + std::strerror(errno ? errno : EISDIR));
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  if (in.bad()) throw std::runtime_error("Cannot read " + path + ": " + std::strerror(errno));
+  const std::string text = toUtf8FromLegacy(ss.str());
+  size_t pos = 0;
+  for (int line = 1; line <= n; ++line) {
+    if (pos >= text.size()) return std::string();  // past the last line
+    size_t lf = text.find('\n', pos);
+    size_t end = lf == std::string::npos ? text.size() : lf;
+    if (line == n) {
+      result.clear();
+      for (size_t i = pos; i < end; ++i)
+        if (text[i] != '\r') result += text[i];  // CR LF and lone CRs alike
+      return result;
+    }
+    pos = lf == std::string::npos ? text.size() : lf + 1;
+  }
+  return result;
+}
+
+std::string ReadSystemIniLine(unsigned short n) { return ReadFileLine(appDir() + "system.ini", n); }
+
+std::string ReadExpressIniLine(unsigned short n) {
+  return ReadFileLine(appDir() + "express.ini", n);
+}
+
+std::string BuildSqlConnectionString() {
+  std::string s = "Provider=SQLOLEDB.1;";
+  if (ReadSystemIniLine(7) == "SSPI") s += "Integrated Security=SSPI;";
+  s += "Persist Security Info=False;";
+  s += "User ID=" + ReadSystemIniLine(2) + ";";
+  s += "Password=" + ReadSystemIniLine(3) + ";";
+  s += "Initial Catalog=" + ReadSystemIniLine(4) + ";";
+  s += "Data Source=" + ReadSystemIniLine(1) + ";";
+  s += "Use Procedure for Prepare=1;";
+  s += "Auto Translate=True;";
+  s += "Packet Size=4096;";
+  s += "Workstation ID=" + ReadSystemIniLine(6) + ";";
+  s += "Initial File Name=" + ReadSystemIniLine(5) + ";";
+  s += "Use Encryption for Data=False";
+  return s;
+}
+
+std::string BuildAccessConnectionString() {
+  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + ReadExpressIniLine(1) +
+         ";Persist Security Info=False;Jet OLEDB:Database Password=" + ReadExpressIniLine(2);
+}
+
+}  // namespace qz::server
