@@ -32,6 +32,8 @@ struct FieldDef {
   bool key = false;       // part of the primary key
   bool readOnly = false;  // computed or generated: clients cannot change it
   std::string table;      // base table when known (empty for expressions)
+  // Dataset fields of packets: the columns of the nested detail table.
+  std::vector<FieldDef> children;
 };
 
 enum class ParamDirection : uint8_t { Input, Output, InputOutput, ReturnValue };
