@@ -1,0 +1,409 @@
+// PgSession: EngineSession over libpq, its cursor over one PGresult, the
+// catalogue cache of field metadata, and openPostgres.
+#include "platform/db/pg_session.h"
+
+#include <libpq-fe.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <unordered_map>
+
+#include "platform/db/pg_conninfo.h"
+#include "platform/db/pg_values.h"
+
+namespace qz::db {
+namespace {
+
+struct ResultDeleter {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using ResultPtr = std::unique_ptr<PGresult, ResultDeleter>;
+
+std::string trimmed(std::string s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+  size_t b = 0;
+  while (b < s.size() && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  return s.substr(b);
+}
+
+// The server's message of a failed statement: the primary text, and the
+// detail on a second line when there is one (e.g. which key is duplicated).
+std::string resultError(const PGresult* r, PGconn* conn) {
+  if (!r) return trimmed(PQerrorMessage(conn));
+  const char* primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
+  if (!primary) {
+    std::string all = trimmed(PQresultErrorMessage(r));
+    return all.empty() ? trimmed(PQerrorMessage(conn)) : all;
+  }
+  std::string text = primary;
+  if (const char* detail = PQresultErrorField(r, PG_DIAG_MESSAGE_DETAIL)) {
+    text += '\n';
+    text += detail;
+  }
+  return trimmed(text);
+}
+
+constexpr Oid kVoidOid = 2278;
+
+void ignoreNotice(void*, const char*) {}
+
+bool startsWithWordNoCase(std::string_view sql, std::string_view word) {
+  size_t i = 0;
+  while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+  if (sql.size() - i < word.size()) return false;
+  return equalsNoCase(sql.substr(i, word.size()), word);
+}
+
+bool changesSchema(std::string_view sql) {
+  return startsWithWordNoCase(sql, "create") || startsWithWordNoCase(sql, "alter") ||
+         startsWithWordNoCase(sql, "drop") || startsWithWordNoCase(sql, "do");
+}
+
+// "dbo.Bills_insert", "[qz].[dbo].[Bills_insert]" -> "Bills_insert". The
+// name is placed unquoted into the call, so it must be a plain identifier.
+std::string procedureIdentifier(const std::string& name) {
+  std::string last = name;
+  if (size_t semi = last.find(';'); semi != std::string::npos) last.resize(semi);
+  if (size_t dot = last.rfind('.'); dot != std::string::npos) last = last.substr(dot + 1);
+  if (last.size() >= 2 && last.front() == '[' && last.back() == ']')
+    last = last.substr(1, last.size() - 2);
+  last = trimmed(last);
+  bool ok = !last.empty() && !std::isdigit(static_cast<unsigned char>(last[0]));
+  for (char c : last)
+    ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
+  if (!ok) throw DbError("invalid procedure name '" + name + "'");
+  return last;
+}
+
+bool isOutput(const Parameter& p) { return p.direction != ParamDirection::Input; }
+
+// Field metadata of one table, by column number (attnum).
+struct TableMeta {
+  std::string name;
+  std::vector<FieldDef> fields;               // in column order
+  std::unordered_map<int, size_t> byAttnum;  // attnum -> index into fields
+};
+
+class PgCursor : public Cursor {
+ public:
+  PgCursor(ResultPtr res, std::vector<FieldDef> fields, std::vector<PgDecode> decode)
+      : res_(std::move(res)),
+        fields_(std::move(fields)),
+        decode_(std::move(decode)),
+        rows_(res_ ? PQntuples(res_.get()) : 0),
+        row_(fields_.size()) {}
+
+  const std::vector<FieldDef>& fields() const override { return fields_; }
+
+  bool next() override {
+    if (current_ + 1 >= rows_) {
+      current_ = rows_;
+      return false;
+    }
+    ++current_;
+    PGresult* r = res_.get();
+    for (int c = 0, n = static_cast<int>(decode_.size()); c < n; ++c) {
+      if (PQgetisnull(r, current_, c)) {
+        row_[c] = Variant::null();
+        continue;
+      }
+      row_[c] = pgDecodeValue(decode_[c], std::string_view(PQgetvalue(r, current_, c),
+                                                          PQgetlength(r, current_, c)));
+    }
+    return true;
+  }
+
+  const std::vector<Variant>& row() const override { return row_; }
+
+ private:
+  ResultPtr res_;
+  std::vector<FieldDef> fields_;
+  std::vector<PgDecode> decode_;
+  int rows_;
+  int current_ = -1;
+  std::vector<Variant> row_;
+};
+
+constexpr const char* kCatalogueQuery =
+    "SELECT c.relname, a.attnum, a.attname, a.atttypid, a.atttypmod, a.attnotnull,"
+    " (a.attidentity <> '' OR a.attgenerated <> '' OR"
+    "  coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', false)) AS generated,"
+    " coalesce(a.attnum = ANY (i.indkey), false) AS iskey"
+    " FROM pg_class c"
+    " JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped"
+    " LEFT JOIN pg_attrdef d ON d.adrelid = c.oid AND d.adnum = a.attnum"
+    " LEFT JOIN pg_index i ON i.indrelid = c.oid AND i.indisprimary"
+    " WHERE c.oid = $1::oid ORDER BY a.attnum";
+
+class PgSession : public EngineSession {
+ public:
+  PgSession(PGconn* conn, int commandTimeout) : conn_(conn), timeout_(commandTimeout) {
+    PQsetNoticeProcessor(conn_, ignoreNotice, nullptr);
+  }
+  ~PgSession() override { PQfinish(conn_); }
+  PgSession(const PgSession&) = delete;
+  PgSession& operator=(const PgSession&) = delete;
+
+  EngineKind kind() const override { return EngineKind::PostgreSQL; }
+  SqlFlavor flavor() const override { return SqlFlavor::Postgres; }
+
+  void begin() override {
+    if (inTransaction()) throw DbError("a transaction is already open on this connection");
+    command("BEGIN");
+  }
+
+  void commit() override {
+    if (!inTransaction()) throw DbError("no transaction is open on this connection");
+    ResultPtr r = command("COMMIT");
+    reapplyTimeout();
+    // COMMIT of a transaction that a failed statement aborted answers
+    // "ROLLBACK": nothing was stored, so that is no success.
+    if (std::string_view(PQcmdStatus(r.get())) == "ROLLBACK")
+      throw DbError("the transaction was rolled back because a statement in it failed");
+  }
+
+  void rollback() override {
+    if (PQtransactionStatus(conn_) == PQTRANS_IDLE) return;
+    command("ROLLBACK");
+    reapplyTimeout();
+  }
+
+  bool inTransaction() const override {
+    auto s = PQtransactionStatus(conn_);
+    return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
+  }
+
+  void setCommandTimeout(int seconds) override {
+    if (seconds < 0) seconds = 0;
+    timeout_ = seconds;
+    if (PQtransactionStatus(conn_) == PQTRANS_INERROR) {
+      timeoutPending_ = true;  // set once the failed transaction has ended
+      return;
+    }
+    applyTimeout();
+    // A SET inside a transaction is undone by its rollback.
+    if (inTransaction()) timeoutPending_ = true;
+  }
+
+  int64_t execute(const std::string& sql, const std::vector<Parameter>& binds) override {
+    if (changesSchema(sql)) tables_.clear();
+    ResultPtr r = run(sql, binds);
+    const char* n = PQcmdTuples(r.get());
+    return *n ? std::strtoll(n, nullptr, 10) : 0;
+  }
+
+  std::unique_ptr<Cursor> query(const std::string& sql,
+                                const std::vector<Parameter>& binds) override {
+    if (changesSchema(sql)) tables_.clear();
+    return cursorOver(run(sql, binds));
+  }
+
+  std::unique_ptr<Cursor> callProcedure(const std::string& name, ParamList& params) override {
+    std::string sql = "SELECT * FROM " + procedureIdentifier(name) + "(";
+    std::vector<Parameter> args;
+    for (const auto& p : params) {
+      if (p.direction != ParamDirection::Input && p.direction != ParamDirection::InputOutput)
+        continue;
+      if (!args.empty()) sql += ", ";
+      args.push_back(p);
+      sql += "$" + std::to_string(args.size());
+    }
+    sql += ")";
+    ResultPtr r = run(sql, args);
+    if (PQnfields(r.get()) == 1 && PQftype(r.get(), 0) == kVoidOid) return nullptr;
+    auto cursor = cursorOver(std::move(r));
+    const auto& fields = cursor->fields();
+
+    // Output columns: every column names an output parameter of the call.
+    std::vector<Parameter*> targets;
+    for (const auto& f : fields) {
+      Parameter* target = nullptr;
+      if (equalsNoCase(f.name, "return_value")) {
+        for (auto& p : params)
+          if (p.direction == ParamDirection::ReturnValue) {
+            target = &p;
+            break;
+          }
+      } else {
+        for (auto& p : params) {
+          std::string_view pn = p.name;
+          if (!pn.empty() && pn.front() == '@') pn.remove_prefix(1);
+          if (isOutput(p) && equalsNoCase(pn, f.name)) {
+            target = &p;
+            break;
+          }
+        }
+      }
+      if (!target) return cursor;  // a row set of the procedure's own
+      targets.push_back(target);
+    }
+    if (fields.empty()) return nullptr;
+    if (cursor->next()) {
+      for (size_t i = 0; i < targets.size(); ++i) targets[i]->value = cursor->row()[i];
+    } else {
+      for (auto* t : targets) t->value = Variant::null();
+    }
+    return nullptr;
+  }
+
+  std::vector<FieldDef> tableFields(const std::string& table) override {
+    std::string name = table;
+    if (size_t dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
+      name = name.substr(1, name.size() - 2);
+    Parameter p;
+    p.value = Variant(name);
+    ResultPtr r = run("SELECT coalesce(to_regclass($1)::oid, 0)", {p});
+    uint32_t oid = static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), 0, 0), nullptr, 10));
+    const TableMeta* meta = oid ? tableMeta(oid) : nullptr;
+    if (!meta || meta->fields.empty())
+      throw DbError("relation \"" + table + "\" does not exist");
+    return meta->fields;
+  }
+
+ private:
+  ResultPtr command(const char* sql) {
+    ResultPtr r(PQexec(conn_, sql));
+    auto st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) throw DbError(resultError(r.get(), conn_));
+    return r;
+  }
+
+  void applyTimeout() {
+    std::string sql = "SET statement_timeout = " + std::to_string(int64_t{timeout_} * 1000);
+    command(sql.c_str());
+    timeoutPending_ = false;
+  }
+
+  void reapplyTimeout() {
+    if (timeoutPending_ && PQtransactionStatus(conn_) == PQTRANS_IDLE) applyTimeout();
+  }
+
+  ResultPtr run(const std::string& sql, const std::vector<Parameter>& binds) {
+    ResultPtr r;
+    if (binds.empty()) {
+      r.reset(PQexec(conn_, sql.c_str()));
+    } else {
+      const int n = static_cast<int>(binds.size());
+      std::vector<std::string> texts(n);
+      std::vector<const char*> values(n, nullptr);
+      std::vector<int> lengths(n, 0), formats(n, 0);
+      std::vector<Oid> types(n, 0);
+      for (int i = 0; i < n; ++i) {
+        const Variant& v = binds[i].value;
+        if (v.isEmpty()) continue;
+        bool binary = false;
+        texts[i] = pgParamText(v, &binary);
+        values[i] = texts[i].data();
+        lengths[i] = static_cast<int>(texts[i].size());
+        if (binary) {
+          formats[i] = 1;
+          types[i] = 17;  // bytea
+        }
+      }
+      r.reset(PQexecParams(conn_, sql.c_str(), n, types.data(), values.data(), lengths.data(),
+                           formats.data(), 0));
+    }
+    auto st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK && st != PGRES_EMPTY_QUERY)
+      throw DbError(resultError(r.get(), conn_));
+    return r;
+  }
+
+  std::unique_ptr<Cursor> cursorOver(ResultPtr r) {
+    PGresult* res = r.get();
+    const int n = PQnfields(res);
+    std::vector<FieldDef> fields(n);
+    std::vector<PgDecode> decode(n);
+    for (int c = 0; c < n; ++c) {
+      FieldDef& f = fields[c];
+      f.name = PQfname(res, c);
+      PgColumnType t = pgColumnType(PQftype(res, c), PQfmod(res, c));
+      f.type = t.type;
+      f.size = t.size;
+      f.precision = t.precision;
+      f.scale = t.scale;
+      decode[c] = t.decode;
+      Oid table = PQftable(res, c);
+      if (table == InvalidOid) continue;
+      if (const TableMeta* meta = tableMeta(table)) {
+        auto it = meta->byAttnum.find(PQftablecol(res, c));
+        if (it != meta->byAttnum.end()) {
+          const FieldDef& col = meta->fields[it->second];
+          f.table = meta->name;
+          f.required = col.required;
+          f.key = col.key;
+          f.readOnly = col.readOnly;
+        }
+      }
+    }
+    return std::make_unique<PgCursor>(std::move(r), std::move(fields), std::move(decode));
+  }
+
+  // The cached metadata of table `oid`, loaded on first use; nullptr when
+  // the catalogue has no such relation.
+  const TableMeta* tableMeta(Oid oid) {
+    auto it = tables_.find(oid);
+    if (it != tables_.end()) return &it->second;
+    std::string oidText = std::to_string(oid);
+    const char* value = oidText.c_str();
+    ResultPtr r(PQexecParams(conn_, kCatalogueQuery, 1, nullptr, &value, nullptr, nullptr, 0));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) throw DbError(resultError(r.get(), conn_));
+    TableMeta meta;
+    for (int i = 0, rows = PQntuples(r.get()); i < rows; ++i) {
+      FieldDef f;
+      meta.name = PQgetvalue(r.get(), i, 0);
+      int attnum = std::atoi(PQgetvalue(r.get(), i, 1));
+      f.name = PQgetvalue(r.get(), i, 2);
+      PgColumnType t = pgColumnType(static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 3),
+                                                                       nullptr, 10)),
+                                    std::atoi(PQgetvalue(r.get(), i, 4)));
+      f.type = t.type;
+      f.size = t.size;
+      f.precision = t.precision;
+      f.scale = t.scale;
+      f.required = PQgetvalue(r.get(), i, 5)[0] == 't';
+      f.readOnly = PQgetvalue(r.get(), i, 6)[0] == 't';
+      f.key = PQgetvalue(r.get(), i, 7)[0] == 't';
+      f.table = meta.name;
+      meta.byAttnum[attnum] = meta.fields.size();
+      meta.fields.push_back(std::move(f));
+    }
+    if (meta.fields.empty()) return nullptr;
+    return &tables_.emplace(oid, std::move(meta)).first->second;
+  }
+
+  PGconn* conn_;
+  int timeout_;
+  bool timeoutPending_ = false;
+  std::unordered_map<Oid, TableMeta> tables_;
+};
+
+}  // namespace
+
+std::unique_ptr<EngineSession> openPostgres(const ConnectionString& cs, int connectTimeout,
+                                            int commandTimeout) {
+  PgConnInfo info = pgConnInfo(cs, connectTimeout);
+  if (commandTimeout < 0) commandTimeout = 0;
+  // Session settings travel with the start-up packet: ISO dates (the form
+  // the decoder reads) and the command timeout.
+  info.params.emplace_back("options", "-c DateStyle=ISO,YMD -c statement_timeout=" +
+                                          std::to_string(int64_t{commandTimeout} * 1000));
+  std::vector<const char*> keys, values;
+  for (const auto& [k, v] : info.params) {
+    keys.push_back(k.c_str());
+    values.push_back(v.c_str());
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 0);
+  if (!conn) throw DbError("out of memory while connecting to the database server");
+  if (PQstatus(conn) != CONNECTION_OK) {
+    std::string text = trimmed(PQerrorMessage(conn));
+    PQfinish(conn);
+    throw DbError(text);
+  }
+  return std::make_unique<PgSession>(conn, commandTimeout);
+}
+
+}  // namespace qz::db

@@ -1,0 +1,35 @@
+// The PostgreSQL engine: an EngineSession over one libpq connection.
+//
+// Statements arrive already in PostgreSQL's dialect with $N markers. Without
+// parameters they go through the simple protocol (so a batch of several
+// statements separated by ';' runs as one); with parameters through the
+// extended protocol, every value sent as text of unknown type so that the
+// server infers the type from the context (bytes go as binary bytea).
+//
+// Procedures are PL/pgSQL functions: callProcedure("Bills_insert", params)
+// runs SELECT * FROM Bills_insert($1, ...) with the Input and InputOutput
+// values in order (params[0], the @RETURN_VALUE, is not an argument). When
+// every result column names an output of the call ("return_value" for the
+// @RETURN_VALUE, otherwise the parameter name without '@', any case) the
+// first row is written back into those parameters and there are no rows;
+// otherwise the result is the procedure's row set.
+//
+// Field metadata (NOT NULL, primary key, generated) comes from the catalogue,
+// read once per table and kept until a statement changes the schema.
+//
+// Thread-safety: none; one session is used by one thread at a time.
+#pragma once
+
+#include <memory>
+
+#include "platform/db/engine.h"
+
+namespace qz::db {
+
+// Opens a session. Throws DbError with libpq's text when the server cannot
+// be reached or refuses the login. Implemented in pg_session.cpp and
+// declared in engine.h as openPostgres.
+std::unique_ptr<EngineSession> openPostgres(const ConnectionString& cs, int connectTimeout,
+                                            int commandTimeout);
+
+}  // namespace qz::db
