@@ -64,6 +64,29 @@ std::string ReadExpressIniLine(unsigned short n) {
   return ReadFileLine(appDir() + "express.ini", n);
 }
 
+void WriteSystemIni(const std::array<std::string, 7>& lines) {
+  const std::string path = appDir() + "system.ini";
+  std::string data;
+  for (const auto& l : lines) data += l + "\r\n";
+  std::string tmp = path + ".XXXXXX";
+  int fd = ::mkstemp(tmp.data());  // created with mode 0600
+  if (fd < 0) throw std::runtime_error("Unable to write to " + path);
+  size_t off = 0;
+  bool ok = true;
+  while (ok && off < data.size()) {
+    ssize_t n = ::write(fd, data.data() + off, data.size() - off);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) off += static_cast<size_t>(n);
+  }
+  ok = ok && ::fchmod(fd, 0600) == 0 && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    throw std::runtime_error("Unable to write to " + path);
+  }
+}
+
 std::string BuildSqlConnectionString() {
   std::string s = "Provider=SQLOLEDB.1;";
   if (ReadSystemIniLine(7) == "SSPI") s += "Integrated Security=SSPI;";

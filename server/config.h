@@ -7,6 +7,7 @@
 // every call. A file that is not valid UTF-8 is read as GBK.
 #pragma once
 
+#include <array>
 #include <string>
 
 namespace qz::server {
@@ -27,6 +28,13 @@ std::string ReadExpressIniLine(unsigned short n);  // AppDir + "express.ini"
 std::string BuildSqlConnectionString();
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=...", from express.ini.
 std::string BuildAccessConnectionString();
+
+// Rewrites AppDir + "system.ini" with exactly these seven lines, each ended
+// by CR LF, in UTF-8. The file holds a password: it is written atomically
+// (temporary file and rename) and readable by its owner only (mode 0600).
+// Throws std::runtime_error("Unable to write to <file>") on failure; the old
+// file then stays whole.
+void WriteSystemIni(const std::array<std::string, 7>& lines);
 
 // Converts text to UTF-8: returned unchanged when valid UTF-8, else read as GBK.
 std::string toUtf8FromLegacy(const std::string& bytes);

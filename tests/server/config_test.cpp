@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "platform/db/connection_string.h"
 #include "server/config.h"
@@ -232,6 +233,27 @@ TEST(SysInfoIniTest, FailedWriteRaisesAndLeavesTheOldFileWhole) {
 TEST(SysInfoIniTest, WriteIntoMissingFolderRaises) {
   SysInfoIni ini("/nonexistent-folder-qz/sysinfo.ini");
   EXPECT_THROW(ini.writeString("Login", "user0", "x"), IniWriteError);
+}
+
+}  // namespace
+}  // namespace qz::server
+
+namespace qz::server {
+namespace {
+
+TEST(WriteSystemIniTest, SevenCrLfLinesOwnerOnlyAndReadBackTheSame) {
+  qz::testing::TempDir d;
+  setAppDir(d.path());
+  d.write("system.ini", "old\n");
+  WriteSystemIni({"服务器,1433", "sa", "p;w", "qz", "/srv/qz.mdf", "APP1", ""});
+  EXPECT_EQ(d.read("system.ini"), "服务器,1433\r\nsa\r\np;w\r\nqz\r\n/srv/qz.mdf\r\nAPP1\r\n\r\n");
+  struct stat st;
+  ASSERT_EQ(::stat(d.file("system.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadSystemIniLine(1), "服务器,1433");
+  EXPECT_EQ(ReadSystemIniLine(3), "p;w");
+  EXPECT_EQ(ReadSystemIniLine(7), "");
+  setAppDir("");
 }
 
 }  // namespace

@@ -1,0 +1,46 @@
+// The command line of qzserver: the registration switches ("REGSERVER",
+// "UNREGSERVER", "AUTOMATION", "EMBEDDING" without regard to case, after
+// "/" or "-") and the host's options.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qz::server {
+
+enum class StartSwitch { None, RegServer, UnregServer, Automation, Embedding };
+
+struct CommandLine {
+  StartSwitch startSwitch = StartSwitch::None;
+  bool help = false;
+  bool version = false;
+  bool headless = false;
+  std::string appDir;                // --app-dir; empty = the executable's folder
+  std::string dataDir;               // --data-dir; empty = <AppDir>data/
+  std::vector<std::string> listen;   // --listen HOST:PORT, repeatable
+  size_t maxMessage = 64u << 20;     // --max-message BYTES
+  // Database creation.
+  bool createDatabase = false;
+  bool demo = false;
+  int demoRows = 0;
+  bool force = false;
+};
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses argv (argv[0] excluded). Throws UsageError on an unknown option or
+// a missing or malformed value.
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// Recognises a registration switch: "/RegServer", "-regserver", ...
+std::optional<StartSwitch> parseStartSwitch(const std::string& arg);
+
+// The text of --help.
+std::string usageText();
+
+}  // namespace qz::server
