@@ -1,0 +1,31 @@
+// Error packets: the records that failed during one apply-updates request,
+// each with the path to its row, its update kind and the error's message.
+//
+// Invariant: a path starts with the master row ({"", i}); each further step
+// names a detail dataset and the row's index in that master's detail list.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/provider/delta.h"
+
+namespace qz::provider {
+
+struct RowStep {
+  std::string detail;  // empty for the master step
+  int index = 0;
+};
+
+struct UpdateError {
+  std::vector<RowStep> path;
+  UpdateKind kind = UpdateKind::Modify;
+  std::string message;
+  int code = 0;
+};
+
+struct ErrorPacket {
+  std::vector<UpdateError> errors;
+};
+
+}  // namespace qz::provider

@@ -1,0 +1,104 @@
+// JSON form of data packets: {"fields": [...], "rows": [[...], ...]}, with
+// nested detail tables as arrays of rows in the place of their Dataset
+// field. Writing is streaming (templates over rapidjson writers); reading is
+// streaming too (SAX), so a large packet never becomes a JSON tree.
+//
+// The reader requires "fields" before "rows" (the writer always puts them
+// in that order) and skips members it does not know.
+#pragma once
+
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "platform/provider/json_values.h"
+#include "platform/provider/packet.h"
+
+namespace qz::provider {
+
+template <class W>
+void writeFields(W& w, const std::vector<FieldDef>& fields) {
+  w.StartArray();
+  for (const FieldDef& f : fields) {
+    w.StartObject();
+    w.Key("name");
+    w.String(f.name.data(), static_cast<rapidjson::SizeType>(f.name.size()));
+    w.Key("type");
+    w.String(db::fieldTypeName(f.type));
+    if (f.size > 0) { w.Key("size"); w.Int(f.size); }
+    if (f.type == FieldType::Decimal) {
+      if (f.precision > 0) { w.Key("precision"); w.Int(f.precision); }
+      w.Key("scale");
+      w.Int(f.scale);
+    }
+    if (f.required) { w.Key("required"); w.Bool(true); }
+    if (f.readOnly) { w.Key("readOnly"); w.Bool(true); }
+    if (f.key) { w.Key("key"); w.Bool(true); }
+    if (f.type == FieldType::Dataset) {
+      w.Key("fields");
+      writeFields(w, f.children);
+    }
+    w.EndObject();
+  }
+  w.EndArray();
+}
+
+template <class W>
+void writeRows(W& w, const std::vector<FieldDef>& fields, const std::vector<DataRow>& rows);
+
+// REQUIRES: row has the shape of fields (see packet.h).
+template <class W>
+void writeRow(W& w, const std::vector<FieldDef>& fields, const DataRow& row) {
+  w.StartArray();
+  size_t detail = 0;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].type == FieldType::Dataset) {
+      if (detail < row.details.size()) writeRows(w, fields[i].children, row.details[detail]);
+      else { w.StartArray(); w.EndArray(); }
+      ++detail;
+    } else {
+      writeTyped(w, i < row.values.size() ? row.values[i] : Variant::null(), fields[i].type);
+    }
+  }
+  w.EndArray();
+}
+
+template <class W>
+void writeRows(W& w, const std::vector<FieldDef>& fields, const std::vector<DataRow>& rows) {
+  w.StartArray();
+  for (const DataRow& r : rows) writeRow(w, fields, r);
+  w.EndArray();
+}
+
+template <class W>
+void writePacket(W& w, const DataPacket& p) {
+  w.StartObject();
+  w.Key("fields");
+  writeFields(w, p.fields);
+  w.Key("rows");
+  writeRows(w, p.fields, p.rows);
+  w.EndObject();
+}
+
+// Receives a packet as it is read: the fields once, then each top-level row
+// (with its nested details complete) in order.
+class PacketSink {
+ public:
+  virtual ~PacketSink() = default;
+  virtual void onFields(const std::vector<FieldDef>& fields) = 0;
+  virtual void onRow(DataRow&& row) = 0;
+};
+
+// Reads a packet. Throws CodecError on malformed JSON (with the offset) and
+// on values that do not fit their fields.
+DataPacket decodePacket(std::string_view json);
+void decodePacket(std::string_view json, PacketSink& sink);
+
+// Reads a packet from an already parsed value (requests are parsed whole).
+DataPacket packetFromValue(const rapidjson::Value& v);
+// Reads the "fields" array of a packet or delta. Throws CodecError.
+std::vector<FieldDef> fieldsFromValue(const rapidjson::Value& v);
+
+std::string encodePacket(const DataPacket& p);
+
+}  // namespace qz::provider

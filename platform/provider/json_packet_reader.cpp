@@ -1,0 +1,460 @@
+// Streaming (SAX) and tree readers of data packets.
+//
+// The SAX reader keeps a stack of frames, one per open JSON container, each
+// knowing what it builds: the field list, one field, a row list, one row, a
+// tagged value, or a value being skipped. Rows are typed by their fields as
+// they arrive, so memory holds one top-level row at a time when a sink is
+// given.
+#include <memory>
+
+#include <rapidjson/reader.h>
+
+#include "platform/provider/json_packet.h"
+
+namespace qz::provider {
+namespace {
+
+using db::FieldType;
+
+class PacketHandler {
+ public:
+  explicit PacketHandler(PacketSink* sink) : sink_(sink) {}
+
+  bool Null() { return scalar(Scalar::kNull, 0, 0, {}); }
+  bool Bool(bool b) { return scalar(Scalar::kBool, b, 0, {}); }
+  bool Int(int i) { return scalar(Scalar::kInt, i, 0, {}); }
+  bool Uint(unsigned u) { return scalar(Scalar::kInt, u, 0, {}); }
+  bool Int64(int64_t i) { return scalar(Scalar::kInt, i, 0, {}); }
+  bool Uint64(uint64_t u) {
+    if (u > static_cast<uint64_t>(INT64_MAX)) return scalar(Scalar::kDouble, 0, double(u), {});
+    return scalar(Scalar::kInt, static_cast<int64_t>(u), 0, {});
+  }
+  bool Double(double d) { return scalar(Scalar::kDouble, 0, d, {}); }
+  bool RawNumber(const char*, rapidjson::SizeType, bool) { return fail("unexpected raw number"); }
+  bool String(const char* s, rapidjson::SizeType n, bool) {
+    return scalar(Scalar::kString, 0, 0, std::string_view(s, n));
+  }
+  bool Key(const char* s, rapidjson::SizeType n, bool) {
+    Frame& f = top();
+    if (f.kind == Kind::kTagged && !f.key.empty()) return fail("invalid tagged value: more than one member");
+    f.key.assign(s, n);
+    return true;
+  }
+  bool StartObject();
+  bool EndObject(rapidjson::SizeType) { return endContainer(true); }
+  bool StartArray();
+  bool EndArray(rapidjson::SizeType) { return endContainer(false); }
+
+  DataPacket& packet() { return packet_; }
+  const std::string& error() const { return error_; }
+  bool sawRows() const { return sawRows_; }
+
+ private:
+  enum class Kind { kRoot, kTop, kFieldList, kField, kRowList, kRow, kTagged, kSkip };
+  enum class Scalar { kNull, kBool, kInt, kDouble, kString };
+
+  struct Frame {
+    explicit Frame(Kind k) : kind(k) {}
+    Kind kind;
+    std::vector<FieldDef>* fieldsOut = nullptr;       // kFieldList
+    FieldDef* field = nullptr;                         // kField
+    const std::vector<FieldDef>* fields = nullptr;     // kRowList, kRow
+    std::vector<DataRow>* rows = nullptr;              // kRowList
+    bool topLevel = false;                             // kRowList of the packet
+    DataRow* row = nullptr;                            // kRow
+    size_t col = 0;                                    // kRow
+    size_t detail = 0;                                 // kRow: next Dataset field
+    Variant* target = nullptr;                         // kTagged
+    const FieldDef* targetField = nullptr;             // kTagged
+    std::string key;
+    std::string tagText;
+    bool tagBool = false;
+    int depth = 0;                                     // kSkip
+  };
+
+  Frame& top() { return stack_.back(); }
+  bool fail(std::string msg) {
+    if (error_.empty()) error_ = std::move(msg);
+    return false;
+  }
+  bool scalar(Scalar s, int64_t i, double d, std::string_view text);
+  bool endContainer(bool object);
+  bool rowValue(Frame& f, Scalar s, int64_t i, double d, std::string_view text);
+  bool fieldMember(Frame& f, Scalar s, int64_t i, std::string_view text);
+  void pushSkip(int depth) {
+    Frame sk{Kind::kSkip};
+    sk.depth = depth;
+    stack_.push_back(std::move(sk));
+  }
+
+  PacketSink* sink_;
+  DataPacket packet_;
+  std::vector<Frame> stack_{Frame{Kind::kRoot}};
+  std::string error_;
+  bool sawFields_ = false;
+  bool sawRows_ = false;
+};
+
+bool PacketHandler::scalar(Scalar s, int64_t i, double d, std::string_view text) {
+  Frame& f = top();
+  switch (f.kind) {
+    case Kind::kRoot: return fail("a packet must be a JSON object");
+    case Kind::kTop:
+      if (f.key == "fields" || f.key == "rows") {
+        if (s == Scalar::kNull && f.key == "rows") return true;
+        return fail("\"" + f.key + "\" must be an array");
+      }
+      return true;  // unknown member: ignored
+    case Kind::kFieldList: return fail("a field must be an object");
+    case Kind::kField: return fieldMember(f, s, i, text);
+    case Kind::kRowList: return fail("a row must be an array");
+    case Kind::kRow: return rowValue(f, s, i, d, text);
+    case Kind::kTagged:
+      if (s == Scalar::kString) f.tagText.assign(text);
+      else if (s == Scalar::kBool) f.tagBool = i != 0;
+      else return fail("invalid tagged value");
+      return true;
+    case Kind::kSkip:
+      if (f.depth == 0) stack_.pop_back();
+      return true;
+  }
+  return true;
+}
+
+bool PacketHandler::fieldMember(Frame& f, Scalar s, int64_t i, std::string_view text) {
+  FieldDef& fd = *f.field;
+  const std::string& k = f.key;
+  if (k == "name" || k == "type" || k == "table") {
+    if (s != Scalar::kString) return fail("field member \"" + k + "\" must be a string");
+    if (k == "name") fd.name.assign(text);
+    else if (k == "table") fd.table.assign(text);
+    else if (!db::fieldTypeFromName(text, &fd.type))
+      return fail("unknown field type '" + std::string(text) + "'");
+  } else if (k == "size" || k == "precision" || k == "scale") {
+    if (s != Scalar::kInt) return fail("field member \"" + k + "\" must be an integer");
+    int v = static_cast<int>(i);
+    (k == "size" ? fd.size : k == "precision" ? fd.precision : fd.scale) = v;
+  } else if (k == "required" || k == "readOnly" || k == "key") {
+    if (s != Scalar::kBool) return fail("field member \"" + k + "\" must be a boolean");
+    (k == "required" ? fd.required : k == "readOnly" ? fd.readOnly : fd.key) = i != 0;
+  } else if (k == "fields") {
+    return fail("field member \"fields\" must be an array");
+  }
+  return true;
+}
+
+bool PacketHandler::rowValue(Frame& f, Scalar s, int64_t i, double d, std::string_view text) {
+  if (f.col >= f.fields->size())
+    return fail("a row has more values than the " + std::to_string(f.fields->size()) + " fields");
+  const FieldDef& fd = (*f.fields)[f.col];
+  Variant& out = f.row->values[f.col];
+  ++f.col;
+  if (fd.type == FieldType::Dataset) {
+    if (s != Scalar::kNull) return fail("Field '" + fd.name + "': expected an array of detail rows");
+    ++f.detail;  // null: an empty detail table
+    out = Variant::null();
+    return true;
+  }
+  try {
+    switch (s) {
+      case Scalar::kNull: out = Variant::null(); return true;
+      case Scalar::kBool:
+        if (fd.type != FieldType::Boolean)
+          return fail("Field '" + fd.name + "': expected a " + db::fieldTypeName(fd.type) +
+                      " value, got a boolean");
+        out = Variant(i != 0);
+        return true;
+      case Scalar::kString: out = variantFromTypedText(text, fd, true); return true;
+      case Scalar::kInt: {
+        rapidjson::Value v(static_cast<int64_t>(i));
+        out = readTypedValue(v, fd);
+        return true;
+      }
+      case Scalar::kDouble: {
+        rapidjson::Value v(d);
+        out = readTypedValue(v, fd);
+        return true;
+      }
+    }
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
+  return true;
+}
+
+bool PacketHandler::StartObject() {
+  Frame& f = top();
+  switch (f.kind) {
+    case Kind::kRoot:
+      stack_.push_back(Frame{Kind::kTop});
+      return true;
+    case Kind::kTop:
+      if (f.key == "fields" || f.key == "rows") return fail("\"" + f.key + "\" must be an array");
+      pushSkip(1);
+      return true;
+    case Kind::kFieldList: {
+      f.fieldsOut->emplace_back();
+      Frame nf{Kind::kField};
+      nf.field = &f.fieldsOut->back();
+      stack_.push_back(std::move(nf));
+      return true;
+    }
+    case Kind::kField:
+      if (f.key == "fields" || f.key == "name" || f.key == "type")
+        return fail("field member \"" + f.key + "\" has the wrong type");
+      pushSkip(1);
+      return true;
+    case Kind::kRowList: return fail("a row must be an array");
+    case Kind::kRow: {
+      if (f.col >= f.fields->size())
+        return fail("a row has more values than the " + std::to_string(f.fields->size()) + " fields");
+      const FieldDef& fd = (*f.fields)[f.col];
+      if (fd.type == FieldType::Dataset)
+        return fail("Field '" + fd.name + "': expected an array of detail rows");
+      Frame nf{Kind::kTagged};
+      nf.target = &f.row->values[f.col];
+      nf.targetField = &fd;
+      ++f.col;
+      stack_.push_back(std::move(nf));
+      return true;
+    }
+    case Kind::kTagged: return fail("invalid tagged value");
+    case Kind::kSkip: ++f.depth; return true;
+  }
+  return true;
+}
+
+bool PacketHandler::StartArray() {
+  Frame& f = top();
+  switch (f.kind) {
+    case Kind::kRoot: return fail("a packet must be a JSON object");
+    case Kind::kTop: {
+      if (f.key == "fields") {
+        if (sawFields_) return fail("\"fields\" given twice");
+        sawFields_ = true;
+        Frame nf{Kind::kFieldList};
+        nf.fieldsOut = &packet_.fields;
+        stack_.push_back(std::move(nf));
+        return true;
+      }
+      if (f.key == "rows") {
+        if (!sawFields_) return fail("\"rows\" before \"fields\"");
+        if (sawRows_) return fail("\"rows\" given twice");
+        sawRows_ = true;
+        if (sink_) sink_->onFields(packet_.fields);
+        Frame nf{Kind::kRowList};
+        nf.fields = &packet_.fields;
+        nf.rows = &packet_.rows;
+        nf.topLevel = true;
+        stack_.push_back(std::move(nf));
+        return true;
+      }
+      pushSkip(1);
+      return true;
+    }
+    case Kind::kFieldList: return fail("a field must be an object");
+    case Kind::kField: {
+      if (f.key != "fields") {
+        if (f.key == "name" || f.key == "type") return fail("field member \"" + f.key + "\" must be a string");
+        pushSkip(1);
+        return true;
+      }
+      Frame nf{Kind::kFieldList};
+      nf.fieldsOut = &f.field->children;
+      stack_.push_back(std::move(nf));
+      return true;
+    }
+    case Kind::kRowList: {
+      DataRow r;
+      r.values.resize(f.fields->size());
+      r.details.resize(datasetFieldIndexes(*f.fields).size());
+      f.rows->push_back(std::move(r));
+      Frame nf{Kind::kRow};
+      nf.fields = f.fields;
+      nf.row = &f.rows->back();
+      stack_.push_back(std::move(nf));
+      return true;
+    }
+    case Kind::kRow: {
+      if (f.col >= f.fields->size())
+        return fail("a row has more values than the " + std::to_string(f.fields->size()) + " fields");
+      const FieldDef& fd = (*f.fields)[f.col];
+      if (fd.type != FieldType::Dataset)
+        return fail("Field '" + fd.name + "': expected a " + db::fieldTypeName(fd.type) +
+                    " value, got an array");
+      f.row->values[f.col] = Variant::null();
+      ++f.col;
+      Frame nf{Kind::kRowList};
+      nf.fields = &fd.children;
+      nf.rows = &f.row->details[f.detail++];
+      stack_.push_back(std::move(nf));
+      return true;
+    }
+    case Kind::kTagged: return fail("invalid tagged value");
+    case Kind::kSkip: ++f.depth; return true;
+  }
+  return true;
+}
+
+bool PacketHandler::endContainer(bool object) {
+  Frame& f = top();
+  switch (f.kind) {
+    case Kind::kSkip:
+      if (--f.depth == 0) stack_.pop_back();
+      return true;
+    case Kind::kField:
+      if (f.field->name.empty()) return fail("a field has no name");
+      break;
+    case Kind::kRow:
+      if (f.col != f.fields->size())
+        return fail("a row has " + std::to_string(f.col) + " values, expected " +
+                    std::to_string(f.fields->size()));
+      break;
+    case Kind::kTagged: {
+      rapidjson::Document d;
+      d.SetObject();
+      rapidjson::Value k(f.key.c_str(), d.GetAllocator());
+      rapidjson::Value v;
+      if (f.key == "$unassigned") v.SetBool(f.tagBool);
+      else v.SetString(f.tagText.c_str(), static_cast<rapidjson::SizeType>(f.tagText.size()),
+                       d.GetAllocator());
+      d.AddMember(k, v, d.GetAllocator());
+      try {
+        *f.target = readTaggedValue(d);
+      } catch (const std::exception& e) {
+        return fail("Field '" + f.targetField->name + "': " + e.what());
+      }
+      break;
+    }
+    case Kind::kTop:
+      if (!sawFields_) return fail("a packet needs \"fields\"");
+      break;
+    default: break;
+  }
+  Frame done = std::move(stack_.back());
+  stack_.pop_back();
+  if (done.kind == Kind::kRow && sink_) {
+    Frame& parent = top();
+    if (parent.topLevel) {
+      sink_->onRow(std::move(parent.rows->back()));
+      parent.rows->pop_back();
+    }
+  }
+  return true;
+}
+
+void parseInto(std::string_view json, PacketHandler& h) {
+  rapidjson::Reader reader;
+  rapidjson::MemoryStream ms(json.data(), json.size());
+  rapidjson::ParseResult r = reader.Parse<rapidjson::kParseFullPrecisionFlag>(ms, h);
+  if (!r) {
+    std::string why = !h.error().empty() ? h.error() : "malformed JSON";
+    throw CodecError("Invalid packet at offset " + std::to_string(r.Offset()) + ": " + why);
+  }
+}
+
+std::vector<DataRow> rowsFromValue(const rapidjson::Value& v, const std::vector<FieldDef>& fields) {
+  if (!v.IsArray()) throw CodecError("Invalid packet: rows must be an array");
+  std::vector<DataRow> rows;
+  rows.reserve(v.Size());
+  for (const auto& r : v.GetArray()) {
+    if (!r.IsArray()) throw CodecError("Invalid packet: a row must be an array");
+    if (r.Size() != fields.size())
+      throw CodecError("Invalid packet: a row has " + std::to_string(r.Size()) +
+                       " values, expected " + std::to_string(fields.size()));
+    DataRow row;
+    row.values.resize(fields.size());
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i].type == FieldType::Dataset) {
+        row.values[i] = Variant::null();
+        if (r[i].IsNull()) row.details.emplace_back();
+        else row.details.push_back(rowsFromValue(r[i], fields[i].children));
+      } else {
+        row.values[i] = readTypedValue(r[i], fields[i]);
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+}  // namespace
+
+DataPacket decodePacket(std::string_view json) {
+  PacketHandler h(nullptr);
+  parseInto(json, h);
+  return std::move(h.packet());
+}
+
+void decodePacket(std::string_view json, PacketSink& sink) {
+  PacketHandler h(&sink);
+  parseInto(json, h);
+  if (!h.sawRows()) sink.onFields(h.packet().fields);
+}
+
+std::vector<FieldDef> fieldsFromValue(const rapidjson::Value& v) {
+  if (!v.IsArray()) throw CodecError("Invalid packet: fields must be an array");
+  std::vector<FieldDef> out;
+  for (const auto& f : v.GetArray()) {
+    if (!f.IsObject()) throw CodecError("Invalid packet: a field must be an object");
+    FieldDef d;
+    auto str = [&](const char* k, std::string* o) {
+      auto it = f.FindMember(k);
+      if (it == f.MemberEnd()) return false;
+      if (!it->value.IsString()) throw CodecError(std::string("Invalid packet: field member \"") + k + "\" must be a string");
+      o->assign(it->value.GetString(), it->value.GetStringLength());
+      return true;
+    };
+    auto num = [&](const char* k, int* o) {
+      auto it = f.FindMember(k);
+      if (it == f.MemberEnd()) return;
+      if (!it->value.IsInt()) throw CodecError(std::string("Invalid packet: field member \"") + k + "\" must be an integer");
+      *o = it->value.GetInt();
+    };
+    auto flag = [&](const char* k, bool* o) {
+      auto it = f.FindMember(k);
+      if (it == f.MemberEnd()) return;
+      if (!it->value.IsBool()) throw CodecError(std::string("Invalid packet: field member \"") + k + "\" must be a boolean");
+      *o = it->value.GetBool();
+    };
+    if (!str("name", &d.name) || d.name.empty()) throw CodecError("Invalid packet: a field has no name");
+    std::string type;
+    if (!str("type", &type)) throw CodecError("Invalid packet: field '" + d.name + "' has no type");
+    if (!db::fieldTypeFromName(type, &d.type))
+      throw CodecError("Invalid packet: unknown field type '" + type + "'");
+    str("table", &d.table);
+    num("size", &d.size);
+    num("precision", &d.precision);
+    num("scale", &d.scale);
+    flag("required", &d.required);
+    flag("readOnly", &d.readOnly);
+    flag("key", &d.key);
+    if (d.type == FieldType::Dataset) {
+      auto it = f.FindMember("fields");
+      if (it == f.MemberEnd()) throw CodecError("Invalid packet: dataset field '" + d.name + "' has no fields");
+      d.children = fieldsFromValue(it->value);
+    }
+    out.push_back(std::move(d));
+  }
+  return out;
+}
+
+DataPacket packetFromValue(const rapidjson::Value& v) {
+  if (!v.IsObject()) throw CodecError("Invalid packet: a packet must be a JSON object");
+  auto f = v.FindMember("fields");
+  if (f == v.MemberEnd()) throw CodecError("Invalid packet: a packet needs \"fields\"");
+  DataPacket p;
+  p.fields = fieldsFromValue(f->value);
+  auto r = v.FindMember("rows");
+  if (r != v.MemberEnd() && !r->value.IsNull()) p.rows = rowsFromValue(r->value, p.fields);
+  return p;
+}
+
+std::string encodePacket(const DataPacket& p) {
+  rapidjson::StringBuffer sb;
+  JsonWriter w(sb);
+  writePacket(w, p);
+  return std::string(sb.GetString(), sb.GetSize());
+}
+
+}  // namespace qz::provider
