@@ -1,0 +1,177 @@
+// Dataset runs and row reading with nested details.
+#include "platform/provider/dataset_reader.h"
+
+#include <stdexcept>
+
+#include "platform/provider/sql_names.h"
+
+namespace qz::provider {
+namespace {
+
+// Sets the connection's command timeout for one run and puts it back.
+class TimeoutScope {
+ public:
+  TimeoutScope(db::Connection& c, int seconds) : c_(c), old_(c.commandTimeout()) {
+    if (seconds != old_) c_.setCommandTimeout(seconds);
+  }
+  ~TimeoutScope() {
+    if (c_.commandTimeout() != old_) {
+      try {
+        c_.setCommandTimeout(old_);
+      } catch (...) {
+      }
+    }
+  }
+
+ private:
+  db::Connection& c_;
+  int old_;
+};
+
+// Rows already read, served again as a cursor.
+class BufferedCursor : public db::Cursor {
+ public:
+  BufferedCursor(std::vector<FieldDef> fields, std::vector<std::vector<Variant>> rows)
+      : fields_(std::move(fields)), rows_(std::move(rows)) {}
+  const std::vector<FieldDef>& fields() const override { return fields_; }
+  bool next() override { return ++pos_ < rows_.size(); }
+  const std::vector<Variant>& row() const override { return rows_[pos_]; }
+
+ private:
+  std::vector<FieldDef> fields_;
+  std::vector<std::vector<Variant>> rows_;
+  size_t pos_ = static_cast<size_t>(-1);
+};
+
+}  // namespace
+
+std::unique_ptr<db::Cursor> DatasetReader::bufferForDetails(const Dataset& ds,
+                                                            std::unique_ptr<db::Cursor> cursor,
+                                                            int64_t limit) {
+  if (!cursor || ds.details().empty()) return cursor;
+  std::vector<std::vector<Variant>> rows;
+  while ((limit < 0 || static_cast<int64_t>(rows.size()) < limit) && cursor->next())
+    rows.push_back(cursor->row());
+  return std::make_unique<BufferedCursor>(cursor->fields(), std::move(rows));
+}
+
+int64_t DatasetReader::execute(const Dataset& ds, const std::string& statement,
+                               db::ParamList& params) {
+  conn_.ensureOpen();
+  TimeoutScope timeout(conn_, ds.commandTimeout());
+  switch (ds.kind()) {
+    case DatasetKind::Query: {
+      std::string text = statement.empty() ? ds.sqlText() : statement;
+      if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+        throw std::runtime_error("No SQL statement given for dataset '" + ds.name() + "'");
+      return conn_.execute(text, params);
+    }
+    case DatasetKind::StoredProc:
+      conn_.callProcedure(statement.empty() ? ds.procedureName() : statement, params);
+      return 0;
+    case DatasetKind::Table: break;
+  }
+  throw std::runtime_error("Dataset '" + ds.name() + "' has no statement to execute");
+}
+
+std::unique_ptr<db::Cursor> DatasetReader::open(const Dataset& ds, const std::string& statement,
+                                                db::ParamList& params) {
+  conn_.ensureOpen();
+  TimeoutScope timeout(conn_, ds.commandTimeout());
+  switch (ds.kind()) {
+    case DatasetKind::Query: {
+      std::string text = statement.empty() ? ds.sqlText() : statement;
+      if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+        throw std::runtime_error("No SQL statement given for dataset '" + ds.name() + "'");
+      return conn_.query(text, params);
+    }
+    case DatasetKind::Table: {
+      const std::string& table = statement.empty() ? ds.tableName() : statement;
+      if (!isTableName(table)) throw std::runtime_error("Invalid table name: '" + table + "'");
+      return conn_.query("select * from " + table);
+    }
+    case DatasetKind::StoredProc:
+      return conn_.callProcedure(statement.empty() ? ds.procedureName() : statement, params);
+  }
+  return nullptr;
+}
+
+std::unique_ptr<db::Cursor> DatasetReader::openDetail(Dataset& detail,
+                                                      const std::vector<FieldDef>& masterFields,
+                                                      const std::vector<Variant>* masterValues) {
+  db::ParamList& params = detail.params();
+  for (db::Parameter& p : params) {
+    int i = findField(masterFields, p.name);
+    if (i < 0) continue;
+    p.value = masterValues ? coerceToFieldType((*masterValues)[i], p.type) : Variant::null();
+  }
+  return bufferForDetails(detail, open(detail, {}, params), -1);
+}
+
+std::vector<FieldDef> DatasetReader::packetFields(const Dataset& ds,
+                                                  const std::vector<FieldDef>& base) {
+  std::vector<FieldDef> fields = base;
+  for (const auto& d : ds.details()) {
+    FieldDef f;
+    f.name = d->name();
+    f.type = FieldType::Dataset;
+    auto c = openDetail(*d, base, nullptr);
+    if (c) f.children = packetFields(*d, c->fields());
+    fields.push_back(std::move(f));
+  }
+  return fields;
+}
+
+void DatasetReader::writeDetail(JsonWriter& w, Dataset& detail,
+                                const std::vector<FieldDef>& masterFields,
+                                const std::vector<Variant>& masterValues) {
+  auto c = openDetail(detail, masterFields, &masterValues);
+  if (!c) {
+    w.StartArray();
+    w.EndArray();
+    return;
+  }
+  writeRows(w, detail, *c, -1);
+}
+
+int64_t DatasetReader::writeRows(JsonWriter& w, const Dataset& ds, db::Cursor& cursor,
+                                 int64_t limit) {
+  const std::vector<FieldDef> fields = cursor.fields();
+  int64_t n = 0;
+  w.StartArray();
+  while ((limit < 0 || n < limit) && cursor.next()) {
+    const std::vector<Variant>& row = cursor.row();
+    w.StartArray();
+    for (size_t i = 0; i < fields.size(); ++i) writeTyped(w, row[i], fields[i].type);
+    for (const auto& d : ds.details()) writeDetail(w, *d, fields, row);
+    w.EndArray();
+    ++n;
+  }
+  w.EndArray();
+  return n;
+}
+
+std::vector<DataRow> DatasetReader::readRows(const Dataset& ds, db::Cursor& cursor,
+                                             int64_t limit) {
+  const std::vector<FieldDef> fields = cursor.fields();
+  std::vector<DataRow> rows;
+  while ((limit < 0 || static_cast<int64_t>(rows.size()) < limit) && cursor.next()) {
+    DataRow r;
+    r.values = cursor.row();
+    r.values.resize(fields.size() + ds.details().size(), Variant::null());
+    rows.push_back(std::move(r));
+  }
+  for (DataRow& r : rows)
+    for (const auto& d : ds.details()) r.details.push_back(readDetail(*d, fields, r.values));
+  return rows;
+}
+
+std::vector<DataRow> DatasetReader::readDetail(Dataset& detail,
+                                               const std::vector<FieldDef>& masterFields,
+                                               const std::vector<Variant>& masterValues) {
+  auto c = openDetail(detail, masterFields, &masterValues);
+  if (!c) return {};
+  return readRows(detail, *c, -1);
+}
+
+}  // namespace qz::provider

@@ -1,0 +1,69 @@
+// Runs datasets on a connection and reads their rows with nested details,
+// either streaming into a JSON writer or into memory. Used by providers.
+//
+// A detail query runs once per master row with its parameters set from the
+// master's fields of the same names (ASCII case ignored); parameters
+// without such a field keep their values. Detail metadata comes from a run
+// with the link parameters null, so an empty master still describes its
+// details.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/db/connection.h"
+#include "platform/provider/dataset.h"
+#include "platform/provider/json_values.h"
+#include "platform/provider/packet.h"
+
+namespace qz::provider {
+
+class DatasetReader {
+ public:
+  explicit DatasetReader(db::Connection& conn) : conn_(conn) {}
+
+  // Opens ds: a query runs statement (or its own when empty), a table reads
+  // table statement (or its own), a procedure is called. params are bound
+  // and receive output values. Returns nullptr for a procedure without
+  // rows. Throws db::DbError, or std::runtime_error for an empty statement
+  // or a bad table name.
+  std::unique_ptr<db::Cursor> open(const Dataset& ds, const std::string& statement,
+                                   db::ParamList& params);
+
+  // Runs ds without rows: a query its statement (or statement), a
+  // procedure its call. Returns rows affected (0 for procedures). Throws as
+  // open(), and std::runtime_error for a table.
+  int64_t execute(const Dataset& ds, const std::string& statement, db::ParamList& params);
+
+  // When ds has details, reads the rows of cursor (at most limit when
+  // limit >= 0) into memory and returns a cursor over them, so that detail
+  // statements never run while an engine has a result set open; else
+  // returns cursor itself.
+  std::unique_ptr<db::Cursor> bufferForDetails(const Dataset& ds, std::unique_ptr<db::Cursor> cursor,
+                                               int64_t limit);
+
+  // The fields of a packet of ds: cursor fields plus one Dataset field per
+  // detail (with its children).
+  std::vector<FieldDef> packetFields(const Dataset& ds, const std::vector<FieldDef>& base);
+
+  // Writes the rows of cursor (at most limit when limit >= 0), each with the
+  // details of ds, as a JSON array. Returns rows written.
+  int64_t writeRows(JsonWriter& w, const Dataset& ds, db::Cursor& cursor, int64_t limit);
+  // The same into memory.
+  std::vector<DataRow> readRows(const Dataset& ds, db::Cursor& cursor, int64_t limit);
+
+  // The detail rows of detail for one master row.
+  std::vector<DataRow> readDetail(Dataset& detail, const std::vector<FieldDef>& masterFields,
+                                  const std::vector<Variant>& masterValues);
+
+ private:
+  std::unique_ptr<db::Cursor> openDetail(Dataset& detail,
+                                         const std::vector<FieldDef>& masterFields,
+                                         const std::vector<Variant>* masterValues);
+  void writeDetail(JsonWriter& w, Dataset& detail, const std::vector<FieldDef>& masterFields,
+                   const std::vector<Variant>& masterValues);
+
+  db::Connection& conn_;
+};
+
+}  // namespace qz::provider

@@ -1,0 +1,113 @@
+// Provider reading, executing and row requests (applying updates is in
+// provider_apply.cpp).
+#include "platform/provider/provider.h"
+
+#include "platform/provider/dataset_reader.h"
+#include "platform/provider/json_packet.h"
+#include "platform/provider/json_params.h"
+
+namespace qz::provider {
+
+Provider::Provider(std::string name, db::Connection& conn, std::unique_ptr<Dataset> dataset)
+    : name_(std::move(name)), conn_(conn), dataset_(std::move(dataset)) {}
+
+void Provider::checkCommandText(const std::string& commandText) const {
+  if (!commandText.empty() && !allowCommandText) throw ProviderError(kCommandTextNotAllowed);
+}
+
+db::ParamList& Provider::prepareParams(const std::string& commandText,
+                                       const db::ParamList& client) {
+  if (commandText.empty() || dataset_->kind() != DatasetKind::Query) {
+    assignParams(dataset_->params(), client);
+    return dataset_->params();
+  }
+  // A client statement brings its own markers; a marker named like a
+  // parameter of the dataset starts from that parameter.
+  lastParams_.clear();
+  for (const std::string& n : db::parseParamNames(commandText)) {
+    db::Parameter p;
+    if (const db::Parameter* d = db::findParam(dataset_->params(), n)) p = *d;
+    p.name = n;
+    lastParams_.push_back(std::move(p));
+  }
+  assignParams(lastParams_, client);
+  return lastParams_;
+}
+
+int64_t Provider::getRecords(JsonWriter& w, const ReadRequest& req) {
+  checkCommandText(req.commandText);
+  db::ParamList& params = prepareParams(req.commandText, req.params);
+  DatasetReader reader(conn_);
+  int64_t limit = req.count < 0 ? -1 : req.count;
+  auto cursor = reader.bufferForDetails(*dataset_, reader.open(*dataset_, req.commandText, params),
+                                        limit);
+  commandText_ = req.commandText;
+  int64_t n = 0;
+  w.StartObject();
+  w.Key("fields");
+  if (!cursor) {
+    writeFields(w, std::vector<FieldDef>{});
+    w.Key("rows");
+    w.StartArray();
+    w.EndArray();
+  } else {
+    writeFields(w, reader.packetFields(*dataset_, cursor->fields()));
+    w.Key("rows");
+    n = reader.writeRows(w, *dataset_, *cursor, limit);
+  }
+  w.EndObject();
+  if (&params != &lastParams_) lastParams_ = params;
+  return n;
+}
+
+DataPacket Provider::getRecordsPacket(const ReadRequest& req, int64_t* recsOut) {
+  checkCommandText(req.commandText);
+  db::ParamList& params = prepareParams(req.commandText, req.params);
+  DatasetReader reader(conn_);
+  int64_t limit = req.count < 0 ? -1 : req.count;
+  auto cursor = reader.bufferForDetails(*dataset_, reader.open(*dataset_, req.commandText, params),
+                                        limit);
+  commandText_ = req.commandText;
+  DataPacket p;
+  if (cursor) {
+    p.fields = reader.packetFields(*dataset_, cursor->fields());
+    p.rows = reader.readRows(*dataset_, *cursor, limit);
+  }
+  if (&params != &lastParams_) lastParams_ = params;
+  if (recsOut) *recsOut = static_cast<int64_t>(p.rows.size());
+  return p;
+}
+
+int64_t Provider::execute(const std::string& commandText, const db::ParamList& client) {
+  checkCommandText(commandText);
+  db::ParamList& params = prepareParams(commandText, client);
+  DatasetReader reader(conn_);
+  int64_t n = reader.execute(*dataset_, commandText, params);
+  if (&params != &lastParams_) lastParams_ = params;
+  return n;
+}
+
+DataPacket Provider::rowRequest(const DataPacket& in, int requestType) {
+  std::vector<FieldDef> base;
+  std::vector<size_t> baseIndex;
+  for (size_t i = 0; i < in.fields.size(); ++i)
+    if (in.fields[i].type != FieldType::Dataset) {
+      base.push_back(in.fields[i]);
+      baseIndex.push_back(i);
+    }
+  DatasetReader reader(conn_);
+  conn_.ensureOpen();
+  DataPacket out;
+  out.fields = reader.packetFields(*dataset_, base);
+  for (const DataRow& r : in.rows) {
+    DataRow o;
+    for (size_t i : baseIndex) o.values.push_back(i < r.values.size() ? r.values[i] : Variant::null());
+    std::vector<Variant> values = o.values;
+    o.values.resize(out.fields.size(), Variant::null());
+    for (const auto& d : dataset_->details()) o.details.push_back(reader.readDetail(*d, base, values));
+    out.rows.push_back(std::move(o));
+  }
+  return out;
+}
+
+}  // namespace qz::provider

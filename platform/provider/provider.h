@@ -1,0 +1,142 @@
+// Providers: a published name over one dataset (with its detail datasets),
+// reading data packets with nested details, running statements, and taking
+// back a client's delta through the event handlers and the default
+// resolution.
+//
+// Calling order of applyUpdates:
+//   1. beforeApplyUpdates(ownerData).
+//   2. When no transaction is open on the connection now, the provider
+//      opens its own.
+//   3. Master rows in delta order; an inserted master before its detail
+//      rows, a modified or deleted master after them (recursively). Per row:
+//      beforeUpdateRecord -> unless applied, the default resolution ->
+//      afterUpdateRecord. An error calls onUpdateError with the response
+//      preset to Skip while fewer errors than maxErrors occurred before
+//      (maxErrors -1: no limit), else Abort; the error is counted and logged
+//      for the error packet; Abort resolves no further rows. Resolving also
+//      stops when a handler ended the transaction that was open (a rolled
+//      back request writes nothing more), and after the first error when
+//      stopOnFirstError is set. The detail rows of a master insert that
+//      failed are not resolved (they would have no master).
+//   4. The provider's own transaction is committed when the error count does
+//      not exceed maxErrors (or maxErrors is -1), else rolled back.
+//   5. afterApplyUpdates(ownerData).
+// When the provider itself fails (bad delta, handler exception other than
+// from a record), the call fails as a whole, afterApplyUpdates is not
+// called, and a transaction begun during the call is rolled back.
+//
+// Thread-safety: belongs to one module instance; one thread at a time.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/db/connection.h"
+#include "platform/provider/dataset.h"
+#include "platform/provider/delta.h"
+#include "platform/provider/error_packet.h"
+#include "platform/provider/json_values.h"
+#include "platform/provider/packet.h"
+
+namespace qz::provider {
+
+enum class ResolverResponse : uint8_t { Skip, Abort };
+
+// A request refused by the provider; what() is the system's text.
+class ProviderError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+constexpr const char* kCommandTextNotAllowed = "CommandText changes are not allowed";
+constexpr const char* kRecordChanged = "Record not found or changed by another user";
+
+// What a client asks for when reading.
+struct ReadRequest {
+  int count = -1;            // -1 all rows, 0 metadata only, n the first n
+  int options = 0;
+  std::string commandText;   // "" = the dataset's own statement
+  db::ParamList params;      // matched by name; others keep their values
+  bool hasParams = false;    // params were sent (an empty list included)
+};
+
+class Provider {
+ public:
+  // Borrows conn, which must outlive the provider.
+  Provider(std::string name, db::Connection& conn, std::unique_ptr<Dataset> dataset);
+  Provider(const Provider&) = delete;
+  Provider& operator=(const Provider&) = delete;
+
+  const std::string& name() const { return name_; }
+  Dataset& dataset() { return *dataset_; }
+  const Dataset& dataset() const { return *dataset_; }
+  db::Connection& connection() { return conn_; }
+
+  // Options.
+  bool allowCommandText = true;
+  bool stopOnFirstError = false;
+
+  // Events (empty = none).
+  std::function<void(Provider&, Variant& ownerData)> beforeApplyUpdates;
+  std::function<void(Provider&, const Dataset& source, DeltaRecord&, UpdateKind, bool& applied)>
+      beforeUpdateRecord;
+  std::function<void(Provider&, DeltaRecord&, const std::exception&, UpdateKind,
+                     ResolverResponse&)>
+      onUpdateError;
+  std::function<void(Provider&, const Dataset& source, DeltaRecord&, UpdateKind)> afterUpdateRecord;
+  std::function<void(Provider&, Variant& ownerData)> afterApplyUpdates;
+  std::function<Variant(Provider&, const Variant& data)> onDataRequest;
+
+  // Reads through the dataset and writes the packet (with nested details)
+  // into w as one JSON value, streaming rows from the database. Afterwards
+  // lastParams() holds the parameters used (output parameters of a
+  // procedure included). Returns the number of master rows written. Throws
+  // ProviderError (kCommandTextNotAllowed), CodecError (unknown parameter)
+  // or db::DbError; then w holds a partial value and must be discarded.
+  int64_t getRecords(JsonWriter& w, const ReadRequest& req);
+  // The same into memory (for small results and tests).
+  DataPacket getRecordsPacket(const ReadRequest& req, int64_t* recsOut = nullptr);
+
+  // Runs the dataset's statement (or the client's commandText where
+  // allowed) without rows; input-output parameters come back in
+  // lastParams().
+  // Returns rows affected (0 for procedures).
+  int64_t execute(const std::string& commandText, const db::ParamList& params);
+
+  // The row given, with its details read afresh for its link values.
+  DataPacket rowRequest(const DataPacket& row, int requestType);
+
+  // Applies a delta as described at the top. Returns the error count;
+  // errors receives the failed records.
+  int applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, ErrorPacket* errors);
+
+  // The statement the last read used: the client's when it sent one.
+  // Default resolution takes the target table from it.
+  const std::string& currentCommandText() const { return commandText_; }
+  // The parameters of the last read or execute, with their values.
+  const db::ParamList& lastParams() const { return lastParams_; }
+
+ private:
+  struct ApplyState;
+  void checkCommandText(const std::string& commandText) const;
+  // The parameter list for a run: the dataset's own (client values
+  // assigned, kept), or for a client statement its markers' parameters.
+  db::ParamList& prepareParams(const std::string& commandText, const db::ParamList& client);
+  void resolveRows(const Dataset& ds, const std::vector<FieldDef>& fields,
+                   std::vector<DeltaRow>& rows, std::vector<RowStep>& path, ApplyState& st);
+  bool resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields, DeltaRow& row,
+                  const std::vector<RowStep>& path, ApplyState& st);
+  void resolveDetails(const Dataset& ds, const std::vector<FieldDef>& fields, DeltaRow& row,
+                      std::vector<RowStep>& path, ApplyState& st);
+  std::string targetTable(const Dataset& ds) const;
+
+  std::string name_;
+  db::Connection& conn_;
+  std::unique_ptr<Dataset> dataset_;
+  std::string commandText_;
+  db::ParamList lastParams_;
+};
+
+}  // namespace qz::provider

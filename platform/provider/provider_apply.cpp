@@ -1,0 +1,144 @@
+// Applying a client's delta: the calling order of the events, error
+// counting against MaxErrors, the provider's own transaction, and the
+// target table of the default resolution.
+#include <stdexcept>
+
+#include "platform/provider/provider.h"
+#include "platform/provider/resolver.h"
+#include "platform/provider/sql_names.h"
+
+namespace qz::provider {
+
+struct Provider::ApplyState {
+  int maxErrors;
+  int errorCount = 0;
+  bool abort = false;
+  bool transactionAtStart = false;
+  ErrorPacket* errors;
+};
+
+std::string Provider::targetTable(const Dataset& ds) const {
+  std::string table;
+  bool master = &ds == dataset_.get();
+  switch (ds.kind()) {
+    case DatasetKind::Table:
+      table = master && !commandText_.empty() ? commandText_ : ds.tableName();
+      break;
+    case DatasetKind::Query:
+      table = tableAfterFrom(master && !commandText_.empty() ? commandText_ : ds.sqlText());
+      break;
+    case DatasetKind::StoredProc: break;
+  }
+  if (table.empty() || !isTableName(table))
+    throw std::runtime_error("Unable to resolve records of dataset '" + ds.name() +
+                             "': no table name found");
+  return table;
+}
+
+namespace {
+
+// Checks that every detail list of the delta belongs to a detail dataset.
+void checkShape(const Dataset& ds, const std::vector<FieldDef>& fields) {
+  for (const FieldDef& f : fields) {
+    if (f.type != FieldType::Dataset) continue;
+    const Dataset* d = ds.findDetail(f.name);
+    if (!d) throw std::runtime_error("Dataset '" + ds.name() + "' has no detail '" + f.name + "'");
+    checkShape(*d, f.children);
+  }
+}
+
+}  // namespace
+
+bool Provider::resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields, DeltaRow& row,
+                          const std::vector<RowStep>& path, ApplyState& st) {
+  UpdateKind kind = row.kind;
+  DeltaRecord rec(ds.name(), &fields, &row);
+  try {
+    if (beforeUpdateRecord) beforeUpdateRecord(*this, ds, rec, kind, rec.applied);
+    if (!rec.applied) resolveRecord(conn_, targetTable(ds), fields, row);
+    if (afterUpdateRecord) afterUpdateRecord(*this, ds, rec, kind);
+    return true;
+  } catch (const std::exception& e) {
+    ResolverResponse response = (st.maxErrors == -1 || st.errorCount < st.maxErrors)
+                                    ? ResolverResponse::Skip
+                                    : ResolverResponse::Abort;
+    if (onUpdateError) onUpdateError(*this, rec, e, kind, response);
+    ++st.errorCount;
+    if (st.errors) st.errors->errors.push_back(UpdateError{path, kind, e.what(), 0});
+    if (response == ResolverResponse::Abort || stopOnFirstError) st.abort = true;
+    // A handler that rolled the request back ends it: rows resolved now
+    // would be committed one statement at a time with nothing to undo them.
+    if (st.transactionAtStart && !conn_.inTransaction()) st.abort = true;
+    return false;
+  }
+}
+
+void Provider::resolveDetails(const Dataset& ds, const std::vector<FieldDef>& fields, DeltaRow& row,
+                              std::vector<RowStep>& path, ApplyState& st) {
+  size_t k = 0;
+  for (const FieldDef& f : fields) {
+    if (f.type != FieldType::Dataset) continue;
+    std::vector<DeltaRow>& rows = row.details[k++];
+    if (rows.empty()) continue;
+    const Dataset* d = ds.findDetail(f.name);
+    path.push_back(RowStep{d->name(), 0});
+    resolveRows(*d, f.children, rows, path, st);
+    path.pop_back();
+    if (st.abort) return;
+  }
+}
+
+void Provider::resolveRows(const Dataset& ds, const std::vector<FieldDef>& fields,
+                           std::vector<DeltaRow>& rows, std::vector<RowStep>& path,
+                           ApplyState& st) {
+  for (size_t i = 0; i < rows.size() && !st.abort; ++i) {
+    path.back().index = static_cast<int>(i);
+    DeltaRow& row = rows[i];
+    switch (row.kind) {
+      case UpdateKind::Insert:
+        if (resolveOne(ds, fields, row, path, st) && !st.abort)
+          resolveDetails(ds, fields, row, path, st);
+        break;
+      case UpdateKind::Unmodified:
+        resolveDetails(ds, fields, row, path, st);
+        break;
+      default:
+        resolveDetails(ds, fields, row, path, st);
+        if (!st.abort) resolveOne(ds, fields, row, path, st);
+        break;
+    }
+  }
+}
+
+int Provider::applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, ErrorPacket* errors) {
+  checkShape(*dataset_, delta.fields);
+  conn_.ensureOpen();
+  const bool transactionBefore = conn_.inTransaction();
+  try {
+    if (beforeApplyUpdates) beforeApplyUpdates(*this, ownerData);
+    bool own = false;
+    if (!conn_.inTransaction()) {
+      conn_.beginTrans();
+      own = true;
+    }
+    ApplyState st{maxErrors, 0, false, true, errors};
+    std::vector<RowStep> path{RowStep{"", 0}};
+    resolveRows(*dataset_, delta.fields, delta.rows, path, st);
+    if (own && conn_.inTransaction()) {
+      if (maxErrors == -1 || st.errorCount <= maxErrors) conn_.commitTrans();
+      else conn_.rollbackTrans();
+    }
+    if (afterApplyUpdates) afterApplyUpdates(*this, ownerData);
+    return st.errorCount;
+  } catch (...) {
+    if (!transactionBefore && conn_.inTransaction()) {
+      try {
+        conn_.rollbackTrans();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+}
+
+}  // namespace qz::provider

@@ -1,0 +1,207 @@
+// Wire binding of the application-server operations.
+#include "platform/provider/remote_data_module.h"
+
+#include "platform/db/connection_string.h"
+#include "platform/provider/json_delta.h"
+#include "platform/provider/json_packet.h"
+#include "platform/provider/json_params.h"
+
+namespace qz::provider {
+namespace {
+
+constexpr int kInvalidParams = -32602;
+
+[[noreturn]] void badParam(const std::string& what) {
+  throw remote::RemoteError("Invalid params: " + what, 0, {}, {}, kInvalidParams);
+}
+
+const rapidjson::Value* member(const rapidjson::Value& params, const char* name) {
+  if (!params.IsObject()) return nullptr;
+  auto it = params.FindMember(name);
+  if (it == params.MemberEnd()) return nullptr;
+  return &it->value;
+}
+
+std::string stringArg(const rapidjson::Value& params, const char* name, bool required) {
+  const rapidjson::Value* v = member(params, name);
+  if (!v || v->IsNull()) {
+    if (required) badParam(std::string("\"") + name + "\" is required");
+    return {};
+  }
+  if (!v->IsString()) badParam(std::string("\"") + name + "\" must be a string");
+  return std::string(v->GetString(), v->GetStringLength());
+}
+
+int intArg(const rapidjson::Value& params, const char* name, int dflt) {
+  const rapidjson::Value* v = member(params, name);
+  if (!v || v->IsNull()) return dflt;
+  if (!v->IsInt()) badParam(std::string("\"") + name + "\" must be an integer");
+  return v->GetInt();
+}
+
+Variant variantArg(const rapidjson::Value& params, const char* name) {
+  const rapidjson::Value* v = member(params, name);
+  if (!v) return Variant();
+  try {
+    return readTaggedValue(*v);
+  } catch (const CodecError& e) {
+    badParam(std::string("\"") + name + "\": " + e.what());
+  }
+}
+
+db::ParamList paramsArg(const rapidjson::Value& params, bool* given = nullptr) {
+  const rapidjson::Value* v = member(params, "params");
+  if (given) *given = v != nullptr;
+  if (!v) return {};
+  try {
+    return paramsFromValue(*v);
+  } catch (const CodecError& e) {
+    badParam(e.what());
+  }
+}
+
+void writeOwnerData(remote::JsonWriter& w, const Variant& ownerData) {
+  if (ownerData.isUnassigned()) return;
+  w.Key("ownerData");
+  writeTagged(w, ownerData);
+}
+
+}  // namespace
+
+Provider& RemoteDataModule::addProvider(std::unique_ptr<Provider> provider) {
+  providers_.push_back(std::move(provider));
+  return *providers_.back();
+}
+
+std::vector<std::string> RemoteDataModule::providerNames() const {
+  std::vector<std::string> out;
+  for (const auto& p : providers_) out.push_back(p->name());
+  return out;
+}
+
+Provider* RemoteDataModule::findProvider(std::string_view name) const {
+  for (const auto& p : providers_)
+    if (db::equalsNoCase(p->name(), name)) return p.get();
+  return nullptr;
+}
+
+Provider& RemoteDataModule::provider(std::string_view name) const {
+  Provider* p = findProvider(name);
+  if (!p) throw remote::RemoteError("Provider not exported: " + std::string(name));
+  return *p;
+}
+
+void RemoteDataModule::call(std::string_view method, const rapidjson::Value& params,
+                            remote::JsonWriter& w) {
+  if (!params.IsObject() && !params.IsNull() && method.substr(0, 3) == "AS_")
+    badParam("params must be an object");
+
+  if (method == "AS_GetProviderNames") {
+    w.StartObject();
+    w.Key("names");
+    w.StartArray();
+    for (const auto& p : providers_) w.String(p->name().c_str());
+    w.EndArray();
+    w.EndObject();
+    return;
+  }
+  if (method == "AS_GetRecords") {
+    Provider& p = provider(stringArg(params, "provider", true));
+    ReadRequest req;
+    req.count = intArg(params, "count", -1);
+    req.options = intArg(params, "options", 0);
+    req.commandText = stringArg(params, "commandText", false);
+    req.params = paramsArg(params, &req.hasParams);
+    Variant ownerData = variantArg(params, "ownerData");
+    w.StartObject();
+    w.Key("data");
+    int64_t n = p.getRecords(w, req);
+    w.Key("recsOut");
+    w.Int64(n);
+    w.Key("params");
+    writeParams(w, p.lastParams());
+    writeOwnerData(w, ownerData);
+    w.EndObject();
+    return;
+  }
+  if (method == "AS_ApplyUpdates") {
+    Provider& p = provider(stringArg(params, "provider", true));
+    const rapidjson::Value* dv = member(params, "delta");
+    if (!dv || !dv->IsObject()) badParam("\"delta\" must be an object");
+    Delta delta = deltaFromValue(*dv);
+    int maxErrors = intArg(params, "maxErrors", -1);
+    Variant ownerData = variantArg(params, "ownerData");
+    ErrorPacket errors;
+    int n = p.applyUpdates(delta, maxErrors, ownerData, &errors);
+    w.StartObject();
+    w.Key("errorCount");
+    w.Int(n);
+    w.Key("errors");
+    writeErrorPacket(w, errors);
+    writeOwnerData(w, ownerData);
+    w.EndObject();
+    return;
+  }
+  if (method == "AS_DataRequest") {
+    Provider& p = provider(stringArg(params, "provider", true));
+    Variant data = variantArg(params, "data");
+    Variant result = p.onDataRequest ? p.onDataRequest(p, data) : Variant::null();
+    w.StartObject();
+    w.Key("result");
+    writeTagged(w, result.isUnassigned() ? Variant::null() : result);
+    w.EndObject();
+    return;
+  }
+  if (method == "AS_GetParams") {
+    Provider& p = provider(stringArg(params, "provider", true));
+    Variant ownerData = variantArg(params, "ownerData");
+    w.StartObject();
+    w.Key("params");
+    writeParams(w, p.dataset().params());
+    writeOwnerData(w, ownerData);
+    w.EndObject();
+    return;
+  }
+  if (method == "AS_RowRequest") {
+    Provider& p = provider(stringArg(params, "provider", true));
+    const rapidjson::Value* rv = member(params, "row");
+    if (!rv || !rv->IsObject()) badParam("\"row\" must be a packet");
+    DataPacket row = packetFromValue(*rv);
+    int requestType = intArg(params, "requestType", 0);
+    Variant ownerData = variantArg(params, "ownerData");
+    DataPacket out = p.rowRequest(row, requestType);
+    w.StartObject();
+    w.Key("data");
+    writePacket(w, out);
+    writeOwnerData(w, ownerData);
+    w.EndObject();
+    return;
+  }
+  if (method == "AS_Execute") {
+    Provider& p = provider(stringArg(params, "provider", true));
+    std::string commandText = stringArg(params, "commandText", false);
+    db::ParamList client = paramsArg(params);
+    Variant ownerData = variantArg(params, "ownerData");
+    p.execute(commandText, client);
+    w.StartObject();
+    w.Key("params");
+    writeParams(w, p.lastParams());
+    writeOwnerData(w, ownerData);
+    w.EndObject();
+    return;
+  }
+  if (callCustom(method, params, w)) return;
+  throw remote::RemoteError("Method not found: " + std::string(method), 0, {}, {}, -32601);
+}
+
+void RemoteDataModule::release() noexcept {
+  for (db::Connection* c : connections_) {
+    try {
+      if (c->isOpen() && c->inTransaction()) c->rollbackTrans();
+    } catch (...) {
+    }
+    c->close();
+  }
+}
+
+}  // namespace qz::provider

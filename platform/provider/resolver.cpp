@@ -1,0 +1,123 @@
+// Statement composition of the default resolution.
+#include "platform/provider/resolver.h"
+
+#include <stdexcept>
+
+#include "platform/provider/provider.h"
+#include "platform/provider/sql_names.h"
+
+namespace qz::provider {
+namespace {
+
+db::Parameter bind(std::string name, const FieldDef& f, const Variant& v) {
+  db::Parameter p;
+  p.name = std::move(name);
+  p.type = f.type;
+  p.size = f.size;
+  p.precision = f.precision;
+  p.scale = f.scale;
+  p.value = v.isUnassigned() ? Variant::null() : v;
+  return p;
+}
+
+[[noreturn]] void missingColumn(const FieldDef& f, const std::string& table) {
+  throw std::runtime_error("Field '" + f.name + "' not found in table '" + table + "'");
+}
+
+void appendWhere(ResolverStatement& st, const std::string& table,
+                 const std::vector<FieldDef>& columns, const std::vector<FieldDef>& fields,
+                 const DeltaRow& row) {
+  std::string where;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const FieldDef& f = fields[i];
+    const Variant& old = row.oldValues[i];
+    if (f.type == FieldType::Dataset || f.type == FieldType::Memo || f.type == FieldType::Bytes ||
+        old.isUnassigned())
+      continue;
+    int c = findField(columns, f.name);
+    if (c < 0 || columns[c].type == FieldType::Memo || columns[c].type == FieldType::Bytes) continue;
+    where += where.empty() ? " where " : " and ";
+    if (old.isNull()) {
+      where += bracketName(columns[c].name) + " is null";
+    } else {
+      std::string pn = "o" + std::to_string(i);
+      where += bracketName(columns[c].name) + " = :" + pn;
+      st.params.push_back(bind(pn, f, old));
+    }
+  }
+  if (where.empty())
+    throw std::runtime_error("Record of table '" + table + "' has no old values to find it by");
+  st.sql += where;
+}
+
+}  // namespace
+
+ResolverStatement composeResolverStatement(const std::string& table,
+                                           const std::vector<FieldDef>& columns,
+                                           const std::vector<FieldDef>& fields,
+                                           const DeltaRow& row) {
+  ResolverStatement st;
+  switch (row.kind) {
+    case UpdateKind::Insert: {
+      std::string names, values;
+      for (size_t i = 0; i < fields.size(); ++i) {
+        const FieldDef& f = fields[i];
+        const Variant& v = row.newValues[i];
+        if (f.type == FieldType::Dataset || v.isUnassigned()) continue;
+        int c = findField(columns, f.name);
+        if (c < 0) {
+          if (v.isNull()) continue;
+          missingColumn(f, table);
+        }
+        if (v.isNull() && (columns[c].readOnly || f.readOnly)) continue;
+        std::string pn = "n" + std::to_string(i);
+        if (!names.empty()) names += ", ", values += ", ";
+        names += bracketName(columns[c].name);
+        values += ":" + pn;
+        st.params.push_back(bind(pn, f, v));
+      }
+      st.sql = names.empty() ? "insert into " + table + " default values"
+                             : "insert into " + table + " (" + names + ") values (" + values + ")";
+      return st;
+    }
+    case UpdateKind::Modify: {
+      std::string sets;
+      for (size_t i = 0; i < fields.size(); ++i) {
+        const FieldDef& f = fields[i];
+        const Variant& v = row.newValues[i];
+        if (f.type == FieldType::Dataset || v.isUnassigned()) continue;
+        int c = findField(columns, f.name);
+        if (c < 0) missingColumn(f, table);
+        std::string pn = "n" + std::to_string(i);
+        sets += sets.empty() ? "" : ", ";
+        sets += bracketName(columns[c].name) + " = :" + pn;
+        st.params.push_back(bind(pn, f, v));
+      }
+      if (sets.empty()) return st;
+      st.sql = "update " + table + " set " + sets;
+      appendWhere(st, table, columns, fields, row);
+      st.mustTouchRow = true;
+      return st;
+    }
+    case UpdateKind::Delete:
+      st.sql = "delete from " + table;
+      appendWhere(st, table, columns, fields, row);
+      st.mustTouchRow = true;
+      return st;
+    case UpdateKind::Unmodified: break;
+  }
+  return st;
+}
+
+void resolveRecord(db::Connection& conn, const std::string& table,
+                   const std::vector<FieldDef>& fields, const DeltaRow& row) {
+  conn.ensureOpen();
+  std::vector<FieldDef> columns = conn.tableFields(table);
+  if (columns.empty()) throw std::runtime_error("Table '" + table + "' not found");
+  ResolverStatement st = composeResolverStatement(table, columns, fields, row);
+  if (st.sql.empty()) return;
+  int64_t n = conn.execute(st.sql, st.params);
+  if (st.mustTouchRow && n == 0) throw ProviderError(kRecordChanged);
+}
+
+}  // namespace qz::provider

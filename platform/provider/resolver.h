@@ -1,0 +1,44 @@
+// The default resolution of one delta row: an insert of the fields given,
+// an update of the changed fields, a delete; updates and deletes find their
+// row by every old value the client read (null compared as IS NULL).
+//
+// Every value is bound as a parameter; column names are taken from the
+// table's own column list (a delta field the table lacks is never written
+// into a statement), the table name is the one the dataset reads.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/db/connection.h"
+#include "platform/provider/delta.h"
+
+namespace qz::provider {
+
+struct ResolverStatement {
+  std::string sql;         // empty: nothing to write (a modify without changes)
+  db::ParamList params;    // bound by name (":n0", ":o0", ...)
+  bool mustTouchRow = false;  // update/delete: no row touched is a failure
+};
+
+// Composes the statement for row against table whose columns are columns.
+// Skipped: Dataset fields; Unassigned values; on insert, read-only or
+// generated columns whose new value is null, and fields the table lacks
+// whose new value is null. Old values of Memo and Bytes fields, and of
+// fields the table lacks, do not take part in finding the row.
+// Throws std::runtime_error for a changed field the table lacks ("Field
+// 'x' not found in table 't'") and for an update or delete with no old
+// value to find the row by (it would touch every row).
+ResolverStatement composeResolverStatement(const std::string& table,
+                                           const std::vector<FieldDef>& columns,
+                                           const std::vector<FieldDef>& fields,
+                                           const DeltaRow& row);
+
+// Composes and runs the statement on conn. Throws ProviderError
+// ("Record not found or changed by another user") when an update or delete
+// touches no row, and what composing or the database throws.
+// REQUIRES: row.kind is Insert, Modify or Delete.
+void resolveRecord(db::Connection& conn, const std::string& table,
+                   const std::vector<FieldDef>& fields, const DeltaRow& row);
+
+}  // namespace qz::provider
