@@ -1,0 +1,376 @@
+// Host and HostCore: listening sockets, the Asio I/O threads, the creation
+// worker (which takes each "create" in on the window thread) and the
+// bookkeeping of instances and module threads.
+#include "platform/remote/host.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+#include "platform/remote/host_core.h"
+#include "platform/remote/session.h"
+
+namespace qz::remote {
+
+namespace {
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::string_view stripBraces(std::string_view s) {
+  if (s.size() >= 2 && s.front() == '{' && s.back() == '}') return s.substr(1, s.size() - 2);
+  return s;
+}
+
+// "HOST:PORT" or "[V6]:PORT" -> endpoint. Throws std::runtime_error.
+asio::ip::tcp::endpoint parseEndpoint(const std::string& text) {
+  auto colon = text.rfind(':');
+  if (colon == std::string::npos || colon + 1 == text.size()) {
+    throw std::runtime_error("not a HOST:PORT address: " + text);
+  }
+  std::string host = text.substr(0, colon);
+  std::string portText = text.substr(colon + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  unsigned long port = 0;
+  try {
+    size_t used = 0;
+    port = std::stoul(portText, &used);
+    if (used != portText.size() || port > 65535) throw std::out_of_range("port");
+  } catch (const std::exception&) {
+    throw std::runtime_error("not a port number in address: " + text);
+  }
+  if (host.empty() || host == "*") host = "0.0.0.0";
+  if (host == "localhost") host = "127.0.0.1";
+  asio::error_code ec;
+  auto address = asio::ip::make_address(host, ec);
+  if (ec) {
+    // A host name: resolve it once.
+    asio::io_context ctx;
+    asio::ip::tcp::resolver resolver(ctx);
+    auto results = resolver.resolve(host, portText, ec);
+    if (ec || results.empty()) {
+      throw std::runtime_error("cannot resolve " + host + ": " + ec.message());
+    }
+    return results.begin()->endpoint();
+  }
+  return {address, static_cast<uint16_t>(port)};
+}
+
+}  // namespace
+
+const HostedClass* findHostedClass(const std::vector<HostedClass>& classes,
+                                   std::string_view clsOrName) {
+  for (const HostedClass& c : classes) {
+    if (equalNoCase(c.name, clsOrName) || equalNoCase(c.progId, clsOrName) ||
+        (!c.clsid.empty() && equalNoCase(stripBraces(c.clsid), stripBraces(clsOrName)))) {
+      return &c;
+    }
+  }
+  return nullptr;
+}
+
+namespace detail {
+
+HostCore::HostCore(HostOptions options, UiDispatcher& dispatcher)
+    : options_(std::move(options)), dispatcher_(dispatcher), acceptStrand_(asio::make_strand(io_)) {}
+
+HostCore::~HostCore() { stop(); }
+
+void HostCore::start() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (started_) throw std::logic_error("Host::start called twice");
+    started_ = true;
+  }
+  std::vector<std::unique_ptr<asio::ip::tcp::acceptor>> acceptors;
+  for (const std::string& text : options_.listen) {
+    asio::ip::tcp::endpoint endpoint = parseEndpoint(text);
+    auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(acceptStrand_);
+    asio::error_code ec;
+    acceptor->open(endpoint.protocol(), ec);
+    if (!ec) acceptor->set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
+    if (!ec) acceptor->bind(endpoint, ec);
+    if (!ec) acceptor->listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) throw std::runtime_error("cannot listen on " + text + ": " + ec.message());
+    acceptors.push_back(std::move(acceptor));
+  }
+  for (size_t i = 0; i < options_.listenFds.size(); ++i) {
+    int fd = options_.listenFds[i];
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        (addr.ss_family != AF_INET && addr.ss_family != AF_INET6)) {
+      throw std::runtime_error("inherited descriptor " + std::to_string(fd) +
+                               " is not a TCP listening socket");
+    }
+    auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(acceptStrand_);
+    asio::error_code ec;
+    acceptor->assign(addr.ss_family == AF_INET ? asio::ip::tcp::v4() : asio::ip::tcp::v6(), fd,
+                     ec);
+    if (ec) {
+      throw std::runtime_error("cannot use inherited descriptor " + std::to_string(fd) + ": " +
+                               ec.message());
+    }
+    acceptors.push_back(std::move(acceptor));
+  }
+  std::vector<uint16_t> ports;
+  for (auto& a : acceptors) ports.push_back(a->local_endpoint().port());
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ports_ = std::move(ports);
+    acceptors_ = std::move(acceptors);
+  }
+  work_.emplace(io_.get_executor());
+  for (auto& a : acceptors_) acceptOn(*a);
+  worker_ = std::thread([this] { workerMain(); });
+  int n = std::max(1, options_.ioThreads);
+  for (int i = 0; i < n; ++i) ioThreads_.emplace_back([this] { io_.run(); });
+}
+
+void HostCore::acceptOn(asio::ip::tcp::acceptor& acceptor) {
+  acceptor.async_accept(asio::make_strand(io_), [this, &acceptor](const asio::error_code& ec,
+                                                                  asio::ip::tcp::socket socket) {
+    if (ec == asio::error::operation_aborted) return;
+    std::shared_ptr<Session> session;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (stopping_) return;
+      if (!ec) {
+        session = std::make_shared<Session>(*this, std::move(socket));
+        std::erase_if(sessions_, [](const std::weak_ptr<Session>& w) { return w.expired(); });
+        sessions_.push_back(session);
+      }
+    }
+    if (session) {
+      session->start();
+      acceptOn(acceptor);
+      return;
+    }
+    // Errors such as running out of descriptors are transient: keep
+    // accepting, after a pause so that the loop does not spin.
+    auto timer = std::make_shared<asio::steady_timer>(acceptStrand_, std::chrono::milliseconds(100));
+    timer->async_wait([this, &acceptor, timer](const asio::error_code& ec) {
+      if (!ec) acceptOn(acceptor);
+    });
+  });
+}
+
+void HostCore::stop() {
+  std::vector<std::weak_ptr<Session>> sessions;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!started_ || stopped_) return;
+    stopped_ = true;
+    stopping_ = true;
+    sessions = sessions_;
+    cv_.notify_all();
+  }
+  // Stop accepting.
+  asio::post(acceptStrand_, [this] {
+    for (auto& a : acceptors_) {
+      asio::error_code ignored;
+      a->close(ignored);
+    }
+  });
+  for (auto& w : sessions) {
+    if (auto s = w.lock()) s->shutdown();
+  }
+  // The worker finishes the creation in hand (its session is dead, so the
+  // new instance is released at once) and fails the ones still queued.
+  if (worker_.joinable()) worker_.join();
+  {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [&] { return liveInstances_ == 0; });
+  }
+  joinRetired();
+  work_.reset();
+  io_.stop();
+  for (auto& t : ioThreads_) t.join();
+  ioThreads_.clear();
+  // Handlers still queued will never run now; close what they would have.
+  for (auto& w : sessions) {
+    if (auto s = w.lock()) s->closeAfterStop();
+  }
+  acceptors_.clear();
+}
+
+size_t HostCore::instanceCount() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return liveInstances_;
+}
+
+std::vector<uint16_t> HostCore::ports() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return ports_;
+}
+
+void HostCore::submitCreate(std::shared_ptr<Session> session, std::unique_ptr<Call> call) {
+  std::lock_guard<std::mutex> lock(mu_);
+  // std::function needs a copyable callable.
+  auto shared = std::make_shared<std::unique_ptr<Call>>(std::move(call));
+  jobs_.push_back([this, session = std::move(session), shared] {
+    runCreate(session, std::move(*shared));
+  });
+  cv_.notify_all();
+}
+
+void HostCore::workerMain() {
+  for (;;) {
+    std::function<void()> job;
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      cv_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+      if (jobs_.empty()) return;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    job();
+  }
+}
+
+void HostCore::runCreate(const std::shared_ptr<Session>& session, std::unique_ptr<Call> call) {
+  joinRetired();
+  const std::string& id = call->head.idJson;
+  const rapidjson::Value* params = call->head.params;
+  std::string name;
+  if (params) {
+    auto it = params->FindMember("class");
+    if (it != params->MemberEnd()) {
+      if (!it->value.IsString()) {
+        session->createFinished(std::move(call), nullptr,
+                                errorResponse(id, kInvalidParams,
+                                              "Invalid params: class must be a string"));
+        return;
+      }
+      name.assign(it->value.GetString(), it->value.GetStringLength());
+    }
+  }
+  const HostedClass* cls = findHostedClass(options_.classes, name);
+  bool registered = false;
+  if (cls) {
+    try {
+      registered = !cls->socketsEnabled || cls->socketsEnabled();
+    } catch (const std::exception&) {
+      registered = false;
+    }
+  }
+  if (!registered) {
+    session->createFinished(std::move(call), nullptr,
+                            errorResponse(id, kCallFailed, "Class not registered",
+                                          kClassNotRegistered));
+    return;
+  }
+  bool stopping;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    stopping = stopping_;
+  }
+  if (stopping) {
+    session->createFinished(std::move(call), nullptr,
+                            errorResponse(id, kCallFailed, "The server is stopping"));
+    return;
+  }
+  auto instance = std::make_unique<Instance>(*cls);
+  Instance* raw = instance.get();
+  bool started = false;
+  std::string failure;
+  try {
+    // Taken in on the window thread: it starts the module thread and waits
+    // until the instance exists or its creation failed.
+    dispatcher_.invoke([&] {
+      raw->thread.start(options_.moduleStackSize,
+                        [session, raw] { session->moduleMain(raw); });
+      started = true;
+      std::unique_lock<std::mutex> lock(raw->mu);
+      raw->cv.wait(lock, [&] { return raw->createDone; });
+    });
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  if (started) {
+    // If invoke failed after the thread started, the creation still ends.
+    std::unique_lock<std::mutex> lock(raw->mu);
+    raw->cv.wait(lock, [&] { return raw->createDone; });
+  }
+  std::exception_ptr error = raw->createError;
+  if (!started || error) {
+    raw->thread.join();
+    uint32_t hresult = kUnexpectedFailure;
+    std::string source = cls->progId;
+    std::string iid = cls->iid;
+    if (error) {
+      try {
+        std::rethrow_exception(error);
+      } catch (const RemoteError& e) {
+        failure = e.what();
+        if (e.hresult) hresult = e.hresult;
+        if (!e.source.empty()) source = e.source;
+        if (!e.iid.empty()) iid = e.iid;
+      } catch (const std::exception& e) {
+        failure = e.what();
+      } catch (...) {
+        failure = "Unexpected failure";
+      }
+    }
+    session->createFinished(std::move(call), nullptr,
+                            errorResponse(id, kCallFailed, failure, hresult, source, iid));
+    return;
+  }
+  instanceStarted();
+  session->createFinished(std::move(call), std::move(instance), std::string());
+}
+
+void HostCore::instanceStarted() {
+  std::lock_guard<std::mutex> lock(mu_);
+  ++liveInstances_;
+}
+
+void HostCore::retire(std::unique_ptr<Instance> instance) {
+  std::function<void()> callback;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (instance) retired_.push_back(std::move(instance));
+    if (liveInstances_ > 0) --liveInstances_;
+    if (liveInstances_ == 0 && !stopping_) callback = options_.onLastInstanceReleased;
+    cv_.notify_all();
+  }
+  if (callback) callback();
+}
+
+void HostCore::joinRetired() {
+  std::vector<std::unique_ptr<Instance>> done;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    done.swap(retired_);
+  }
+  for (auto& instance : done) instance->thread.join();
+}
+
+}  // namespace detail
+
+class Host::Impl : public detail::HostCore {
+ public:
+  using HostCore::HostCore;
+};
+
+Host::Host(HostOptions options, UiDispatcher& dispatcher)
+    : impl_(std::make_unique<Impl>(std::move(options), dispatcher)) {}
+
+Host::~Host() { impl_->stop(); }
+
+void Host::start() { impl_->start(); }
+void Host::stop() { impl_->stop(); }
+size_t Host::instanceCount() const { return impl_->instanceCount(); }
+std::vector<uint16_t> Host::ports() const { return impl_->ports(); }
+
+}  // namespace qz::remote

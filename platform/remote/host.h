@@ -1,0 +1,106 @@
+// Host: serves remote objects over TCP, one instance per connection.
+//
+// Clients speak JSON-RPC 2.0, one JSON document per line (see
+// docs/protocol.md). A connection first sends "create" naming a hosted
+// class; the host takes the request in on the window thread (through the
+// UiDispatcher, so creations wait while that thread is busy), starts a
+// module thread for the new instance and runs the class's factory there.
+// Every later call of that connection runs on the instance's module thread,
+// one after the other in arrival order, and the answers go back in the same
+// order even when the client sends requests before earlier answers arrive.
+// "release" or closing the connection ends the instance: the module thread
+// calls RemoteObject::release() (which rolls back an open transaction),
+// destroys the object and ends.
+//
+// Transport threads (Asio) only read, frame, parse and write; they never run
+// an object's code and never wait for the window thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/remote/remote_object.h"
+
+namespace qz::remote {
+
+// One class that clients may create.
+struct HostedClass {
+  std::string name;           // "top_dm2"
+  std::string progId;         // "QzServer.top_dm2"
+  std::string clsid;          // "{A6F60FA4-...}" with braces
+  std::string interfaceName;  // "Itop_dm2"
+  std::string iid;            // "{EA5546B8-...}" with braces
+  ObjectFactory factory;
+  // Whether the class may be served on the socket transport; asked at each
+  // creation (its registration may change while the server runs). Empty
+  // means always.
+  std::function<bool()> socketsEnabled;
+};
+
+struct HostOptions {
+  std::vector<HostedClass> classes;
+  // Addresses to listen on, "HOST:PORT" ("[::1]:5211" for IPv6). Port 0
+  // picks a free port; ports() tells which.
+  std::vector<std::string> listen;
+  // Listening sockets opened by someone else (socket activation). The host
+  // takes ownership and closes them at stop().
+  std::vector<int> listenFds;
+  // Longest message accepted, in bytes (line feed not counted).
+  size_t maxMessage = 64u * 1024 * 1024;
+  // Stack reserved for each module thread.
+  size_t moduleStackSize = 512u * 1024;
+  // Threads doing socket I/O.
+  int ioThreads = 2;
+  // Called when the number of instances drops to zero (not during stop()).
+  // Runs on the module thread of the instance that ended: it must not call
+  // stop() itself; post the shutdown to another thread.
+  std::function<void()> onLastInstanceReleased;
+};
+
+// Thread-safety: start() and stop() from one controlling thread;
+// instanceCount() and ports() from any thread.
+class Host {
+ public:
+  // dispatcher must outlive the Host; it runs every creation request.
+  Host(HostOptions options, UiDispatcher& dispatcher);
+  // Calls stop().
+  ~Host();
+
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  // Opens the listening sockets and starts serving. Throws
+  // std::runtime_error naming the address when one cannot be opened (then
+  // nothing is left listening). REQUIRES: called once.
+  void start();
+
+  // Stops accepting, drops requests not yet started, lets calls in flight
+  // finish, releases every instance (rolling back open transactions), closes
+  // all connections and joins every thread. Idempotent.
+  // REQUIRES: if called on the dispatcher's thread, the dispatcher must by
+  // then refuse invoke() (EventLoopDispatcher does once it has quit), or a
+  // creation or login waiting for it would never end.
+  void stop();
+
+  // Instances that exist now.
+  size_t instanceCount() const;
+
+  // The local ports of the listening sockets, in the order of
+  // options.listen followed by options.listenFds. Valid after start().
+  std::vector<uint16_t> ports() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The class that clsOrName names by name, ProgID or class id (braces
+// optional), without regard to case; nullptr when none does.
+const HostedClass* findHostedClass(const std::vector<HostedClass>& classes,
+                                   std::string_view clsOrName);
+
+}  // namespace qz::remote

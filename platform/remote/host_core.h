@@ -1,0 +1,102 @@
+// HostCore: the shared state of a running Host that its connections use.
+// Internal to this folder; clients include host.h.
+//
+// Invariants: every module thread that was started is either owned by a
+// Session (its live instance), running the creation handshake on the
+// creation worker, or parked in retired_ until joined. liveInstances_
+// counts instances whose factory succeeded and whose module thread has not
+// yet handed itself to retired_.
+#pragma once
+
+#include <asio.hpp>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/remote/host.h"
+#include "platform/remote/small_thread.h"
+
+namespace qz::remote::detail {
+
+class Session;
+struct Call;
+
+// One hosted instance: its class, its object and its module thread.
+struct Instance {
+  explicit Instance(const HostedClass& c) : cls(c) {}
+  const HostedClass& cls;
+  std::unique_ptr<RemoteObject> object;  // touched only by the module thread
+  SmallThread thread;
+  // Creation handshake between the module thread and the creation worker.
+  std::mutex mu;
+  std::condition_variable cv;
+  bool createDone = false;
+  std::exception_ptr createError;
+};
+
+// Thread-safe unless a member says otherwise.
+class HostCore {
+ public:
+  HostCore(HostOptions options, UiDispatcher& dispatcher);
+  ~HostCore();
+
+  HostCore(const HostCore&) = delete;
+  HostCore& operator=(const HostCore&) = delete;
+
+  void start();
+  void stop();
+  size_t instanceCount() const;
+  std::vector<uint16_t> ports() const;
+
+  const HostOptions& options() const { return options_; }
+
+  // Queues a "create" for the creation worker. The session gets the outcome
+  // through Session::createFinished().
+  void submitCreate(std::shared_ptr<Session> session, std::unique_ptr<Call> call);
+
+  // A module thread hands over its instance when it ends (the object is
+  // already released); the thread is joined later. Ends the instance's
+  // count and may fire onLastInstanceReleased.
+  void retire(std::unique_ptr<Instance> instance);
+
+  // Counts an instance whose factory succeeded.
+  void instanceStarted();
+
+ private:
+  void acceptOn(asio::ip::tcp::acceptor& acceptor);
+  void workerMain();
+  void runCreate(const std::shared_ptr<Session>& session, std::unique_ptr<Call> call);
+  void joinRetired();
+
+  const HostOptions options_;
+  UiDispatcher& dispatcher_;
+
+  mutable std::mutex mu_;
+  std::condition_variable cv_;
+  bool started_ = false;
+  bool stopping_ = false;
+  bool stopped_ = false;
+  size_t liveInstances_ = 0;
+  std::vector<std::unique_ptr<Instance>> retired_;
+  std::vector<std::weak_ptr<Session>> sessions_;
+  std::deque<std::function<void()>> jobs_;  // for the creation worker
+  std::vector<uint16_t> ports_;
+
+  std::thread worker_;
+  std::vector<std::thread> ioThreads_;
+  // The io_context comes before the acceptors: members die in reverse
+  // order and it must outlive every socket.
+  asio::io_context io_;
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
+  // Acceptors and their handlers live on this strand.
+  asio::strand<asio::io_context::executor_type> acceptStrand_;
+  std::vector<std::unique_ptr<asio::ip::tcp::acceptor>> acceptors_;
+};
+
+}  // namespace qz::remote::detail

@@ -1,0 +1,117 @@
+// JSON-RPC envelope checks and error responses; see json_rpc.h.
+#include "platform/remote/json_rpc.h"
+
+#include <cstdio>
+
+#include <rapidjson/error/en.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace qz::remote {
+
+std::string jsonText(const rapidjson::Value& v) {
+  rapidjson::StringBuffer buf;
+  rapidjson::Writer<rapidjson::StringBuffer> w(buf);
+  v.Accept(w);
+  return std::string(buf.GetString(), buf.GetSize());
+}
+
+std::string hresultText(uint32_t hresult) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", hresult);
+  return text;
+}
+
+std::string errorResponse(std::string_view idJson, int code, std::string_view message,
+                          uint32_t hresult, std::string_view source, std::string_view iid) {
+  rapidjson::StringBuffer buf;
+  rapidjson::Writer<rapidjson::StringBuffer> w(buf);
+  w.StartObject();
+  w.Key("jsonrpc");
+  w.String("2.0");
+  w.Key("id");
+  w.RawValue(idJson.data(), idJson.size(), rapidjson::kObjectType);
+  w.Key("error");
+  w.StartObject();
+  w.Key("code");
+  w.Int(code);
+  w.Key("message");
+  w.String(message.data(), static_cast<rapidjson::SizeType>(message.size()));
+  if (hresult != 0 || !source.empty() || !iid.empty()) {
+    w.Key("data");
+    w.StartObject();
+    if (hresult != 0) {
+      std::string h = hresultText(hresult);
+      w.Key("hresult");
+      w.String(h.c_str(), static_cast<rapidjson::SizeType>(h.size()));
+    }
+    if (!source.empty()) {
+      w.Key("source");
+      w.String(source.data(), static_cast<rapidjson::SizeType>(source.size()));
+    }
+    if (!iid.empty()) {
+      w.Key("interface");
+      w.String(iid.data(), static_cast<rapidjson::SizeType>(iid.size()));
+    }
+    w.EndObject();
+  }
+  w.EndObject();
+  w.EndObject();
+  std::string line(buf.GetString(), buf.GetSize());
+  line.push_back('\n');
+  return line;
+}
+
+bool parseMessage(std::string_view text, rapidjson::Document* doc, std::string* errorLine) {
+  // Two documents on one line fail too: the parser wants nothing but white
+  // space after the root value.
+  doc->Parse<rapidjson::kParseValidateEncodingFlag>(text.data(), text.size());
+  if (!doc->HasParseError()) return true;
+  std::string why = std::string(rapidjson::GetParseError_En(doc->GetParseError())) +
+                    " at offset " + std::to_string(doc->GetErrorOffset());
+  *errorLine = errorResponse("null", kParseError, "Parse error: " + why);
+  return false;
+}
+
+bool checkRequest(const rapidjson::Document& doc, RequestHead* head, std::string* errorLine) {
+  auto fail = [&](std::string_view idJson, int code, const std::string& message) {
+    *errorLine = errorResponse(idJson, code, message);
+    return false;
+  };
+  if (doc.IsArray()) return fail("null", kInvalidRequest, "Invalid request: batches are not supported");
+  if (!doc.IsObject()) return fail("null", kInvalidRequest, "Invalid request: not a request object");
+  auto idIt = doc.FindMember("id");
+  if (idIt == doc.MemberEnd()) {
+    return fail("null", kInvalidRequest,
+                "Invalid request: notifications are not used, a request needs an id");
+  }
+  const rapidjson::Value& id = idIt->value;
+  if (!id.IsString() && !id.IsNumber() && !id.IsNull()) {
+    return fail("null", kInvalidRequest, "Invalid request: id must be a string, a number or null");
+  }
+  std::string idJson = jsonText(id);
+  auto ver = doc.FindMember("jsonrpc");
+  if (ver == doc.MemberEnd() || !ver->value.IsString() ||
+      std::string_view(ver->value.GetString(), ver->value.GetStringLength()) != "2.0") {
+    return fail(idJson, kInvalidRequest, "Invalid request: jsonrpc must be \"2.0\"");
+  }
+  auto method = doc.FindMember("method");
+  if (method == doc.MemberEnd() || !method->value.IsString()) {
+    return fail(idJson, kInvalidRequest, "Invalid request: method must be a string");
+  }
+  const rapidjson::Value* params = nullptr;
+  auto p = doc.FindMember("params");
+  if (p != doc.MemberEnd()) {
+    if (p->value.IsObject()) {
+      params = &p->value;
+    } else if (!p->value.IsNull()) {
+      return fail(idJson, kInvalidParams, "Invalid params: params must be an object");
+    }
+  }
+  head->idJson = std::move(idJson);
+  head->method.assign(method->value.GetString(), method->value.GetStringLength());
+  head->params = params;
+  return true;
+}
+
+}  // namespace qz::remote

@@ -1,0 +1,338 @@
+// Session: reading and framing on the strand, ordered answers, the request
+// queue shared with the module thread, and the module thread's loop.
+#include "platform/remote/session.h"
+
+#include <cstring>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace qz::remote::detail {
+
+namespace {
+
+constexpr size_t kReadChunk = 16 * 1024;
+
+constexpr const char* kNoInstance = "No instance: call create first";
+constexpr const char* kAlreadyCreated = "Instance already created";
+
+void appendRaw(rapidjson::StringBuffer& buf, std::string_view text) {
+  char* dst = buf.Push(text.size());
+  std::memcpy(dst, text.data(), text.size());
+}
+
+std::string resultLine(std::string_view idJson, std::string_view resultJson) {
+  std::string line;
+  line.reserve(idJson.size() + resultJson.size() + 40);
+  line.append("{\"jsonrpc\":\"2.0\",\"id\":").append(idJson);
+  line.append(",\"result\":").append(resultJson).append("}\n");
+  return line;
+}
+
+}  // namespace
+
+Session::Session(HostCore& host, asio::ip::tcp::socket socket)
+    : host_(host),
+      socket_(std::move(socket)),
+      framer_(host.options().maxMessage),
+      readBuf_(new char[kReadChunk]) {}
+
+Session::~Session() = default;
+
+void Session::start() {
+  asio::error_code ignored;
+  socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+  asio::post(socket_.get_executor(), [self = shared_from_this()] { self->readMore(); });
+}
+
+void Session::readMore() {
+  if (socketClosed_) return;
+  socket_.async_read_some(asio::buffer(readBuf_.get(), kReadChunk),
+                          [self = shared_from_this()](const asio::error_code& ec, size_t n) {
+                            self->onRead(ec, n);
+                          });
+}
+
+void Session::onRead(const asio::error_code& ec, size_t n) {
+  if (ec) {
+    // End of stream: the client may have only shut down its sending side,
+    // so requests already read still run and are answered. Anything else
+    // (reset, our own close) means nobody is listening.
+    closeInput(ec != asio::error::eof);
+    return;
+  }
+  std::vector<std::string> lines;
+  bool ok = framer_.feed(std::string_view(readBuf_.get(), n), lines);
+  for (std::string& line : lines) takeMessage(std::move(line));
+  if (!ok) {
+    std::lock_guard<std::mutex> lock(mu_);
+    completeLocked(nextSeq_++,
+                   errorResponse("null", kInvalidRequest,
+                                 "Message too large: the limit is " +
+                                     std::to_string(framer_.limit()) + " bytes"));
+  }
+  if (!ok) {
+    closeInput(false);
+    return;
+  }
+  readMore();
+}
+
+void Session::takeMessage(std::string&& text) {
+  auto call = std::make_unique<Call>();
+  call->doc = std::make_unique<rapidjson::Document>();
+  std::string errorLine;
+  bool ok = parseMessage(text, call->doc.get(), &errorLine) &&
+            checkRequest(*call->doc, &call->head, &errorLine);
+  std::lock_guard<std::mutex> lock(mu_);
+  call->seq = nextSeq_++;
+  if (!ok) {
+    completeLocked(call->seq, std::move(errorLine));
+    return;
+  }
+  if (dead_) {
+    completeLocked(call->seq, std::string());
+    return;
+  }
+  queue_.push_back(std::move(call));
+  pumpLocked();
+}
+
+void Session::closeInput(bool dead) {
+  std::lock_guard<std::mutex> lock(mu_);
+  inputClosed_ = true;
+  if (dead) markDeadLocked();
+  cv_.notify_all();
+  postFlushLocked();
+}
+
+void Session::shutdown() {
+  std::lock_guard<std::mutex> lock(mu_);
+  inputClosed_ = true;
+  markDeadLocked();
+  postFlushLocked();
+}
+
+void Session::closeAfterStop() { closeSocket(); }
+
+void Session::markDeadLocked() {
+  dead_ = true;
+  for (auto& call : queue_) answers_[call->seq] = std::string();
+  queue_.clear();
+  cv_.notify_all();
+}
+
+void Session::pumpLocked() {
+  while (state_ == State::kNoInstance && !queue_.empty()) {
+    std::unique_ptr<Call> call = std::move(queue_.front());
+    queue_.pop_front();
+    if (call->head.method == "create") {
+      state_ = State::kCreating;
+      host_.submitCreate(shared_from_this(), std::move(call));
+      return;
+    }
+    completeLocked(call->seq, errorResponse(call->head.idJson, kCallFailed, kNoInstance));
+  }
+  if (state_ == State::kLive) cv_.notify_all();
+  postFlushLocked();
+}
+
+void Session::completeLocked(uint64_t seq, std::string line) {
+  answers_[seq] = std::move(line);
+  postFlushLocked();
+}
+
+void Session::postFlushLocked() {
+  if (flushPosted_) return;
+  flushPosted_ = true;
+  asio::post(socket_.get_executor(), [self = shared_from_this()] { self->flush(); });
+}
+
+void Session::flush() {
+  std::unique_lock<std::mutex> lock(mu_);
+  flushPosted_ = false;
+  if (socketClosed_) {
+    answers_.clear();
+    return;
+  }
+  if (writeBusy_) return;
+  if (dead_) {
+    answers_.clear();
+    lock.unlock();
+    closeSocket();
+    return;
+  }
+  writing_.clear();
+  while (!answers_.empty() && answers_.begin()->first == nextWrite_) {
+    if (!answers_.begin()->second.empty()) writing_.push_back(std::move(answers_.begin()->second));
+    answers_.erase(answers_.begin());
+    ++nextWrite_;
+  }
+  if (!writing_.empty()) {
+    writeBusy_ = true;
+    lock.unlock();
+    std::vector<asio::const_buffer> buffers;
+    buffers.reserve(writing_.size());
+    for (const std::string& s : writing_) buffers.push_back(asio::buffer(s));
+    asio::async_write(socket_, buffers,
+                      [self = shared_from_this()](const asio::error_code& ec, size_t) {
+                        self->onWritten(ec);
+                      });
+    return;
+  }
+  bool done = inputClosed_ && state_ == State::kNoInstance && queue_.empty() &&
+              nextWrite_ == nextSeq_;
+  lock.unlock();
+  if (done) closeSocket();
+}
+
+void Session::onWritten(const asio::error_code& ec) {
+  writing_.clear();
+  writing_.shrink_to_fit();
+  std::lock_guard<std::mutex> lock(mu_);
+  writeBusy_ = false;
+  if (ec) {
+    inputClosed_ = true;
+    markDeadLocked();
+  }
+  postFlushLocked();
+}
+
+void Session::closeSocket() {
+  if (socketClosed_) return;
+  socketClosed_ = true;
+  asio::error_code ignored;
+  socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+  socket_.close(ignored);
+}
+
+void Session::createFinished(std::unique_ptr<Call> call, std::unique_ptr<Instance> instance,
+                             std::string errorLine) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!instance) {
+    state_ = State::kNoInstance;
+    completeLocked(call->seq, std::move(errorLine));
+    pumpLocked();
+    return;
+  }
+  const HostedClass& c = instance->cls;
+  rapidjson::StringBuffer buf;
+  rapidjson::Writer<rapidjson::StringBuffer> w(buf);
+  w.StartObject();
+  w.Key("class");
+  w.String(c.name.c_str());
+  w.Key("progid");
+  w.String(c.progId.c_str());
+  w.Key("clsid");
+  w.String(c.clsid.c_str());
+  w.Key("interface");
+  w.String(c.interfaceName.c_str());
+  w.Key("iid");
+  w.String(c.iid.c_str());
+  w.EndObject();
+  completeLocked(call->seq, resultLine(call->head.idJson, {buf.GetString(), buf.GetSize()}));
+  instance_ = std::move(instance);
+  state_ = State::kLive;
+  cv_.notify_all();
+}
+
+std::string Session::runCall(Instance& instance, Call& call) {
+  const HostedClass& c = instance.cls;
+  const std::string& id = call.head.idJson;
+  rapidjson::StringBuffer buf;
+  appendRaw(buf, "{\"jsonrpc\":\"2.0\",\"id\":");
+  appendRaw(buf, id);
+  appendRaw(buf, ",\"result\":");
+  rapidjson::Value emptyParams(rapidjson::kObjectType);
+  try {
+    JsonWriter w(buf);
+    instance.object->call(call.head.method, call.head.params ? *call.head.params : emptyParams,
+                          w);
+    if (!w.IsComplete()) throw std::logic_error("the method wrote no result");
+  } catch (const RemoteError& e) {
+    if (e.code != kCallFailed) return errorResponse(id, e.code, e.what(), e.hresult);
+    return errorResponse(id, e.code, e.what(), e.hresult,
+                         e.source.empty() ? std::string_view(c.progId) : e.source,
+                         e.iid.empty() ? std::string_view(c.iid) : e.iid);
+  } catch (const std::exception& e) {
+    return errorResponse(id, kCallFailed, e.what(), kUnexpectedFailure, c.progId, c.iid);
+  } catch (...) {
+    return errorResponse(id, kCallFailed, "Unexpected failure", kUnexpectedFailure, c.progId,
+                         c.iid);
+  }
+  appendRaw(buf, "}\n");
+  return std::string(buf.GetString(), buf.GetSize());
+}
+
+void Session::moduleMain(Instance* instance) noexcept {
+  // Creation, on this thread, while the creation worker (inside the window
+  // thread's invoke) waits for the outcome.
+  std::exception_ptr error;
+  try {
+    instance->object = instance->cls.factory();
+    if (!instance->object) throw std::runtime_error("the class factory made no object");
+  } catch (...) {
+    error = std::current_exception();
+    instance->object.reset();
+  }
+  {
+    std::lock_guard<std::mutex> lock(instance->mu);
+    instance->createError = error;
+    instance->createDone = true;
+    instance->cv.notify_all();
+  }
+  if (error) return;  // the worker joins this thread
+
+  // Wait until the worker has answered "create" and handed the instance to
+  // this session, then serve calls in order.
+  uint64_t releaseSeq = 0;
+  std::string releaseId;
+  bool releasedByClient = false;
+  for (;;) {
+    std::unique_ptr<Call> call;
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      cv_.wait(lock, [&] {
+        return state_ == State::kLive && (!queue_.empty() || inputClosed_ || dead_);
+      });
+      if (queue_.empty()) break;  // input ended: release
+      call = std::move(queue_.front());
+      queue_.pop_front();
+      if (call->head.method == "release") {
+        releaseSeq = call->seq;
+        releaseId = call->head.idJson;
+        releasedByClient = true;
+        break;
+      }
+      if (call->head.method == "create") {
+        completeLocked(call->seq,
+                       errorResponse(call->head.idJson, kCallFailed, kAlreadyCreated));
+        continue;
+      }
+    }
+    uint64_t seq = call->seq;
+    std::string answer = runCall(*instance, *call);
+    call.reset();  // free the request before the answer waits to be written
+    std::lock_guard<std::mutex> lock(mu_);
+    completeLocked(seq, std::move(answer));
+  }
+
+  instance->object->release();
+  instance->object.reset();
+
+  std::unique_ptr<Instance> mine;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    mine = std::move(instance_);
+    state_ = State::kNoInstance;
+    if (releasedByClient) {
+      completeLocked(releaseSeq, resultLine(releaseId, "{}"));
+    }
+    pumpLocked();
+  }
+  // After this the thread touches neither the session nor the instance: the
+  // host may join it at any time.
+  host_.retire(std::move(mine));
+}
+
+}  // namespace qz::remote::detail

@@ -1,0 +1,121 @@
+// Session: one client connection of the Host, with at most one instance.
+// Internal to this folder.
+//
+// Every message read gets a sequence number; its answer is written only
+// after the answers of all earlier messages, so pipelined requests are
+// answered in arrival order whatever thread produced each answer. Requests
+// wait in queue_ until they can run: with no instance, "create" goes to the
+// creation worker and anything else is refused at once; with a live
+// instance, the module thread takes them one by one.
+//
+// States: kNoInstance -> kCreating -> kLive -> (release or end of input)
+// -> kNoInstance. inputClosed_: no more requests will be read (end of
+// stream, oversized message, stop); queued requests still run and the live
+// instance is released once the queue is empty. dead_: nobody is listening
+// any more (write failed, connection reset, host stopping); queued requests
+// are dropped. The socket is closed when input is closed, no instance
+// exists or is being created, and every answer has been written (or at
+// once when dead_).
+#pragma once
+
+#include <asio.hpp>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <rapidjson/document.h>
+
+#include "platform/remote/host_core.h"
+#include "platform/remote/json_rpc.h"
+#include "platform/remote/line_framer.h"
+
+namespace qz::remote::detail {
+
+// One request waiting to run.
+struct Call {
+  uint64_t seq = 0;
+  std::unique_ptr<rapidjson::Document> doc;  // owns what head.params points to
+  RequestHead head;
+};
+
+// Thread-safety: socket and framer only on the session's strand; the
+// request queue, the answers and the state under mu_.
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  // socket must use a strand executor.
+  Session(HostCore& host, asio::ip::tcp::socket socket);
+  ~Session();
+
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Starts reading. Called once, by the acceptor.
+  void start();
+
+  // Host stopping: drop queued requests, release the instance after its
+  // current call, close the connection.
+  void shutdown();
+
+  // After the I/O threads have ended: closes the socket if still open.
+  // REQUIRES: no I/O thread runs.
+  void closeAfterStop();
+
+  // From the creation worker: the outcome of the "create" it was given.
+  // instance is null when the creation failed; errorLine then holds the
+  // answer. On success the answer is composed here and the instance goes
+  // live.
+  void createFinished(std::unique_ptr<Call> call, std::unique_ptr<Instance> instance,
+                      std::string errorLine);
+
+  // Body of the module thread of instance (owned by this session once
+  // live). Runs the factory, reports to the creation worker, then serves
+  // calls until release or end of input.
+  void moduleMain(Instance* instance) noexcept;
+
+ private:
+  void readMore();
+  void onRead(const asio::error_code& ec, size_t n);
+  void takeMessage(std::string&& text);
+  void closeInput(bool dead);
+
+  // With mu_ held.
+  void pumpLocked();
+  void completeLocked(uint64_t seq, std::string line);
+  void markDeadLocked();
+  void postFlushLocked();
+
+  // On the strand.
+  void flush();
+  void onWritten(const asio::error_code& ec);
+  void closeSocket();
+
+  std::string runCall(Instance& instance, Call& call);
+
+  HostCore& host_;
+  asio::ip::tcp::socket socket_;
+  LineFramer framer_;
+  std::unique_ptr<char[]> readBuf_;
+  std::vector<std::string> writing_;  // answers being written now
+  bool writeBusy_ = false;
+  bool socketClosed_ = false;
+
+  std::mutex mu_;
+  std::condition_variable cv_;  // the module thread waits here for work
+  enum class State { kNoInstance, kCreating, kLive } state_ = State::kNoInstance;
+  std::unique_ptr<Instance> instance_;
+  std::deque<std::unique_ptr<Call>> queue_;
+  uint64_t nextSeq_ = 0;    // sequence number of the next message read
+  uint64_t nextWrite_ = 0;  // sequence number of the next answer to write
+  std::map<uint64_t, std::string> answers_;  // ready, not yet written; "" = none
+  bool flushPosted_ = false;
+  bool inputClosed_ = false;
+  bool dead_ = false;
+};
+
+}  // namespace qz::remote::detail

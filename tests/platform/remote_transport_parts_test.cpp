@@ -1,0 +1,201 @@
+// The small parts of the object host: line framing, the JSON-RPC envelope,
+// socket-activation variables, the event loop dispatcher and class lookup.
+#include <unistd.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/remote/event_loop_dispatcher.h"
+#include "platform/remote/host.h"
+#include "platform/remote/json_rpc.h"
+#include "platform/remote/line_framer.h"
+#include "platform/remote/socket_activation.h"
+
+namespace qz::remote {
+namespace {
+
+TEST(LineFramerTest, SplitsLinesAcrossChunksAndDropsCarriageReturns) {
+  LineFramer f(100);
+  std::vector<std::string> out;
+  EXPECT_TRUE(f.feed("{\"a\":1}\r\n{\"b\"", out));
+  EXPECT_TRUE(f.feed(":2}", out));
+  ASSERT_EQ(1u, out.size());
+  EXPECT_EQ("{\"a\":1}", out[0]);
+  EXPECT_TRUE(f.feed("\n\n\r\nx\ny", out));
+  ASSERT_EQ(3u, out.size());
+  EXPECT_EQ("{\"b\":2}", out[1]);
+  EXPECT_EQ("x", out[2]);
+  EXPECT_EQ(1u, f.pending());
+}
+
+TEST(LineFramerTest, LimitCountsTheLineWithoutItsEnding) {
+  LineFramer f(4);
+  std::vector<std::string> out;
+  EXPECT_TRUE(f.feed("abcd\r", out));  // the '\r' may still belong to "\r\n"
+  EXPECT_TRUE(f.feed("\n", out));
+  EXPECT_TRUE(f.feed("abcd\n", out));
+  ASSERT_EQ(2u, out.size());
+  EXPECT_EQ("abcd", out[0]);
+  EXPECT_EQ("abcd", out[1]);
+}
+
+TEST(LineFramerTest, OverflowsWithoutWaitingForTheLineFeedAndStaysOverflowed) {
+  LineFramer f(4);
+  std::vector<std::string> out;
+  EXPECT_TRUE(f.feed("ok\nabc", out));
+  EXPECT_TRUE(f.feed("d", out));
+  EXPECT_FALSE(f.feed("e", out));
+  EXPECT_TRUE(f.overflowed());
+  EXPECT_EQ(0u, f.pending());
+  EXPECT_FALSE(f.feed("\nfine\n", out));
+  ASSERT_EQ(1u, out.size());
+  EXPECT_EQ("ok", out[0]);
+
+  LineFramer g(4);
+  out.clear();
+  EXPECT_FALSE(g.feed("abcd\rX\n", out));  // '\r' not before '\n' counts
+  LineFramer h(4);
+  EXPECT_FALSE(h.feed("abcdefgh\n", out));  // whole too-long line in one chunk
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(JsonRpcTest, ErrorResponseHasDataOnlyWhereDefined) {
+  EXPECT_EQ(
+      "{\"jsonrpc\":\"2.0\",\"id\":7,\"error\":{\"code\":1,\"message\":\"No instance\"}}\n",
+      errorResponse("7", 1, "No instance"));
+  EXPECT_EQ(
+      "{\"jsonrpc\":\"2.0\",\"id\":\"x\",\"error\":{\"code\":1,\"message\":\"Class not "
+      "registered\",\"data\":{\"hresult\":\"0x80040154\"}}}\n",
+      errorResponse("\"x\"", 1, "Class not registered", kClassNotRegistered));
+  std::string full = errorResponse("null", 1, "引号\"", 0x8000FFFF, "QzServer.top_dm2", "{E}");
+  rapidjson::Document d;
+  d.Parse(full.c_str());
+  ASSERT_FALSE(d.HasParseError());
+  EXPECT_STREQ("引号\"", d["error"]["message"].GetString());
+  EXPECT_STREQ("0x8000FFFF", d["error"]["data"]["hresult"].GetString());
+  EXPECT_STREQ("QzServer.top_dm2", d["error"]["data"]["source"].GetString());
+  EXPECT_STREQ("{E}", d["error"]["data"]["interface"].GetString());
+}
+
+TEST(JsonRpcTest, CheckRequestAcceptsStringNumberAndNullIds) {
+  for (const char* text : {R"({"jsonrpc":"2.0","id":"abc","method":"m"})",
+                           R"({"jsonrpc":"2.0","id":-3.5,"method":"m","params":null})",
+                           R"({"jsonrpc":"2.0","id":null,"method":"m","params":{"a":1}})"}) {
+    rapidjson::Document d;
+    std::string error;
+    ASSERT_TRUE(parseMessage(text, &d, &error)) << text;
+    RequestHead head;
+    EXPECT_TRUE(checkRequest(d, &head, &error)) << text << " " << error;
+    EXPECT_EQ("m", head.method);
+  }
+  rapidjson::Document d;
+  std::string error;
+  ASSERT_TRUE(parseMessage(R"({"jsonrpc":"2.0","id":"abc","method":"m","params":{"a":1}})", &d,
+                           &error));
+  RequestHead head;
+  ASSERT_TRUE(checkRequest(d, &head, &error));
+  EXPECT_EQ("\"abc\"", head.idJson);
+  ASSERT_NE(nullptr, head.params);
+  EXPECT_EQ(1, (*head.params)["a"].GetInt());
+}
+
+TEST(SocketActivationTest, TakesDescriptorsOnlyForThisProcess) {
+  std::string error;
+  auto fds = parseListenFds("4242", "2", 4242, &error);
+  ASSERT_TRUE(fds);
+  EXPECT_EQ((std::vector<int>{3, 4}), *fds);
+  EXPECT_TRUE(parseListenFds("4243", "2", 4242, &error)->empty());  // a parent's
+  EXPECT_TRUE(parseListenFds(nullptr, "2", 4242, &error)->empty());
+  EXPECT_TRUE(parseListenFds("4242", nullptr, 4242, &error)->empty());
+  EXPECT_TRUE(parseListenFds("4242", "0", 4242, &error)->empty());
+}
+
+TEST(SocketActivationTest, RejectsGarbage) {
+  for (auto [pid, count] : {std::pair{"12x", "1"}, std::pair{"4242", "one"},
+                            std::pair{"4242", "-1"}, std::pair{"", "1"}, std::pair{"0", "1"}}) {
+    std::string error;
+    EXPECT_FALSE(parseListenFds(pid, count, 4242, &error)) << pid << " " << count;
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(SocketActivationTest, EnvironmentIsReadAndCleared) {
+  std::string pid = std::to_string(getpid());
+  setenv("LISTEN_PID", pid.c_str(), 1);
+  setenv("LISTEN_FDS", "0", 1);
+  std::string error;
+  auto fds = listenFdsFromEnvironment(true, &error);
+  ASSERT_TRUE(fds);
+  EXPECT_TRUE(fds->empty());
+  EXPECT_EQ(nullptr, getenv("LISTEN_PID"));
+  EXPECT_EQ(nullptr, getenv("LISTEN_FDS"));
+}
+
+TEST(EventLoopDispatcherTest, InvokeRunsOnTheLoopThreadAndRethrows) {
+  EventLoopDispatcher loop;
+  std::thread t([&] { loop.run(); });
+  while (!loop.running()) std::this_thread::yield();
+  std::thread::id ran;
+  loop.invoke([&] { ran = std::this_thread::get_id(); });
+  EXPECT_EQ(t.get_id(), ran);
+  EXPECT_THROW(loop.invoke([] { throw std::invalid_argument("bad"); }), std::invalid_argument);
+  // Posted work runs in order, and an exception in it does not end the loop.
+  std::vector<int> order;
+  loop.post([&] { order.push_back(1); });
+  loop.post([] { throw std::runtime_error("ignored"); });
+  loop.post([&] { order.push_back(2); });
+  loop.invoke([&] { order.push_back(3); });
+  EXPECT_EQ((std::vector<int>{1, 2, 3}), order);
+  // Invoke from the loop thread itself runs directly instead of deadlocking.
+  bool nested = false;
+  loop.invoke([&] { loop.invoke([&] { nested = true; }); });
+  EXPECT_TRUE(nested);
+  loop.quit();
+  t.join();
+  EXPECT_THROW(loop.invoke([] {}), std::runtime_error);
+}
+
+TEST(EventLoopDispatcherTest, QuitReleasesInvokersWaitingBehindBusyWork) {
+  EventLoopDispatcher loop;
+  std::thread t([&] { loop.run(); });
+  while (!loop.running()) std::this_thread::yield();
+  std::atomic<bool> inBusy{false};
+  loop.post([&] {
+    inBusy = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  });
+  while (!inBusy) std::this_thread::yield();
+  std::atomic<bool> ran{false};
+  std::thread waiter([&] {
+    EXPECT_THROW(loop.invoke([&] { ran = true; }), std::runtime_error);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  loop.quit();
+  waiter.join();
+  t.join();
+  EXPECT_FALSE(ran.load());
+}
+
+TEST(HostedClassTest, FindsByNameProgIdOrClassIdWithOrWithoutBraces) {
+  std::vector<HostedClass> classes(2);
+  classes[0].name = "top_dm1";
+  classes[0].progId = "QzServer.top_dm1";
+  classes[0].clsid = "{6D2E1BC3-A48F-44B1-B3A9-2A012D585391}";
+  classes[1].name = "top_dm2";
+  classes[1].progId = "QzServer.top_dm2";
+  classes[1].clsid = "{A6F60FA4-DEEC-45B2-8D4A-C3C68CD7685B}";
+  EXPECT_EQ(&classes[1], findHostedClass(classes, "TOP_DM2"));
+  EXPECT_EQ(&classes[1], findHostedClass(classes, "qzserver.top_dm2"));
+  EXPECT_EQ(&classes[0], findHostedClass(classes, "{6d2e1bc3-a48f-44b1-b3a9-2a012d585391}"));
+  EXPECT_EQ(&classes[0], findHostedClass(classes, "6D2E1BC3-A48F-44B1-B3A9-2A012D585391"));
+  EXPECT_EQ(nullptr, findHostedClass(classes, "top_dm"));
+  EXPECT_EQ(nullptr, findHostedClass(classes, "QzServer"));
+  EXPECT_EQ(nullptr, findHostedClass(classes, ""));
+  EXPECT_EQ(nullptr, findHostedClass(classes, "{}"));
+}
+
+}  // namespace
+}  // namespace qz::remote
