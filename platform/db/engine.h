@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/db/connection.h"
@@ -15,6 +16,8 @@ namespace qz::db {
 
 // Which engine flavour the dialect layer writes for.
 enum class SqlFlavor : uint8_t { Sqlite, Postgres };
+
+struct DialectStatement;  // platform/db/dialect.h
 
 class EngineSession {
  public:
@@ -36,6 +39,17 @@ class EngineSession {
   // name without ";1". See Connection::callProcedure.
   virtual std::unique_ptr<Cursor> callProcedure(const std::string& name, ParamList& params) = 0;
   virtual std::vector<FieldDef> tableFields(const std::string& table) = 0;
+
+  // The text to write before a name that T-SQL qualifies with a database
+  // ("db.dbo.name"), e.g. "master." for an attached catalogue; "" drops the
+  // qualifier (the default). Throws DbError for a database that the engine
+  // cannot reach.
+  virtual std::string qualifierFor(std::string_view database) { return {}; }
+  // Runs a statement that the dialect layer turned into a native command
+  // (EXEC on the embedded engine, RESTORE DATABASE, CREATE/DROP DATABASE).
+  // args are the EXEC arguments with their values. Returns the command's
+  // rows or nullptr. The default throws DbError: not supported.
+  virtual std::unique_ptr<Cursor> runNative(const DialectStatement& statement, ParamList& args);
 };
 
 // Engine factories. Each throws DbError when the database cannot be reached.

@@ -1,0 +1,61 @@
+// Stored procedures of the embedded engine, kept as text in each database:
+//
+//   sys_procedures(name TEXT PRIMARY KEY COLLATE NOCASE,
+//                  params TEXT NOT NULL, body TEXT NOT NULL)
+//
+// params: T-SQL style declarations separated by commas, e.g.
+//   "@consumption varchar(10), @PAmount smallint, @billcont int OUTPUT"
+// body: SQLite statements separated by ';' (not inside literals, comments,
+// parentheses or CASE ... END), referring to parameters as @name. Besides
+// SQLite statements a body may hold:
+//   DECLARE @name type [= expr]   a local variable
+//   SET @name = expr              assigns (evaluated as SELECT expr)
+//   RETURN [expr]                 sets @RETURN_VALUE and ends the procedure
+//   EXEC[UTE] name args           calls another procedure (args: literals or @names)
+// The rows of the last statement that returns rows are the procedure's row set.
+//
+// A procedure runs on the caller's connection: inside the caller's
+// transaction in a savepoint of its own when one is open, else in an
+// IMMEDIATE transaction of its own; on failure its changes are undone.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/db/connection.h"
+#include "platform/db/dialect.h"
+
+namespace qz::db {
+
+struct ProcParam {
+  std::string name;  // with '@'
+  FieldDef type;
+  bool output = false;
+};
+
+// Parses the params text. Throws DbError naming the faulty declaration.
+std::vector<ProcParam> parseProcedureParams(std::string_view text);
+
+struct StoredProcedureText {
+  std::string name;
+  std::string params;
+  std::string body;
+};
+
+// Runs an EXEC met inside a body (args already evaluated).
+using NestedExec = std::function<std::unique_ptr<Cursor>(const DialectStatement&, ParamList&)>;
+
+// Runs proc on db. args: by position, or by name when their name is set
+// ("@x"); output parameters are written back to args. *returnValue gets
+// RETURN's value (0 without RETURN). Returns the row set or nullptr.
+// Throws DbError (the procedure's changes undone).
+std::unique_ptr<Cursor> runStoredProcedure(sqlite3* db, const StoredProcedureText& proc,
+                                           ParamList& args, int32_t* returnValue,
+                                           const NestedExec& nested);
+
+}  // namespace qz::db

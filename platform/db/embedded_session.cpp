@@ -1,0 +1,378 @@
+// The embedded engine's session and openEmbedded; see embedded_session.h.
+#include "platform/db/embedded_session.h"
+
+#include <climits>
+#include <filesystem>
+
+#include "platform/db/dialect.h"
+#include "platform/db/embedded_catalog.h"
+#include "platform/db/embedded_procedures.h"
+#include "platform/db/sql_lexer.h"
+#include "platform/db/sqlite_cursor.h"
+#include "platform/db/sqlite_functions.h"
+#include "platform/db/sqlite_values.h"
+
+namespace qz::db {
+namespace {
+
+int timeoutMs(int seconds) { return seconds <= 0 || seconds > INT_MAX / 1000 ? INT_MAX : seconds * 1000; }
+
+// Opens a SQLite handle; throws DbError with SQLite's text.
+sqlite3* openHandle(const std::string& file, int flags, int busyMs) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(file.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    throw DbError(msg + ": " + file);
+  }
+  sqlite3_extended_result_codes(db, 0);
+  sqlite3_busy_timeout(db, busyMs);
+  return db;
+}
+
+// Closes a handle on scope exit unless released.
+struct HandleGuard {
+  sqlite3* db;
+  ~HandleGuard() {
+    if (db) sqlite3_close_v2(db);
+  }
+};
+
+bool firstWordIsDml(const char* sql) {
+  for (const Token& t : lexSql(sql ? sql : "")) {
+    if (t.trivia()) continue;
+    return t.isWord("insert") || t.isWord("update") || t.isWord("delete") || t.isWord("replace");
+  }
+  return false;
+}
+
+constexpr const char* kProcTable =
+    "CREATE TABLE IF NOT EXISTS sys_procedures(name TEXT PRIMARY KEY COLLATE NOCASE, "
+    "params TEXT NOT NULL, body TEXT NOT NULL)";
+
+// "db.dbo.name", "dbo.name", "name" -> database and name.
+void splitProcName(const std::string& full, std::string* database, std::string* name) {
+  std::vector<std::string> parts;
+  for (const Token& t : lexSql(full))
+    if (t.isIdentifier()) parts.push_back(identifierName(t));
+  // db..name gives two parts; dbo is dropped.
+  std::erase_if(parts, [](const std::string& p) { return equalsNoCase(p, "dbo"); });
+  database->clear();
+  if (parts.empty()) {
+    *name = full;
+    return;
+  }
+  *name = parts.back();
+  if (parts.size() >= 2) *database = parts[parts.size() - 2];
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- open
+
+std::unique_ptr<EngineSession> openEmbedded(const ConnectionString& cs, int connectTimeout,
+                                            int commandTimeout) {
+  std::string dataDir = embeddedDataDir();
+  if (dataDir.empty()) dataDir = "./";
+  std::error_code ec;
+  std::filesystem::create_directories(dataDir, ec);
+  if (ec) throw DbError("Cannot create the data folder " + dataDir + ": " + ec.message());
+  dataDir = std::filesystem::absolute(dataDir).lexically_normal().string();
+  if (dataDir.back() != '/') dataDir += '/';
+
+  std::string database = cs.value("Initial Catalog");
+  if (database.empty()) database = "master";
+  const std::string fileName = cs.value("Initial File Name");
+
+  std::string file;
+  {
+    HandleGuard master{openHandle(catalog::masterPath(dataDir),
+                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                  timeoutMs(connectTimeout))};
+    catalog::configureHandle(master.db);
+    catalog::ensureSchema(master.db, "main");
+    if (!fileName.empty()) {
+      const std::string path = catalog::resolvePath(dataDir, fileName);
+      if (std::filesystem::is_regular_file(path, ec)) {
+        auto known = catalog::findDatabaseFile(master.db, "main", dataDir, database);
+        if (!known || *known != path) catalog::registerDatabase(master.db, "main", database, path);
+      }
+    }
+    auto found = catalog::findDatabaseFile(master.db, "main", dataDir, database);
+    if (!found || !std::filesystem::is_regular_file(*found, ec))
+      throw DbError(catalog::cannotOpenText(database));
+    file = *found;
+  }
+  return std::make_unique<EmbeddedSession>(dataDir, database, file, commandTimeout);
+}
+
+// ---------------------------------------------------------------- session
+
+EmbeddedSession::EmbeddedSession(std::string dataDir, std::string database,
+                                 const std::string& file, int commandTimeout)
+    : dataDir_(std::move(dataDir)), database_(std::move(database)) {
+  const std::string master = catalog::masterPath(dataDir_);
+  isMaster_ = std::filesystem::equivalent(file, master);
+  HandleGuard guard{openHandle(file, SQLITE_OPEN_READWRITE, timeoutMs(commandTimeout))};
+  catalog::configureHandle(guard.db);
+  execPlainOn(guard.db, "PRAGMA foreign_keys=ON");
+  if (registerSqlFunctions(guard.db) != SQLITE_OK) throwSqlite(guard.db, SQLITE_ERROR);
+  if (!isMaster_) {
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(guard.db, "ATTACH DATABASE ?1 AS master", -1, &st, nullptr);
+    if (rc == SQLITE_OK) {
+      sqlite3_bind_text(st, 1, master.c_str(), -1, SQLITE_TRANSIENT);
+      rc = sqlite3_step(st);
+      sqlite3_finalize(st);
+    }
+    if (rc != SQLITE_DONE && rc != SQLITE_OK) throwSqlite(guard.db, rc);
+  }
+  db_ = guard.db;
+  guard.db = nullptr;
+}
+
+EmbeddedSession::~EmbeddedSession() {
+  if (db_) {
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+  }
+}
+
+void EmbeddedSession::execPlainOn(sqlite3* db, const char* sql) {
+  char* err = nullptr;
+  const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &err);
+  if (rc != SQLITE_OK) {
+    std::string msg = ((rc & 0xff) == SQLITE_BUSY || !err) ? sqliteErrorText(db, rc) : err;
+    sqlite3_free(err);
+    throw DbError(msg);
+  }
+}
+
+void EmbeddedSession::execPlain(const char* sql) { execPlainOn(db_, sql); }
+
+void EmbeddedSession::begin() { execPlain("BEGIN IMMEDIATE"); }
+void EmbeddedSession::commit() { execPlain("COMMIT"); }
+void EmbeddedSession::rollback() { execPlain("ROLLBACK"); }
+bool EmbeddedSession::inTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+
+void EmbeddedSession::setCommandTimeout(int seconds) {
+  sqlite3_busy_timeout(db_, timeoutMs(seconds));
+}
+
+sqlite3_stmt* EmbeddedSession::prepare(const char* sql, const char** tail,
+                                       const std::vector<Parameter>& params) {
+  sqlite3_stmt* st = nullptr;
+  const int rc = sqlite3_prepare_v2(db_, sql, -1, &st, tail);
+  if (rc != SQLITE_OK) throwSqlite(db_, rc);
+  if (!st) return nullptr;
+  const int n = sqlite3_bind_parameter_count(st);
+  try {
+    for (int i = 1; i <= n; ++i) {
+      const char* name = sqlite3_bind_parameter_name(st, i);
+      const Parameter* p = nullptr;
+      if (!name || name[0] == '?') {
+        if (i <= static_cast<int>(params.size())) p = &params[i - 1];
+      } else {
+        p = findParam(params, name);
+        if (!p) p = findParam(params, name + 1);
+      }
+      if (p) bindParameter(db_, st, i, *p);
+    }
+  } catch (...) {
+    sqlite3_finalize(st);
+    throw;
+  }
+  return st;
+}
+
+int64_t EmbeddedSession::execute(const std::string& sql, const std::vector<Parameter>& binds) {
+  int64_t affected = 0;
+  const char* p = sql.c_str();
+  while (*p) {
+    const char* tail = nullptr;
+    sqlite3_stmt* st = prepare(p, &tail, binds);
+    p = tail;
+    if (!st) continue;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) {
+      const std::string msg = sqliteErrorText(db_, rc);
+      sqlite3_finalize(st);
+      throw DbError(msg);
+    }
+    if (firstWordIsDml(sqlite3_sql(st))) affected += sqlite3_changes64(db_);
+    sqlite3_finalize(st);
+  }
+  return affected;
+}
+
+std::unique_ptr<Cursor> EmbeddedSession::query(const std::string& sql,
+                                               const std::vector<Parameter>& binds) {
+  const char* tail = nullptr;
+  sqlite3_stmt* st = prepare(sql.c_str(), &tail, binds);
+  if (!st) return std::make_unique<RowSetCursor>(RowSet{});
+  for (const Token& t : lexSql(tail ? tail : "")) {
+    if (!t.trivia() && !t.isPunct(";")) {
+      sqlite3_finalize(st);
+      throw DbError("A query must be a single statement");
+    }
+  }
+  return std::make_unique<SqliteCursor>(db_, st);
+}
+
+std::vector<FieldDef> EmbeddedSession::tableFields(const std::string& table) {
+  std::string database, name;
+  splitProcName(table, &database, &name);
+  const std::string prefix = database.empty() ? std::string() : qualifierFor(database);
+  const std::string sql = "SELECT * FROM " + prefix + quoteIdentifier(name) + " LIMIT 0";
+  const char* tail = nullptr;
+  sqlite3_stmt* st = prepare(sql.c_str(), &tail, {});
+  std::vector<FieldDef> out;
+  const int n = sqlite3_column_count(st);
+  for (int i = 0; i < n; ++i) out.push_back(describeColumn(db_, st, i, false));
+  sqlite3_finalize(st);
+  return out;
+}
+
+std::string EmbeddedSession::databaseFile(std::string_view name) {
+  auto f = catalog::findDatabaseFile(db_, catalogSchema(), dataDir_, name);
+  if (!f)
+    throw DbError("Database '" + std::string(name) +
+                  "' does not exist. Make sure that the name is entered correctly.");
+  return *f;
+}
+
+std::string EmbeddedSession::qualifierFor(std::string_view database) {
+  if (equalsNoCase(database, database_)) return "main.";
+  if (equalsNoCase(database, "master")) return isMaster_ ? "main." : "master.";
+  if (equalsNoCase(database, "tempdb")) return "temp.";
+  const std::string alias = asciiLower(database);
+  for (const std::string& a : attached_)
+    if (a == alias) return quoteIdentifier(alias) + ".";
+  const std::string file = databaseFile(database);
+  std::vector<Parameter> binds(1);
+  binds[0].value = Variant(file);
+  execute("ATTACH DATABASE ?1 AS " + quoteIdentifier(alias), binds);
+  attached_.push_back(alias);
+  return quoteIdentifier(alias) + ".";
+}
+
+// ---------------------------------------------------------------- procedures
+
+std::unique_ptr<Cursor> EmbeddedSession::callProcedure(const std::string& name, ParamList& params) {
+  std::string database, proc;
+  splitProcName(name, &database, &proc);
+  return callIn(database, proc, params);
+}
+
+std::unique_ptr<Cursor> EmbeddedSession::callIn(const std::string& database,
+                                                const std::string& name, ParamList& params) {
+  // @RETURN_VALUE (when present) is first; the arguments follow by position.
+  const size_t first = !params.empty() && params[0].direction == ParamDirection::ReturnValue ? 1 : 0;
+  ParamList args(params.begin() + static_cast<std::ptrdiff_t>(first), params.end());
+  int32_t ret = 0;
+  std::unique_ptr<Cursor> rows;
+  if (const EmbeddedProcFn* native = findEmbeddedProcedure(name)) {
+    EmbeddedCall call{*this, args};
+    rows = (*native)(call);
+    ret = call.returnValue;
+  } else {
+    const std::string schema =
+        database.empty() ? std::string("main.") : qualifierFor(database);
+    StoredProcedureText text;
+    bool found = false;
+    sqlite3_stmt* st = nullptr;
+    const std::string sql = "SELECT name, params, body FROM " + schema + "sys_procedures WHERE name = ?1";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+      sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(st) == SQLITE_ROW) {
+        auto col = [&](int i) {
+          const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+          return std::string(p ? p : "");
+        };
+        text = StoredProcedureText{col(0), col(1), col(2)};
+        found = true;
+      }
+    }
+    sqlite3_finalize(st);
+    if (!found) throw DbError("Could not find stored procedure '" + name + "'.");
+    NestedExec nested = [this](const DialectStatement& s, ParamList& a) { return runNative(s, a); };
+    rows = runStoredProcedure(db_, text, args, &ret, nested);
+  }
+  for (size_t i = 0; i < args.size(); ++i) {
+    Parameter& p = params[first + i];
+    if (p.direction == ParamDirection::Output || p.direction == ParamDirection::InputOutput)
+      p.value = args[i].value;
+  }
+  if (first) params[0].value = Variant(ret);
+  return rows;
+}
+
+std::unique_ptr<Cursor> EmbeddedSession::runNative(const DialectStatement& st, ParamList& args) {
+  switch (st.kind) {
+    case DialectStatement::Kind::Exec:
+      return callIn(st.database, st.procedure, args);
+    case DialectStatement::Kind::Restore: {
+      const EmbeddedProcFn* restore = findEmbeddedProcedure("RESTORE DATABASE");
+      if (!restore) return EngineSession::runNative(st, args);
+      ParamList rargs(2);
+      rargs[0].name = "@database";
+      rargs[0].value = Variant(st.database);
+      rargs[1].name = "@disk";
+      rargs[1].value = Variant(st.disk);
+      EmbeddedCall call{*this, rargs};
+      return (*restore)(call);
+    }
+    case DialectStatement::Kind::CreateDatabase:
+      createDatabase(st.database);
+      return nullptr;
+    case DialectStatement::Kind::DropDatabase:
+      dropDatabase(st.database);
+      return nullptr;
+    default:
+      return EngineSession::runNative(st, args);
+  }
+}
+
+void EmbeddedSession::createDatabase(const std::string& name) {
+  if (inTransaction())
+    throw DbError("CREATE DATABASE statement not allowed within multi-statement transaction.");
+  if (!catalog::isValidDatabaseName(name)) throw DbError("Invalid database name '" + name + "'.");
+  if (catalog::findDatabaseFile(db_, catalogSchema(), dataDir_, name))
+    throw DbError("Database '" + name + "' already exists. Choose a different database name.");
+  const std::string file = catalog::resolvePath(dataDir_, name + ".db");
+  {
+    HandleGuard fresh{openHandle(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 5000)};
+    catalog::configureHandle(fresh.db);
+    execPlainOn(fresh.db, kProcTable);
+  }
+  catalog::registerDatabase(db_, catalogSchema(), name, file);
+}
+
+void EmbeddedSession::dropDatabase(const std::string& name) {
+  if (inTransaction())
+    throw DbError("DROP DATABASE statement cannot be used inside a user transaction.");
+  if (equalsNoCase(name, "master"))
+    throw DbError("Cannot drop the database 'master' because it is a system database.");
+  if (equalsNoCase(name, database_))
+    throw DbError("Cannot drop database \"" + name + "\" because it is currently in use.");
+  auto file = catalog::findDatabaseFile(db_, catalogSchema(), dataDir_, name);
+  if (!file)
+    throw DbError("Cannot drop the database '" + name +
+                  "', because it does not exist or you do not have permission.");
+  const std::string alias = asciiLower(name);
+  for (auto it = attached_.begin(); it != attached_.end(); ++it) {
+    if (*it == alias) {
+      execPlain(("DETACH DATABASE " + quoteIdentifier(alias)).c_str());
+      attached_.erase(it);
+      break;
+    }
+  }
+  catalog::unregisterDatabase(db_, catalogSchema(), name);
+  std::error_code ec;
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(*file + suffix, ec);
+}
+
+}  // namespace qz::db

@@ -1,0 +1,77 @@
+// The embedded engine's session: one SQLite handle on the connection's
+// current database, with the catalogue attached as "master" and other
+// databases attached when a statement names them (db.dbo.name).
+//
+// Transactions begin IMMEDIATE, so two write transactions never deadlock:
+// the second waits for the first up to the command timeout and then fails
+// with "Lock request time out period exceeded...". A statement outside a
+// transaction that writes waits the same way.
+//
+// Thread-safety: one thread at a time (the connection's).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/db/embedded_engine.h"
+#include "platform/db/engine.h"
+
+namespace qz::db {
+
+class EmbeddedSession : public EngineSession, public EmbeddedContext {
+ public:
+  // Opens database `database` (its file `file`) on the data folder.
+  // Throws DbError.
+  EmbeddedSession(std::string dataDir, std::string database, const std::string& file,
+                  int commandTimeout);
+  ~EmbeddedSession() override;
+  EmbeddedSession(const EmbeddedSession&) = delete;
+  EmbeddedSession& operator=(const EmbeddedSession&) = delete;
+
+  // EngineSession
+  EngineKind kind() const override { return EngineKind::Embedded; }
+  SqlFlavor flavor() const override { return SqlFlavor::Sqlite; }
+  void begin() override;
+  void commit() override;
+  void rollback() override;
+  bool inTransaction() const override;
+  void setCommandTimeout(int seconds) override;
+  int64_t execute(const std::string& sql, const std::vector<Parameter>& binds) override;
+  std::unique_ptr<Cursor> query(const std::string& sql,
+                                const std::vector<Parameter>& binds) override;
+  std::unique_ptr<Cursor> callProcedure(const std::string& name, ParamList& params) override;
+  std::vector<FieldDef> tableFields(const std::string& table) override;
+  std::string qualifierFor(std::string_view database) override;
+  std::unique_ptr<Cursor> runNative(const DialectStatement& statement, ParamList& args) override;
+
+  // EmbeddedContext
+  sqlite3* handle() override { return db_; }
+  std::string catalogSchema() const override { return isMaster_ ? "main" : "master"; }
+  const std::string& dataDir() const override { return dataDir_; }
+  const std::string& database() const override { return database_; }
+  std::string databaseFile(std::string_view name) override;
+  // execute, query and inTransaction serve both bases: ?N markers take
+  // binds[N-1], @name markers the parameter of that name.
+
+ private:
+  // Prepares one statement and binds params (?N by position, @name by name).
+  sqlite3_stmt* prepare(const char* sql, const char** tail, const std::vector<Parameter>& params);
+  void execPlain(const char* sql);
+  static void execPlainOn(sqlite3* db, const char* sql);
+  // Calls a procedure qualified by database (may be "") with arguments.
+  std::unique_ptr<Cursor> callIn(const std::string& database, const std::string& name,
+                                 ParamList& params);
+  void createDatabase(const std::string& name);
+  void dropDatabase(const std::string& name);
+
+  std::string dataDir_;
+  std::string database_;
+  bool isMaster_ = false;
+  sqlite3* db_ = nullptr;
+  std::vector<std::string> attached_;  // databases attached on demand (lower case)
+};
+
+}  // namespace qz::db

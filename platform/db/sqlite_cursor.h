@@ -1,0 +1,65 @@
+// Cursors of the embedded engine: rows read straight from a prepared SQLite
+// statement, and rows already held in memory (a procedure's row set).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <vector>
+
+#include "platform/db/connection.h"
+
+namespace qz::db {
+
+// Forward-only rows of one SQLite statement.
+//
+// Field types come from the declared column types; a column without one
+// (an expression) takes its type from the first row's value. required, key
+// and readOnly (AUTOINCREMENT) come from the base table when the column is
+// a plain column of one; expression columns are readOnly.
+//
+// Thread-safety: one thread at a time, the thread of its connection.
+// REQUIRES: destroyed before its connection is closed.
+class SqliteCursor : public Cursor {
+ public:
+  // Takes ownership of stmt (prepared and bound, not yet stepped) and steps
+  // the first row. Throws DbError on an engine failure (stmt finalized).
+  SqliteCursor(sqlite3* db, sqlite3_stmt* stmt);
+  ~SqliteCursor() override;
+  SqliteCursor(const SqliteCursor&) = delete;
+  SqliteCursor& operator=(const SqliteCursor&) = delete;
+
+  const std::vector<FieldDef>& fields() const override { return fields_; }
+  bool next() override;
+  const std::vector<Variant>& row() const override { return row_; }
+
+ private:
+  void readRow();
+
+  sqlite3* db_;
+  sqlite3_stmt* stmt_;
+  std::vector<FieldDef> fields_;
+  std::vector<FieldType> types_;  // fields_[i].type, kept dense for the row loop
+  std::vector<int> scales_;
+  std::vector<Variant> row_;
+  bool pending_ = false;  // the first row has been stepped but not returned
+  bool done_ = false;
+};
+
+// Rows held in memory.
+class RowSetCursor : public Cursor {
+ public:
+  explicit RowSetCursor(RowSet rows) : rows_(std::move(rows)) {}
+  const std::vector<FieldDef>& fields() const override { return rows_.fields; }
+  bool next() override;
+  const std::vector<Variant>& row() const override { return rows_.rows[pos_ - 1]; }
+
+ private:
+  RowSet rows_;
+  size_t pos_ = 0;  // rows returned so far
+};
+
+// The field description of column i of stmt (after a step, so that
+// expression columns can be typed by value when hasRow).
+FieldDef describeColumn(sqlite3* db, sqlite3_stmt* stmt, int i, bool hasRow);
+
+}  // namespace qz::db
