@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 #include "server/config.h"
@@ -72,8 +70,10 @@ void SaveServerSettings(const ServerSettings& s) {
   const std::string path = server::appDir() + "system.ini";
   // A file the operator made read-only stays protected: replacing it by
   // rename would ignore its mode.
-  if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0)
-    throw std::runtime_error("Unable to write to " + path + ": " + std::strerror(errno));
+  // The mode bits are checked rather than access(), which lets root write.
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0)
+    throw std::runtime_error("Unable to write to " + path + ": the file is read-only");
   server::WriteSystemIni(SystemIniLines(s));
 }
 
