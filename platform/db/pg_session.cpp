@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <unordered_map>
 
+#include "platform/db/dialect.h"
 #include "platform/db/pg_conninfo.h"
 #include "platform/db/pg_values.h"
 
@@ -73,6 +74,18 @@ std::string procedureIdentifier(const std::string& name) {
     ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
   if (!ok) throw DbError("invalid procedure name '" + name + "'");
   return last;
+}
+
+std::string quotedDatabase(const std::string& name) {
+  std::string db = pgDatabaseName(name);
+  if (db.empty()) throw DbError("a database name is required");
+  if (db == "postgres") throw DbError("the maintenance database cannot be created or dropped");
+  std::string out = "\"";
+  for (char c : db) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
 }
 
 bool isOutput(const Parameter& p) { return p.direction != ParamDirection::Input; }
@@ -234,7 +247,13 @@ class PgSession : public EngineSession {
           }
         }
       }
-      if (!target) return cursor;  // a row set of the procedure's own
+      if (!target) {
+        // A row set of the procedure's own. Like a T-SQL procedure that
+        // ends without RETURN, it returns 0.
+        for (auto& p : params)
+          if (p.direction == ParamDirection::ReturnValue) p.value = Variant(int32_t{0});
+        return cursor;
+      }
       targets.push_back(target);
     }
     if (fields.empty()) return nullptr;
@@ -244,6 +263,23 @@ class PgSession : public EngineSession {
       for (auto* t : targets) t->value = Variant::null();
     }
     return nullptr;
+  }
+
+  // EXEC statements, CREATE DATABASE and DROP DATABASE. Database names are
+  // quoted, so they keep the case the connection texts use to reach them.
+  std::unique_ptr<Cursor> runNative(const DialectStatement& st, ParamList& args) override {
+    switch (st.kind) {
+      case DialectStatement::Kind::CreateDatabase:
+        execute("CREATE DATABASE " + quotedDatabase(st.database), {});
+        return nullptr;
+      case DialectStatement::Kind::DropDatabase:
+        execute("DROP DATABASE " + quotedDatabase(st.database), {});
+        return nullptr;
+      case DialectStatement::Kind::Exec:
+        return callProcedure(st.procedure, args);
+      default:
+        return EngineSession::runNative(st, args);
+    }
   }
 
   std::vector<FieldDef> tableFields(const std::string& table) override {
@@ -362,8 +398,10 @@ class PgSession : public EngineSession {
       f.size = t.size;
       f.precision = t.precision;
       f.scale = t.scale;
-      f.required = PQgetvalue(r.get(), i, 5)[0] == 't';
+      // A generated column is filled by the database: clients need not
+      // (and should not) supply it, so it is not required of them.
       f.readOnly = PQgetvalue(r.get(), i, 6)[0] == 't';
+      f.required = PQgetvalue(r.get(), i, 5)[0] == 't' && !f.readOnly;
       f.key = PQgetvalue(r.get(), i, 7)[0] == 't';
       f.table = meta.name;
       meta.byAttnum[attnum] = meta.fields.size();

@@ -12,7 +12,8 @@
 // every result column names an output of the call ("return_value" for the
 // @RETURN_VALUE, otherwise the parameter name without '@', any case) the
 // first row is written back into those parameters and there are no rows;
-// otherwise the result is the procedure's row set.
+// otherwise the result is the procedure's row set and the @RETURN_VALUE is 0,
+// as for a T-SQL procedure that ends without RETURN.
 //
 // Field metadata (NOT NULL, primary key, generated) comes from the catalogue,
 // read once per table and kept until a statement changes the schema.

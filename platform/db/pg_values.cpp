@@ -178,7 +178,9 @@ Variant pgDecodeValue(PgDecode decode, std::string_view t) {
       int64_t clock = 0;
       size_t end = 0;
       if (!parseClock(t, 0, &clock, &end) || clock >= kMsPerDay + 1000) badValue("time", t);
-      return Variant(DateTime{clock});
+      // A time of day alone sits on the platform's day zero, 1899-12-30.
+      static const int64_t kDayZero = DateTime::fromParts(1899, 12, 30).msecs;
+      return Variant(DateTime{kDayZero + clock});
     }
     case PgDecode::Bytea: {
       if (t.size() < 2 || t[0] != '\\' || t[1] != 'x' || t.size() % 2 != 0) badValue("bytea", t);

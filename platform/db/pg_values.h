@@ -6,7 +6,8 @@
 // Currency; every other numeric reads as Decimal. text (and varchar without
 // a length) reads as Memo, varchar(n)/char(n) as String of size n, timestamp
 // as DateTime, date as Date (a DateTime at midnight), time as Time (a
-// DateTime on 1970-01-01). Types the layer does not know read as Memo text.
+// DateTime on 1899-12-30, the platform's day zero). Types the layer does not
+// know read as Memo text.
 //
 // All functions are pure and thread-safe.
 #pragma once

@@ -1,0 +1,306 @@
+// The PostgreSQL engine: connection texts to libpq keywords, the value
+// decoding of the text format, and a real server for sessions, metadata,
+// timeouts, transactions and procedure calls. Server tests skip (loudly)
+// when the test server is not configured.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/db/connection.h"
+#include "platform/db/engine.h"
+#include "platform/db/pg_conninfo.h"
+#include "platform/db/pg_values.h"
+#include "tests/platform/test_databases.h"
+
+namespace qz::db {
+namespace {
+
+PgConnInfo infoFor(const std::string& text, int timeout = 15) {
+  return pgConnInfo(ConnectionString::parse(text), timeout);
+}
+
+bool hasKeyword(const PgConnInfo& info, const std::string& k) {
+  for (const auto& [key, v] : info.params)
+    if (key == k) return true;
+  return false;
+}
+
+TEST(PgConnInfoTest, HostCommaPortCatalogAndLogin) {
+  PgConnInfo i = infoFor(
+      "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=p;w;"
+      "Initial Catalog=qz;Data Source= db.hotel.lan , 5433 ;Workstation ID=FRONT");
+  EXPECT_EQ(i.get("host"), "db.hotel.lan");
+  EXPECT_EQ(i.get("port"), "5433");
+  EXPECT_EQ(i.get("dbname"), "qz");
+  EXPECT_EQ(i.get("user"), "sa");
+  EXPECT_EQ(i.get("password"), "p");  // the text ends the value at ';'
+  EXPECT_EQ(i.get("connect_timeout"), "15");
+  EXPECT_EQ(i.get("application_name"), "qzserver@FRONT");
+}
+
+TEST(PgConnInfoTest, LocalNamesUseTheSocketAndMasterIsTheMaintenanceDatabase) {
+  for (const char* local : {".", "(local)", "(LOCAL)"}) {
+    PgConnInfo i = infoFor(std::string("Data Source=") + local + ";Initial Catalog=MASTER");
+    EXPECT_FALSE(hasKeyword(i, "host")) << local;
+    EXPECT_EQ(i.get("dbname"), "postgres") << local;
+  }
+  PgConnInfo withPort = infoFor("Data Source=.,6543;Initial Catalog=qz1");
+  EXPECT_FALSE(hasKeyword(withPort, "host"));
+  EXPECT_EQ(withPort.get("port"), "6543");
+  EXPECT_EQ(withPort.get("dbname"), "qz1");
+}
+
+TEST(PgConnInfoTest, IntegratedSecuritySendsNoLoginAndZeroTimeoutNoLimit) {
+  PgConnInfo i = infoFor(
+      "Provider=SQLOLEDB.1;Integrated Security=SSPI;User ID=sa;Password=secret;"
+      "Data Source=srv",
+      0);
+  EXPECT_FALSE(hasKeyword(i, "user"));
+  EXPECT_FALSE(hasKeyword(i, "password"));
+  EXPECT_FALSE(hasKeyword(i, "connect_timeout"));
+  // Only the exact word selects it; anything else keeps the login.
+  PgConnInfo other = infoFor("Integrated Security=True;User ID=sa;Data Source=srv");
+  EXPECT_EQ(other.get("user"), "sa");
+}
+
+TEST(PgValuesTest, ColumnTypesFollowTheMoneyRule) {
+  auto money = pgColumnType(1700, ((19 << 16) | 4) + 4);
+  EXPECT_EQ(money.type, FieldType::Currency);
+  auto dec = pgColumnType(1700, ((10 << 16) | 2) + 4);
+  EXPECT_EQ(dec.type, FieldType::Decimal);
+  EXPECT_EQ(dec.precision, 10);
+  EXPECT_EQ(dec.scale, 2);
+  EXPECT_EQ(pgColumnType(1700, -1).type, FieldType::Decimal);  // sum() of money
+  auto vc = pgColumnType(1043, 10 + 4);
+  EXPECT_EQ(vc.type, FieldType::String);
+  EXPECT_EQ(vc.size, 10);
+  EXPECT_EQ(pgColumnType(25, -1).type, FieldType::Memo);
+  EXPECT_EQ(pgColumnType(1114, 3).type, FieldType::DateTime);
+  EXPECT_EQ(pgColumnType(21, -1).type, FieldType::Int16);
+  EXPECT_EQ(pgColumnType(16, -1).type, FieldType::Boolean);
+}
+
+TEST(PgValuesTest, DecodesServerTextAndRefusesWhatNoVariantHolds) {
+  EXPECT_EQ(pgDecodeValue(PgDecode::Timestamp, "2026-12-09 10:11:12.345678"),
+            Variant(DateTime::fromParts(2026, 12, 9, 10, 11, 12, 345)));
+  EXPECT_EQ(pgDecodeValue(PgDecode::Timestamp, "2026-12-09 10:11:12"),
+            Variant(DateTime::fromParts(2026, 12, 9, 10, 11, 12)));
+  EXPECT_EQ(pgDecodeValue(PgDecode::Date, "2000-02-29"), Variant(DateTime::fromParts(2000, 2, 29)));
+  EXPECT_EQ(pgDecodeValue(PgDecode::Currency, "-12.3400"), Variant(Currency{-123400}));
+  EXPECT_EQ(pgDecodeValue(PgDecode::Int16, "-32768"), Variant(int16_t{-32768}));
+  EXPECT_EQ(pgDecodeValue(PgDecode::Bytea, "\\x00ff41"), Variant::bytes(std::string("\0\xff" "A", 3)));
+  EXPECT_THROW(pgDecodeValue(PgDecode::Timestamp, "infinity"), DbError);
+  EXPECT_THROW(pgDecodeValue(PgDecode::Int32, "12x"), DbError);
+  EXPECT_THROW(pgDecodeValue(PgDecode::Bytea, "\\x0"), DbError);
+  bool binary = false;
+  EXPECT_EQ(pgParamText(Variant(Currency{25000}), &binary), "2.5");
+  EXPECT_EQ(pgParamText(Variant(0.1), &binary), "0.1");
+  EXPECT_EQ(pgParamText(Variant(DateTime::fromParts(2026, 1, 2, 3, 4, 5, 6)), &binary),
+            "2026-01-02 03:04:05.006");
+  EXPECT_FALSE(binary);
+  pgParamText(Variant::bytes("ab"), &binary);
+  EXPECT_TRUE(binary);
+}
+
+// ---- against the server
+
+class PgSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_ = qz::testing::TestDatabase::create(qz::testing::TestEngine::PostgreSQL);
+    if (!db_) GTEST_SKIP() << "POSTGRESQL TEST SERVER NOT CONFIGURED";
+    conn_.setConnectionString(db_->connectionString());
+    conn_.open();
+  }
+  void TearDown() override { conn_.close(); }
+
+  std::unique_ptr<qz::testing::TestDatabase> db_;
+  Connection conn_;
+};
+
+Parameter param(const char* name, Variant v) {
+  Parameter p;
+  p.name = name;
+  p.value = std::move(v);
+  return p;
+}
+
+TEST_F(PgSessionTest, MasterReachesTheMaintenanceDatabase) {
+  Connection master;
+  master.setConnectionString(db_->connectionStringFor("master"));
+  auto c = master.query("select current_database() as db");
+  ASSERT_TRUE(c->next());
+  EXPECT_EQ(c->row()[0], Variant("postgres"));
+  EXPECT_EQ(master.engine(), EngineKind::PostgreSQL);
+}
+
+TEST_F(PgSessionTest, LocalSourceFollowsPgHostAndFailuresCarryTheServersText) {
+  const char* host = std::getenv("QZ_TEST_PG_HOST");
+  const char* port = std::getenv("QZ_TEST_PG_PORT");
+  std::string old = std::getenv("PGHOST") ? std::getenv("PGHOST") : "";
+  setenv("PGHOST", host, 1);
+  Connection local;
+  local.setConnectionString("Provider=SQLOLEDB.1;User ID=postgres;Initial Catalog=" + db_->name() +
+                            ";Data Source=.," + port);
+  EXPECT_NO_THROW(local.open());
+  if (old.empty()) unsetenv("PGHOST"); else setenv("PGHOST", old.c_str(), 1);
+
+  Connection missing;
+  missing.setConnectionString(db_->connectionStringFor("no_such_db_qz"));
+  try {
+    missing.open();
+    FAIL() << "opened a database that does not exist";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("database \"no_such_db_qz\" does not exist"),
+              std::string::npos)
+        << e.what();
+  }
+  Connection nobody;
+  nobody.setConnectionString("User ID=nobody_qz;Password=x;Initial Catalog=postgres;Data Source=" +
+                             std::string(host) + "," + port);
+  try {
+    nobody.open();
+    FAIL() << "signed in as a role that does not exist";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("nobody_qz"), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(PgSessionTest, FieldMetadataCarriesNotNullKeysAndGeneratedColumns) {
+  conn_.session().execute(
+      "CREATE TABLE Meta (id integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY, "
+      "code varchar(6) NOT NULL, note text, price numeric(19,4), rate numeric(8,3), "
+      "at timestamp(3))",
+      {});
+  auto c = conn_.query("select m.*, 1 + 1 as two from Meta m");
+  const auto& f = c->fields();
+  ASSERT_EQ(f.size(), 7u);
+  EXPECT_EQ(f[0].name, "id");
+  EXPECT_TRUE(f[0].key);
+  EXPECT_FALSE(f[0].required);  // the database fills it
+  EXPECT_TRUE(f[0].readOnly);
+  EXPECT_EQ(f[0].table, "meta");
+  EXPECT_TRUE(f[1].required);
+  EXPECT_FALSE(f[1].key);
+  EXPECT_FALSE(f[1].readOnly);
+  EXPECT_EQ(f[1].type, FieldType::String);
+  EXPECT_EQ(f[1].size, 6);
+  EXPECT_FALSE(f[2].required);
+  EXPECT_EQ(f[2].type, FieldType::Memo);
+  EXPECT_EQ(f[3].type, FieldType::Currency);
+  EXPECT_EQ(f[4].type, FieldType::Decimal);
+  EXPECT_EQ(f[4].scale, 3);
+  EXPECT_EQ(f[5].type, FieldType::DateTime);
+  EXPECT_TRUE(f[6].table.empty());  // an expression belongs to no table
+
+  // By name, in the statements' mixed case; a later schema change is seen.
+  auto byName = conn_.tableFields("dbo.META");
+  ASSERT_EQ(byName.size(), 6u);
+  EXPECT_TRUE(byName[1].required);
+  conn_.session().execute("ALTER TABLE meta ALTER COLUMN note SET NOT NULL", {});
+  EXPECT_TRUE(conn_.tableFields("meta")[2].required);
+  EXPECT_THROW(conn_.tableFields("no_such_table"), DbError);
+}
+
+TEST_F(PgSessionTest, ValuesRoundTripThroughParameters) {
+  conn_.session().execute(
+      "CREATE TABLE vals (i2 smallint, i4 integer, i8 bigint, b boolean, f double precision, "
+      "m numeric(19,4), d numeric(12,3), t timestamp(3), s varchar(20), x text, y bytea)",
+      {});
+  std::vector<Parameter> binds = {
+      param("i2", Variant(int16_t{-7})),
+      param("i4", Variant(int32_t{2147483647})),
+      param("i8", Variant(int64_t{-9000000000LL})),
+      param("b", Variant(true)),
+      param("f", Variant(0.1)),
+      param("m", Variant(Currency{-12345678})),
+      param("d", Variant::decimal("123456789.125")),
+      param("t", Variant(DateTime::fromParts(2026, 12, 9, 23, 59, 58, 999))),
+      param("s", Variant("岚舟 O'Brien")),
+      param("x", Variant::null()),
+      param("y", Variant::bytes(std::string("\0\x01\xfe", 3))),
+  };
+  EXPECT_EQ(conn_.session().execute(
+                "INSERT INTO vals VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)", binds),
+            1);
+  auto c = conn_.session().query("SELECT * FROM vals", {});
+  ASSERT_TRUE(c->next());
+  const auto& r = c->row();
+  for (size_t i = 0; i < binds.size(); ++i) {
+    if (binds[i].value.isNull()) EXPECT_TRUE(r[i].isNull()) << i;
+    else EXPECT_EQ(r[i], binds[i].value) << binds[i].name << ": " << r[i].debugString();
+  }
+  EXPECT_FALSE(c->next());
+  EXPECT_FALSE(c->next());  // stays at the end
+}
+
+TEST_F(PgSessionTest, CommandTimeoutEndsLongStatementsAndSurvivesRollback) {
+  conn_.setCommandTimeout(1);
+  try {
+    conn_.query("select pg_sleep(3)");
+    FAIL() << "the statement outlived the timeout";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("statement timeout"), std::string::npos) << e.what();
+  }
+  // A timeout set inside a transaction that is rolled back still holds.
+  conn_.setCommandTimeout(0);
+  conn_.beginTrans();
+  conn_.setCommandTimeout(1);
+  conn_.rollbackTrans();
+  auto c = conn_.query("select current_setting('statement_timeout') as t");
+  ASSERT_TRUE(c->next());
+  EXPECT_EQ(c->row()[0], Variant("1s"));
+}
+
+TEST_F(PgSessionTest, CommitOfAFailedTransactionIsNoSuccess) {
+  conn_.session().execute("CREATE TABLE t1 (a integer)", {});
+  conn_.beginTrans();
+  conn_.execute("insert into t1 values (1)");
+  EXPECT_THROW(conn_.execute("insert into t1 values ('x')"), DbError);
+  EXPECT_THROW(conn_.commitTrans(), DbError);
+  EXPECT_FALSE(conn_.inTransaction());
+  auto c = conn_.query("select count(*) as n from t1");
+  ASSERT_TRUE(c->next());
+  EXPECT_EQ(c->row()[0], Variant(int64_t{0}));
+  EXPECT_THROW(conn_.commitTrans(), DbError);  // nothing open
+}
+
+TEST_F(PgSessionTest, ProceduresWriteBackOutputsOrReturnRows) {
+  conn_.session().execute(
+      "CREATE FUNCTION addup(INOUT total integer, step integer DEFAULT 1, "
+      "OUT return_value integer) LANGUAGE plpgsql AS $$ BEGIN total := total + step; "
+      "return_value := 7; END $$",
+      {});
+  conn_.session().execute(
+      "CREATE FUNCTION listing(n integer) RETURNS TABLE (k integer) LANGUAGE sql AS "
+      "$$ SELECT generate_series(1, n) $$",
+      {});
+  conn_.session().execute(
+      "CREATE FUNCTION nothing(n integer) RETURNS void LANGUAGE sql AS $$ SELECT $$", {});
+
+  Parameter ret;
+  ret.name = "@RETURN_VALUE";
+  ret.direction = ParamDirection::ReturnValue;
+  Parameter total = param("@total", Variant(int32_t{40}));
+  total.direction = ParamDirection::InputOutput;
+  ParamList params = {ret, total, param("@step", Variant(int32_t{2}))};
+  EXPECT_EQ(conn_.callProcedure("AddUp;1", params), nullptr);
+  EXPECT_EQ(params[0].value, Variant(int32_t{7}));
+  EXPECT_EQ(params[1].value, Variant(int32_t{42}));
+
+  ParamList rowsParams = {ret, param("@n", Variant(int32_t{3}))};
+  auto rows = conn_.callProcedure("dbo.listing", rowsParams);
+  ASSERT_NE(rows, nullptr);
+  EXPECT_EQ(RowSet::readAll(*rows).rows.size(), 3u);
+  EXPECT_EQ(rowsParams[0].value, Variant(int32_t{0}));
+
+  ParamList none = {param("@n", Variant(int32_t{1}))};
+  EXPECT_EQ(conn_.callProcedure("nothing", none), nullptr);
+
+  // The name goes into the statement, so only identifiers are accepted.
+  ParamList empty;
+  EXPECT_THROW(conn_.callProcedure("listing(1); drop table x --", empty), DbError);
+}
+
+}  // namespace
+}  // namespace qz::db
