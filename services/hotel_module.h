@@ -1,0 +1,92 @@
+// HotelModule: what the three remote data modules have in common -- the
+// connection ADOC whose text is composed at creation, the providers built
+// from the module's catalogue (in declaration order), the unpublished
+// datasets its rules use, and the login call that leaves a row in the
+// activity log.
+//
+// Thread-safety: one instance per client; all calls on its module thread.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/db/connection.h"
+#include "platform/provider/provider.h"
+#include "services/catalog.h"
+#include "services/module_environment.h"
+
+namespace qz::services {
+
+class HotelModule {
+ public:
+  HotelModule(const ModuleCatalog& catalog, const ModuleEnvironment& env);
+  virtual ~HotelModule();
+  HotelModule(const HotelModule&) = delete;
+  HotelModule& operator=(const HotelModule&) = delete;
+
+  // The published providers in declaration order.
+  std::vector<provider::Provider*> providers();
+  // The provider published as name (exact name), or nullptr.
+  provider::Provider* findProvider(std::string_view name);
+
+  // login: appends (operator, station, work) to the activity log and waits
+  // for it. Throws what the log throws.
+  void login(const std::string& operatorName, const std::string& station,
+             const std::string& work);
+
+  // Rolls back an open transaction and closes the connection. Never throws.
+  void releaseConnection() noexcept;
+
+  db::Connection ADOC;
+
+ protected:
+  // The unpublished stored procedure or query of the catalogue named name.
+  // REQUIRES: the catalogue declares it.
+  db::StoredProc& storedProc(std::string_view name);
+  db::Query& query(std::string_view name);
+
+ private:
+  const ModuleEnvironment env_;
+  std::vector<std::unique_ptr<provider::Provider>> providers_;
+  std::map<std::string, std::unique_ptr<db::StoredProc>, std::less<>> procs_;
+  std::map<std::string, std::unique_ptr<db::Query>, std::less<>> queries_;
+};
+
+// Builds a provider dataset (with its details) from its declaration.
+std::unique_ptr<provider::Dataset> buildDataset(const DatasetSpec& spec);
+db::ParamList buildParams(const std::vector<ParamSpec>& specs);
+
+// The three modules.
+class Ttop_dm1 : public HotelModule {
+ public:
+  explicit Ttop_dm1(const ModuleEnvironment& env);
+  ~Ttop_dm1() override;
+  class MaterialPosting& posting() { return *posting_; }
+
+ private:
+  void RemoteDataModuleCreate(const ModuleEnvironment& env);
+  std::unique_ptr<class MaterialPosting> posting_;
+};
+
+class Ttop_dm2 : public HotelModule {
+ public:
+  explicit Ttop_dm2(const ModuleEnvironment& env);
+  ~Ttop_dm2() override;
+  class DocumentPosting& posting() { return *posting_; }
+
+ private:
+  void RemoteDataModuleCreate(const ModuleEnvironment& env);
+  std::unique_ptr<class DocumentPosting> posting_;
+};
+
+class TGzModule : public HotelModule {
+ public:
+  explicit TGzModule(const ModuleEnvironment& env);
+
+ private:
+  void RemoteDataModuleCreate(const ModuleEnvironment& env);
+};
+
+}  // namespace qz::services
