@@ -1,2 +1,122 @@
-// qzserver: process start.
-int main(int argc, char** argv) { return 0; }
+// qzserver: process start. Handles the registration switches, sets AppDir,
+// opens SysInfoIni, and runs the window (with a display) or the console
+// host (without one, or with --headless) until the process should end.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/db/connection.h"
+#include "server/activity_log.h"
+#include "server/command_line.h"
+#include "server/config.h"
+#include "server/headless_host.h"
+#include "server/maintenance_commands.h"
+#include "server/registration.h"
+#include "server/serving.h"
+#include "server/sysinfo_ini.h"
+#ifdef QZ_HAVE_WINDOW
+#include "server/window/window_host.h"
+#endif
+
+namespace {
+
+constexpr const char* kApplicationTitle = "岚舟应用服务器";
+
+[[maybe_unused]] bool hasDisplay() {
+  const char* qpa = std::getenv("QT_QPA_PLATFORM");
+  if (qpa && *qpa) return true;
+  const char* x = std::getenv("DISPLAY");
+  const char* w = std::getenv("WAYLAND_DISPLAY");
+  return (x && *x) || (w && *w);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace qz::server;
+  CommandLine cl;
+  try {
+    cl = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "qzserver: %s\nTry 'qzserver --help'.\n", e.what());
+    return 2;
+  }
+  if (cl.help) {
+    std::fputs(usageText().c_str(), stdout);
+    return 0;
+  }
+  if (cl.version) {
+    std::printf("qzserver %s\n", QZ_VERSION);
+    return 0;
+  }
+
+  setAppDir(cl.appDir.empty() ? executableDir() : cl.appDir);
+  qz::db::setEmbeddedDataDir(cl.dataDir.empty() ? appDir() + "data/" : cl.dataDir);
+  const std::string registryFile = appDir() + "registry.ini";
+  const std::string exePath = executableDir() + "qzserver";
+
+  // Registration: REGSERVER and UNREGSERVER end the process; every other
+  // start registers and goes on whatever happens.
+  if (cl.startSwitch == StartSwitch::RegServer || cl.startSwitch == StartSwitch::UnregServer) {
+    try {
+      if (cl.startSwitch == StartSwitch::RegServer)
+        registerServer(registryFile, exePath);
+      else
+        unregisterServer(registryFile);
+      return 0;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "qzserver: %s\n", e.what());
+      return 1;
+    }
+  }
+  try {
+    registerServer(registryFile, exePath);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qzserver: registration failed (ignored): %s\n", e.what());
+  }
+
+  if (cl.createDatabase) return runCreateDatabase(cl);
+
+  // SIGTERM and SIGINT go to the host's own signal handling; block them
+  // before any thread starts so that no other thread takes them. A client
+  // that goes away must not end the process either.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  SysInfoIni sysInfo(appDir() + "sysinfo.ini");
+  ActivityLog activityLog;
+  Serving serving(cl, registryFile, &activityLog);
+  HostContext ctx;
+  ctx.sysInfo = &sysInfo;
+  ctx.activityLog = &activityLog;
+  bool headless = true;
+#ifdef QZ_HAVE_WINDOW
+  headless = cl.headless || !hasDisplay();
+#endif
+  ctx.startServing = [&](qz::remote::UiDispatcher& d) {
+    serving.start(d);
+    if (headless) {
+      std::printf("%s %s: serving on %s (app dir %s)\n", kApplicationTitle, QZ_VERSION,
+                  serving.endpointsText().c_str(), appDir().c_str());
+      std::fflush(stdout);
+    }
+  };
+  ctx.stopServing = [&] { serving.stop(); };
+  ctx.instanceCount = [&] { return serving.instanceCount(); };
+  ctx.onLastInstanceReleased = [&](std::function<void()> quit) {
+    serving.setOnLastInstanceReleased(std::move(quit));
+  };
+
+#ifdef QZ_HAVE_WINDOW
+  if (!headless) return runWindowHost(ctx, argc, argv);
+#endif
+  return runHeadlessHost(ctx);
+}

@@ -44,14 +44,16 @@ std::unique_ptr<provider::Dataset> buildDataset(const DatasetSpec& spec) {
   return ds;
 }
 
-HotelModule::HotelModule(const ModuleCatalog& catalog, const ModuleEnvironment& env)
-    : env_(env) {
+HotelModule::HotelModule(const ModuleCatalog& catalog, const ModuleEnvironment& env,
+                         ModuleIdentity identity)
+    : env_(env), identity_(std::move(identity)) {
+  addConnection(ADOC);
   ADOC.setCommandTimeout(catalog.connectionCommandTimeout);
   ADOC.setConnectionTimeout(catalog.connectionTimeout);
   for (const ProviderSpec& p : catalog.providers) {
     auto prov = std::make_unique<provider::Provider>(p.name, ADOC, buildDataset(p.dataset));
     prov->allowCommandText = p.allowCommandText;
-    providers_.push_back(std::move(prov));
+    addProvider(std::move(prov));
   }
   for (const DatasetSpec& d : catalog.unpublished) {
     if (d.kind == DatasetKind::StoredProc)
@@ -64,21 +66,35 @@ HotelModule::HotelModule(const ModuleCatalog& catalog, const ModuleEnvironment& 
 
 HotelModule::~HotelModule() { releaseConnection(); }
 
-std::vector<provider::Provider*> HotelModule::providers() {
-  std::vector<provider::Provider*> out;
-  for (auto& p : providers_) out.push_back(p.get());
-  return out;
-}
-
-provider::Provider* HotelModule::findProvider(std::string_view name) {
-  for (auto& p : providers_)
-    if (p->name() == name) return p.get();
-  return nullptr;
-}
-
 void HotelModule::login(const std::string& operatorName, const std::string& station,
                         const std::string& work) {
   env_.addActivityEntry(operatorName, station, work);
+}
+
+bool HotelModule::callCustom(std::string_view method, const rapidjson::Value& params,
+                             remote::JsonWriter& w) {
+  if (method != "login") return false;
+  auto text = [&](const char* key) -> std::string {
+    if (!params.IsObject()) return {};
+    auto it = params.FindMember(key);
+    if (it == params.MemberEnd() || it->value.IsNull()) return {};
+    if (!it->value.IsString())
+      throw remote::RemoteError(std::string("login: ") + key + " must be a string", 0, {}, {},
+                                -32602);
+    return std::string(it->value.GetString(), it->value.GetStringLength());
+  };
+  const std::string op = text("operator"), station = text("station"), work = text("work");
+  try {
+    login(op, station, work);
+  } catch (const std::exception& e) {
+    constexpr uint32_t E_UNEXPECTED = 0x8000FFFF;
+    throw remote::RemoteError(e.what(), E_UNEXPECTED, identity_.progId, identity_.interfaceId);
+  }
+  w.StartObject();
+  w.Key("hresult");
+  w.Int(0);
+  w.EndObject();
+  return true;
 }
 
 void HotelModule::releaseConnection() noexcept {
@@ -103,7 +119,8 @@ db::Query& HotelModule::query(std::string_view name) {
 
 // ---- top_dm1 ----------------------------------------------------------------
 
-Ttop_dm1::Ttop_dm1(const ModuleEnvironment& env) : HotelModule(top_dm1Catalog(), env) {
+Ttop_dm1::Ttop_dm1(const ModuleEnvironment& env, ModuleIdentity identity)
+    : HotelModule(top_dm1Catalog(), env, std::move(identity)) {
   posting_ = std::make_unique<MaterialPosting>(ADOC, storedProc("MAccInsert"),
                                                query("ServerQuery"));
   posting_->wireMAccountP(*findProvider("MAccountP"));
@@ -119,7 +136,8 @@ void Ttop_dm1::RemoteDataModuleCreate(const ModuleEnvironment& env) {
 
 // ---- top_dm2 ----------------------------------------------------------------
 
-Ttop_dm2::Ttop_dm2(const ModuleEnvironment& env) : HotelModule(top_dm2Catalog(), env) {
+Ttop_dm2::Ttop_dm2(const ModuleEnvironment& env, ModuleIdentity identity)
+    : HotelModule(top_dm2Catalog(), env, std::move(identity)) {
   posting_ = std::make_unique<DocumentPosting>(ADOC, storedProc("BillInsert"),
                                                storedProc("Ginsert"), query("ServerQuery"));
   posting_->wireBillP(*findProvider("billP"));
@@ -137,7 +155,8 @@ void Ttop_dm2::RemoteDataModuleCreate(const ModuleEnvironment& env) {
 
 // ---- GzModule ---------------------------------------------------------------
 
-TGzModule::TGzModule(const ModuleEnvironment& env) : HotelModule(gzModuleCatalog(), env) {
+TGzModule::TGzModule(const ModuleEnvironment& env, ModuleIdentity identity)
+    : HotelModule(gzModuleCatalog(), env, std::move(identity)) {
   RemoteDataModuleCreate(env);
 }
 

@@ -14,22 +14,24 @@
 
 #include "platform/db/connection.h"
 #include "platform/provider/provider.h"
+#include "platform/provider/remote_data_module.h"
 #include "services/catalog.h"
 #include "services/module_environment.h"
 
 namespace qz::services {
 
-class HotelModule {
- public:
-  HotelModule(const ModuleCatalog& catalog, const ModuleEnvironment& env);
-  virtual ~HotelModule();
-  HotelModule(const HotelModule&) = delete;
-  HotelModule& operator=(const HotelModule&) = delete;
+// Who a module is towards its clients: the class's ProgID and interface id,
+// which a failed login reports as the error's source and interface.
+struct ModuleIdentity {
+  std::string progId;
+  std::string interfaceId;
+};
 
-  // The published providers in declaration order.
-  std::vector<provider::Provider*> providers();
-  // The provider published as name (exact name), or nullptr.
-  provider::Provider* findProvider(std::string_view name);
+class HotelModule : public provider::RemoteDataModule {
+ public:
+  HotelModule(const ModuleCatalog& catalog, const ModuleEnvironment& env,
+              ModuleIdentity identity);
+  ~HotelModule() override;
 
   // login: appends (operator, station, work) to the activity log and waits
   // for it. Throws what the log throws.
@@ -42,6 +44,12 @@ class HotelModule {
   db::Connection ADOC;
 
  protected:
+  // login over the wire: {"operator","station","work"} (absent = empty);
+  // answers {"hresult": 0}. A failure of the activity log answers
+  // E_UNEXPECTED with its message, the class's ProgID and interface id.
+  bool callCustom(std::string_view method, const rapidjson::Value& params,
+                  remote::JsonWriter& w) override;
+
   // The unpublished stored procedure or query of the catalogue named name.
   // REQUIRES: the catalogue declares it.
   db::StoredProc& storedProc(std::string_view name);
@@ -49,7 +57,7 @@ class HotelModule {
 
  private:
   const ModuleEnvironment env_;
-  std::vector<std::unique_ptr<provider::Provider>> providers_;
+  const ModuleIdentity identity_;
   std::map<std::string, std::unique_ptr<db::StoredProc>, std::less<>> procs_;
   std::map<std::string, std::unique_ptr<db::Query>, std::less<>> queries_;
 };
@@ -61,7 +69,7 @@ db::ParamList buildParams(const std::vector<ParamSpec>& specs);
 // The three modules.
 class Ttop_dm1 : public HotelModule {
  public:
-  explicit Ttop_dm1(const ModuleEnvironment& env);
+  Ttop_dm1(const ModuleEnvironment& env, ModuleIdentity identity = {});
   ~Ttop_dm1() override;
   class MaterialPosting& posting() { return *posting_; }
 
@@ -72,7 +80,7 @@ class Ttop_dm1 : public HotelModule {
 
 class Ttop_dm2 : public HotelModule {
  public:
-  explicit Ttop_dm2(const ModuleEnvironment& env);
+  Ttop_dm2(const ModuleEnvironment& env, ModuleIdentity identity = {});
   ~Ttop_dm2() override;
   class DocumentPosting& posting() { return *posting_; }
 
@@ -83,7 +91,7 @@ class Ttop_dm2 : public HotelModule {
 
 class TGzModule : public HotelModule {
  public:
-  explicit TGzModule(const ModuleEnvironment& env);
+  TGzModule(const ModuleEnvironment& env, ModuleIdentity identity = {});
 
  private:
   void RemoteDataModuleCreate(const ModuleEnvironment& env);

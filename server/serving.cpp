@@ -1,0 +1,81 @@
+// Offering the three module classes on the socket transport.
+#include "server/serving.h"
+
+#include <stdexcept>
+
+#include "platform/remote/host.h"
+#include "platform/remote/socket_activation.h"
+#include "server/class_table.h"
+#include "server/config.h"
+#include "server/registration.h"
+#include "services/modules.h"
+
+namespace qz::server {
+
+Serving::Serving(const CommandLine& cl, std::string registryFile, ActivityLog* log)
+    : cl_(cl), registryFile_(std::move(registryFile)), log_(log) {}
+
+Serving::~Serving() { stop(); }
+
+void Serving::start(remote::UiDispatcher& dispatcher) {
+  remote::HostOptions opt;
+  opt.maxMessage = cl_.maxMessage;
+  const bool activated =
+      cl_.startSwitch == StartSwitch::Automation || cl_.startSwitch == StartSwitch::Embedding;
+  if (activated) {
+    std::string error;
+    auto fds = remote::listenFdsFromEnvironment(true, &error);
+    if (!fds) throw std::runtime_error("socket activation: " + error);
+    opt.listenFds = *fds;
+    // Started for clients: the process ends with its last instance.
+    opt.onLastInstanceReleased = [this] {
+      if (onLast_) onLast_();
+    };
+  }
+  if (opt.listenFds.empty()) opt.listen = cl_.listen;
+
+  services::ModuleEnvironment env;
+  env.connectionString = [] { return BuildSqlConnectionString(); };
+  env.addActivityEntry = [log = log_, &dispatcher](const std::string& op, const std::string& st,
+                                                   const std::string& work) {
+    dispatcher.invoke([&] { log->append(op, st, work); });
+  };
+  for (const ClassInfo& c : kClasses) {
+    remote::HostedClass hc;
+    hc.name = c.name;
+    hc.progId = c.progId;
+    hc.clsid = c.clsid;
+    hc.interfaceName = c.interfaceName;
+    hc.iid = c.iid;
+    hc.factory = services::moduleFactory(
+        c.name, env, {std::string(c.progId), std::string(c.iid)});
+    hc.socketsEnabled = [file = registryFile_, &c] { return socketsEnabled(file, c); };
+    opt.classes.push_back(std::move(hc));
+  }
+  host_ = std::make_unique<remote::Host>(std::move(opt), dispatcher);
+  host_->start();
+}
+
+void Serving::stop() {
+  if (host_) host_->stop();
+}
+
+size_t Serving::instanceCount() const { return host_ ? host_->instanceCount() : 0; }
+
+std::string Serving::endpointsText() const {
+  if (!host_) return "";
+  const auto ports = host_->ports();
+  std::string out;
+  for (size_t i = 0; i < ports.size(); ++i) {
+    if (!out.empty()) out += ", ";
+    if (ports.size() == cl_.listen.size()) {
+      const std::string& l = cl_.listen[i];
+      out += l.substr(0, l.rfind(':') + 1) + std::to_string(ports[i]);
+    } else {
+      out += "activated socket, port " + std::to_string(ports[i]);
+    }
+  }
+  return out;
+}
+
+}  // namespace qz::server

@@ -1,0 +1,48 @@
+// Serving: the three module classes offered on the socket transport. Holds
+// the transport (listening sockets or the ones socket activation passed),
+// the class list with each class's factory and registration check, and the
+// activity log that login appends to.
+//
+// Thread-safety: start/stop from the window thread; instanceCount from any.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/remote/remote_object.h"
+#include "server/activity_log.h"
+#include "server/command_line.h"
+
+namespace qz::remote {
+class Host;
+}
+
+namespace qz::server {
+
+class Serving {
+ public:
+  Serving(const CommandLine& cl, std::string registryFile, ActivityLog* log);
+  ~Serving();
+  Serving(const Serving&) = delete;
+  Serving& operator=(const Serving&) = delete;
+
+  // Starts accepting clients; creations and logins go through dispatcher.
+  // Throws std::runtime_error when no socket can be opened.
+  void start(remote::UiDispatcher& dispatcher);
+  // Stops accepting, rolls back calls in flight, releases every instance.
+  void stop();
+  size_t instanceCount() const;
+  // "127.0.0.1:5211, [::1]:5211" once started (actual ports).
+  std::string endpointsText() const;
+  void setOnLastInstanceReleased(std::function<void()> fn) { onLast_ = std::move(fn); }
+
+ private:
+  const CommandLine& cl_;
+  std::string registryFile_;
+  ActivityLog* log_;
+  std::function<void()> onLast_;
+  std::unique_ptr<remote::Host> host_;
+};
+
+}  // namespace qz::server
