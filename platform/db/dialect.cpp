@@ -212,6 +212,10 @@ class StatementTranslator {
     const std::string limit =
         count->is(TokenKind::Param) ? marker(*count) : std::string(count->text);
     limits_.push_back(PendingLimit{depth_, limit});
+    // One blank separates what came before TOP from what follows it.
+    if (after < e && t_[after].is(TokenKind::Space) && !out_.empty() &&
+        std::isspace(static_cast<unsigned char>(out_.back())))
+      ++after;
     return after;
   }
 
