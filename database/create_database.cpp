@@ -56,6 +56,22 @@ bool existsOn(db::Connection& master, const std::string& name) {
   return rows->next();
 }
 
+// CREATE or DROP DATABASE on the catalogue connection. PostgreSQL gets the
+// name quoted, so it keeps the case in which connection texts name it.
+void databaseCommand(db::Connection& master, const char* verb, const std::string& name) {
+  db::EngineSession& s = master.session();
+  if (s.flavor() == db::SqlFlavor::Postgres) {
+    std::string quoted = "\"";
+    for (char c : name) {
+      if (c == '"') quoted += '"';
+      quoted += c;
+    }
+    s.execute(std::string(verb) + " DATABASE " + quoted + "\"", {});
+  } else {
+    master.execute(std::string(verb) + " DATABASE " + name);
+  }
+}
+
 std::runtime_error failure(const std::string& what, const std::string& name,
                            const std::exception& e) {
   return std::runtime_error(what + " '" + name + "': " + e.what());
@@ -90,9 +106,9 @@ void createDatabase(const std::string& connectionText, const CreateOptions& opti
         throw std::runtime_error("database '" + name +
                                  "' already exists; it was left untouched (use --force to "
                                  "replace it)");
-      master.execute("DROP DATABASE " + name);
+      databaseCommand(master, "DROP", name);
     }
-    master.execute("CREATE DATABASE " + name);
+    databaseCommand(master, "CREATE", name);
   } catch (const db::DbError& e) {
     throw failure("cannot create database", name, e);
   }
@@ -111,7 +127,7 @@ void createDatabase(const std::string& connectionText, const CreateOptions& opti
   } catch (const std::exception& e) {
     // Leave no half-made database behind.
     try {
-      master.execute("DROP DATABASE " + name);
+      databaseCommand(master, "DROP", name);
     } catch (const std::exception&) {
     }
     throw failure("cannot set up database", name, e);

@@ -131,16 +131,18 @@ END
 $$)SQL";
 
 // Payroll summary of a month for the departments like deptID: per staff
-// member the earnings (应发), the deductions (扣款) and the net pay. The
-// third input (@deptID of the callers) is named apart from the deptid column
-// of the result.
+// member the earnings (应发), the deductions (扣款) and the net pay. The rows
+// have a type of their own, so the input deptID and the result column deptid
+// can share their name (calls may name their arguments).
+constexpr const char* kGatherGzRow = R"SQL(
+CREATE TYPE gz_gather_row AS (staid varchar, staname varchar, deptid varchar, earning numeric,
+                              deduction numeric, netpay numeric))SQL";
+
 constexpr const char* kGatherGz = R"SQL(
 CREATE FUNCTION gz_gatherGz(
-  vYear integer DEFAULT NULL, vMonth integer DEFAULT NULL, dept_pattern varchar DEFAULT NULL)
-RETURNS TABLE (staid varchar, staname varchar, deptid varchar, earning numeric,
-               deduction numeric, netpay numeric)
+  vYear integer DEFAULT NULL, vMonth integer DEFAULT NULL, deptID varchar DEFAULT NULL)
+RETURNS SETOF gz_gather_row
 LANGUAGE plpgsql AS $$
-#variable_conflict use_column
 BEGIN
   RETURN QUERY
   SELECT g.staid, max(g.staname)::varchar, max(g.deptID)::varchar,
@@ -205,7 +207,7 @@ std::string trimLeadingNewline(const char* s) {
 std::vector<std::string> pgProcedureStatements() {
   std::vector<std::string> out;
   for (const char* s : {kBillsInsert, kGOrdersInsert, kMaccInsert, kDayRpt, kManageRpt,
-                        kGatherGz, kSysDevices, kAddDumpDevice, kSysDatabases})
+                        kGatherGzRow, kGatherGz, kSysDevices, kAddDumpDevice, kSysDatabases})
     out.push_back(trimLeadingNewline(s));
   return out;
 }

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <unordered_map>
 
-#include "platform/db/dialect.h"
 #include "platform/db/pg_conninfo.h"
 #include "platform/db/pg_values.h"
 
@@ -74,18 +73,6 @@ std::string procedureIdentifier(const std::string& name) {
     ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
   if (!ok) throw DbError("invalid procedure name '" + name + "'");
   return last;
-}
-
-std::string quotedDatabase(const std::string& name) {
-  std::string db = pgDatabaseName(name);
-  if (db.empty()) throw DbError("a database name is required");
-  if (db == "postgres") throw DbError("the maintenance database cannot be created or dropped");
-  std::string out = "\"";
-  for (char c : db) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
 }
 
 bool isOutput(const Parameter& p) { return p.direction != ParamDirection::Input; }
@@ -263,23 +250,6 @@ class PgSession : public EngineSession {
       for (auto* t : targets) t->value = Variant::null();
     }
     return nullptr;
-  }
-
-  // EXEC statements, CREATE DATABASE and DROP DATABASE. Database names are
-  // quoted, so they keep the case the connection texts use to reach them.
-  std::unique_ptr<Cursor> runNative(const DialectStatement& st, ParamList& args) override {
-    switch (st.kind) {
-      case DialectStatement::Kind::CreateDatabase:
-        execute("CREATE DATABASE " + quotedDatabase(st.database), {});
-        return nullptr;
-      case DialectStatement::Kind::DropDatabase:
-        execute("DROP DATABASE " + quotedDatabase(st.database), {});
-        return nullptr;
-      case DialectStatement::Kind::Exec:
-        return callProcedure(st.procedure, args);
-      default:
-        return EngineSession::runNative(st, args);
-    }
   }
 
   std::vector<FieldDef> tableFields(const std::string& table) override {
