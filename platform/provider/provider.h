@@ -10,7 +10,8 @@
 //   3. Master rows in delta order; an inserted master before its detail
 //      rows, a modified or deleted master after them (recursively). Per row:
 //      beforeUpdateRecord -> unless applied, the default resolution ->
-//      afterUpdateRecord. An error calls onUpdateError with the response
+//      afterUpdateRecord, inside a savepoint when a transaction is open, so
+//      that a failed record is undone alone. An error calls onUpdateError with the response
 //      preset to Skip while fewer errors than maxErrors occurred before
 //      (maxErrors -1: no limit), else Abort; the error is counted and logged
 //      for the error packet; Abort resolves no further rows. Resolving also

@@ -53,12 +53,26 @@ bool Provider::resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields
                           const std::vector<RowStep>& path, ApplyState& st) {
   UpdateKind kind = row.kind;
   DeltaRecord rec(ds.name(), &fields, &row);
+  // Each record runs inside a savepoint: a failed record leaves nothing of
+  // its own behind, and the transaction stays usable for the records after
+  // it (an engine that aborts a transaction on a failed statement would
+  // otherwise lose every row of the request at commit).
+  const bool savepoint = conn_.inTransaction();
   try {
+    if (savepoint) conn_.execute("SAVEPOINT qz_record");
     if (beforeUpdateRecord) beforeUpdateRecord(*this, ds, rec, kind, rec.applied);
     if (!rec.applied) resolveRecord(conn_, targetTable(ds), fields, row);
     if (afterUpdateRecord) afterUpdateRecord(*this, ds, rec, kind);
+    if (savepoint && conn_.inTransaction()) conn_.execute("RELEASE SAVEPOINT qz_record");
     return true;
   } catch (const std::exception& e) {
+    if (savepoint && conn_.inTransaction()) {
+      try {
+        conn_.execute("ROLLBACK TO SAVEPOINT qz_record");
+        conn_.execute("RELEASE SAVEPOINT qz_record");
+      } catch (...) {
+      }
+    }
     ResolverResponse response = (st.maxErrors == -1 || st.errorCount < st.maxErrors)
                                     ? ResolverResponse::Skip
                                     : ResolverResponse::Abort;
