@@ -101,22 +101,38 @@ std::string decimalText(double v, int scale) {
   char buf[512];
   if (scale >= 0) {
     std::snprintf(buf, sizeof buf, "%.*f", scale, v);
-  } else {
-    // Shortest text that reads back as v, then written without exponent.
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    for (int prec = 1; prec <= 17; ++prec) {
-      char tmp[64];
-      std::snprintf(tmp, sizeof tmp, "%.*g", prec, v);
-      if (std::strtod(tmp, nullptr) == v) {
-        std::snprintf(buf, sizeof buf, "%.*g", prec, v);
-        break;
-      }
-    }
-    if (std::string_view(buf).find_first_of("eE") != std::string_view::npos) {
-      std::snprintf(buf, sizeof buf, "%.10f", v);
+    std::string s = buf;
+    if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
+    return s;
+  }
+  // Shortest text that reads back as v, written without exponent.
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  for (int prec = 1; prec <= 17; ++prec) {
+    char tmp[64];
+    std::snprintf(tmp, sizeof tmp, "%.*g", prec, v);
+    if (std::strtod(tmp, nullptr) == v) {
+      std::snprintf(buf, sizeof buf, "%.*g", prec, v);
+      break;
     }
   }
+  if (std::string_view(buf).find_first_of("eE") != std::string_view::npos)
+    std::snprintf(buf, sizeof buf, "%.10f", v);
   return canonicalDecimal(buf);
+}
+
+// Decimal text with exactly `scale` decimals (padding with zeros), or the
+// canonical form when scale is 0 or unknown.
+std::string withScale(std::string s, int scale) {
+  s = canonicalDecimal(std::move(s));
+  if (scale <= 0) return s;
+  size_t dot = s.find('.');
+  if (dot == std::string::npos) {
+    s += '.';
+    dot = s.size() - 1;
+  }
+  const size_t decimals = s.size() - dot - 1;
+  if (decimals < static_cast<size_t>(scale)) s.append(static_cast<size_t>(scale) - decimals, '0');
+  return s;
 }
 
 bool parseDeclaredType(std::string_view decl, FieldDef* field) {
@@ -251,12 +267,12 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
       break;
     case FieldType::Decimal:
       if (storage == SQLITE_INTEGER)
-        return Variant::decimal(std::to_string(sqlite3_column_int64(stmt, i)));
+        return Variant::decimal(withScale(std::to_string(sqlite3_column_int64(stmt, i)), scale));
       if (storage == SQLITE_FLOAT)
         return Variant::decimal(decimalText(sqlite3_column_double(stmt, i), scale > 0 ? scale : -1));
       {
         std::string s = columnText(stmt, i);
-        if (isDecimalText(s)) return Variant::decimal(canonicalDecimal(std::move(s)));
+        if (isDecimalText(s)) return Variant::decimal(withScale(std::move(s), scale));
       }
       break;
     case FieldType::DateTime:

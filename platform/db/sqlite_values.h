@@ -5,7 +5,7 @@
 // Storage rules of the embedded engine: date-times are ISO text
 // "YYYY-MM-DD HH:MM:SS[.mmm]", money is REAL read back as Currency (four
 // decimals, half to even), bit is 0/1, decimal is stored with NUMERIC
-// affinity and read back as canonical decimal text.
+// affinity and read back as decimal text with the column's scale.
 #pragma once
 
 #include <sqlite3.h>
@@ -46,8 +46,9 @@ void bindVariant(sqlite3* db, sqlite3_stmt* stmt, int index, const Variant& v);
 std::string sqliteErrorText(sqlite3* db, int rc);
 [[noreturn]] void throwSqlite(sqlite3* db, int rc);
 
-// Canonical decimal text of a double with at most `scale` decimals
-// (scale < 0: as many as needed): no exponent, no trailing zeros.
+// Decimal text of a double: exactly `scale` decimals when scale >= 0 (as
+// the database server writes a decimal(p,s) value), else the shortest text
+// that reads back as v, without exponent or trailing zeros.
 std::string decimalText(double v, int scale);
 
 }  // namespace qz::db

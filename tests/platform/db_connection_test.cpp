@@ -72,9 +72,12 @@ TEST_P(ConnectionTest, MissingDatabaseFailsWithLoginText) {
 }
 
 TEST_P(ConnectionTest, ParametersOfEveryTypeRoundTripWithNull) {
-  conn_.execute(
-      "create table vals(id int not null primary key, s varchar(20), i16 smallint, i32 int, "
-      "i64 bigint, f float, m money, d decimal(19,4), b bit, t datetime)");
+  // The column types each engine's schema uses for the same fields.
+  const bool pg = GetParam() == TestEngine::PostgreSQL;
+  conn_.execute(std::string("create table vals(id int not null primary key, s varchar(20), "
+                            "i16 smallint, i32 int, i64 bigint, f float, ") +
+                (pg ? "m numeric(19,4), d decimal(18,3), b boolean, t timestamp(3))"
+                    : "m money, d decimal(18,3), b bit, t datetime)"));
   ParamList p = {
       param("id", FieldType::Int32, Variant(int32_t{1})),
       param("s", FieldType::String, Variant("它's \"q\"")),
@@ -109,8 +112,8 @@ TEST_P(ConnectionTest, ParametersOfEveryTypeRoundTripWithNull) {
   EXPECT_EQ(f[5].type, FieldType::Float);
   EXPECT_EQ(f[6].type, FieldType::Currency);
   EXPECT_EQ(f[7].type, FieldType::Decimal);
-  EXPECT_EQ(f[7].precision, 19);
-  EXPECT_EQ(f[7].scale, 4);
+  EXPECT_EQ(f[7].precision, 18);
+  EXPECT_EQ(f[7].scale, 3);
   EXPECT_EQ(f[8].type, FieldType::Boolean);
   EXPECT_EQ(f[9].type, FieldType::DateTime);
 
@@ -123,7 +126,7 @@ TEST_P(ConnectionTest, ParametersOfEveryTypeRoundTripWithNull) {
   EXPECT_EQ(r[4], Variant(int64_t{9000000000LL}));
   EXPECT_EQ(r[5], Variant(2.5));
   EXPECT_EQ(r[6], Variant(Currency{123456}));
-  EXPECT_EQ(r[7], Variant::decimal("1234.5"));
+  EXPECT_EQ(r[7], Variant::decimal("1234.500"));  // the column's scale
   EXPECT_EQ(r[8], Variant(true));
   EXPECT_EQ(r[9], Variant(DateTime::fromParts(2026, 2, 28, 13, 45, 7, 250)));
   ASSERT_TRUE(c->next());
