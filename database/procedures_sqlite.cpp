@@ -2,7 +2,8 @@
 // sys_procedures table. Bodies are SQLite statements separated by ';' with
 // @name parameters, SET @name = <expr> and RETURN <expr>; no statement holds
 // a ';' inside a literal. Dates are compared as ISO text, whole days through
-// date(), which is how the engine stores datetime values.
+// date(), which is how the engine stores datetime values. Numbers compared
+// with parameters are cast, since a caller may pass them as text.
 #include "database/procedures.h"
 
 namespace qz::database {
@@ -84,8 +85,8 @@ const std::vector<EmbeddedProcedure> kProcedures = {
      "coalesce(sum(CASE WHEN kind = '扣款' THEN money END), 0) AS deduction, "
      "coalesce(sum(CASE WHEN kind = '应发' THEN money END), 0) - "
      "coalesce(sum(CASE WHEN kind = '扣款' THEN money END), 0) AS netpay "
-     "FROM gz WHERE CAST(strftime('%Y', ndate) AS INTEGER) = @vYear "
-     "AND CAST(strftime('%m', ndate) AS INTEGER) = @vMonth "
+     "FROM gz WHERE CAST(strftime('%Y', ndate) AS INTEGER) = CAST(@vYear AS INTEGER) "
+     "AND CAST(strftime('%m', ndate) AS INTEGER) = CAST(@vMonth AS INTEGER) "
      "AND coalesce(deptID, '') LIKE @deptID "
      "GROUP BY staid ORDER BY staid;\nRETURN 0"},
 };
