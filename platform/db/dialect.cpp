@@ -265,8 +265,8 @@ class StatementTranslator {
       out_ += "CAST(EXTRACT(DOY FROM " + x + ") AS integer)";
     } else if (canon == "week") {
       // Week 1 holds January 1; weeks start on Sunday.
-      out_ += "(CAST((EXTRACT(DOY FROM " + x + ") + EXTRACT(DOW FROM date_trunc('year', " + x +
-              ")) - 1) / 7 AS integer) + 1)";
+      out_ += "(CAST(floor((EXTRACT(DOY FROM " + x + ") + EXTRACT(DOW FROM date_trunc('year', " +
+              x + ")) - 1) / 7) AS integer) + 1)";
     } else if (canon == "millisecond") {
       out_ += "(CAST(EXTRACT(MILLISECONDS FROM " + x + ") AS integer) % 1000)";
     } else if (canon == "second") {
@@ -324,20 +324,23 @@ class StatementTranslator {
       return std::nullopt;
     const Token& table = t_[sig_[3]];
     size_t k = 4;
-    std::string alias;
+    const Token* aliasTok = nullptr;
     if (k < sig_.size() && t_[sig_[k]].isWord("as")) ++k;
     if (k < sig_.size() && t_[sig_[k]].isIdentifier() && !t_[sig_[k]].isWord("where")) {
-      alias = identifierName(t_[sig_[k]]);
+      aliasTok = &t_[sig_[k]];
       ++k;
     } else if (k != 4) {
       return std::nullopt;  // AS without an alias
     }
     if (k < sig_.size() && !t_[sig_[k]].isWord("where")) return std::nullopt;
     const std::string x = identifierName(target);
-    if (!equalsNoCase(x, identifierName(table)) && !equalsNoCase(x, alias)) return std::nullopt;
-    *prefix = head;
-    // Translate from the table name on (the alias keeps its place).
-    return sig_[3];
+    if (!equalsNoCase(x, identifierName(table)) &&
+        !(aliasTok && equalsNoCase(x, identifierName(*aliasTok))))
+      return std::nullopt;
+    // Both engines want AS before the alias of DELETE's table.
+    *prefix = head + identifier(table);
+    if (aliasTok) *prefix += " AS " + identifier(*aliasTok);
+    return sig_[k - 1] + 1;
   }
 
   // EXEC[UTE] [db.[dbo].]proc [arg[, arg...]]

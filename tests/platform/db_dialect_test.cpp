@@ -65,8 +65,10 @@ const RewriteCase kCases[] = {
     // delete ... from
     {"delete bills from bills where num=:n", "delete FROM bills where num=?1",
      "delete FROM bills where num=$1"},
-    {"delete b from bills b where b.num=1", "delete FROM bills b where b.num=1",
-     "delete FROM bills b where b.num=1"},
+    {"delete b from bills b where b.num=1", "delete FROM bills AS b where b.num=1",
+     "delete FROM bills AS b where b.num=1"},
+    {"delete [b] from [Bills] as [b]", "delete FROM \"Bills\" AS \"b\"",
+     "delete FROM \"bills\" AS \"b\""},
     {"delete bills where num=1", "delete FROM bills where num=1", "delete FROM bills where num=1"},
     {"delete from bills where num=1", "delete from bills where num=1",
      "delete from bills where num=1"},
