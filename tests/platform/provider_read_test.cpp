@@ -4,6 +4,7 @@
 // in-memory reader.
 #include <chrono>
 
+#include "database/create_database.h"
 #include "platform/provider/json_packet.h"
 #include "tests/platform/provider_test_support.h"
 
@@ -199,6 +200,49 @@ TEST_P(ProviderReadTest, HundredThousandRowsStreamFromTheDatabase) {
               sb.GetSize(),
               (long long)std::chrono::duration_cast<std::chrono::milliseconds>(t1 - t0).count(),
               (long long)std::chrono::duration_cast<std::chrono::milliseconds>(t2 - t1).count());
+}
+
+TEST_P(ProviderReadTest, StoredProcedureGivesBackItsOutputParameters) {
+  conn_.close();
+  qz::database::CreateOptions opts;
+  opts.force = true;
+  qz::database::createDatabase(db_->connectionString(), opts);
+  conn_.open();
+  db::Parameter settle;
+  settle.name = "s";
+  settle.type = db::FieldType::Boolean;
+  settle.value = Variant(true);
+  conn_.execute("insert into bills (num, ndate, settle) values (1, '2026-12-09 10:00:00', :s)", {settle});
+  auto param = [](std::string name, db::FieldType t, db::ParamDirection d) {
+    db::Parameter p;
+    p.name = std::move(name);
+    p.type = t;
+    p.direction = d;
+    return p;
+  };
+  using db::FieldType;
+  using db::ParamDirection;
+  db::ParamList params{param("@RETURN_VALUE", FieldType::Int32, ParamDirection::ReturnValue),
+                       param("@fdate", FieldType::DateTime, ParamDirection::InputOutput),
+                       param("@tdate", FieldType::DateTime, ParamDirection::InputOutput),
+                       param("@billcont", FieldType::Int32, ParamDirection::InputOutput),
+                       param("@subscription", FieldType::Decimal, ParamDirection::InputOutput),
+                       param("@settlement", FieldType::Decimal, ParamDirection::InputOutput),
+                       param("@subscription1", FieldType::Decimal, ParamDirection::InputOutput)};
+  Provider p("DayRptP", conn_, Dataset::makeStoredProc("DayRpt", "DayRpt;1", params));
+  ReadRequest req;
+  req.params.push_back(textParam("@FDATE", Variant("2026-12-01")));
+  req.params.push_back(textParam("@tdate", Variant("2026-12-31")));
+  p.getRecordsPacket(req);
+  const db::ParamList& out = p.lastParams();
+  ASSERT_EQ(out.size(), 7u);
+  EXPECT_EQ(out[1].value.type(), VarType::DateTime);  // converted to the parameter's type
+  EXPECT_FALSE(out[3].value.isEmpty()) << "@billcont came back empty";
+  EXPECT_EQ(out[3].value.toInt32(), 1);
+  // A client statement names another procedure only where allowed.
+  p.allowCommandText = false;
+  req.commandText = "manageRpt;1";
+  EXPECT_THROW(p.getRecordsPacket(req), ProviderError);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ProviderReadTest,

@@ -1,0 +1,91 @@
+// The variant's conversions with the platform's semantics: banker's
+// rounding, range checks, Null versus Unassigned, date-time and money text.
+#include <gtest/gtest.h>
+
+#include "platform/provider/variant.h"
+
+namespace qz {
+namespace {
+
+TEST(VariantTest, NullAndUnassignedAreDifferentKindsAndNeitherConverts) {
+  EXPECT_FALSE(Variant() == Variant::null());
+  EXPECT_TRUE(Variant().isEmpty() && Variant::null().isEmpty());
+  EXPECT_THROW(Variant::null().toInt32(), VariantError);
+  EXPECT_THROW(Variant().toText(), VariantError);
+  EXPECT_THROW(Variant::null().toDouble(), VariantError);
+  EXPECT_FALSE(Variant::null().equalsNumber(0));
+  EXPECT_FALSE(Variant().equalsNumber(0));
+  EXPECT_THROW(Variant(VariantArray{Variant(1)}).toInt32(), VariantError);
+}
+
+TEST(VariantTest, IntegerConversionRoundsHalfToEvenAndChecksRange) {
+  EXPECT_EQ(Variant(2.5).toInt32(), 2);
+  EXPECT_EQ(Variant(3.5).toInt32(), 4);
+  EXPECT_EQ(Variant(-2.5).toInt32(), -2);
+  EXPECT_EQ(Variant(Currency{25000}).toInt32(), 2);   // 2.5
+  EXPECT_EQ(Variant(Currency{35000}).toInt32(), 4);   // 3.5
+  EXPECT_EQ(Variant(Currency{-15000}).toInt32(), -2); // -1.5
+  EXPECT_EQ(Variant(" 17 ").toInt32(), 17);
+  EXPECT_EQ(Variant("2.5").toInt32(), 2);
+  EXPECT_THROW(Variant("abc").toInt32(), VariantError);
+  EXPECT_THROW(Variant(int64_t(1) << 40).toInt32(), VariantError);
+  EXPECT_THROW(Variant(1e30).toInt64(), VariantError);
+  EXPECT_EQ(Variant(true).toInt32(), -1);
+  EXPECT_EQ(Variant(int16_t(-3)).toInt64(), -3);
+}
+
+TEST(VariantTest, CurrencyParsesRoundsAndPrints) {
+  Currency c;
+  ASSERT_TRUE(Currency::parse("12.34", &c));
+  EXPECT_EQ(c.toFixed4(), "12.3400");
+  EXPECT_EQ(c.toPlain(), "12.34");
+  ASSERT_TRUE(Currency::parse("-0.00005", &c));  // half to even at four decimals
+  EXPECT_EQ(c.scaled, 0);
+  ASSERT_TRUE(Currency::parse("0.00015", &c));
+  EXPECT_EQ(c.scaled, 2);
+  EXPECT_FALSE(Currency::parse("1.2.3", &c));
+  EXPECT_FALSE(Currency::parse("", &c));
+  EXPECT_EQ(Currency::fromDouble(0.1 + 0.2).toFixed4(), "0.3000");
+  EXPECT_EQ(Currency{-5}.toFixed4(), "-0.0005");
+  EXPECT_EQ(Variant(Currency{30000}).toText(), "3");
+}
+
+TEST(VariantTest, DateTimeParsesWireAndDatabaseFormsAndRejectsOthers) {
+  DateTime d;
+  ASSERT_TRUE(DateTime::parse("2026-12-09T10:15:30.007", &d));
+  EXPECT_EQ(d.toIso(), "2026-12-09T10:15:30.007");
+  EXPECT_EQ(d.toSql(), "2026-12-09 10:15:30.007");
+  ASSERT_TRUE(DateTime::parse("2026-12-09", &d));
+  EXPECT_EQ(d.toIso(), "2026-12-09T00:00:00.000");
+  EXPECT_EQ(Variant(d).toText(), "2026-12-09");
+  ASSERT_TRUE(DateTime::parse("2024-02-29 23:59", &d));
+  EXPECT_EQ(d.dateText(), "2024-02-29");
+  for (const char* bad : {"2026-13-01", "2026-02-30", "2023-02-29", "09/12/2026", "2026-12-09X", ""})
+    EXPECT_FALSE(DateTime::parse(bad, &d)) << bad;
+  DateTime before = DateTime::fromParts(1899, 12, 30);
+  int y, m, day, h, mi, s, ms;
+  before.toParts(&y, &m, &day, &h, &mi, &s, &ms);
+  EXPECT_EQ(y * 10000 + m * 100 + day, 18991230);
+  EXPECT_LT(before, DateTime::fromParts(1970, 1, 1));
+}
+
+TEST(VariantTest, NumericComparisonFollowsThePlatform) {
+  EXPECT_TRUE(Variant(int32_t(0)).equalsNumber(0));
+  EXPECT_TRUE(Variant("0").equalsNumber(0));
+  EXPECT_TRUE(Variant(" 0.0 ").equalsNumber(0));
+  EXPECT_FALSE(Variant("abc").equalsNumber(0));
+  EXPECT_TRUE(Variant(Currency{0}).equalsNumber(0));
+  EXPECT_FALSE(Variant(DateTime{}).equalsNumber(0));
+}
+
+TEST(VariantTest, ArraysCompareByElementsAndShareStorage) {
+  Variant a(VariantArray{Variant("购进"), Variant(int32_t(-1))});
+  Variant b = a;
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(&a.asArray(), &b.asArray());
+  EXPECT_EQ(a.asArray()[0].toText(), "购进");
+  EXPECT_FALSE(a == Variant(VariantArray{Variant("购进")}));
+}
+
+}  // namespace
+}  // namespace qz
