@@ -129,6 +129,15 @@ TEST_P(ClientServerTest, TrackedBillWithItemsIsPostedAndNumbered) {
     t.setValue(line, "price", Variant("268.00"));
     t.setValue(line, "amount", Variant(1.0));
   }
+  // Without a client the bill cannot be posted: the whole request is
+  // refused and nothing of it stays.
+  ApplyResult refused = c->applyUpdates("billP", t.delta());
+  EXPECT_EQ(1, refused.errorCount);
+  ASSERT_EQ(1u, refused.errors.errors.size());
+  EXPECT_EQ(provider::UpdateKind::Insert, refused.errors.errors[0].kind);
+  EXPECT_EQ(before, scalar(*c, "select count(*) from bills"));
+
+  t.setValue(bill, "cltid", Variant(int32_t(5)));
   ApplyResult r = c->applyUpdates("billP", t.delta());
   ASSERT_EQ(0, r.errorCount) << (r.errors.errors.empty() ? "" : r.errors.errors[0].message);
   ASSERT_FALSE(r.ownerData.isEmpty()) << "the new bill number comes back in ownerData";

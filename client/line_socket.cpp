@@ -1,0 +1,142 @@
+// LineSocket over POSIX sockets: non-blocking connect with poll for the
+// timeout, then blocking I/O with poll before each read.
+#include "client/line_socket.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace qz::client {
+
+namespace {
+
+void splitHostPort(std::string_view text, std::string* host, std::string* port) {
+  auto colon = text.rfind(':');
+  if (colon == std::string_view::npos || colon + 1 == text.size()) {
+    throw std::runtime_error("not a HOST:PORT address: " + std::string(text));
+  }
+  *host = std::string(text.substr(0, colon));
+  *port = std::string(text.substr(colon + 1));
+  if (host->size() >= 2 && host->front() == '[' && host->back() == ']') {
+    *host = host->substr(1, host->size() - 2);
+  }
+  if (host->empty()) *host = "127.0.0.1";
+}
+
+int waitFor(int fd, short events, std::chrono::milliseconds timeout) {
+  pollfd p{fd, events, 0};
+  int ms = timeout.count() <= 0 ? -1 : static_cast<int>(timeout.count());
+  for (;;) {
+    int r = ::poll(&p, 1, ms);
+    if (r < 0 && errno == EINTR) continue;
+    return r;
+  }
+}
+
+}  // namespace
+
+LineSocket::~LineSocket() { close(); }
+
+void LineSocket::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  buffer_.clear();
+  scanned_ = 0;
+}
+
+void LineSocket::connect(std::string_view hostPort, std::chrono::milliseconds timeout) {
+  close();
+  std::string host, port;
+  splitHostPort(hostPort, &host, &port);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
+  if (rc != 0) {
+    throw std::runtime_error("cannot resolve " + std::string(hostPort) + ": " + gai_strerror(rc));
+  }
+  std::string lastError = "no address";
+  for (addrinfo* a = list; a; a = a->ai_next) {
+    int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      lastError = std::strerror(errno);
+      continue;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
+    if (r != 0 && errno == EINPROGRESS) {
+      int w = waitFor(fd, POLLOUT, timeout);
+      if (w == 0) {
+        lastError = "timed out";
+        ::close(fd);
+        continue;
+      }
+      int err = 0;
+      socklen_t len = sizeof err;
+      getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+      r = err == 0 ? 0 : -1;
+      errno = err;
+    }
+    if (r != 0) {
+      lastError = std::strerror(errno);
+      ::close(fd);
+      continue;
+    }
+    fcntl(fd, F_SETFL, flags);
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    fd_ = fd;
+    break;
+  }
+  ::freeaddrinfo(list);
+  if (fd_ < 0) {
+    throw std::runtime_error("cannot connect to " + std::string(hostPort) + ": " + lastError);
+  }
+}
+
+void LineSocket::send(std::string_view bytes) {
+  if (fd_ < 0) throw std::runtime_error("not connected");
+  while (!bytes.empty()) {
+    ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw std::runtime_error(std::string("send failed: ") + std::strerror(errno));
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+std::optional<std::string> LineSocket::readLine(std::chrono::milliseconds timeout) {
+  if (fd_ < 0) throw std::runtime_error("not connected");
+  for (;;) {
+    size_t nl = buffer_.find('\n', scanned_);
+    if (nl != std::string::npos) {
+      size_t end = nl;
+      if (end > 0 && buffer_[end - 1] == '\r') --end;
+      std::string line = buffer_.substr(0, end);
+      buffer_.erase(0, nl + 1);
+      scanned_ = 0;
+      return line;
+    }
+    scanned_ = buffer_.size();
+    int w = waitFor(fd_, POLLIN, timeout);
+    if (w == 0) throw std::runtime_error("no answer from the server in time");
+    if (w < 0) throw std::runtime_error(std::string("poll failed: ") + std::strerror(errno));
+    char chunk[64 * 1024];
+    ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw std::runtime_error(std::string("receive failed: ") + std::strerror(errno));
+    if (n == 0) return std::nullopt;
+    buffer_.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+}  // namespace qz::client

@@ -1,0 +1,43 @@
+// LineSocket: a blocking TCP connection that sends bytes and reads
+// newline-terminated lines, with a timeout on connecting and on each read.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qz::client {
+
+// Not thread-safe: one owner at a time.
+class LineSocket {
+ public:
+  LineSocket() = default;
+  ~LineSocket();
+  LineSocket(const LineSocket&) = delete;
+  LineSocket& operator=(const LineSocket&) = delete;
+
+  // Connects to "HOST:PORT" ("[v6]:PORT" for IPv6 literals), trying every
+  // address the name resolves to. Throws std::runtime_error naming the
+  // address on failure or after timeout.
+  void connect(std::string_view hostPort, std::chrono::milliseconds timeout);
+
+  // Sends all of bytes. Throws std::runtime_error when the connection fails.
+  void send(std::string_view bytes);
+
+  // The next line without its line feed (and without a trailing carriage
+  // return). Returns std::nullopt when the server closed the connection.
+  // Throws std::runtime_error on timeout (timeout 0 = wait forever) or
+  // socket errors.
+  std::optional<std::string> readLine(std::chrono::milliseconds timeout);
+
+  void close();
+  bool isOpen() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+  std::string buffer_;  // bytes read past the last line returned
+  size_t scanned_ = 0;  // prefix of buffer_ known to hold no line feed
+};
+
+}  // namespace qz::client

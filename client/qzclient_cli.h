@@ -1,0 +1,34 @@
+// The qzclient command line: parses the arguments, talks to the server
+// through a Connection and prints the outcome. Kept apart from main() so
+// the tests can run it in-process.
+//
+// qzclient [--server HOST:PORT] [--class NAME] [--timeout SECONDS]
+//          [--login OP STATION WORK] COMMAND ...
+//   providers
+//   read PROVIDER [--sql TEXT] [--param NAME=VALUE]... [--format table|csv|json]
+//        [--count N]
+//   exec PROVIDER --sql TEXT [--param NAME=VALUE]...
+//   apply PROVIDER FILE.json [--sql TEXT] [--owner-data JSON] [--max-errors N]
+//   login OP STATION WORK
+//
+// Exit status: 0 success, 1 the server refused or some rows failed,
+// 2 usage errors, 3 the connection failed.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/provider/packet.h"
+
+namespace qz::client {
+
+// Runs one qzclient invocation; args excludes the program name.
+int runQzClient(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The text of one cell of a packet as the table and CSV formats show it:
+// empty for null, "[n rows]" for a detail table, "(n bytes)" for bytes.
+std::string cellText(const provider::DataRow& row, const std::vector<provider::FieldDef>& fields,
+                     size_t field);
+
+}  // namespace qz::client
