@@ -69,6 +69,29 @@ void splitProcName(const std::string& full, std::string* database, std::string* 
 
 }  // namespace
 
+// Arms the command timeout for one call on the session (outermost wins).
+class DeadlineScope {
+ public:
+  explicit DeadlineScope(EmbeddedSession* s) : s_(s) {
+    if (s_->deadlineDepth_++ == 0 && s_->commandTimeout_ > 0)
+      s_->deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(s_->commandTimeout_);
+  }
+  ~DeadlineScope() {
+    if (--s_->deadlineDepth_ == 0) s_->deadline_ = {};
+  }
+  DeadlineScope(const DeadlineScope&) = delete;
+  DeadlineScope& operator=(const DeadlineScope&) = delete;
+
+ private:
+  EmbeddedSession* s_;
+};
+
+int EmbeddedSession::progress(void* self) {
+  auto* s = static_cast<EmbeddedSession*>(self);
+  if (s->deadlineDepth_ == 0 || s->deadline_ == std::chrono::steady_clock::time_point{}) return 0;
+  return std::chrono::steady_clock::now() > s->deadline_ ? 1 : 0;
+}
+
 // ---------------------------------------------------------------- open
 
 std::unique_ptr<EngineSession> openEmbedded(const ConnectionString& cs, int connectTimeout,
@@ -114,6 +137,7 @@ EmbeddedSession::EmbeddedSession(std::string dataDir, std::string database,
     : dataDir_(std::move(dataDir)), database_(std::move(database)) {
   const std::string master = catalog::masterPath(dataDir_);
   isMaster_ = std::filesystem::equivalent(file, master);
+  if (!isMaster_) useLock_ = DatabaseUseLock::shared(file);
   HandleGuard guard{openHandle(file, SQLITE_OPEN_READWRITE, timeoutMs(commandTimeout))};
   catalog::configureHandle(guard.db);
   execPlainOn(guard.db, "PRAGMA foreign_keys=ON");
@@ -130,6 +154,8 @@ EmbeddedSession::EmbeddedSession(std::string dataDir, std::string database,
   }
   db_ = guard.db;
   guard.db = nullptr;
+  commandTimeout_ = commandTimeout;
+  sqlite3_progress_handler(db_, 4000, &EmbeddedSession::progress, this);
 }
 
 EmbeddedSession::~EmbeddedSession() {
@@ -151,12 +177,31 @@ void EmbeddedSession::execPlainOn(sqlite3* db, const char* sql) {
 
 void EmbeddedSession::execPlain(const char* sql) { execPlainOn(db_, sql); }
 
-void EmbeddedSession::begin() { execPlain("BEGIN IMMEDIATE"); }
-void EmbeddedSession::commit() { execPlain("COMMIT"); }
-void EmbeddedSession::rollback() { execPlain("ROLLBACK"); }
+void EmbeddedSession::begin() {
+  execPlain("BEGIN IMMEDIATE");
+  userTxn_ = true;
+}
+
+void EmbeddedSession::commit() {
+  execPlain("COMMIT");
+  userTxn_ = false;
+}
+
+void EmbeddedSession::rollback() {
+  // SQLite ends a transaction by itself after some failures (an interrupted
+  // write, a full disk); rolling back what is already rolled back is not a
+  // new error that would hide the first one.
+  if (userTxn_ && sqlite3_get_autocommit(db_)) {
+    userTxn_ = false;
+    return;
+  }
+  execPlain("ROLLBACK");
+  userTxn_ = false;
+}
 bool EmbeddedSession::inTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
 
 void EmbeddedSession::setCommandTimeout(int seconds) {
+  commandTimeout_ = seconds;
   sqlite3_busy_timeout(db_, timeoutMs(seconds));
 }
 
@@ -187,6 +232,7 @@ sqlite3_stmt* EmbeddedSession::prepare(const char* sql, const char** tail,
 }
 
 int64_t EmbeddedSession::execute(const std::string& sql, const std::vector<Parameter>& binds) {
+  DeadlineScope deadline(this);
   int64_t affected = 0;
   const char* p = sql.c_str();
   while (*p) {
@@ -210,6 +256,7 @@ int64_t EmbeddedSession::execute(const std::string& sql, const std::vector<Param
 
 std::unique_ptr<Cursor> EmbeddedSession::query(const std::string& sql,
                                                const std::vector<Parameter>& binds) {
+  DeadlineScope deadline(this);  // up to the first row
   const char* tail = nullptr;
   sqlite3_stmt* st = prepare(sql.c_str(), &tail, binds);
   if (!st) return std::make_unique<RowSetCursor>(RowSet{});
@@ -269,6 +316,7 @@ std::unique_ptr<Cursor> EmbeddedSession::callProcedure(const std::string& name, 
 
 std::unique_ptr<Cursor> EmbeddedSession::callIn(const std::string& database,
                                                 const std::string& name, ParamList& params) {
+  DeadlineScope deadline(this);
   // @RETURN_VALUE (when present) is first; the arguments follow by position.
   const size_t first = !params.empty() && params[0].direction == ParamDirection::ReturnValue ? 1 : 0;
   ParamList args(params.begin() + static_cast<std::ptrdiff_t>(first), params.end());
@@ -317,11 +365,13 @@ std::unique_ptr<Cursor> EmbeddedSession::runNative(const DialectStatement& st, P
     case DialectStatement::Kind::Restore: {
       const EmbeddedProcFn* restore = findEmbeddedProcedure("RESTORE DATABASE");
       if (!restore) return EngineSession::runNative(st, args);
-      ParamList rargs(2);
+      ParamList rargs(3);
       rargs[0].name = "@database";
       rargs[0].value = Variant(st.database);
       rargs[1].name = "@disk";
       rargs[1].value = Variant(st.disk);
+      rargs[2].name = "@password";
+      rargs[2].value = Variant(st.password);
       EmbeddedCall call{*this, rargs};
       return (*restore)(call);
     }

@@ -2,6 +2,10 @@
 // current database, with the catalogue attached as "master" and other
 // databases attached when a statement names them (db.dbo.name).
 //
+// A statement (or procedure) that runs longer than the command timeout is
+// interrupted with "Query timeout expired"; the timeout covers execution up
+// to the first row, not the reading of a cursor afterwards.
+//
 // Transactions begin IMMEDIATE, so two write transactions never deadlock:
 // the second waits for the first up to the command timeout and then fails
 // with "Lock request time out period exceeded...". A statement outside a
@@ -12,11 +16,13 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/db/embedded_engine.h"
+#include "platform/db/embedded_use_lock.h"
 #include "platform/db/engine.h"
 
 namespace qz::db {
@@ -65,6 +71,9 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
   std::unique_ptr<Cursor> callIn(const std::string& database, const std::string& name,
                                  ParamList& params);
   void createDatabase(const std::string& name);
+  // Interrupts a statement that runs past the command timeout.
+  static int progress(void* self);
+  friend class DeadlineScope;
   void dropDatabase(const std::string& name);
 
   std::string dataDir_;
@@ -72,6 +81,12 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
   bool isMaster_ = false;
   sqlite3* db_ = nullptr;
   std::vector<std::string> attached_;  // databases attached on demand (lower case)
+  // Held while the connection is open, so a restore knows it is in use.
+  std::unique_ptr<DatabaseUseLock> useLock_;
+  bool userTxn_ = false;                // begin() ran and no commit()/rollback() yet
+  int commandTimeout_ = 30;             // seconds; 0 = no limit
+  int deadlineDepth_ = 0;               // nesting of DeadlineScope
+  std::chrono::steady_clock::time_point deadline_;
 };
 
 }  // namespace qz::db

@@ -347,6 +347,33 @@ TEST_F(EmbeddedTest, SecondWriterWaitsThenFailsClearlyAfterTimeout) {
   EXPECT_EQ(rows(conn_, "select count(*) from t").rows[0][0].toInt32(), 2);
 }
 
+TEST_F(EmbeddedTest, LongStatementStopsAtCommandTimeout) {
+  conn_.execute("create table t(n int)");
+  conn_.setCommandTimeout(1);
+  conn_.beginTrans();
+  conn_.execute("insert into t values (1)");
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    conn_.execute("insert into t with recursive c(i) as (select 1 union all select i + 1 from c "
+                  "where i < 2000000000) select count(*) from c");
+    FAIL() << "ran past the timeout";
+  } catch (const DbError& e) {
+    EXPECT_STREQ(e.what(), "Query timeout expired");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  // SQLite has rolled the interrupted transaction back; rolling back again
+  // is no new error, and nothing of it stays.
+  conn_.rollbackTrans();
+  EXPECT_FALSE(conn_.inTransaction());
+  EXPECT_EQ(rows(conn_, "select count(*) from t").rows[0][0].toInt32(), 0);
+  // A rollback without any transaction is still the engine's error.
+  EXPECT_THROW(conn_.rollbackTrans(), DbError);
+  // The timeout covers execution, not the reading of a cursor afterwards.
+  auto c = conn_.query("select 1");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_TRUE(c->next());
+}
+
 TEST_F(EmbeddedTest, ConcurrentWriteTransactionsNeverDeadlock) {
   conn_.execute("create table counter(n int); insert into counter values (0)");
   constexpr int kThreads = 4, kRounds = 40;
