@@ -467,12 +467,17 @@ class StatementTranslator {
       st->database = identifierName(*sig(2));
       return true;
     }
-    if (sig_.size() == 7 && sig(0)->isWord("restore") && sig(1)->isWord("database") &&
-        sig(2)->isIdentifier() && sig(3)->isWord("from") && sig(4)->isWord("disk") &&
-        sig(5)->isPunct("=") && sig(6)->is(TokenKind::String)) {
+    // Optionally followed by WITH PASSWORD = 'p' (the backup set's password).
+    const bool withPassword = sig_.size() == 11 && sig(7)->isWord("with") &&
+                              sig(8)->isWord("password") && sig(9)->isPunct("=") &&
+                              sig(10)->is(TokenKind::String);
+    if ((sig_.size() == 7 || withPassword) && sig(0)->isWord("restore") &&
+        sig(1)->isWord("database") && sig(2)->isIdentifier() && sig(3)->isWord("from") &&
+        sig(4)->isWord("disk") && sig(5)->isPunct("=") && sig(6)->is(TokenKind::String)) {
       st->kind = DialectStatement::Kind::Restore;
       st->database = identifierName(*sig(2));
       st->disk = stringLiteralValue(*sig(6));
+      if (withPassword) st->password = stringLiteralValue(*sig(10));
       return true;
     }
     return false;

@@ -53,6 +53,7 @@ struct DialectStatement {
   std::string procedure;  // Exec: procedure name (without ";1")
   std::vector<ExecArgument> args;  // Exec
   std::string disk;       // Restore: the file named after FROM DISK=
+  std::string password;   // Restore: WITH PASSWORD = 'p' ("" when absent)
 };
 
 struct DialectOptions {
