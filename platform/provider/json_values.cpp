@@ -297,6 +297,21 @@ Variant readTypedValue(const rapidjson::Value& v, const db::FieldDef& f) {
   fieldError(f, std::string("expected a ") + db::fieldTypeName(f.type) + " value, got " + jsonKind(v));
 }
 
+db::FieldType fieldTypeOf(VarType t) {
+  switch (t) {
+    case VarType::Boolean: return FieldType::Boolean;
+    case VarType::Int16: return FieldType::Int16;
+    case VarType::Int32: return FieldType::Int32;
+    case VarType::Int64: return FieldType::Int64;
+    case VarType::Double: return FieldType::Float;
+    case VarType::Currency: return FieldType::Currency;
+    case VarType::Decimal: return FieldType::Decimal;
+    case VarType::DateTime: return FieldType::DateTime;
+    case VarType::Bytes: return FieldType::Bytes;
+    default: return FieldType::String;
+  }
+}
+
 Variant coerceToFieldType(const Variant& v, FieldType t) {
   if (v.isEmpty() || v.type() == VarType::Array) return v;
   try {

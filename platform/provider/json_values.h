@@ -53,6 +53,10 @@ bool normalizeDecimal(std::string_view text, std::string* out);
 // convert. Dataset, Memo and String keep text as it is.
 Variant coerceToFieldType(const Variant& v, db::FieldType t);
 
+// The field type that holds a variant of kind t without loss (String for
+// text, empty values and arrays).
+db::FieldType fieldTypeOf(VarType t);
+
 // Reads a typed value of field f (also accepts a tagged variant).
 // Throws CodecError naming the field when the JSON does not fit.
 Variant readTypedValue(const rapidjson::Value& v, const db::FieldDef& f);

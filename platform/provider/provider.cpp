@@ -26,7 +26,11 @@ db::ParamList& Provider::prepareParams(const std::string& commandText,
   lastParams_.clear();
   for (const std::string& n : db::parseParamNames(commandText)) {
     db::Parameter p;
-    if (const db::Parameter* d = db::findParam(dataset_->params(), n)) p = *d;
+    if (const db::Parameter* d = db::findParam(dataset_->params(), n)) {
+      p = *d;
+    } else if (const db::Parameter* c = db::findParam(client, n)) {
+      p.type = fieldTypeOf(c->value.type());  // typed by the value the client sent
+    }
     p.name = n;
     lastParams_.push_back(std::move(p));
   }

@@ -179,6 +179,12 @@ TEST_P(ProviderModuleTest, ExecuteDataRequestAndRelease) {
   EXPECT_EQ(r["params"].Size(), 2u);
   EXPECT_TRUE(value("select settle from bills where num = 2").toInt32() != 0);
 
+  // Parameters of a client statement take the type of the values sent.
+  db::ParamList back = paramsFromValue(r["params"]);
+  EXPECT_EQ(back[0].type, db::FieldType::Boolean);
+  EXPECT_EQ(back[1].type, db::FieldType::Int32);
+  EXPECT_EQ(back[1].value, Variant(int32_t(2)));
+
   auto dr = call("AS_DataRequest", R"({"provider":"billP","data":5})");
   EXPECT_TRUE(dr["result"].IsNull());
 
