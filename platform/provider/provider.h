@@ -60,7 +60,6 @@ struct ReadRequest {
   int options = 0;
   std::string commandText;   // "" = the dataset's own statement
   db::ParamList params;      // matched by name; others keep their values
-  bool hasParams = false;    // params were sent (an empty list included)
 };
 
 class Provider {

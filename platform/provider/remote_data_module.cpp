@@ -49,9 +49,8 @@ Variant variantArg(const rapidjson::Value& params, const char* name) {
   }
 }
 
-db::ParamList paramsArg(const rapidjson::Value& params, bool* given = nullptr) {
+db::ParamList paramsArg(const rapidjson::Value& params) {
   const rapidjson::Value* v = member(params, "params");
-  if (given) *given = v != nullptr;
   if (!v) return {};
   try {
     return paramsFromValue(*v);
@@ -111,7 +110,7 @@ void RemoteDataModule::call(std::string_view method, const rapidjson::Value& par
     req.count = intArg(params, "count", -1);
     req.options = intArg(params, "options", 0);
     req.commandText = stringArg(params, "commandText", false);
-    req.params = paramsArg(params, &req.hasParams);
+    req.params = paramsArg(params);
     Variant ownerData = variantArg(params, "ownerData");
     w.StartObject();
     w.Key("data");
