@@ -275,6 +275,46 @@ TEST_P(ConnectionTest, QueryLinesAndParametersFollowTheText) {
   EXPECT_EQ(q.text(), "update staffer set deptid = '09' where id = :pfx");
 }
 
+TEST(EngineChoiceTest, DataSourcePicksTheEngine) {
+  struct Case {
+    const char* text;
+    EngineKind engine;
+  } cases[] = {
+      {"Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=;Initial Catalog=qz;"
+       "Data Source=;Use Procedure for Prepare=1;Initial File Name=;Use Encryption for Data=False",
+       EngineKind::Embedded},
+      {"Provider=SQLOLEDB.1;Initial Catalog=qz;Data Source=(embedded)", EngineKind::Embedded},
+      {"provider=SQLOLEDB.1;initial catalog=qz;DATA SOURCE=(Embedded)", EngineKind::Embedded},
+      {"Provider=SQLOLEDB.1;Initial Catalog=qz", EngineKind::Embedded},  // no Data Source at all
+      {"Provider=SQLOLEDB.1;Initial Catalog=qz;Data Source= ", EngineKind::Embedded},
+      {"Provider=SQLOLEDB.1;Initial Catalog=qz;Data Source=.", EngineKind::PostgreSQL},
+      {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=dbhost,5433", EngineKind::PostgreSQL},
+      {"Provider=SQLOLEDB.1;Data Source=(local);Data Source=", EngineKind::Embedded},  // last wins
+  };
+  for (const Case& c : cases) {
+    Connection conn;
+    conn.setConnectionString(c.text);
+    EXPECT_EQ(conn.engine(), c.engine) << c.text;
+    EXPECT_FALSE(conn.isOpen());
+  }
+}
+
+TEST(EngineChoiceTest, ReplacingTheTextClosesTheConnection) {
+  auto db = testing::TestDatabase::create(TestEngine::Embedded);
+  Connection conn;
+  conn.setConnectionString(db->connectionString());
+  conn.execute("create table t(n int)");
+  conn.beginTrans();
+  conn.execute("insert into t values (1)");
+  conn.setConnectionString(db->connectionStringFor("master"));
+  EXPECT_FALSE(conn.isOpen());
+  EXPECT_FALSE(conn.inTransaction());
+  conn.setConnectionString(db->connectionString());
+  auto c = conn.query("select count(*) from t");
+  ASSERT_TRUE(c->next());
+  EXPECT_EQ(c->row()[0].toInt32(), 0);  // the open transaction was rolled back
+}
+
 TEST(ParamNamesTest, MarkersOutsideLiteralsCommentsAndCasts) {
   EXPECT_EQ(parseParamNames("select ':no' as x, a::int, b := 1 -- :no\n"
                             "/* :no */ from t where a=:one and b=:Two and c=:ONE"),
