@@ -99,6 +99,7 @@ class MainFormTest : public QObject {
   void loginFromModuleThreadHidesWindow();
   void dispatcherCarriesExceptionsAndRefusesAfterClose();
   void dispatcherRunsWhileModalDialogRuns();
+  void dispatcherWaitsWhileWindowThreadIsBusy();
   void closeAsksOnlyWhileInstancesExist();
   void closeRestoresMinimizedWindow();
   void autoLockLocksWhenTimerFires();
@@ -404,6 +405,23 @@ void MainFormTest::dispatcherRunsWhileModalDialogRuns() {
   box.exec();
   module.join();
   QVERIFY(done.load());
+  QCOMPARE(f.form->activityModel()->rowCount(), 1);
+}
+
+void MainFormTest::dispatcherWaitsWhileWindowThreadIsBusy() {
+  Fixture f;
+  QtUiDispatcher dispatcher(f.form.get());
+  std::atomic<bool> done{false};
+  std::thread module([&] {
+    dispatcher.invoke([&] { f.log.append("a", "b", "c"); });
+    done = true;
+  });
+  // An administrator function holds the window thread: the login waits.
+  QThread::msleep(200);
+  QVERIFY(!done.load());
+  QCOMPARE(f.form->activityModel()->rowCount(), 0);
+  QTRY_VERIFY(done.load());
+  module.join();
   QCOMPARE(f.form->activityModel()->rowCount(), 1);
 }
 
