@@ -1,0 +1,257 @@
+// Posting bills: 2,000 bills with three items each through AS_ApplyUpdates
+// (one request per bill, the client on the socket), against the same work
+// done straight through the engine's C API (one transaction per bill: the
+// insert the procedure makes, three item inserts, the client date update).
+// Prints both times and the ratio for each engine, then the bills per
+// second with 8 clients posting at once.
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_server.h"
+#include "client/connection.h"
+#include "services/posting_values.h"
+
+namespace qz::bench {
+namespace {
+
+constexpr int kBills = 2000;
+constexpr int kConcurrentClients = 8;
+
+provider::Delta billDelta(const std::vector<db::FieldDef>& fields, int serial) {
+  provider::Delta d;
+  d.fields = fields;
+  provider::DeltaRow bill = provider::makeDeltaRow(fields, provider::UpdateKind::Insert);
+  auto set = [](const std::vector<db::FieldDef>& f, provider::DeltaRow& r, const char* name,
+                Variant v) { r.newValues[static_cast<size_t>(provider::findField(f, name))] = v; };
+  for (size_t i = 0; i < fields.size(); ++i)
+    if (fields[i].type != db::FieldType::Dataset) bill.newValues[i] = Variant::null();
+  set(fields, bill, "num", int32_t{0});
+  set(fields, bill, "roomid", Variant("R" + std::to_string(serial % 500)));
+  set(fields, bill, "cltname", "张三");
+  set(fields, bill, "cltid", int32_t{17});
+  set(fields, bill, "rebate", 0.1);
+  set(fields, bill, "settle", false);
+  set(fields, bill, "ndate", DateTime::now());
+  const int itemsAt = provider::findField(fields, "billitems");
+  const auto& itemFields = fields[static_cast<size_t>(itemsAt)].children;
+  auto idx = provider::datasetFieldIndexes(fields);
+  size_t k = 0;
+  while (static_cast<int>(idx[k]) != itemsAt) ++k;
+  for (int i = 1; i <= 3; ++i) {
+    provider::DeltaRow item = provider::makeDeltaRow(itemFields, provider::UpdateKind::Insert);
+    for (size_t j = 0; j < itemFields.size(); ++j) item.newValues[j] = Variant::null();
+    set(itemFields, item, "bnum", int32_t{0});
+    set(itemFields, item, "inum", int32_t{i});
+    set(itemFields, item, "name", "客房");
+    Currency price;
+    Currency::parse("288.00", &price);
+    set(itemFields, item, "price", price);
+    set(itemFields, item, "amount", 1.0);
+    bill.details[k].push_back(std::move(item));
+  }
+  d.rows.push_back(std::move(bill));
+  return d;
+}
+
+std::unique_ptr<client::Connection> openClient(const BenchServer& s) {
+  auto c = client::Connection::open(s.address());
+  c->create("top_dm2");
+  c->login("bench", "bench", "posting");
+  return c;
+}
+
+// Posts count bills on one client; returns the number of failures.
+int postBills(client::Connection& c, int first, int count) {
+  auto fields = c.getRecords("billP", 0).data.fields;
+  int failures = 0;
+  for (int i = 0; i < count; ++i) {
+    auto r = c.applyUpdates("billP", billDelta(fields, first + i));
+    if (r.errorCount != 0) ++failures;
+  }
+  return failures;
+}
+
+double serverRun(const BenchServer& s) {
+  auto c = openClient(s);
+  c->execute("SqlProvider", "insert into CLIENT (id, name) values (17, '张三')");
+  auto t0 = std::chrono::steady_clock::now();
+  int failures = postBills(*c, 0, kBills);
+  double t = secondsSince(t0);
+  if (failures) std::printf("  !! %d failed requests\n", failures);
+  return t;
+}
+
+double concurrentRun(const BenchServer& s) {
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  auto t0 = std::chrono::steady_clock::now();
+  for (int t = 0; t < kConcurrentClients; ++t)
+    threads.emplace_back([&, t] {
+      auto c = openClient(s);
+      failures += postBills(*c, t * 1000, kBills / kConcurrentClients);
+    });
+  for (auto& th : threads) th.join();
+  double secs = secondsSince(t0);
+  if (failures) std::printf("  !! %d failed requests\n", failures.load());
+  return kBills / secs;
+}
+
+void check(int rc, sqlite3* db) {
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+    throw std::runtime_error(sqlite3_errmsg(db));
+}
+
+double sqliteRun(const std::string& file) {
+  sqlite3* db;
+  check(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), nullptr);
+  sqlite3_busy_timeout(db, 30000);
+  check(sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                     nullptr),
+        db);
+  sqlite3_stmt *bill, *item, *client, *begin, *commit;
+  check(sqlite3_prepare_v2(db,
+                           "INSERT INTO bills (consumption, roomid, PAmount, cltname, ndate, fdate, "
+                           "tdate, operator, waiter, receiver, sanctifier, checker, rebate, settle, "
+                           "comefrom, station, cltid) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                           -1, &bill, nullptr),
+        db);
+  check(sqlite3_prepare_v2(db,
+                           "INSERT INTO billitems (bnum, inum, name, price, amount) "
+                           "VALUES (?,?,?,?,?)",
+                           -1, &item, nullptr),
+        db);
+  check(sqlite3_prepare_v2(db, "UPDATE CLIENT SET neardate=? WHERE id=?", -1, &client, nullptr),
+        db);
+  check(sqlite3_prepare_v2(db, "BEGIN IMMEDIATE", -1, &begin, nullptr), db);
+  check(sqlite3_prepare_v2(db, "COMMIT", -1, &commit, nullptr), db);
+  const std::string today = services::todayText();
+  auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < kBills; ++i) {
+    check(sqlite3_step(begin), db);
+    sqlite3_reset(begin);
+    sqlite3_clear_bindings(bill);
+    const std::string room = "R" + std::to_string(i % 500);
+    const std::string now = DateTime::now().toSql();
+    sqlite3_bind_text(bill, 2, room.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(bill, 4, "张三", -1, SQLITE_STATIC);
+    sqlite3_bind_text(bill, 5, now.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_double(bill, 13, 0.1);
+    sqlite3_bind_int(bill, 14, 0);
+    sqlite3_bind_int(bill, 17, 17);
+    check(sqlite3_step(bill), db);
+    sqlite3_reset(bill);
+    const sqlite3_int64 num = sqlite3_last_insert_rowid(db);
+    for (int k = 1; k <= 3; ++k) {
+      sqlite3_bind_int64(item, 1, num);
+      sqlite3_bind_int(item, 2, k);
+      sqlite3_bind_text(item, 3, "客房", -1, SQLITE_STATIC);
+      sqlite3_bind_double(item, 4, 288.0);
+      sqlite3_bind_double(item, 5, 1.0);
+      check(sqlite3_step(item), db);
+      sqlite3_reset(item);
+    }
+    sqlite3_bind_text(client, 1, today.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(client, 2, 17);
+    check(sqlite3_step(client), db);
+    sqlite3_reset(client);
+    check(sqlite3_step(commit), db);
+    sqlite3_reset(commit);
+  }
+  double t = secondsSince(t0);
+  for (auto* s : {bill, item, client, begin, commit}) sqlite3_finalize(s);
+  sqlite3_close(db);
+  return t;
+}
+
+void pgExec(PGconn* c, const char* sql) {
+  PGresult* r = PQexec(c, sql);
+  auto st = PQresultStatus(r);
+  PQclear(r);
+  if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) throw std::runtime_error(PQerrorMessage(c));
+}
+
+double pgRun(const std::string& host, int port, const std::string& dbname) {
+  const std::string conninfo =
+      "host=" + host + " port=" + std::to_string(port) + " user=postgres dbname=" + dbname;
+  PGconn* c = PQconnectdb(conninfo.c_str());
+  if (PQstatus(c) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(c));
+  auto prepare = [&](const char* name, const char* sql, int n) {
+    PGresult* r = PQprepare(c, name, sql, n, nullptr);
+    if (PQresultStatus(r) != PGRES_COMMAND_OK) throw std::runtime_error(PQerrorMessage(c));
+    PQclear(r);
+  };
+  prepare("bill",
+          "SELECT return_value FROM Bills_insert(NULL, $1, NULL, $2, $3, NULL, NULL, NULL, NULL, "
+          "NULL, NULL, NULL, $4, $5, NULL, NULL, $6)",
+          6);
+  prepare("item", "INSERT INTO billitems (bnum, inum, name, price, amount) VALUES ($1,$2,$3,$4,$5)",
+          5);
+  prepare("client", "UPDATE CLIENT SET neardate=$1 WHERE id=$2", 2);
+  const std::string today = services::todayText();
+  auto run = [&](const char* stmt, std::vector<std::string> args) {
+    std::vector<const char*> v;
+    for (auto& a : args) v.push_back(a.c_str());
+    PGresult* r = PQexecPrepared(c, stmt, static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0);
+    auto st = PQresultStatus(r);
+    std::string first = st == PGRES_TUPLES_OK && PQntuples(r) ? PQgetvalue(r, 0, 0) : "";
+    PQclear(r);
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) throw std::runtime_error(PQerrorMessage(c));
+    return first;
+  };
+  auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < kBills; ++i) {
+    pgExec(c, "BEGIN");
+    const std::string num = run("bill", {"R" + std::to_string(i % 500), "张三",
+                                         DateTime::now().toSql(), "0.1", "false", "17"});
+    for (int k = 1; k <= 3; ++k) run("item", {num, std::to_string(k), "客房", "288.00", "1"});
+    run("client", {today, "17"});
+    pgExec(c, "COMMIT");
+  }
+  double t = secondsSince(t0);
+  PQfinish(c);
+  return t;
+}
+
+void report(const char* engine, double server, double capi, double perSecond) {
+  std::printf("%-10s %d bills x 3 items: qzserver %.2f s (%.0f bills/s), C API %.2f s "
+              "(%.0f bills/s), ratio %.2f; %d clients at once: %.0f bills/s\n",
+              engine, kBills, server, kBills / server, capi, kBills / capi, server / capi,
+              kConcurrentClients, perSecond);
+  std::fflush(stdout);
+}
+
+}  // namespace
+}  // namespace qz::bench
+
+int main() {
+  using namespace qz::bench;
+  try {
+    {
+      BenchServer s(0, "");
+      double server = serverRun(s);
+      double perSecond = concurrentRun(s);
+      double capi = sqliteRun(s.appDir() + "data/qz.db");
+      report("embedded", server, capi, perSecond);
+    }
+    PgServer pg;
+    if (pg.port() == 0) {
+      std::printf("postgresql: SKIPPED, no server could start\n");
+      return 0;
+    }
+    BenchServer s(pg.port(), pg.host());
+    double server = serverRun(s);
+    double perSecond = concurrentRun(s);
+    double capi = pgRun(pg.host(), pg.port(), s.pgDatabase());
+    report("postgresql", server, capi, perSecond);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_posting: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

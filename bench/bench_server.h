@@ -1,0 +1,136 @@
+// Starting the real qzserver for a benchmark: a temporary AppDir with a
+// database on the embedded engine or on a PostgreSQL server, headless on a
+// free port. Also the PostgreSQL server itself when the environment names
+// none (a throwaway cluster through scripts/pg-test-server).
+#pragma once
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace qz::bench {
+
+inline std::string shellOutput(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[512];
+  while (fgets(buf, sizeof buf, p)) out += buf;
+  pclose(p);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// A PostgreSQL server for the run: QZ_TEST_PG_HOST/PORT when set, else a
+// throwaway cluster. port() is 0 when none can start.
+class PgServer {
+ public:
+  PgServer() {
+    if (const char* p = std::getenv("QZ_TEST_PG_PORT")) {
+      host_ = std::getenv("QZ_TEST_PG_HOST") ? std::getenv("QZ_TEST_PG_HOST") : "127.0.0.1";
+      port_ = std::atoi(p);
+      return;
+    }
+    dir_ = std::filesystem::temp_directory_path() / ("qz-bench-pg-" + std::to_string(getpid()));
+    const std::string out =
+        shellOutput("bash " QZ_SOURCE_DIR "/scripts/pg-test-server start " + dir_.string());
+    port_ = std::atoi(out.c_str());
+  }
+  ~PgServer() {
+    if (!dir_.empty())
+      shellOutput("bash " QZ_SOURCE_DIR "/scripts/pg-test-server stop " + dir_.string());
+  }
+  int port() const { return port_; }
+  const std::string& host() const { return host_; }
+
+ private:
+  std::string host_ = "127.0.0.1";
+  int port_ = 0;
+  std::filesystem::path dir_;
+};
+
+class BenchServer {
+ public:
+  // pgPort 0: the embedded engine. demoRows > 0 adds that many demo bills.
+  BenchServer(int pgPort, const std::string& pgHost, int demoRows = 0) {
+    char tmpl[] = "/tmp/qz-bench-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    dir_ += "/";
+    std::ofstream ini(dir_ + "system.ini", std::ios::binary);
+    if (pgPort == 0) {
+      ini << "\r\n\r\n\r\nqz\r\n\r\nbench\r\n\r\n";
+    } else {
+      pgDb_ = "qz_bench_" + std::to_string(getpid());
+      ini << pgHost << "," << pgPort << "\r\npostgres\r\n\r\n" << pgDb_ << "\r\n\r\nbench\r\n\r\n";
+    }
+    ini.close();
+    std::string cmd = std::string(QZ_SERVER_BIN) + " --app-dir " + dir_ +
+                      " --create-database --force" +
+                      (demoRows > 0 ? " --demo-rows " + std::to_string(demoRows) : "") +
+                      " >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("database creation failed");
+    int fds[2];
+    if (pipe(fds) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fds[1], 1);
+      close(fds[0]);
+      execl(QZ_SERVER_BIN, QZ_SERVER_BIN, "--headless", "--app-dir", dir_.c_str(), "--listen",
+            "127.0.0.1:0", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    FILE* out = fdopen(fds[0], "r");
+    char line[1024];
+    const std::regex re("serving on 127\\.0\\.0\\.1:([0-9]+)");
+    while (fgets(line, sizeof line, out)) {
+      std::cmatch m;
+      if (std::regex_search(line, m, re)) {
+        port_ = std::stoi(m[1]);
+        break;
+      }
+    }
+    // Keep reading the activity lines so the server never blocks on a full pipe.
+    reader_ = std::thread([out] {
+      char buf[4096];
+      while (fgets(buf, sizeof buf, out)) {
+      }
+      fclose(out);
+    });
+    if (port_ == 0) throw std::runtime_error("qzserver did not start");
+  }
+  ~BenchServer() {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    reader_.join();
+    std::filesystem::remove_all(dir_);
+  }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  int pid() const { return pid_; }
+  const std::string& appDir() const { return dir_; }
+  const std::string& pgDatabase() const { return pgDb_; }
+
+ private:
+  std::string dir_;
+  std::string pgDb_;
+  int pid_ = -1;
+  int port_ = 0;
+  std::thread reader_;
+};
+
+inline double secondsSince(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+}  // namespace qz::bench
