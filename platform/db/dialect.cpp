@@ -168,6 +168,11 @@ class StatementTranslator {
       return i + 1;
     }
     if (tok.isWord("select")) return emitSelect(i, e);
+    // The old server's LIKE ignores case, as SQLite's does for ASCII.
+    if (pg_ && tok.isWord("like")) {
+      out_ += "ILIKE";
+      return i + 1;
+    }
     if (tok.isWord("getdate")) {
       const size_t open = nextSig(i + 1);
       if (punctAt(open, "(") && punctAt(nextSig(open + 1), ")") && nextSig(open + 1) < e) {

@@ -14,6 +14,7 @@
 //   delete t from t where ...   -> delete from t where ...
 //   [bracketed names]           -> the engine's quoted identifiers
 //   N'text'                     -> 'text'
+//   LIKE                        -> ILIKE on PostgreSQL (LIKE ignores case)
 //   RESTORE DATABASE d FROM DISK='f', CREATE DATABASE d, DROP DATABASE d
 //                               -> native commands the engine runs itself
 //

@@ -77,6 +77,7 @@ const RunCase kQueries[] = {
     {"select [n] from [nums] where [N] = 4", "4"},
     {"select name from nums where name = 'top 1 [x]'", "top 1 [x]"},
     {"select name from nums where name = N'n2'", "n2"},
+    {"select count(*) from nums where name like 'N%'", "4"},
     {"select datepart(yyyy,d), datepart(yy,d), datepart(year,d) from nums where n = 5",
      "2026,2026,2026"},
     {"select datepart(qq,d), datepart(mm,d), datepart(dd,d), datepart(dy,d) from nums where n = 5",

@@ -78,6 +78,10 @@ const RewriteCase kCases[] = {
     {"select [Name], \"Kind\" from [Staff]", "select \"Name\", \"Kind\" from \"Staff\"",
      "select \"name\", \"kind\" from \"staff\""},
     {"select N'销售收款'", "select '销售收款'", "select '销售收款'"},
+    // LIKE ignores case on every engine
+    {"select * from staffer where deptid like :id and not (id Like 'a%')",
+     "select * from staffer where deptid like ?1 and not (id Like 'a%')",
+     "select * from staffer where deptid ILIKE $1 and not (id ILIKE 'a%')"},
     // casts and assignments are not markers
     {"select a::int, :b from t", "select a::int, ?1 from t", "select a::int, $1 from t"},
 };
