@@ -344,6 +344,7 @@ void TSevMainForm::AddActivityEntry(const std::string& operatorName, const std::
 
 void TSevMainForm::ListView1Insert(const ActivityEntry& entry) {
   model_->append(entry);
+  ListView1->scrollToBottom();  // the newest row is the one to see
   ToolButton11Click();
 }
 

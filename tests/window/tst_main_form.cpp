@@ -2,6 +2,7 @@
 // administrator lock, the activity log list, hiding and showing, the close
 // question, the auto-lock and the binding of tool buttons to tray entries.
 #include <QAction>
+#include <QDialog>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
@@ -96,6 +97,7 @@ class MainFormTest : public QObject {
   void logKeeps127RowsAfter128Appends();
   void appendHidesWindowIntoTrayAndShowBringsItBack();
   void appendMinimizesWithoutTray();
+  void appendWhileDialogOpenKeepsTheDialog();
   void loginFromModuleThreadHidesWindow();
   void dispatcherCarriesExceptionsAndRefusesAfterClose();
   void dispatcherRunsWhileModalDialogRuns();
@@ -314,6 +316,25 @@ void MainFormTest::appendMinimizesWithoutTray() {
   QVERIFY(!f.form->LMDTrayIcon1->isVisible());
   f.form->N11Click();
   QVERIFY(!f.form->isMinimized());
+}
+
+void MainFormTest::appendWhileDialogOpenKeepsTheDialog() {
+  Fixture f;
+  f.form->show();
+  f.form->N11Click();
+  QDialog dialog(f.form.get());
+  bool visibleAfter = false, formVisibleAfter = true;
+  QTimer::singleShot(50, [&] {
+    f.form->AddActivityEntry("a", "b", "c");
+    QCoreApplication::processEvents();
+    visibleAfter = dialog.isVisible();
+    formVisibleAfter = f.form->isVisible();
+    dialog.reject();
+  });
+  dialog.exec();
+  QVERIFY(!formVisibleAfter);
+  // The operator's dialog stays on screen and can be finished.
+  QVERIFY(visibleAfter);
 }
 
 void MainFormTest::loginFromModuleThreadHidesWindow() {
