@@ -28,32 +28,7 @@ class TimeoutScope {
   int old_;
 };
 
-// Rows already read, served again as a cursor.
-class BufferedCursor : public db::Cursor {
- public:
-  BufferedCursor(std::vector<FieldDef> fields, std::vector<std::vector<Variant>> rows)
-      : fields_(std::move(fields)), rows_(std::move(rows)) {}
-  const std::vector<FieldDef>& fields() const override { return fields_; }
-  bool next() override { return ++pos_ < rows_.size(); }
-  const std::vector<Variant>& row() const override { return rows_[pos_]; }
-
- private:
-  std::vector<FieldDef> fields_;
-  std::vector<std::vector<Variant>> rows_;
-  size_t pos_ = static_cast<size_t>(-1);
-};
-
 }  // namespace
-
-std::unique_ptr<db::Cursor> DatasetReader::bufferForDetails(const Dataset& ds,
-                                                            std::unique_ptr<db::Cursor> cursor,
-                                                            int64_t limit) {
-  if (!cursor || ds.details().empty()) return cursor;
-  std::vector<std::vector<Variant>> rows;
-  while ((limit < 0 || static_cast<int64_t>(rows.size()) < limit) && cursor->next())
-    rows.push_back(cursor->row());
-  return std::make_unique<BufferedCursor>(cursor->fields(), std::move(rows));
-}
 
 int64_t DatasetReader::execute(const Dataset& ds, const std::string& statement,
                                db::ParamList& params) {
@@ -105,7 +80,7 @@ std::unique_ptr<db::Cursor> DatasetReader::openDetail(Dataset& detail,
     if (i < 0) continue;
     p.value = masterValues ? coerceToFieldType((*masterValues)[i], p.type) : Variant::null();
   }
-  return bufferForDetails(detail, open(detail, {}, params), -1);
+  return open(detail, {}, params);
 }
 
 std::vector<FieldDef> DatasetReader::packetFields(const Dataset& ds,

@@ -3,7 +3,10 @@
 //
 // A detail query runs once per master row with its parameters set from the
 // master's fields of the same names (ASCII case ignored); parameters
-// without such a field keep their values. Detail metadata comes from a run
+// without such a field keep their values. Detail statements run while the
+// master's cursor is open: both engines allow that on one connection (the
+// embedded engine keeps its read lock for the whole packet, so a packet is
+// read from one state of the database). Detail metadata comes from a run
 // with the link parameters null, so an empty master still describes its
 // details.
 #pragma once
@@ -34,13 +37,6 @@ class DatasetReader {
   // procedure its call. Returns rows affected (0 for procedures). Throws as
   // open(), and std::runtime_error for a table.
   int64_t execute(const Dataset& ds, const std::string& statement, db::ParamList& params);
-
-  // When ds has details, reads the rows of cursor (at most limit when
-  // limit >= 0) into memory and returns a cursor over them, so that detail
-  // statements never run while an engine has a result set open; else
-  // returns cursor itself.
-  std::unique_ptr<db::Cursor> bufferForDetails(const Dataset& ds, std::unique_ptr<db::Cursor> cursor,
-                                               int64_t limit);
 
   // The fields of a packet of ds: cursor fields plus one Dataset field per
   // detail (with its children).

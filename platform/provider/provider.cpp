@@ -43,8 +43,7 @@ int64_t Provider::getRecords(JsonWriter& w, const ReadRequest& req) {
   db::ParamList& params = prepareParams(req.commandText, req.params);
   DatasetReader reader(conn_);
   int64_t limit = req.count < 0 ? -1 : req.count;
-  auto cursor = reader.bufferForDetails(*dataset_, reader.open(*dataset_, req.commandText, params),
-                                        limit);
+  auto cursor = reader.open(*dataset_, req.commandText, params);
   commandText_ = req.commandText;
   int64_t n = 0;
   w.StartObject();
@@ -69,8 +68,7 @@ DataPacket Provider::getRecordsPacket(const ReadRequest& req, int64_t* recsOut) 
   db::ParamList& params = prepareParams(req.commandText, req.params);
   DatasetReader reader(conn_);
   int64_t limit = req.count < 0 ? -1 : req.count;
-  auto cursor = reader.bufferForDetails(*dataset_, reader.open(*dataset_, req.commandText, params),
-                                        limit);
+  auto cursor = reader.open(*dataset_, req.commandText, params);
   commandText_ = req.commandText;
   DataPacket p;
   if (cursor) {
