@@ -25,21 +25,21 @@ db::ParamList buildParams(const std::vector<ParamSpec>& specs) {
   return out;
 }
 
-std::unique_ptr<provider::Dataset> buildDataset(const DatasetSpec& spec) {
+std::unique_ptr<provider::Dataset> buildDataset(const DatasetSpec& decl) {
   std::unique_ptr<provider::Dataset> ds;
-  switch (spec.kind) {
+  switch (decl.kind) {
     case DatasetKind::Query:
-      ds = provider::Dataset::makeQuery(spec.name, spec.lines, buildParams(spec.params));
+      ds = provider::Dataset::makeQuery(decl.name, decl.lines, buildParams(decl.params));
       break;
     case DatasetKind::Table:
-      ds = provider::Dataset::makeTable(spec.name, spec.object);
+      ds = provider::Dataset::makeTable(decl.name, decl.object);
       break;
     case DatasetKind::StoredProc:
-      ds = provider::Dataset::makeStoredProc(spec.name, spec.object, buildParams(spec.params));
+      ds = provider::Dataset::makeStoredProc(decl.name, decl.object, buildParams(decl.params));
       break;
   }
-  ds->setCommandTimeout(spec.commandTimeout);
-  for (const DetailSpec& d : spec.details)
+  ds->setCommandTimeout(decl.commandTimeout);
+  for (const DetailSpec& d : decl.details)
     ds->addDetail(provider::Dataset::makeQuery(d.dataset, d.lines, buildParams({d.param})));
   return ds;
 }

@@ -63,7 +63,7 @@ class HotelModule : public provider::RemoteDataModule {
 };
 
 // Builds a provider dataset (with its details) from its declaration.
-std::unique_ptr<provider::Dataset> buildDataset(const DatasetSpec& spec);
+std::unique_ptr<provider::Dataset> buildDataset(const DatasetSpec& decl);
 db::ParamList buildParams(const std::vector<ParamSpec>& specs);
 
 // The three modules.
