@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -79,6 +81,21 @@ void CheckNothingClipped(QWidget* w) {
   }
 }
 
+// Grabs the next modal message box into *img and presses its button.
+void GrabNextBox(QImage* img, QMessageBox::StandardButton answer) {
+  auto* t = new QTimer;
+  QObject::connect(t, &QTimer::timeout, [t, img, answer] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    t->stop();
+    t->deleteLater();
+    QCoreApplication::processEvents();
+    *img = box->grab().toImage();
+    box->button(answer)->click();
+  });
+  t->start(5);
+}
+
 QImage Grab(QWidget* w) {
   w->show();
   QCoreApplication::processEvents();
@@ -99,6 +116,7 @@ class RenderPicturesTest : public QObject {
   void settingsDialog();
   void computerBrowser();
   void waitWindow();
+  void messageBoxes();
 
  private:
   std::unique_ptr<TempAppDir> app_;
@@ -231,6 +249,37 @@ void RenderPicturesTest::waitWindow() {
   const QImage img = Grab(&hint);
   QVERIFY(HasContent(img));
   Save(img, "wait-window");
+}
+
+void RenderPicturesTest::messageBoxes() {
+  size_t instances = 2;
+  server::MainFormOptions o;
+  o.instanceCount = [&] { return instances; };
+  server::TSevMainForm form(*ini_, log_, o);
+  form.UnlockAdminFunctions();
+  form.show();
+
+  QImage img;
+  form.onBackupDatabase = [] { throw std::runtime_error("无法连接数据库服务器"); };
+  GrabNextBox(&img, QMessageBox::Ok);
+  form.ToolButton4->click();
+  QVERIFY(HasContent(img));
+  Save(img, "error-display");
+
+  img = QImage();
+  GrabNextBox(&img, QMessageBox::No);
+  QVERIFY(!form.close());
+  QVERIFY(HasContent(img));
+  Save(img, "close-question");
+
+  admin::TchapassForm p(nullptr);
+  p.show();
+  p.Edit1->setText("a");
+  img = QImage();
+  GrabNextBox(&img, QMessageBox::Yes);
+  p.BitBtn1->click();
+  QVERIFY(HasContent(img));
+  Save(img, "password-mismatch");
 }
 
 QTEST_MAIN(RenderPicturesTest)
