@@ -10,7 +10,8 @@ class GbkLengthValidator : public QValidator {
   Q_OBJECT
  public:
   GbkLengthValidator(size_t maxBytes, QObject* parent) : QValidator(parent), maxBytes_(maxBytes) {}
-  // Invalid when the text takes more than maxBytes; fixup cuts it.
+  // Text longer than maxBytes is cut to the longest whole-character prefix
+  // that fits (typing past the limit does nothing; a paste is shortened).
   State validate(QString& input, int& pos) const override;
   void fixup(QString& input) const override;
 

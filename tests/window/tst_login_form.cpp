@@ -356,6 +356,13 @@ void LoginFormTest::passwordEditsTakeTenGbkBytes() {
   }
   QCOMPARE(p.Edit2->text(), QStringLiteral("一二三四五"));
   QCOMPARE(p.Edit2->echoMode(), QLineEdit::Password);
+  // A paste is cut at the limit.
+  p.Edit1->clear();
+  p.Edit1->insert(QStringLiteral("口令口令口令"));
+  QCOMPARE(p.Edit1->text(), QStringLiteral("口令口令口"));
+  p.Edit1->clear();
+  p.Edit1->insert(QStringLiteral("123456789口"));
+  QCOMPARE(p.Edit1->text(), QStringLiteral("123456789"));
 }
 
 void LoginFormTest::mainWindowSignInUnlocksAndSignOutLocks() {
