@@ -41,7 +41,15 @@ void appendWhere(ResolverStatement& st, const std::string& table,
       where += bracketName(columns[c].name) + " is null";
     } else {
       std::string pn = "o" + std::to_string(i);
-      where += bracketName(columns[c].name) + " = :" + pn;
+      const FieldType ct = columns[c].type;
+      if (ct == FieldType::DateTime || ct == FieldType::Date || ct == FieldType::Time) {
+        // Compared as date-times: the stored text of an engine with loose
+        // types may spell the same instant differently ("2026-12-02",
+        // "2026-12-02T00:00:00").
+        where += "cast(" + bracketName(columns[c].name) + " as datetime) = :" + pn;
+      } else {
+        where += bracketName(columns[c].name) + " = :" + pn;
+      }
       st.params.push_back(bind(pn, f, old));
     }
   }

@@ -1,6 +1,7 @@
 // The default resolution of one delta row: an insert of the fields given,
 // an update of the changed fields, a delete; updates and deletes find their
-// row by every old value the client read (null compared as IS NULL).
+// row by every old value the client read (null compared as IS NULL,
+// date-time columns compared as date-times whatever their stored spelling).
 //
 // Every value is bound as a parameter; column names are taken from the
 // table's own column list (a delta field the table lacks is never written

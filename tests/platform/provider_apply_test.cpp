@@ -66,6 +66,22 @@ TEST_P(ProviderApplyTest, UpdateFindsRowByAllOldValuesIncludingNull) {
   EXPECT_FALSE(conn_.inTransaction());
 }
 
+TEST_P(ProviderApplyTest, RowsWrittenInOtherDateAndMoneySpellingsAreFoundByTheirOldValues) {
+  // Statements of clients and procedures write dates without a time or
+  // with 'T', and money without decimals; the row must still be found.
+  conn_.execute("insert into bills (num, cltname, amount, ndate, rebate) values (5, 'x', 3, '2026-12-02', 1)");
+  conn_.execute("insert into bills (num, cltname, amount, ndate, rebate) values (6, 'y', 2.50, '2026-12-02T08:30:00', 0)");
+  conn_.execute("insert into bills (num, cltname, amount, ndate, rebate) values (7, 'z', 2.5, '2026-12-02 08:30:00.120', 0)");
+  Provider p("billP", conn_, billsDataset());
+  Delta d;
+  d.fields = billFields(p);
+  for (int n : {5, 6, 7})
+    d.rows.push_back(row(d.fields, UpdateKind::Modify, billAsRead(p, n), {{"cltname", Variant("found")}}));
+  ErrorPacket e;
+  EXPECT_EQ(apply(p, d, -1, &e), 0) << e.errors[0].message;
+  EXPECT_EQ(value("select count(*) from bills where cltname = 'found'").toInt32(), 3);
+}
+
 TEST_P(ProviderApplyTest, ChangedRowIsRecordNotFoundAndNothingIsWritten) {
   fillBills();
   Provider p("billP", conn_, billsDataset());
