@@ -4,6 +4,7 @@
 // a ';' inside a literal. Dates are compared as ISO text, whole days through
 // date(), which is how the engine stores datetime values. Numbers compared
 // with parameters are cast, since a caller may pass them as text.
+#include "database/maintenance_procedures.h"
 #include "database/procedures.h"
 
 namespace qz::database {
@@ -110,7 +111,11 @@ const std::vector<EmbeddedProcedure>& embeddedProcedures() { return kProcedures;
 std::vector<std::string> pgProcedureStatements();  // procedures_pg.cpp
 
 std::vector<std::string> procedureStatements(db::SqlFlavor flavor) {
-  if (flavor == db::SqlFlavor::Postgres) return pgProcedureStatements();
+  if (flavor == db::SqlFlavor::Postgres) {
+    std::vector<std::string> out = pgProcedureStatements();
+    for (auto& s : pgMaintenanceStatements()) out.push_back(std::move(s));
+    return out;
+  }
   std::vector<std::string> out;
   out.push_back(
       "CREATE TABLE IF NOT EXISTS sys_procedures (name TEXT PRIMARY KEY COLLATE NOCASE, "

@@ -2,6 +2,7 @@
 // translation of T-SQL through the dialect layer, ":name" parameters matched
 // to positional markers, and the embedded engine's data folder.
 #include "platform/db/connection.h"
+#include "platform/db/pg_restore.h"
 
 #include <mutex>
 
@@ -80,6 +81,8 @@ class ScopedTimeout {
 std::unique_ptr<Cursor> EngineSession::runNative(const DialectStatement& statement, ParamList&) {
   switch (statement.kind) {
     case DialectStatement::Kind::Restore:
+      if (kind() == EngineKind::PostgreSQL)
+        return restorePostgresDatabase(*this, statement.database, statement.disk);
       throw DbError("RESTORE DATABASE is not supported by this database engine");
     case DialectStatement::Kind::CreateDatabase:
     case DialectStatement::Kind::DropDatabase:
