@@ -490,6 +490,19 @@ void MainFormTest::closeAsksOnlyWhileInstancesExist() {
     QCOMPARE(f.closedCalls, 1);
     QVERIFY(!f.form->isVisible());
   }
+  {
+    // From the tray while the window is hidden, with instances: asked too.
+    Fixture f;
+    f.instances = 1;
+    f.form->show();
+    f.form->UnlockAdminFunctions();
+    f.form->ToolButton11Click();
+    QVERIFY(!f.form->isVisible());
+    BoxAnswerer yes(QMessageBox::Yes);
+    f.form->N6->trigger();
+    QCOMPARE(yes.count(), 1);
+    QCOMPARE(f.closedCalls, 1);
+  }
 }
 
 void MainFormTest::closeRestoresMinimizedWindow() {
