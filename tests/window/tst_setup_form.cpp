@@ -48,6 +48,7 @@ class SetupFormTest : public QObject {
   void boxRuleFollowsEveryChange();
   void testButtonReportsSuccessAndClosesConnection();
   void testButtonShowsEngineErrorAndStaysOpen();
+  void testButtonConnectsToPostgreSql();
   void saveWritesSevenLinesAndKeepsConnectionOpen();
   void saveWithWrongSettingsWritesNothing();
   void cancelWritesNothing();
@@ -169,6 +170,32 @@ void SetupFormTest::testButtonShowsEngineErrorAndStaysOpen() {
   QVERIFY(!ok.box().text.isEmpty());
   QVERIFY(ok.box().text != QStringLiteral("连接成功"));
   QVERIFY(!conn.isOpen());
+  QVERIFY(f.isVisible());
+}
+
+void SetupFormTest::testButtonConnectsToPostgreSql() {
+  const QString host = qEnvironmentVariable("QZ_TEST_PG_HOST");
+  const QString port = qEnvironmentVariable("QZ_TEST_PG_PORT");
+  if (host.isEmpty() || port.isEmpty())
+    QSKIP("POSTGRESQL TESTS SKIPPED: QZ_TEST_PG_HOST/QZ_TEST_PG_PORT not set");
+  const QString user = qEnvironmentVariable("QZ_TEST_PG_USER", "postgres");
+  db::Connection conn;
+  TsetupForm f(conn);
+  f.Edit1->setText(host + "," + port);
+  f.Edit2->setText(user);
+  f.Edit4->setText("master");
+  f.show();
+  {
+    BoxAnswerer ok;
+    f.BitBtn3->click();
+    QCOMPARE(ok.box().text, QStringLiteral("连接成功"));
+  }
+  QVERIFY(!conn.isOpen());
+  // A wrong user name: the server's own refusal, the dialog stays.
+  f.Edit2->setText("no_such_role_x");
+  BoxAnswerer ok;
+  f.BitBtn3->click();
+  QVERIFY(ok.box().text.contains("no_such_role_x"));
   QVERIFY(f.isVisible());
 }
 
