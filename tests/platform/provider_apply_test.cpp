@@ -55,7 +55,9 @@ class ProviderApplyTest : public ProviderDbTest {
 
 TEST_P(ProviderApplyTest, UpdateFindsRowByAllOldValuesIncludingNull) {
   fillBills();
-  Provider p("billP", conn_, billsDataset());
+  // The statement spells the table in mixed case, as the database compares
+  // names without regard to case.
+  Provider p("billP", conn_, billsDataset({"select * from Bills order by num"}));
   Delta d;
   d.fields = billFields(p);
   auto old = billAsRead(p, 2);  // cltname is null
