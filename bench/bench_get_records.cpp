@@ -1,0 +1,123 @@
+// Reading 100,000 bills end to end: AS_GetRecords through the server (the
+// client receives and decodes the whole packet) against reading the same
+// rows through the engine's own C API (sqlite3_step; libpq over its
+// socket). Prints both times and the ratio for each engine.
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "bench/bench_server.h"
+#include "client/connection.h"
+
+namespace qz::bench {
+namespace {
+
+constexpr int kRows = 100000;
+constexpr int kRounds = 3;
+const char* kSql = "select * from bills";
+
+double serverRead(const BenchServer& s, size_t* rowsOut) {
+  auto c = client::Connection::open(s.address());
+  c->create("top_dm2");
+  double best = 1e9;
+  for (int i = 0; i < kRounds; ++i) {
+    auto t0 = std::chrono::steady_clock::now();
+    auto r = c->getRecords("SqlProvider", -1, kSql);
+    best = std::min(best, secondsSince(t0));
+    *rowsOut = r.data.rows.size();
+  }
+  return best;
+}
+
+double sqliteRead(const std::string& file, size_t* rowsOut) {
+  sqlite3* db;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    throw std::runtime_error("cannot open " + file);
+  double best = 1e9;
+  for (int i = 0; i < kRounds; ++i) {
+    auto t0 = std::chrono::steady_clock::now();
+    sqlite3_stmt* st;
+    sqlite3_prepare_v2(db, kSql, -1, &st, nullptr);
+    const int n = sqlite3_column_count(st);
+    size_t rows = 0, bytes = 0;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      for (int k = 0; k < n; ++k) {
+        switch (sqlite3_column_type(st, k)) {
+          case SQLITE_INTEGER: bytes += static_cast<size_t>(sqlite3_column_int64(st, k)) & 1; break;
+          case SQLITE_FLOAT: bytes += sqlite3_column_double(st, k) > 0; break;
+          case SQLITE_TEXT: bytes += static_cast<size_t>(sqlite3_column_bytes(st, k)); break;
+          default: break;
+        }
+      }
+      ++rows;
+    }
+    sqlite3_finalize(st);
+    best = std::min(best, secondsSince(t0));
+    *rowsOut = rows + (bytes == 0 ? 0 : 0);
+  }
+  sqlite3_close(db);
+  return best;
+}
+
+double pgRead(const std::string& host, int port, const std::string& dbname, size_t* rowsOut) {
+  const std::string conninfo =
+      "host=" + host + " port=" + std::to_string(port) + " user=postgres dbname=" + dbname;
+  PGconn* c = PQconnectdb(conninfo.c_str());
+  if (PQstatus(c) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(c));
+  double best = 1e9;
+  for (int i = 0; i < kRounds; ++i) {
+    auto t0 = std::chrono::steady_clock::now();
+    PGresult* r = PQexec(c, kSql);
+    if (PQresultStatus(r) != PGRES_TUPLES_OK) throw std::runtime_error(PQerrorMessage(c));
+    size_t bytes = 0;
+    const int n = PQntuples(r), f = PQnfields(r);
+    for (int row = 0; row < n; ++row)
+      for (int k = 0; k < f; ++k)
+        if (!PQgetisnull(r, row, k)) bytes += static_cast<size_t>(PQgetlength(r, row, k));
+    *rowsOut = static_cast<size_t>(n) + (bytes == 0 ? 0 : 0);
+    PQclear(r);
+    best = std::min(best, secondsSince(t0));
+  }
+  PQfinish(c);
+  return best;
+}
+
+void report(const char* engine, size_t rows, double server, double capi) {
+  std::printf("%-10s AS_GetRecords of %zu bills: qzserver %.3f s, C API %.3f s, ratio %.2f\n",
+              engine, rows, server, capi, server / capi);
+  std::fflush(stdout);
+}
+
+}  // namespace
+}  // namespace qz::bench
+
+int main() {
+  using namespace qz::bench;
+  try {
+    {
+      BenchServer s(0, "", kRows);
+      size_t a = 0, b = 0;
+      double server = serverRead(s, &a);
+      double capi = sqliteRead(s.appDir() + "data/qz.db", &b);
+      if (a != b) std::printf("  !! row counts differ: %zu and %zu\n", a, b);
+      report("embedded", a, server, capi);
+    }
+    PgServer pg;
+    if (pg.port() == 0) {
+      std::printf("postgresql: SKIPPED, no server could start\n");
+      return 0;
+    }
+    BenchServer s(pg.port(), pg.host(), kRows);
+    size_t a = 0, b = 0;
+    double server = serverRead(s, &a);
+    double capi = pgRead(pg.host(), pg.port(), s.pgDatabase(), &b);
+    if (a != b) std::printf("  !! row counts differ: %zu and %zu\n", a, b);
+    report("postgresql", a, server, capi);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_get_records: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
