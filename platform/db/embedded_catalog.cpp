@@ -1,7 +1,9 @@
 // The embedded engine's catalogue in master.db; see embedded_catalog.h.
 #include "platform/db/embedded_catalog.h"
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/db/connection.h"
 #include "platform/db/sql_lexer.h"
@@ -10,14 +12,37 @@
 namespace qz::db::catalog {
 namespace {
 
+// A lock that SQLite reports without waiting (changing the journal mode or
+// recovering a WAL file while another connection does the same).
+class BusyError : public DbError {
+ public:
+  using DbError::DbError;
+};
+
 void exec(sqlite3* db, const std::string& sql) {
   char* err = nullptr;
   const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
   if (rc != SQLITE_OK) {
     std::string msg = err ? err : sqliteErrorText(db, rc);
     sqlite3_free(err);
-    if ((rc & 0xff) == SQLITE_BUSY) msg = sqliteErrorText(db, rc);
+    if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+      throw BusyError(sqliteErrorText(db, rc));
     throw DbError(msg);
+  }
+}
+
+// Runs f again while it meets a lock, for up to waitMs.
+template <class F>
+void retryWhileBusy(int waitMs, F f) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  for (;;) {
+    try {
+      f();
+      return;
+    } catch (const BusyError&) {
+      if (std::chrono::steady_clock::now() >= deadline) throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
 }
 
@@ -37,6 +62,8 @@ class Stmt {
   bool step() {
     const int rc = sqlite3_step(s_);
     if (rc == SQLITE_ROW) return true;
+    if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+      throw BusyError(sqliteErrorText(db_, rc));
     if (rc != SQLITE_DONE) throwSqlite(db_, rc);
     return false;
   }
@@ -53,6 +80,8 @@ class Stmt {
 std::string table(const std::string& schema, const char* name) {
   return quoteIdentifier(schema) + "." + name;
 }
+
+void ensureSchemaOnce(sqlite3* db, const std::string& schema);
 
 }  // namespace
 
@@ -75,12 +104,20 @@ std::string cannotOpenText(std::string_view name) {
          "\" requested by the login. The login failed.";
 }
 
-void configureHandle(sqlite3* db) {
-  exec(db, "PRAGMA journal_mode=WAL");
-  exec(db, "PRAGMA synchronous=NORMAL");
+void configureHandle(sqlite3* db, int waitMs) {
+  retryWhileBusy(waitMs, [&] {
+    exec(db, "PRAGMA journal_mode=WAL");
+    exec(db, "PRAGMA synchronous=NORMAL");
+  });
 }
 
-void ensureSchema(sqlite3* db, const std::string& schema) {
+void ensureSchema(sqlite3* db, const std::string& schema, int waitMs) {
+  retryWhileBusy(waitMs, [&] { ensureSchemaOnce(db, schema); });
+}
+
+namespace {
+
+void ensureSchemaOnce(sqlite3* db, const std::string& schema) {
   {
     Stmt s(db, "SELECT count(*) FROM " + table(schema, "sqlite_master") +
                    " WHERE type='table' AND name IN ('sysdatabases','sysdevices')");
@@ -105,6 +142,8 @@ void ensureSchema(sqlite3* db, const std::string& schema) {
     throw;
   }
 }
+
+}  // namespace
 
 std::optional<std::string> findDatabaseFile(sqlite3* db, const std::string& schema,
                                             const std::string& dataDir, std::string_view name) {

@@ -20,8 +20,8 @@ namespace qz::db::catalog {
 std::string masterPath(const std::string& dataDir);
 
 // Creates the catalogue tables when they are missing (and registers master).
-// Throws DbError.
-void ensureSchema(sqlite3* db, const std::string& schema);
+// Waits up to waitMs while another connection holds a lock. Throws DbError.
+void ensureSchema(sqlite3* db, const std::string& schema, int waitMs = 5000);
 
 // The file of a database: registered in sysdatabases, or else <name>.db in
 // the data folder when that file exists; nullopt otherwise.
@@ -41,8 +41,10 @@ bool isValidDatabaseName(std::string_view name);
 // Absolute form of file: relative names are taken from dataDir.
 std::string resolvePath(const std::string& dataDir, const std::string& file);
 
-// Sets WAL journal and NORMAL synchronous on a fresh handle. Throws DbError.
-void configureHandle(sqlite3* db);
+// Sets WAL journal and NORMAL synchronous on a fresh handle, waiting up to
+// waitMs while another connection does the same (SQLite reports that lock
+// without calling the busy handler). Throws DbError.
+void configureHandle(sqlite3* db, int waitMs = 5000);
 
 // SQL Server's text for a database that cannot be opened.
 std::string cannotOpenText(std::string_view name);

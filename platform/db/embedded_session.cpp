@@ -113,8 +113,8 @@ std::unique_ptr<EngineSession> openEmbedded(const ConnectionString& cs, int conn
     HandleGuard master{openHandle(catalog::masterPath(dataDir),
                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                   timeoutMs(connectTimeout))};
-    catalog::configureHandle(master.db);
-    catalog::ensureSchema(master.db, "main");
+    catalog::configureHandle(master.db, timeoutMs(connectTimeout));
+    catalog::ensureSchema(master.db, "main", timeoutMs(connectTimeout));
     if (!fileName.empty()) {
       const std::string path = catalog::resolvePath(dataDir, fileName);
       if (std::filesystem::is_regular_file(path, ec)) {
@@ -139,7 +139,7 @@ EmbeddedSession::EmbeddedSession(std::string dataDir, std::string database,
   isMaster_ = std::filesystem::equivalent(file, master);
   if (!isMaster_) useLock_ = DatabaseUseLock::shared(file);
   HandleGuard guard{openHandle(file, SQLITE_OPEN_READWRITE, timeoutMs(commandTimeout))};
-  catalog::configureHandle(guard.db);
+  catalog::configureHandle(guard.db, timeoutMs(commandTimeout));
   execPlainOn(guard.db, "PRAGMA foreign_keys=ON");
   if (registerSqlFunctions(guard.db) != SQLITE_OK) throwSqlite(guard.db, SQLITE_ERROR);
   if (!isMaster_) {

@@ -76,8 +76,8 @@ TEST_P(ConnectionTest, ParametersOfEveryTypeRoundTripWithNull) {
   const bool pg = GetParam() == TestEngine::PostgreSQL;
   conn_.execute(std::string("create table vals(id int not null primary key, s varchar(20), "
                             "i16 smallint, i32 int, i64 bigint, f float, ") +
-                (pg ? "m numeric(19,4), d decimal(18,3), b boolean, t timestamp(3))"
-                    : "m money, d decimal(18,3), b bit, t datetime)"));
+                (pg ? "m numeric(19,4), d decimal(18,3), b boolean, t timestamp(3), bin bytea)"
+                    : "m money, d decimal(18,3), b bit, t datetime, bin image)"));
   ParamList p = {
       param("id", FieldType::Int32, Variant(int32_t{1})),
       param("s", FieldType::String, Variant("它's \"q\"")),
@@ -89,17 +89,18 @@ TEST_P(ConnectionTest, ParametersOfEveryTypeRoundTripWithNull) {
       param("d", FieldType::Decimal, Variant::decimal("1234.5")),
       param("b", FieldType::Boolean, Variant(true)),
       param("t", FieldType::DateTime, Variant(DateTime::fromParts(2026, 2, 28, 13, 45, 7, 250))),
+      param("bin", FieldType::Bytes, Variant::bytes(std::string("\0\x01\xff'x", 5))),
   };
-  EXPECT_EQ(conn_.execute("insert into vals values (:id, :s, :i16, :i32, :i64, :f, :m, :d, :b, :t)", p),
+  EXPECT_EQ(conn_.execute("insert into vals values (:id, :s, :i16, :i32, :i64, :f, :m, :d, :b, :t, :bin)", p),
             1);
   ParamList nulls = {param("id", FieldType::Int32, Variant(int32_t{2}))};
-  for (const char* n : {"s", "i16", "i32", "i64", "f", "m", "d", "b", "t"})
+  for (const char* n : {"s", "i16", "i32", "i64", "f", "m", "d", "b", "t", "bin"})
     nulls.push_back(param(n, FieldType::String, Variant::null()));
-  conn_.execute("insert into vals values (:id, :s, :i16, :i32, :i64, :f, :m, :d, :b, :t)", nulls);
+  conn_.execute("insert into vals values (:id, :s, :i16, :i32, :i64, :f, :m, :d, :b, :t, :bin)", nulls);
 
   auto c = conn_.query("select * from vals order by id");
   const auto& f = c->fields();
-  ASSERT_EQ(f.size(), 10u);
+  ASSERT_EQ(f.size(), 11u);
   EXPECT_EQ(f[0].type, FieldType::Int32);
   EXPECT_TRUE(f[0].key);
   EXPECT_TRUE(f[0].required);
@@ -116,6 +117,7 @@ TEST_P(ConnectionTest, ParametersOfEveryTypeRoundTripWithNull) {
   EXPECT_EQ(f[7].scale, 3);
   EXPECT_EQ(f[8].type, FieldType::Boolean);
   EXPECT_EQ(f[9].type, FieldType::DateTime);
+  EXPECT_EQ(f[10].type, FieldType::Bytes);
 
   ASSERT_TRUE(c->next());
   const auto& r = c->row();
@@ -129,6 +131,7 @@ TEST_P(ConnectionTest, ParametersOfEveryTypeRoundTripWithNull) {
   EXPECT_EQ(r[7], Variant::decimal("1234.500"));  // the column's scale
   EXPECT_EQ(r[8], Variant(true));
   EXPECT_EQ(r[9], Variant(DateTime::fromParts(2026, 2, 28, 13, 45, 7, 250)));
+  EXPECT_EQ(r[10], Variant::bytes(std::string("\0\x01\xff'x", 5)));
   ASSERT_TRUE(c->next());
   for (size_t i = 1; i < c->row().size(); ++i) EXPECT_TRUE(c->row()[i].isNull()) << i;
   EXPECT_FALSE(c->next());

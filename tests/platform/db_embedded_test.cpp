@@ -103,6 +103,31 @@ TEST_F(EmbeddedTest, AddUmpDeviceIsSeenThroughSysdevicesFromEveryConnection) {
   EXPECT_EQ(rows(conn_, "select count(*) from master.dbo.sysdevices").rows[0][0].toInt32(), 4);
 }
 
+TEST(EmbeddedStartTest, ManyConnectionsOpeningAFreshDataFolderAtOnce) {
+  const std::string previous = embeddedDataDir();
+  std::string dir = (std::filesystem::temp_directory_path() / "qz-db-fresh-XXXXXX").string();
+  ASSERT_TRUE(mkdtemp(dir.data()));
+  setEmbeddedDataDir(dir + "/data/");  // not there yet: the first connection creates it
+  std::atomic<int> ok{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      try {
+        Connection c;
+        c.setConnectionString("Provider=SQLOLEDB.1;Initial Catalog=master;Data Source=");
+        auto cur = c.query("select count(*) from master.dbo.sysdatabases where name='master'");
+        if (cur->next() && cur->row()[0].toInt32() == 1) ++ok;
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(ok.load(), 8);
+  setEmbeddedDataDir(previous);
+  std::filesystem::remove_all(dir);
+}
+
 TEST_F(EmbeddedTest, InitialFileNameRegistersAnExistingFile) {
   const std::string file = db_->dataDir() + "elsewhere/old_qz.mdf";
   std::filesystem::create_directories(db_->dataDir() + "elsewhere");
