@@ -82,16 +82,27 @@ class Connection {
   bool isOpen() const { return session_ != nullptr; }
   EngineKind engine() const;
 
-  // Transactions. BeginTrans while one is open throws DbError.
+  // Transactions. BeginTrans while one is open throws DbError, and so do
+  // CommitTrans and RollbackTrans without one. A write transaction that
+  // waits for another one longer than the command timeout throws DbError
+  // ("Lock request time out period exceeded...").
   void beginTrans();
   void commitTrans();
   void rollbackTrans();
   bool inTransaction() const;
 
   // Runs one T-SQL statement (or a batch separated by ';') without rows.
-  // params are matched to ":name" markers by name. Returns rows affected.
+  // params are matched to ":name" markers by name (without regard to case).
+  // Returns the rows that INSERT, UPDATE and DELETE statements changed.
+  // Throws DbError: the engine's text; "No value given for one or more
+  // required parameters." for a marker without a parameter; "Command text
+  // was not set for the command object." for a text without a statement.
   int64_t execute(std::string_view sql, const ParamList& params = {});
-  // Runs a statement that returns rows.
+  // Runs a statement that returns rows (in a batch, the earlier statements
+  // run first and the last one gives the rows; "exec proc ..." gives the
+  // procedure's row set). Throws DbError as execute, and "CommandText does
+  // not return a result set" when the statement (which has run) gives none.
+  // After this connection closes, the cursor may only be destroyed.
   std::unique_ptr<Cursor> query(std::string_view sql, const ParamList& params = {});
   // Calls a stored procedure ("name;1" accepted). params[0] may be
   // @RETURN_VALUE; inputs are passed by position; output, input-output and
@@ -110,9 +121,10 @@ class Connection {
   std::unique_ptr<EngineSession> session_;
 };
 
-// A query dataset: statement lines with :name parameters (a TADOQuery).
-// Changing the text re-reads the parameters, keeping values of parameters
-// whose names stay.
+// A query dataset: statement lines with :name parameters. Changing the
+// text re-reads the parameters, keeping parameters (type and value) whose
+// names stay; new ones start Unassigned (bound as NULL). open() and
+// execSql() run with the query's own command timeout.
 class Query {
  public:
   explicit Query(Connection* conn) : conn_(conn) {}
