@@ -1,0 +1,124 @@
+// Statements and texts of the maintenance functions; see
+// maintenance_statements.h.
+#include "admin/maintenance_statements.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "platform/db/connection_string.h"
+
+namespace qz::admin {
+
+std::string quoteSqlText(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+std::string quoteSqlName(std::string_view name) {
+  auto plain = [](char c, bool first) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x80) return true;  // letters of other scripts
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '#' || c == '@')
+      return true;
+    return !first && ((c >= '0' && c <= '9') || c == '$');
+  };
+  bool ok = !name.empty();
+  for (size_t i = 0; ok && i < name.size(); ++i) ok = plain(name[i], i == 0);
+  if (ok) return std::string(name);
+  std::string out = "[";
+  for (char c : name) {
+    if (c == ']') out += ']';
+    out += c;
+  }
+  return out + "]";
+}
+
+std::string backupStatement(const BackupChoices& c, const std::string& database) {
+  return "exec QZ_backup 'disk'," + quoteSqlText(c.deviceName) + "," + quoteSqlText(c.path) + "," +
+         quoteSqlText(database) + "," + std::to_string(c.kind) + "," + std::to_string(c.media) +
+         "," + quoteSqlText(c.password);
+}
+
+std::string restoreStatement(const std::string& database, const std::string& file) {
+  return "RESTORE DATABASE " + quoteSqlName(database) + " from disk=" + quoteSqlText(file);
+}
+
+std::string roomCleanStatement(const std::string& database, const std::string& archive,
+                               const std::string& from, const std::string& to,
+                               const std::string& backupFileName) {
+  return "exec " + quoteSqlName(database) + ".dbo.hpt_backup " + quoteSqlText(database) + "," +
+         quoteSqlText(archive) + "," + quoteSqlText(from) + "," + quoteSqlText(to) + "," +
+         quoteSqlText(backupFileName);
+}
+
+std::string salesCleanStatement(const std::string& database, const std::string& archive,
+                                const std::string& from, const std::string& to) {
+  return "exec " + quoteSqlName(database) + ".dbo.material_backup " + quoteSqlText(database) +
+         "," + quoteSqlText(archive) + "," + quoteSqlText(from) + "," + quoteSqlText(to);
+}
+
+std::string ReplaceAllText(const std::string& text, const std::string& old,
+                           const std::string& replacement) {
+  if (old.empty()) return text;
+  std::string out = text;
+  size_t from = 0;
+  for (size_t at; (at = out.find(old, from)) != std::string::npos;) {
+    out.replace(at, old.size(), replacement);
+    from = at + replacement.size();
+  }
+  return out;
+}
+
+std::string masterConnectionText(const std::string& text) {
+  db::ConnectionString cs = db::ConnectionString::parse(text);
+  cs.set("Initial Catalog", "master");
+  if (cs.has("Initial File Name")) cs.set("Initial File Name", "");
+  return cs.toString();
+}
+
+std::string dayText(const Day& day) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", static_cast<int>(day.year()),
+                static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()));
+  return buf;
+}
+
+bool parseDayText(const std::string& text, Day* day) {
+  int y = 0;
+  unsigned m = 0, d = 0;
+  char s1 = 0, s2 = 0;
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%5d%c%2u%c%2u%n", &y, &s1, &m, &s2, &d, &used) != 5) return false;
+  if (static_cast<size_t>(used) != text.size() || s1 != s2 || (s1 != '-' && s1 != '/'))
+    return false;
+  const Day parsed{std::chrono::year(y), std::chrono::month(m), std::chrono::day(d)};
+  if (!parsed.ok() || y < 1) return false;
+  *day = parsed;
+  return true;
+}
+
+Day addDays(const Day& day, int days) {
+  return Day(std::chrono::sys_days(day) + std::chrono::days(days));
+}
+
+Day localToday() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  return Day(std::chrono::year(tm.tm_year + 1900), std::chrono::month(tm.tm_mon + 1),
+             std::chrono::day(tm.tm_mday));
+}
+
+std::string roomCleanQuestion(const Day& from, const Day& to) {
+  return "是否确定删除" + dayText(from) + "至" + dayText(to) + "的客房结算数据吗？";
+}
+
+std::string salesCleanQuestion(const Day& from, const Day& to) {
+  return "是否确定删除" + dayText(from) + "至" + dayText(to) + "的商品销售结算数据吗？";
+}
+
+}  // namespace qz::admin
