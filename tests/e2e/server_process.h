@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ namespace qz::testing {
 
 enum class TestEngine { Embedded, PostgreSQL };
 const char* engineName(TestEngine e);
+inline void PrintTo(TestEngine e, std::ostream* os) { *os << engineName(e); }
 
 // Runs qzserver with args to the end; returns the exit status and fills
 // output with standard output and standard error.

@@ -8,6 +8,7 @@
 
 #include <initializer_list>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -22,6 +23,9 @@ namespace qz::testing {
 
 enum class Engine { Embedded, PostgreSQL };
 std::string engineLabel(const ::testing::TestParamInfo<Engine>& info);
+inline void PrintTo(Engine e, std::ostream* os) {
+  *os << (e == Engine::Embedded ? "Embedded" : "PostgreSQL");
+}
 
 using Values = std::vector<std::pair<std::string, Variant>>;
 
