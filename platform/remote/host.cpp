@@ -216,6 +216,7 @@ std::vector<uint16_t> HostCore::ports() const {
 
 void HostCore::submitCreate(std::shared_ptr<Session> session, std::unique_ptr<Call> call) {
   std::lock_guard<std::mutex> lock(mu_);
+  ++creating_;
   // std::function needs a copyable callable.
   auto shared = std::make_shared<std::unique_ptr<Call>>(std::move(call));
   jobs_.push_back([this, session = std::move(session), shared] {
@@ -239,6 +240,14 @@ void HostCore::workerMain() {
 }
 
 void HostCore::runCreate(const std::shared_ptr<Session>& session, std::unique_ptr<Call> call) {
+  bool live = createInstance(session, std::move(call));
+  // A failed creation that leaves nothing behind counts as the last
+  // instance going, so an activated server does not wait forever.
+  if (!live) signalIfIdle();
+}
+
+bool HostCore::createInstance(const std::shared_ptr<Session>& session,
+                              std::unique_ptr<Call> call) {
   joinRetired();
   const std::string& id = call->head.idJson;
   const rapidjson::Value* params = call->head.params;
@@ -247,10 +256,10 @@ void HostCore::runCreate(const std::shared_ptr<Session>& session, std::unique_pt
     auto it = params->FindMember("class");
     if (it != params->MemberEnd()) {
       if (!it->value.IsString()) {
-        session->createFinished(std::move(call), nullptr,
+        finishCreate(session, std::move(call), nullptr,
                                 errorResponse(id, kInvalidParams,
                                               "Invalid params: class must be a string"));
-        return;
+        return false;
       }
       name.assign(it->value.GetString(), it->value.GetStringLength());
     }
@@ -265,10 +274,10 @@ void HostCore::runCreate(const std::shared_ptr<Session>& session, std::unique_pt
     }
   }
   if (!registered) {
-    session->createFinished(std::move(call), nullptr,
+    finishCreate(session, std::move(call), nullptr,
                             errorResponse(id, kCallFailed, "Class not registered",
                                           kClassNotRegistered));
-    return;
+    return false;
   }
   bool stopping;
   {
@@ -276,9 +285,9 @@ void HostCore::runCreate(const std::shared_ptr<Session>& session, std::unique_pt
     stopping = stopping_;
   }
   if (stopping) {
-    session->createFinished(std::move(call), nullptr,
+    finishCreate(session, std::move(call), nullptr,
                             errorResponse(id, kCallFailed, "The server is stopping"));
-    return;
+    return false;
   }
   auto instance = std::make_unique<Instance>(*cls);
   Instance* raw = instance.get();
@@ -322,27 +331,42 @@ void HostCore::runCreate(const std::shared_ptr<Session>& session, std::unique_pt
         failure = "Unexpected failure";
       }
     }
-    session->createFinished(std::move(call), nullptr,
+    finishCreate(session, std::move(call), nullptr,
                             errorResponse(id, kCallFailed, failure, hresult, source, iid));
-    return;
+    return false;
   }
-  instanceStarted();
-  session->createFinished(std::move(call), std::move(instance), std::string());
+  finishCreate(session, std::move(call), std::move(instance), std::string());
+  return true;
 }
 
-void HostCore::instanceStarted() {
+void HostCore::finishCreate(const std::shared_ptr<Session>& session,
+                            std::unique_ptr<Call> call, std::unique_ptr<Instance> instance,
+                            std::string errorLine) {
+  {
+    // Counted before the client hears of it, and in one step with the end
+    // of the creation, so that no moment shows neither.
+    std::lock_guard<std::mutex> lock(mu_);
+    if (instance) ++liveInstances_;
+    --creating_;
+  }
+  session->createFinished(std::move(call), std::move(instance), std::move(errorLine));
+}
+
+bool HostCore::retire(std::unique_ptr<Instance> instance) {
   std::lock_guard<std::mutex> lock(mu_);
-  ++liveInstances_;
+  if (instance) retired_.push_back(std::move(instance));
+  if (liveInstances_ > 0) --liveInstances_;
+  cv_.notify_all();
+  return liveInstances_ == 0;
 }
 
-void HostCore::retire(std::unique_ptr<Instance> instance) {
+void HostCore::signalIfIdle() {
   std::function<void()> callback;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    if (instance) retired_.push_back(std::move(instance));
-    if (liveInstances_ > 0) --liveInstances_;
-    if (liveInstances_ == 0 && !stopping_) callback = options_.onLastInstanceReleased;
-    cv_.notify_all();
+    if (liveInstances_ == 0 && creating_ == 0 && !stopping_) {
+      callback = options_.onLastInstanceReleased;
+    }
   }
   if (callback) callback();
 }

@@ -55,9 +55,11 @@ struct HostOptions {
   size_t moduleStackSize = 512u * 1024;
   // Threads doing socket I/O.
   int ioThreads = 2;
-  // Called when the number of instances drops to zero (not during stop()).
-  // Runs on the module thread of the instance that ended: it must not call
-  // stop() itself; post the shutdown to another thread.
+  // Called when the last instance ends and no creation is under way, and
+  // when a creation fails while no instance exists (not during stop()).
+  // Runs on a host thread (a module thread or the creation worker): it must
+  // not call stop() itself; post the shutdown to another thread. May in rare
+  // races be called twice for one idle moment; make it idempotent.
   std::function<void()> onLastInstanceReleased;
 };
 

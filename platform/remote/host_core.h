@@ -62,16 +62,24 @@ class HostCore {
 
   // A module thread hands over its instance when it ends (the object is
   // already released); the thread is joined later. Ends the instance's
-  // count and may fire onLastInstanceReleased.
-  void retire(std::unique_ptr<Instance> instance);
+  // count; returns true when no instance is left.
+  bool retire(std::unique_ptr<Instance> instance);
 
-  // Counts an instance whose factory succeeded.
-  void instanceStarted();
+  // Calls onLastInstanceReleased if no instance exists, none is being
+  // created and the host is not stopping.
+  void signalIfIdle();
+
 
  private:
   void acceptOn(asio::ip::tcp::acceptor& acceptor);
   void workerMain();
   void runCreate(const std::shared_ptr<Session>& session, std::unique_ptr<Call> call);
+  // Answers the "create"; returns true when an instance went live.
+  bool createInstance(const std::shared_ptr<Session>& session, std::unique_ptr<Call> call);
+  // Ends one creation (counting the instance when there is one) and hands
+  // the outcome to the session.
+  void finishCreate(const std::shared_ptr<Session>& session, std::unique_ptr<Call> call,
+                    std::unique_ptr<Instance> instance, std::string errorLine);
   void joinRetired();
 
   const HostOptions options_;
@@ -83,6 +91,7 @@ class HostCore {
   bool stopping_ = false;
   bool stopped_ = false;
   size_t liveInstances_ = 0;
+  size_t creating_ = 0;  // "create" requests queued or in hand
   std::vector<std::unique_ptr<Instance>> retired_;
   std::vector<std::weak_ptr<Session>> sessions_;
   std::deque<std::function<void()>> jobs_;  // for the creation worker

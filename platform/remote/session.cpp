@@ -12,6 +12,8 @@ namespace qz::remote::detail {
 namespace {
 
 constexpr size_t kReadChunk = 16 * 1024;
+// Messages read but not yet answered before reading pauses.
+constexpr uint64_t kMaxInFlight = 256;
 
 constexpr const char* kNoInstance = "No instance: call create first";
 constexpr const char* kAlreadyCreated = "Instance already created";
@@ -74,6 +76,16 @@ void Session::onRead(const asio::error_code& ec, size_t n) {
   if (!ok) {
     closeInput(false);
     return;
+  }
+  {
+    // A client that sends without reading its answers is not read from
+    // until it has caught up, so it cannot make the server hold an
+    // unbounded backlog.
+    std::lock_guard<std::mutex> lock(mu_);
+    if (nextSeq_ - nextWrite_ >= kMaxInFlight) {
+      readPaused_ = true;
+      return;
+    }
   }
   readMore();
 }
@@ -168,9 +180,12 @@ void Session::flush() {
     answers_.erase(answers_.begin());
     ++nextWrite_;
   }
+  bool resume = readPaused_ && !inputClosed_ && nextSeq_ - nextWrite_ < kMaxInFlight / 2;
+  if (resume) readPaused_ = false;
   if (!writing_.empty()) {
     writeBusy_ = true;
     lock.unlock();
+    if (resume) readMore();
     std::vector<asio::const_buffer> buffers;
     buffers.reserve(writing_.size());
     for (const std::string& s : writing_) buffers.push_back(asio::buffer(s));
@@ -183,7 +198,11 @@ void Session::flush() {
   bool done = inputClosed_ && state_ == State::kNoInstance && queue_.empty() &&
               nextWrite_ == nextSeq_;
   lock.unlock();
-  if (done) closeSocket();
+  if (done) {
+    closeSocket();
+  } else if (resume) {
+    readMore();
+  }
 }
 
 void Session::onWritten(const asio::error_code& ec) {
@@ -320,19 +339,26 @@ void Session::moduleMain(Instance* instance) noexcept {
   instance->object->release();
   instance->object.reset();
 
+  // The instance is gone before its "release" is answered, so a client that
+  // got the answer never sees it counted. After retire() the host may join
+  // this thread at any time; the join waits for what follows, which keeps
+  // the host alive until then, and the session lives on through the
+  // reference this thread holds.
   std::unique_ptr<Instance> mine;
   {
     std::lock_guard<std::mutex> lock(mu_);
     mine = std::move(instance_);
+  }
+  bool wasLast = host_.retire(std::move(mine));
+  {
+    std::lock_guard<std::mutex> lock(mu_);
     state_ = State::kNoInstance;
     if (releasedByClient) {
       completeLocked(releaseSeq, resultLine(releaseId, "{}"));
     }
-    pumpLocked();
+    pumpLocked();  // a "create" queued behind the release starts now
   }
-  // After this the thread touches neither the session nor the instance: the
-  // host may join it at any time.
-  host_.retire(std::move(mine));
+  if (wasLast) host_.signalIfIdle();
 }
 
 }  // namespace qz::remote::detail

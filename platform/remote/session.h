@@ -15,7 +15,8 @@
 // any more (write failed, connection reset, host stopping); queued requests
 // are dropped. The socket is closed when input is closed, no instance
 // exists or is being created, and every answer has been written (or at
-// once when dead_).
+// once when dead_). Reading pauses while too many messages wait for their
+// answers and resumes once the client has read enough of them.
 #pragma once
 
 #include <asio.hpp>
@@ -104,6 +105,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::vector<std::string> writing_;  // answers being written now
   bool writeBusy_ = false;
   bool socketClosed_ = false;
+  bool readPaused_ = false;  // too many answers outstanding; flush() resumes
 
   std::mutex mu_;
   std::condition_variable cv_;  // the module thread waits here for work

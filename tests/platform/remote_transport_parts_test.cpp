@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <future>
 #include <stdexcept>
 #include <thread>
 
@@ -162,18 +163,21 @@ TEST(EventLoopDispatcherTest, QuitReleasesInvokersWaitingBehindBusyWork) {
   EventLoopDispatcher loop;
   std::thread t([&] { loop.run(); });
   while (!loop.running()) std::this_thread::yield();
+  std::promise<void> release;
+  std::shared_future<void> busy = release.get_future().share();
   std::atomic<bool> inBusy{false};
-  loop.post([&] {
+  loop.post([&, busy] {
     inBusy = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    busy.wait();
   });
   while (!inBusy) std::this_thread::yield();
   std::atomic<bool> ran{false};
   std::thread waiter([&] {
     EXPECT_THROW(loop.invoke([&] { ran = true; }), std::runtime_error);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  loop.quit();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  loop.quit();  // whether the invoke was queued yet or not, it must not run
+  release.set_value();
   waiter.join();
   t.join();
   EXPECT_FALSE(ran.load());
