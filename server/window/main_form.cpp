@@ -293,14 +293,14 @@ void TSevMainForm::ToolButton12Click() {
 void TSevMainForm::ToolButton1Click() { admin::EditServerSettings(this, ADOC1); }
 
 void TSevMainForm::ToolButton11Click() {
-  if (!trayActive_) {
-    trayActive_ = true;
-    if (options_.trayAvailable) LMDTrayIcon1->show();
-  }
-  if (options_.trayAvailable)
+  trayActive_ = true;
+  const bool tray = !options_.trayAvailable || options_.trayAvailable();
+  if (tray) {
+    LMDTrayIcon1->show();  // a no-op once shown
     hide();
-  else
+  } else {
     showMinimized();
+  }
 }
 
 void TSevMainForm::N11Click() {

@@ -46,9 +46,10 @@ namespace qz::server {
 class ActivityLogModel;
 
 struct MainFormOptions {
-  // Whether the desktop has a notification area. Without one, hiding the
-  // window minimizes it instead, so it can always be found again.
-  bool trayAvailable = true;
+  // Whether the desktop has a notification area now (asked at each hide, as
+  // a panel may start after the server). Without one, hiding the window
+  // minimizes it instead, so it can always be found again. Empty: yes.
+  std::function<bool()> trayAvailable;
   // Live module instances; the close question is asked only while > 0.
   std::function<size_t()> instanceCount;
   // Runs once the window has accepted to close (the host ends its loop).

@@ -70,7 +70,7 @@ int runWindowHost(HostContext& ctx, int argc, char** argv) {
   QApplication::setFont(CjkFont(13));
 
   MainFormOptions options;
-  options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+  options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
   options.instanceCount = ctx.instanceCount;
   options.onClosed = [] { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); }); };
   TSevMainForm form(*ctx.sysInfo, *ctx.activityLog, std::move(options));

@@ -44,7 +44,7 @@ struct Fixture {
 
   explicit Fixture(bool tray = true) {
     MainFormOptions o;
-    o.trayAvailable = tray;
+    o.trayAvailable = [tray] { return tray; };
     o.instanceCount = [this] { return instances; };
     o.onClosed = [this] { ++closedCalls; };
     form = std::make_unique<TSevMainForm>(ini, log, o);
@@ -98,6 +98,7 @@ class MainFormTest : public QObject {
   void appendHidesWindowIntoTrayAndShowBringsItBack();
   void appendMinimizesWithoutTray();
   void appendWhileDialogOpenKeepsTheDialog();
+  void trayThatAppearsLaterIsUsed();
   void loginFromModuleThreadHidesWindow();
   void dispatcherCarriesExceptionsAndRefusesAfterClose();
   void dispatcherRunsWhileModalDialogRuns();
@@ -316,6 +317,26 @@ void MainFormTest::appendMinimizesWithoutTray() {
   QVERIFY(!f.form->LMDTrayIcon1->isVisible());
   f.form->N11Click();
   QVERIFY(!f.form->isMinimized());
+}
+
+void MainFormTest::trayThatAppearsLaterIsUsed() {
+  TempAppDir app;
+  SysInfoIni ini(app.path("sysinfo.ini"));
+  ActivityLog log;
+  bool tray = false;
+  MainFormOptions o;
+  o.trayAvailable = [&] { return tray; };
+  TSevMainForm form(ini, log, o);
+  form.show();
+  form.N11Click();
+  form.ToolButton11Click();
+  QVERIFY(form.isVisible());
+  QVERIFY(form.isMinimized());
+  tray = true;  // the panel has started
+  form.N11Click();
+  form.ToolButton11Click();
+  QVERIFY(!form.isVisible());
+  QVERIFY(form.LMDTrayIcon1->isVisible());
 }
 
 void MainFormTest::appendWhileDialogOpenKeepsTheDialog() {
