@@ -2,6 +2,7 @@
 #include "server/command_line.h"
 
 #include <charconv>
+#include <fstream>
 
 #include "platform/db/connection_string.h"
 
@@ -67,6 +68,40 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       cl.demo = true;
     } else if (a == "--force") {
       cl.force = true;
+    } else if (cl.maintenance == CommandLine::Maintenance::None &&
+               (a == "backup" || a == "restore" || a == "cleanup" || a == "empty-database")) {
+      using M = CommandLine::Maintenance;
+      if (a == "backup") cl.maintenance = M::Backup;
+      else if (a == "restore") cl.maintenance = M::Restore;
+      else if (a == "empty-database") cl.maintenance = M::EmptyDatabase;
+      else {
+        const std::string& what = value("cleanup");
+        if (what == "rooms") cl.maintenance = M::CleanupRooms;
+        else if (what == "sales") cl.maintenance = M::CleanupSales;
+        else throw UsageError("cleanup: expected rooms or sales, got " + what);
+      }
+    } else if (a == "--name") {
+      cl.deviceName = value("--name");
+    } else if (a == "--file") {
+      cl.file = value("--file");
+    } else if (a == "--password") {
+      cl.password = value("--password");
+    } else if (a == "--password-file") {
+      const std::string& path = value("--password-file");
+      std::ifstream in(path);
+      if (!in) throw UsageError("--password-file: cannot read " + path);
+      std::getline(in, cl.password);
+      if (!cl.password.empty() && cl.password.back() == '\r') cl.password.pop_back();
+    } else if (a == "--differential") {
+      cl.differential = true;
+    } else if (a == "--overwrite") {
+      cl.overwrite = true;
+    } else if (a == "--from") {
+      cl.from = value("--from");
+    } else if (a == "--to") {
+      cl.to = value("--to");
+    } else if (a == "--yes") {
+      cl.yes = true;
     } else {
       throw UsageError("unknown option: " + a);
     }
@@ -79,6 +114,11 @@ std::string usageText() {
   return R"(Usage: qzserver [options]
        qzserver -RegServer | -UnregServer
        qzserver --create-database [--demo] [--demo-rows N] [--force]
+       qzserver backup [--name NAME] [--file FILE] [--differential] [--overwrite]
+                       [--password P | --password-file F]
+       qzserver restore [--file FILE] [--password P | --password-file F]
+       qzserver cleanup rooms|sales [--from YYYY-MM-DD] [--to YYYY-MM-DD]
+       qzserver empty-database --yes
 
 The hotel back-office application server. Clients connect over TCP
 (JSON-RPC, one message per line) and use the remote data modules top_dm1,
@@ -97,6 +137,23 @@ Options:
   --demo-rows N         with --create-database: N demo bills (implies --demo)
   --force               with --create-database: replace an existing database
   --help, --version     show this text or the version
+
+Maintenance (for cron and hosts without a display; the same statements and
+answers as the window's functions; exit status 0 on success, 1 on failure):
+  backup                back up the database that system.ini names (QZ_backup);
+                        name and file default to the first disk backup device,
+                        else qz_backup and <data-dir>qz_backup.dat; a full
+                        backup appended to the media unless --differential,
+                        --overwrite
+  restore               restore that database from the newest backup set of
+                        --file (default: the first disk backup device's file);
+                        refused while clients hold the database
+  cleanup rooms|sales   move the room (hpt_backup) or goods-sales
+                        (material_backup) settlements of --from..--to (both
+                        days included; default today-360 .. today-BeforeDays)
+                        into the archive database BackUp/Database of sysinfo.ini
+  empty-database --yes  delete all business data (deleteall); users and master
+                        data stay
 
 Registration switches (without regard to case, after / or -):
   RegServer             register the classes in registry.ini and exit

@@ -26,6 +26,17 @@ struct CommandLine {
   bool demo = false;
   int demoRows = 0;
   bool force = false;
+  // Maintenance subcommands, run instead of the server: "backup",
+  // "restore", "cleanup rooms|sales", "empty-database".
+  enum class Maintenance { None, Backup, Restore, CleanupRooms, CleanupSales, EmptyDatabase };
+  Maintenance maintenance = Maintenance::None;
+  std::string deviceName;      // --name: backup device name (default: as the window proposes)
+  std::string file;            // --file: backup file (default: as the window proposes)
+  std::string password;        // --password or the first line of --password-file
+  bool differential = false;   // --differential (backup)
+  bool overwrite = false;      // --overwrite (backup)
+  std::string from, to;        // --from, --to: YYYY-MM-DD (cleanup)
+  bool yes = false;            // --yes (empty-database)
 };
 
 class UsageError : public std::runtime_error {

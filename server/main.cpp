@@ -14,7 +14,9 @@
 #include "server/command_line.h"
 #include "server/config.h"
 #include "server/headless_host.h"
+#include "server/maintenance_cli.h"
 #include "server/maintenance_commands.h"
+#include "database/maintenance_procedures.h"
 #include "server/registration.h"
 #include "server/serving.h"
 #include "server/sysinfo_ini.h"
@@ -56,6 +58,7 @@ int main(int argc, char** argv) {
 
   setAppDir(cl.appDir.empty() ? executableDir() : cl.appDir);
   qz::db::setEmbeddedDataDir(cl.dataDir.empty() ? appDir() + "data/" : cl.dataDir);
+  qz::database::registerEmbeddedMaintenanceProcedures();
   const std::string registryFile = appDir() + "registry.ini";
   const std::string exePath = executableDir() + "qzserver";
 
@@ -80,6 +83,7 @@ int main(int argc, char** argv) {
   }
 
   if (cl.createDatabase) return runCreateDatabase(cl);
+  if (cl.maintenance != CommandLine::Maintenance::None) return runMaintenance(cl);
 
   // SIGTERM and SIGINT go to the host's own signal handling; block them
   // before any thread starts so that no other thread takes them. A client
