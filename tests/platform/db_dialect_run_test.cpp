@@ -90,6 +90,13 @@ const RunCase kQueries[] = {
     {"select count(*) from nums where d < getdate()", "5"},
     {"select count(*) from nums where d >= cast('2026-02-27' as datetime)", "2"},
     {"select datepart(dd, cast('2026-03-01 10:00:00' as datetime))", "1"},
+    // Week numbers at the year's edges: 2022-01-01 is a Saturday, 2024 a leap year.
+    {"select datepart(wk, cast('2022-01-01' as datetime)), datepart(wk, cast('2022-01-02' as "
+     "datetime)), datepart(dw, cast('2022-01-02' as datetime))",
+     "1,2,1"},
+    {"select datepart(wk, cast('2024-12-31' as datetime)), datepart(dy, cast('2024-12-31' as "
+     "datetime)), datepart(q, cast('2024-12-31' as datetime))",
+     "53,366,4"},
     {"exec add_one 41", "42"},
     {"execute dbo.add_one :year", "2027"},
 };
