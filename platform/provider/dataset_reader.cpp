@@ -8,32 +8,12 @@
 namespace qz::provider {
 namespace {
 
-// Sets the connection's command timeout for one run and puts it back.
-class TimeoutScope {
- public:
-  TimeoutScope(db::Connection& c, int seconds) : c_(c), old_(c.commandTimeout()) {
-    if (seconds != old_) c_.setCommandTimeout(seconds);
-  }
-  ~TimeoutScope() {
-    if (c_.commandTimeout() != old_) {
-      try {
-        c_.setCommandTimeout(old_);
-      } catch (...) {
-      }
-    }
-  }
-
- private:
-  db::Connection& c_;
-  int old_;
-};
-
 }  // namespace
 
 int64_t DatasetReader::execute(const Dataset& ds, const std::string& statement,
                                db::ParamList& params) {
   conn_.ensureOpen();
-  TimeoutScope timeout(conn_, ds.commandTimeout());
+  useTimeoutOf(ds);
   switch (ds.kind()) {
     case DatasetKind::Query: {
       std::string text = statement.empty() ? ds.sqlText() : statement;
@@ -49,10 +29,23 @@ int64_t DatasetReader::execute(const Dataset& ds, const std::string& statement,
   throw std::runtime_error("Dataset '" + ds.name() + "' has no statement to execute");
 }
 
+DatasetReader::~DatasetReader() {
+  if (conn_.commandTimeout() != savedTimeout_) {
+    try {
+      conn_.setCommandTimeout(savedTimeout_);
+    } catch (...) {
+    }
+  }
+}
+
+void DatasetReader::useTimeoutOf(const Dataset& ds) {
+  if (conn_.commandTimeout() != ds.commandTimeout()) conn_.setCommandTimeout(ds.commandTimeout());
+}
+
 std::unique_ptr<db::Cursor> DatasetReader::open(const Dataset& ds, const std::string& statement,
                                                 db::ParamList& params) {
   conn_.ensureOpen();
-  TimeoutScope timeout(conn_, ds.commandTimeout());
+  useTimeoutOf(ds);
   switch (ds.kind()) {
     case DatasetKind::Query: {
       std::string text = statement.empty() ? ds.sqlText() : statement;

@@ -21,9 +21,16 @@
 
 namespace qz::provider {
 
+// Each run uses its dataset's command timeout; the connection gets its own
+// back when the reader ends (so a packet with details changes it at most
+// twice, not twice per detail query).
 class DatasetReader {
  public:
-  explicit DatasetReader(db::Connection& conn) : conn_(conn) {}
+  explicit DatasetReader(db::Connection& conn)
+      : conn_(conn), savedTimeout_(conn.commandTimeout()) {}
+  ~DatasetReader();
+  DatasetReader(const DatasetReader&) = delete;
+  DatasetReader& operator=(const DatasetReader&) = delete;
 
   // Opens ds: a query runs statement (or its own when empty), a table reads
   // table statement (or its own), a procedure is called. params are bound
@@ -59,7 +66,10 @@ class DatasetReader {
   void writeDetail(JsonWriter& w, Dataset& detail, const std::vector<FieldDef>& masterFields,
                    const std::vector<Variant>& masterValues);
 
+  void useTimeoutOf(const Dataset& ds);
+
   db::Connection& conn_;
+  const int savedTimeout_;
 };
 
 }  // namespace qz::provider

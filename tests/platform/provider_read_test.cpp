@@ -202,6 +202,23 @@ TEST_P(ProviderReadTest, HundredThousandRowsStreamFromTheDatabase) {
               (long long)std::chrono::duration_cast<std::chrono::milliseconds>(t2 - t1).count());
 }
 
+TEST_P(ProviderReadTest, DatasetTimeoutAppliesToItsRunAndTheConnectionKeepsItsOwn) {
+  fillBills();
+  conn_.setCommandTimeout(300);
+  Provider p("billP", conn_, billsDataset());
+  EXPECT_EQ(p.getRecordsPacket(ReadRequest{}).rows.size(), 3u);
+  EXPECT_EQ(conn_.commandTimeout(), 300);
+  if (GetParam() != TestEngine::PostgreSQL) return;
+  auto slow = Dataset::makeQuery("SQLPRO", {"select pg_sleep(3)"});
+  slow->setCommandTimeout(1);
+  Provider q("SQLProvider", conn_, std::move(slow));
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_THROW(q.getRecordsPacket(ReadRequest{}), db::DbError);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500));
+  EXPECT_EQ(conn_.commandTimeout(), 300);
+  EXPECT_EQ(p.getRecordsPacket(ReadRequest{}).rows.size(), 3u);  // the connection still works
+}
+
 TEST_P(ProviderReadTest, StoredProcedureGivesBackItsOutputParameters) {
   conn_.close();
   qz::database::CreateOptions opts;
