@@ -125,6 +125,7 @@ void Provider::resolveRows(const Dataset& ds, const std::vector<FieldDef>& field
 }
 
 int Provider::applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, ErrorPacket* errors) {
+  if (maxErrors < 0) maxErrors = -1;  // every negative limit means none
   checkShape(*dataset_, delta.fields);
   conn_.ensureOpen();
   const bool transactionBefore = conn_.inTransaction();

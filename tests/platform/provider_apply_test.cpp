@@ -162,7 +162,8 @@ TEST_P(ProviderApplyTest, MaxErrorsDecidesSkipOrAbortAndTheOwnTransactionsFate) 
   struct Case { int maxErrors; int bad2; int errors; int written; int resolvedAfterError; };
   // maxErrors -1: no limit, commit. 0: first error aborts, rollback.
   // 1: one error skipped and committed; a second error aborts and rolls back.
-  const Case cases[] = {{-1, -1, 1, 2, 1}, {0, -1, 1, 0, 0}, {1, -1, 1, 2, 1}, {1, 2, 2, 0, 0}, {5, 2, 2, 1, 0}};
+  const Case cases[] = {{-1, -1, 1, 2, 1}, {0, -1, 1, 0, 0}, {1, -1, 1, 2, 1},
+                        {1, 2, 2, 0, 0},   {5, 2, 2, 1, 0},  {-7, -1, 1, 2, 1}};
   for (const Case& c : cases) {
     conn_.execute("delete from bills where num >= 10");
     Delta d = threeInserts(fields, 1, c.bad2);
