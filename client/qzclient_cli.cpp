@@ -167,6 +167,10 @@ void printPacket(const DataPacket& p, const std::string& format, std::ostream& o
     out << provider::encodePacket(p) << "\n";
     return;
   }
+  if (p.fields.empty()) {
+    if (format == "table") out << "(no columns)\n";
+    return;
+  }
   std::vector<std::string> header;
   std::vector<bool> right;
   for (const auto& f : p.fields) {
@@ -192,8 +196,12 @@ void printPacket(const DataPacket& p, const std::string& format, std::ostream& o
 void printParams(const db::ParamList& params, std::ostream& out) {
   for (const auto& p : params) {
     if (p.direction == db::ParamDirection::Input) continue;
-    out << p.name << " = " << (p.value.isEmpty() ? std::string("null") : variantJson(p.value))
-        << "\n";
+    const Variant& v = p.value;
+    std::string text = v.isEmpty() ? std::string("null")
+                       : (v.type() == VarType::Array || v.type() == VarType::Bytes)
+                           ? variantJson(v)
+                           : v.toText();
+    out << p.name << " = " << text << "\n";
   }
 }
 
@@ -218,6 +226,9 @@ int run(const Options& o, std::ostream& out) {
   } else if (o.command == "read") {
     RecordsResult r = conn->getRecords(o.positional[0], o.count, o.sql, o.params);
     printPacket(r.data, o.format, out);
+    // Procedure providers answer in their output parameters too; the
+    // machine-readable formats keep to the packet alone.
+    if (o.format == "table") printParams(r.params, out);
   } else if (o.command == "exec") {
     ParamsResult r = conn->execute(o.positional[0], o.sql, o.params);
     printParams(r.params, out);
