@@ -178,6 +178,7 @@ void EmbeddedSession::execPlainOn(sqlite3* db, const char* sql) {
 void EmbeddedSession::execPlain(const char* sql) { execPlainOn(db_, sql); }
 
 void EmbeddedSession::begin() {
+  cursors_->detachAll();
   execPlain("BEGIN IMMEDIATE");
   userTxn_ = true;
 }
@@ -240,6 +241,14 @@ int64_t EmbeddedSession::execute(const std::string& sql, const std::vector<Param
     sqlite3_stmt* st = prepare(p, &tail, binds);
     p = tail;
     if (!st) continue;
+    if (!sqlite3_stmt_readonly(st)) {
+      try {
+        cursors_->detachAll();
+      } catch (...) {
+        sqlite3_finalize(st);
+        throw;
+      }
+    }
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     }
@@ -266,7 +275,7 @@ std::unique_ptr<Cursor> EmbeddedSession::query(const std::string& sql,
       throw DbError("A query must be a single statement");
     }
   }
-  return std::make_unique<SqliteCursor>(db_, st);
+  return std::make_unique<SqliteCursor>(db_, st, cursors_);
 }
 
 std::vector<FieldDef> EmbeddedSession::tableFields(const std::string& table) {
@@ -347,6 +356,7 @@ std::unique_ptr<Cursor> EmbeddedSession::callIn(const std::string& database,
     sqlite3_finalize(st);
     if (!found) throw DbError("Could not find stored procedure '" + name + "'.");
     NestedExec nested = [this](const DialectStatement& s, ParamList& a) { return runNative(s, a); };
+    cursors_->detachAll();
     rows = runStoredProcedure(db_, text, args, &ret, nested);
   }
   for (size_t i = 0; i < args.size(); ++i) {

@@ -6,6 +6,10 @@
 // interrupted with "Query timeout expired"; the timeout covers execution up
 // to the first row, not the reading of a cursor afterwards.
 //
+// Before the connection writes (BEGIN, a writing statement, a procedure),
+// its unfinished cursors read their remaining rows into memory, so that no
+// read snapshot of its own makes the write fail instead of waiting.
+//
 // Transactions begin IMMEDIATE, so two write transactions never deadlock:
 // the second waits for the first up to the command timeout and then fails
 // with "Lock request time out period exceeded...". A statement outside a
@@ -24,6 +28,7 @@
 #include "platform/db/embedded_engine.h"
 #include "platform/db/embedded_use_lock.h"
 #include "platform/db/engine.h"
+#include "platform/db/sqlite_cursor.h"
 
 namespace qz::db {
 
@@ -81,6 +86,8 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
   bool isMaster_ = false;
   sqlite3* db_ = nullptr;
   std::vector<std::string> attached_;  // databases attached on demand (lower case)
+  // Open cursors of this connection; shared so that a cursor may outlive it.
+  std::shared_ptr<CursorRegistry> cursors_ = std::make_shared<CursorRegistry>();
   // Held while the connection is open, so a restore knows it is in use.
   std::unique_ptr<DatabaseUseLock> useLock_;
   bool userTxn_ = false;                // begin() ran and no commit()/rollback() yet

@@ -36,7 +36,16 @@ FieldDef describeColumn(sqlite3* db, sqlite3_stmt* stmt, int i, bool hasRow) {
   return f;
 }
 
-SqliteCursor::SqliteCursor(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {
+void CursorRegistry::remove(SqliteCursor* c) {
+  std::erase(live_, c);
+}
+
+void CursorRegistry::detachAll() {
+  for (SqliteCursor* c : live_) c->detach();
+}
+
+SqliteCursor::SqliteCursor(sqlite3* db, sqlite3_stmt* stmt, std::shared_ptr<CursorRegistry> registry)
+    : db_(db), stmt_(stmt) {
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) {
     pending_ = true;
@@ -56,10 +65,33 @@ SqliteCursor::SqliteCursor(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stm
     scales_.push_back(fields_.back().scale);
   }
   row_.resize(n);
+  if (done_) sqlite3_reset(stmt_);
+  if (registry && !done_) {
+    registry_ = std::move(registry);
+    registry_->add(this);
+  }
 }
 
 SqliteCursor::~SqliteCursor() {
+  if (registry_) registry_->remove(this);
   if (stmt_) sqlite3_finalize(stmt_);
+}
+
+void SqliteCursor::detach() {
+  if (detached_ || done_) return;
+  if (pending_) {
+    readRow();
+    buffer_.push_back(row_);
+    pending_ = false;
+  }
+  int rc;
+  while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
+    readRow();
+    buffer_.push_back(row_);
+  }
+  if (rc != SQLITE_DONE) throwSqlite(db_, rc);
+  sqlite3_reset(stmt_);
+  detached_ = true;
 }
 
 void SqliteCursor::readRow() {
@@ -68,6 +100,12 @@ void SqliteCursor::readRow() {
 }
 
 bool SqliteCursor::next() {
+  if (detached_) {
+    if (buffer_.empty()) return false;
+    row_ = std::move(buffer_.front());
+    buffer_.pop_front();
+    return true;
+  }
   if (pending_) {
     pending_ = false;
     readRow();

@@ -4,11 +4,31 @@
 
 #include <sqlite3.h>
 
+#include <deque>
+#include <memory>
 #include <vector>
 
 #include "platform/db/connection.h"
 
 namespace qz::db {
+
+class SqliteCursor;
+
+// The cursors of one connection that are still open. Before the connection
+// writes, they read their remaining rows into memory and give up their
+// statements: an unfinished read holds a snapshot of the database, and a
+// write from a stale snapshot fails at once instead of waiting for the lock.
+// Single-threaded, like its connection.
+class CursorRegistry {
+ public:
+  void add(SqliteCursor* c) { live_.push_back(c); }
+  void remove(SqliteCursor* c);
+  // Detaches every live cursor (see SqliteCursor::detach). Throws DbError.
+  void detachAll();
+
+ private:
+  std::vector<SqliteCursor*> live_;
+};
 
 // Forward-only rows of one SQLite statement.
 //
@@ -23,7 +43,9 @@ class SqliteCursor : public Cursor {
  public:
   // Takes ownership of stmt (prepared and bound, not yet stepped) and steps
   // the first row. Throws DbError on an engine failure (stmt finalized).
-  SqliteCursor(sqlite3* db, sqlite3_stmt* stmt);
+  // registry, when given, holds the cursor while it lives.
+  SqliteCursor(sqlite3* db, sqlite3_stmt* stmt,
+               std::shared_ptr<CursorRegistry> registry = nullptr);
   ~SqliteCursor() override;
   SqliteCursor(const SqliteCursor&) = delete;
   SqliteCursor& operator=(const SqliteCursor&) = delete;
@@ -31,6 +53,11 @@ class SqliteCursor : public Cursor {
   const std::vector<FieldDef>& fields() const override { return fields_; }
   bool next() override;
   const std::vector<Variant>& row() const override { return row_; }
+
+  // Reads the remaining rows into memory and resets the statement, so that
+  // it no longer holds a read snapshot; next() then serves the buffer.
+  // Throws DbError on an engine failure.
+  void detach();
 
  private:
   void readRow();
@@ -43,6 +70,9 @@ class SqliteCursor : public Cursor {
   std::vector<Variant> row_;
   bool pending_ = false;  // the first row has been stepped but not returned
   bool done_ = false;
+  bool detached_ = false;  // rows come from buffer_
+  std::deque<std::vector<Variant>> buffer_;
+  std::shared_ptr<CursorRegistry> registry_;
 };
 
 // Rows held in memory.

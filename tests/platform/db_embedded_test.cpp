@@ -399,6 +399,37 @@ TEST_F(EmbeddedTest, LongStatementStopsAtCommandTimeout) {
   EXPECT_TRUE(c->next());
 }
 
+TEST_F(EmbeddedTest, OpenCursorDoesNotBlockItsOwnConnectionsWrites) {
+  conn_.execute("create table t(n int); insert into t values (1); insert into t values (2)");
+  Connection other;
+  other.setConnectionString(db_->connectionString());
+  auto cur = conn_.query("select n from t order by n");
+  ASSERT_TRUE(cur->next());
+  EXPECT_EQ(cur->row()[0].toInt32(), 1);
+  // Another connection commits meanwhile: the cursor's snapshot is stale.
+  other.execute("insert into t values (3)");
+  conn_.beginTrans();
+  conn_.execute("insert into t values (4)");
+  conn_.commitTrans();
+  // The cursor goes on with the rows of its own snapshot.
+  ASSERT_TRUE(cur->next());
+  EXPECT_EQ(cur->row()[0].toInt32(), 2);
+  EXPECT_FALSE(cur->next());
+  cur.reset();
+  // The same outside a transaction, and with a procedure.
+  auto cur2 = conn_.query("select n from t order by n");
+  ASSERT_TRUE(cur2->next());
+  other.execute("insert into t values (5)");
+  EXPECT_EQ(conn_.execute("update t set n = n + 10 where n = 5"), 1);
+  addProcedure("ins", "@n int", "insert into t values (@n)");
+  other.execute("insert into t values (6)");
+  conn_.execute("exec ins 7");
+  int seen = 1;
+  while (cur2->next()) ++seen;
+  EXPECT_EQ(seen, 4);  // 1, 2, 3, 4: the rows when the cursor opened
+  EXPECT_EQ(rows(conn_, "select count(*) from t").rows[0][0].toInt32(), 7);
+}
+
 TEST_F(EmbeddedTest, ConcurrentWriteTransactionsNeverDeadlock) {
   conn_.execute("create table counter(n int); insert into counter values (0)");
   constexpr int kThreads = 4, kRounds = 40;
