@@ -289,6 +289,9 @@ Variant readTypedValue(const rapidjson::Value& v, const db::FieldDef& f) {
         case FieldType::Decimal:
           if (v.IsInt64()) return Variant::decimal(std::to_string(v.GetInt64()));
           return Variant::decimal(doubleText(v.GetDouble()));
+        case FieldType::Boolean:
+          if (v.IsInt64() && (v.GetInt64() == 0 || v.GetInt64() == 1)) return Variant(v.GetInt64() == 1);
+          break;
         default: break;
       }
       break;

@@ -124,7 +124,10 @@ void writeTyped(W& w, const Variant& v, db::FieldType t) {
   }
   switch (t) {
     case FieldType::Boolean:
-      if (v.type() == VarType::Boolean) { w.Bool(v.asBool()); return; }
+      if (v.type() >= VarType::Boolean && v.type() <= VarType::Int64) {
+        w.Bool(v.asInt() != 0);  // an engine may keep bits as integers
+        return;
+      }
       break;
     case FieldType::Int16: case FieldType::Int32: case FieldType::Int64:
       if (v.type() >= VarType::Boolean && v.type() <= VarType::Int64) {

@@ -123,6 +123,17 @@ TEST(CodecPacketTest, MistypedValuesAreWrittenTaggedAndReadBack) {
   EXPECT_EQ(back.rows[0].values[0], Variant("abc"));
   EXPECT_EQ(back.rows[0].values[1], Variant(Currency{5}));
   EXPECT_EQ(back.rows[1].values[0], Variant(int32_t(17)));
+
+  // Bits kept as integers are written and read as booleans.
+  DataPacket bits;
+  bits.fields = {field("settle", FieldType::Boolean)};
+  bits.rows.push_back(DataRow{{Variant(int32_t(1))}, {}});
+  bits.rows.push_back(DataRow{{Variant(int64_t(0))}, {}});
+  EXPECT_EQ(encodePacket(bits).find("[[true],[false]]") != std::string::npos, true) << encodePacket(bits);
+  DataPacket read = decodePacket(R"({"fields":[{"name":"b","type":"boolean"}],"rows":[[1],[0]]})");
+  EXPECT_EQ(read.rows[0].values[0], Variant(true));
+  EXPECT_EQ(read.rows[1].values[0], Variant(false));
+  EXPECT_THROW(decodePacket(R"({"fields":[{"name":"b","type":"boolean"}],"rows":[[2]]})"), CodecError);
 }
 
 TEST(CodecPacketTest, MalformedPacketsNameTheFault) {
