@@ -432,7 +432,7 @@ void EmbeddedSession::dropDatabase(const std::string& name) {
   }
   catalog::unregisterDatabase(db_, catalogSchema(), name);
   std::error_code ec;
-  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(*file + suffix, ec);
+  for (const char* suffix : {"", "-wal", "-shm", ".use"}) std::filesystem::remove(*file + suffix, ec);
 }
 
 }  // namespace qz::db

@@ -12,6 +12,7 @@
 
 #include "admin/dialogs/app_title.h"
 #include "server/window/main_form.h"
+#include "server/window/maintenance_window.h"
 #include "server/window/qt_ui_dispatcher.h"
 #include "server/window/window_font.h"
 
@@ -74,6 +75,7 @@ int runWindowHost(HostContext& ctx, int argc, char** argv) {
   options.instanceCount = ctx.instanceCount;
   options.onClosed = [] { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); }); };
   TSevMainForm form(*ctx.sysInfo, *ctx.activityLog, std::move(options));
+  MaintenanceWindow maintenance(form, *ctx.sysInfo);  // backup, restore, clean-up
   form.show();
 
   QtUiDispatcher dispatcher(&form);

@@ -1,0 +1,83 @@
+// The window's maintenance dialogs and hooks; see maintenance_window.h.
+#include "server/window/maintenance_window.h"
+
+#include <QMessageBox>
+
+#include "admin/dialogs/app_title.h"
+#include "admin/dialogs/backup_form.h"
+#include "admin/dialogs/file_open_edit.h"
+#include "admin/dialogs/select_date_form.h"
+#include "server/window/main_form.h"
+#include "server/window/msg_hint_form.h"
+
+namespace qz::server {
+
+WindowMaintenanceUi::WindowMaintenanceUi(QWidget* owner) : owner_(owner) {}
+WindowMaintenanceUi::~WindowMaintenanceUi() = default;
+
+bool WindowMaintenanceUi::askBackup(admin::BackupChoices& choices) {
+  admin::TBackUpForm form(owner_);
+  form.setChoices(choices);
+  if (form.exec() != QDialog::Accepted) return false;
+  choices = form.choices();
+  return true;
+}
+
+bool WindowMaintenanceUi::askRestore(std::string& sourceFile) {
+  admin::TrestoreForm form(owner_);
+  form.LMDFileOpenEdit1->setText(QString::fromStdString(sourceFile));
+  if (form.exec() != QDialog::Accepted) return false;
+  sourceFile = form.LMDFileOpenEdit1->text().toStdString();
+  return true;
+}
+
+bool WindowMaintenanceUi::selectDateRange(admin::Day& from, admin::Day& to) {
+  return admin::SelectDateRange(owner_, from, to);
+}
+
+bool WindowMaintenanceUi::confirm(const std::string& caption, const std::string& text) {
+  QMessageBox box(QMessageBox::Question, QString::fromStdString(caption),
+                  QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, owner_);
+  box.setObjectName(QStringLiteral("ConfirmBox"));
+  return box.exec() == QMessageBox::Yes;
+}
+
+void WindowMaintenanceUi::message(const std::string& caption, const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon,
+                  caption.empty() ? admin::ApplicationTitle() : QString::fromStdString(caption),
+                  QString::fromStdString(text), QMessageBox::Ok, owner_);
+  box.setObjectName(QStringLiteral("AnswerBox"));
+  box.exec();
+}
+
+void WindowMaintenanceUi::showWait(const std::string& text) {
+  wait_ = std::make_unique<TMsgHintForm>();
+  wait_->setMessage(QString::fromStdString(text));
+  wait_->showAndPaint();
+}
+
+void WindowMaintenanceUi::closeWait() {
+  if (wait_) wait_->close();
+  wait_.reset();
+}
+
+MaintenanceWindow::MaintenanceWindow(TSevMainForm& form, const SysInfoIni& sysInfo)
+    : form_(form),
+      ui_(&form),
+      functions_(form.ADOC1, form.ADOQuery1, sysInfo, admin::serverMaintenanceSettings(), ui_) {
+  form_.onBackupDatabase = [this] { functions_.BackupDatabase(); };
+  form_.onRestoreDatabase = [this] { functions_.RestoreDatabase(); };
+  form_.onCleanRoomData = [this] { functions_.N9Click(); };
+  form_.onCleanSalesData = [this] { functions_.N14Click(); };
+  form_.onEmptyDatabase = [this] { functions_.N18Click(); };
+}
+
+MaintenanceWindow::~MaintenanceWindow() {
+  form_.onBackupDatabase = nullptr;
+  form_.onRestoreDatabase = nullptr;
+  form_.onCleanRoomData = nullptr;
+  form_.onCleanSalesData = nullptr;
+  form_.onEmptyDatabase = nullptr;
+}
+
+}  // namespace qz::server
