@@ -4,6 +4,9 @@
 // when the test server is not configured.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "platform/db/connection.h"
@@ -163,6 +166,29 @@ TEST_F(PgSessionTest, LocalSourceFollowsPgHostAndFailuresCarryTheServersText) {
     FAIL() << "signed in as a role that does not exist";
   } catch (const DbError& e) {
     EXPECT_NE(std::string(e.what()).find("nobody_qz"), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(PgSessionTest, IntegratedSecuritySignsInAsTheOperatingSystemUser) {
+  const passwd* pw = getpwuid(geteuid());
+  ASSERT_NE(pw, nullptr);
+  const std::string osUser = pw->pw_name;
+  Connection c;
+  c.setConnectionString(
+      "Provider=SQLOLEDB.1;Integrated Security=SSPI;User ID=postgres;Password=x;"
+      "Initial Catalog=" + db_->name() + ";Data Source=" + std::getenv("QZ_TEST_PG_HOST") + "," +
+      std::getenv("QZ_TEST_PG_PORT"));
+  if (osUser == "postgres") {
+    EXPECT_NO_THROW(c.open());
+    return;
+  }
+  // The test server knows no role of that name: its refusal names the user
+  // libpq signed in as, which is not the User ID of the text.
+  try {
+    c.open();
+    FAIL() << "signed in as " << osUser;
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"" + osUser + "\""), std::string::npos) << e.what();
   }
 }
 
