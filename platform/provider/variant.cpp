@@ -149,32 +149,57 @@ void DateTime::toParts(int* year, int* month, int* day, int* hour, int* minute,
   *msec = static_cast<int>(rest % 1000);
 }
 
-std::string DateTime::toIso() const {
-  int y, mo, d, h, mi, s, ms;
-  toParts(&y, &mo, &d, &h, &mi, &s, &ms);
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
-  return buf;
+namespace {
+
+// Writes n decimal digits of v at p (zero-padded). Hot: every date of every
+// packet row passes here, so no printf.
+inline char* putDigits(char* p, int v, int n) {
+  for (int i = n - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  }
+  return p + n;
 }
+
+// "YYYY-MM-DD", then optionally sep + "HH:MM:SS" and ".mmm".
+std::string formatDateTime(const DateTime& t, char sep, bool time, bool millis) {
+  int y, mo, d, h, mi, s, ms;
+  t.toParts(&y, &mo, &d, &h, &mi, &s, &ms);
+  char buf[32];
+  char* p = buf;
+  if (y < 0 || y > 9999) {
+    p += std::snprintf(buf, sizeof buf, "%04d", y);
+  } else {
+    p = putDigits(p, y, 4);
+  }
+  *p++ = '-';
+  p = putDigits(p, mo, 2);
+  *p++ = '-';
+  p = putDigits(p, d, 2);
+  if (time) {
+    *p++ = sep;
+    p = putDigits(p, h, 2);
+    *p++ = ':';
+    p = putDigits(p, mi, 2);
+    *p++ = ':';
+    p = putDigits(p, s, 2);
+    if (millis) {
+      *p++ = '.';
+      p = putDigits(p, ms, 3);
+    }
+  }
+  return std::string(buf, static_cast<size_t>(p - buf));
+}
+
+}  // namespace
+
+std::string DateTime::toIso() const { return formatDateTime(*this, 'T', true, true); }
 
 std::string DateTime::toSql() const {
-  int y, mo, d, h, mi, s, ms;
-  toParts(&y, &mo, &d, &h, &mi, &s, &ms);
-  char buf[40];
-  if (ms)
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
-  else
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
-  return buf;
+  return formatDateTime(*this, ' ', true, msecs % 1000 != 0);
 }
 
-std::string DateTime::dateText() const {
-  int y, mo, d, h, mi, s, ms;
-  toParts(&y, &mo, &d, &h, &mi, &s, &ms);
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, mo, d);
-  return buf;
-}
+std::string DateTime::dateText() const { return formatDateTime(*this, ' ', false, false); }
 
 // ---- Currency ---------------------------------------------------------------
 
