@@ -337,9 +337,8 @@ TEST_F(HostTest, DisconnectDuringACallReleasesAfterTheCallEnds) {
     c.send(LineClient::request(2, "begin") + LineClient::request(3, "sleep", R"({"ms":300})"));
     c.readAnswer();
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(0, probe.released.load()) << "released while its call still ran";
   ASSERT_TRUE(waitFor([&] { return probe.released == 1; }));
+  EXPECT_EQ(1, probe.sleepsFinishedAtRelease.load()) << "released while its call still ran";
   EXPECT_EQ(1, probe.rolledBack.load());
 }
 
@@ -464,6 +463,20 @@ TEST_F(HostTest, StopReleasesEveryInstanceAndClosesConnections) {
   EXPECT_FALSE(a.timedOut());
   EXPECT_THROW(LineClient late(port), std::runtime_error);
   host->stop();  // idempotent
+}
+
+TEST_F(HostTest, StopLetsTheCallInFlightFinishAndDropsQueuedOnes) {
+  startHost();
+  LineClient c(port);
+  ASSERT_TRUE(c.call("create", R"({"class":"echo_dm"})").HasMember("result"));
+  c.send(LineClient::request(2, "begin") + LineClient::request(3, "sleep", R"({"ms":300})") +
+         LineClient::request(4, "commit"));
+  c.readAnswer();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  host->stop();
+  EXPECT_EQ(1, probe.released.load());
+  EXPECT_EQ(1, probe.sleepsFinishedAtRelease.load()) << "released before the running call ended";
+  EXPECT_EQ(1, probe.rolledBack.load()) << "the queued commit ran after stop";
 }
 
 TEST_F(HostTest, ServesAnInheritedListeningSocket) {

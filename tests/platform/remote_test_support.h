@@ -39,6 +39,8 @@ struct Probe {
   std::atomic<int> destroyed{0};
   std::atomic<size_t> factoryThread{0};
   std::atomic<bool> failCreate{false};
+  std::atomic<int> sleepsFinished{0};
+  std::atomic<int> sleepsFinishedAtRelease{-1};
 };
 
 // Methods: echo (result = params), count (1, 2, ... per instance), thread
@@ -61,6 +63,7 @@ class TestObject : public RemoteObject {
     } else if (method == "sleep") {
       int ms = params.HasMember("ms") && params["ms"].IsInt() ? params["ms"].GetInt() : 0;
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      ++probe_.sleepsFinished;
       w.StartObject();
       w.Key("thread");
       w.Uint64(threadKey());
@@ -91,6 +94,7 @@ class TestObject : public RemoteObject {
   void release() noexcept override {
     if (inTransaction_) ++probe_.rolledBack;
     inTransaction_ = false;
+    probe_.sleepsFinishedAtRelease = probe_.sleepsFinished.load();
     ++probe_.released;
   }
 
