@@ -95,29 +95,14 @@ void report(const char* engine, size_t rows, double server, double capi) {
 
 int main() {
   using namespace qz::bench;
-  try {
-    {
-      BenchServer s(0, "", kRows);
-      size_t a = 0, b = 0;
-      double server = serverRead(s, &a);
-      double capi = sqliteRead(s.appDir() + "data/qz.db", &b);
-      if (a != b) std::printf("  !! row counts differ: %zu and %zu\n", a, b);
-      report("embedded", a, server, capi);
-    }
-    PgServer pg;
-    if (pg.port() == 0) {
-      std::printf("postgresql: SKIPPED, no server could start\n");
-      return 0;
-    }
-    BenchServer s(pg.port(), pg.host(), kRows);
-    size_t a = 0, b = 0;
-    double server = serverRead(s, &a);
-    double capi = pgRead(pg.host(), pg.port(), s.pgDatabase(), &b);
-    if (a != b) std::printf("  !! row counts differ: %zu and %zu\n", a, b);
-    report("postgresql", a, server, capi);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_get_records: %s\n", e.what());
-    return 1;
-  }
-  return 0;
+  return runOnBothEngines("bench_get_records", kRows,
+                          [](BenchServer& s, const char* engine, const PgServer* pg) {
+                            size_t a = 0, b = 0;
+                            const double server = serverRead(s, &a);
+                            const double capi =
+                                pg ? pgRead(pg->host(), pg->port(), s.pgDatabase(), &b)
+                                   : sqliteRead(s.appDir() + "data/qz.db", &b);
+                            if (a != b) std::printf("  !! row counts differ: %zu and %zu\n", a, b);
+                            report(engine, a, server, capi);
+                          });
 }

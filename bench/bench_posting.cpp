@@ -231,27 +231,12 @@ void report(const char* engine, double server, double capi, double perSecond) {
 
 int main() {
   using namespace qz::bench;
-  try {
-    {
-      BenchServer s(0, "");
-      double server = serverRun(s);
-      double perSecond = concurrentRun(s);
-      double capi = sqliteRun(s.appDir() + "data/qz.db");
-      report("embedded", server, capi, perSecond);
-    }
-    PgServer pg;
-    if (pg.port() == 0) {
-      std::printf("postgresql: SKIPPED, no server could start\n");
-      return 0;
-    }
-    BenchServer s(pg.port(), pg.host());
-    double server = serverRun(s);
-    double perSecond = concurrentRun(s);
-    double capi = pgRun(pg.host(), pg.port(), s.pgDatabase());
-    report("postgresql", server, capi, perSecond);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_posting: %s\n", e.what());
-    return 1;
-  }
-  return 0;
+  return runOnBothEngines("bench_posting", 0,
+                          [](BenchServer& s, const char* engine, const PgServer* pg) {
+                            const double server = serverRun(s);
+                            const double perSecond = concurrentRun(s);
+                            const double capi = pg ? pgRun(pg->host(), pg->port(), s.pgDatabase())
+                                                   : sqliteRun(s.appDir() + "data/qz.db");
+                            report(engine, server, capi, perSecond);
+                          });
 }

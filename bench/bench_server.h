@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <regex>
 #include <stdexcept>
@@ -128,6 +129,31 @@ class BenchServer {
   int port_ = 0;
   std::thread reader_;
 };
+
+// Runs body on a server over the embedded engine, then on one over
+// PostgreSQL (skipped with a message when no PostgreSQL server can start).
+// Returns the exit status for main.
+inline int runOnBothEngines(const char* benchName, int demoRows,
+                            const std::function<void(BenchServer&, const char* engine,
+                                                     const PgServer* pg)>& body) {
+  try {
+    {
+      BenchServer s(0, "", demoRows);
+      body(s, "embedded", nullptr);
+    }
+    PgServer pg;
+    if (pg.port() == 0) {
+      std::printf("postgresql: SKIPPED, no server could start\n");
+      return 0;
+    }
+    BenchServer s(pg.port(), pg.host(), demoRows);
+    body(s, "postgresql", &pg);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", benchName, e.what());
+    return 1;
+  }
+  return 0;
+}
 
 inline double secondsSince(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
