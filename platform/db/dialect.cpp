@@ -180,6 +180,11 @@ class StatementTranslator {
         return nextSig(open + 1) + 1;
       }
     }
+    // isnull(a, b): coalesce on every engine.
+    if (tok.isWord("isnull") && punctAt(nextSig(i + 1), "(")) {
+      out_ += "coalesce";
+      return i + 1;
+    }
     if (tok.isWord("datepart")) {
       if (auto next = emitDatePart(i, e)) return *next;
     }

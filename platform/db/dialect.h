@@ -15,6 +15,7 @@
 //   [bracketed names]           -> the engine's quoted identifiers
 //   N'text'                     -> 'text'
 //   LIKE                        -> ILIKE on PostgreSQL (LIKE ignores case)
+//   isnull(a, b)                -> coalesce(a, b)
 //   RESTORE DATABASE d FROM DISK='f', CREATE DATABASE d, DROP DATABASE d
 //                               -> native commands the engine runs itself
 //

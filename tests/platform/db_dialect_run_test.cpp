@@ -97,6 +97,7 @@ const RunCase kQueries[] = {
     {"select datepart(wk, cast('2024-12-31' as datetime)), datepart(dy, cast('2024-12-31' as "
      "datetime)), datepart(q, cast('2024-12-31' as datetime))",
      "53,366,4"},
+    {"select isnull(max(n), -1), isnull((select n from nums where n = 99), -1) from nums", "5,-1"},
     {"exec add_one 41", "42"},
     {"execute dbo.add_one :year", "2027"},
 };

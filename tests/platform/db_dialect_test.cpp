@@ -82,6 +82,9 @@ const RewriteCase kCases[] = {
     {"select * from staffer where deptid like :id and not (id Like 'a%')",
      "select * from staffer where deptid like ?1 and not (id Like 'a%')",
      "select * from staffer where deptid ILIKE $1 and not (id ILIKE 'a%')"},
+    // isnull as a function only
+    {"select isnull(a, 0) as isnull from t", "select coalesce(a, 0) as isnull from t",
+     "select coalesce(a, 0) as isnull from t"},
     // casts and assignments are not markers
     {"select a::int, :b from t", "select a::int, ?1 from t", "select a::int, $1 from t"},
 };
