@@ -108,8 +108,14 @@ void HostCore::start() {
     int fd = options_.listenFds[i];
     sockaddr_storage addr{};
     socklen_t len = sizeof addr;
+    int listening = 0;
+    int type = 0;
+    socklen_t optLen = sizeof listening;
+    socklen_t typeLen = sizeof type;
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-        (addr.ss_family != AF_INET && addr.ss_family != AF_INET6)) {
+        (addr.ss_family != AF_INET && addr.ss_family != AF_INET6) ||
+        getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &optLen) != 0 || !listening ||
+        getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLen) != 0 || type != SOCK_STREAM) {
       throw std::runtime_error("inherited descriptor " + std::to_string(fd) +
                                " is not a TCP listening socket");
     }

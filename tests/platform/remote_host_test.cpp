@@ -499,6 +499,29 @@ TEST_F(HostTest, ServesAnInheritedListeningSocket) {
   EXPECT_TRUE(c.call("create", R"({"class":"echo_dm"})").HasMember("result"));
 }
 
+TEST_F(HostTest, InheritedDescriptorThatIsNotAListeningSocketIsRefused) {
+  int bound = ::socket(AF_INET, SOCK_STREAM, 0);  // bound, never listening
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, ::bind(bound, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+  int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+  for (int fd : {bound, udp, 999}) {
+    HostOptions o;
+    o.classes.push_back(testing::testClass(probe));
+    o.listenFds.push_back(fd);
+    Host h(std::move(o), window.loop);
+    try {
+      h.start();
+      ADD_FAILURE() << "descriptor " << fd << " was accepted";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string::npos, std::string(e.what()).find(std::to_string(fd))) << e.what();
+    }
+  }
+  ::close(bound);
+  ::close(udp);
+}
+
 TEST_F(HostTest, StartFailsClearlyOnBadOrBusyAddresses) {
   startHost();
   testing::Probe other;
