@@ -346,7 +346,7 @@ bool PacketHandler::endContainer(bool object) {
 void parseInto(std::string_view json, PacketHandler& h) {
   rapidjson::Reader reader;
   rapidjson::MemoryStream ms(json.data(), json.size());
-  rapidjson::ParseResult r = reader.Parse<rapidjson::kParseFullPrecisionFlag>(ms, h);
+  rapidjson::ParseResult r = reader.Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(ms, h);
   if (!r) {
     std::string why = !h.error().empty() ? h.error() : "malformed JSON";
     throw CodecError("Invalid packet at offset " + std::to_string(r.Offset()) + ": " + why);

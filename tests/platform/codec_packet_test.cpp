@@ -163,6 +163,14 @@ TEST(CodecPacketTest, MalformedPacketsNameTheFault) {
   }
 }
 
+TEST(CodecPacketTest, DeeplyNestedUnknownMembersDoNotExhaustTheStack) {
+  std::string deep = R"({"x":)" + std::string(200000, '[') + std::string(200000, ']') +
+                     R"(,"fields":[{"name":"a","type":"int32"}],"rows":[[1]]})";
+  EXPECT_EQ(decodePacket(deep).rows.size(), 1u);
+  std::string open = R"({"fields":[],"x":)" + std::string(200000, '[');
+  EXPECT_THROW(decodePacket(open), CodecError);
+}
+
 TEST(CodecPacketTest, UnknownMembersAreSkippedAndNullDetailsAreEmpty) {
   const char* json =
       R"({"version":{"a":[1,{"b":2}]},"fields":[{"name":"n","type":"int32","x":[1]},)"
