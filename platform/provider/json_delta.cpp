@@ -108,7 +108,7 @@ void writeDeltaRows(JsonWriter& w, const std::vector<FieldDef>& fields, const st
 }  // namespace
 
 void parseJson(std::string_view json, rapidjson::Document* doc) {
-  doc->Parse<rapidjson::kParseFullPrecisionFlag>(json.data(), json.size());
+  doc->Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(json.data(), json.size());
   if (doc->HasParseError())
     throw CodecError("Invalid JSON at offset " + std::to_string(doc->GetErrorOffset()) + ": " +
                      rapidjson::GetParseError_En(doc->GetParseError()));

@@ -217,7 +217,18 @@ Variant variantFromTypedText(std::string_view text, const db::FieldDef& f, bool 
   }
 }
 
-Variant readTaggedValue(const rapidjson::Value& v) {
+namespace {
+// Arrays of variants nest at most this deep; deeper input is refused
+// rather than read by unbounded recursion.
+constexpr int kMaxVariantDepth = 64;
+
+Variant readTaggedAt(const rapidjson::Value& v, int depth);
+}  // namespace
+
+Variant readTaggedValue(const rapidjson::Value& v) { return readTaggedAt(v, 0); }
+
+namespace {
+Variant readTaggedAt(const rapidjson::Value& v, int depth) {
   switch (v.GetType()) {
     case rapidjson::kNullType: return Variant::null();
     case rapidjson::kFalseType: return Variant(false);
@@ -228,9 +239,10 @@ Variant readTaggedValue(const rapidjson::Value& v) {
       if (v.IsInt64()) return Variant(static_cast<int64_t>(v.GetInt64()));
       return Variant(v.GetDouble());
     case rapidjson::kArrayType: {
+      if (depth >= kMaxVariantDepth) throw CodecError("Invalid tagged value: arrays nested too deeply");
       VariantArray a;
       a.reserve(v.Size());
-      for (const auto& e : v.GetArray()) a.push_back(readTaggedValue(e));
+      for (const auto& e : v.GetArray()) a.push_back(readTaggedAt(e, depth + 1));
       return Variant(std::move(a));
     }
     case rapidjson::kObjectType: break;
@@ -258,6 +270,8 @@ Variant readTaggedValue(const rapidjson::Value& v) {
                      std::string(tag.substr(1)));
   }
 }
+
+}  // namespace
 
 Variant readTypedValue(const rapidjson::Value& v, const db::FieldDef& f) {
   switch (v.GetType()) {

@@ -138,6 +138,11 @@ TEST(CodecDeltaTest, TaggedVariantsKeepTheirKind) {
   EXPECT_EQ(readTaggedValue(doc[2]), Variant(Currency{123400}));
   parseJson(R"([{"$currency": "abc"}, {"$a": 1, "$b": 2}, {"$unassigned": false}])", &doc);
   for (auto& v : doc.GetArray()) EXPECT_THROW(readTaggedValue(v), CodecError);
+  // Nesting is bounded: 64 levels read, a deeper OwnerData is refused.
+  parseJson(std::string(64, '[') + std::string(64, ']'), &doc);
+  EXPECT_NO_THROW(readTaggedValue(doc));
+  parseJson(std::string(100000, '[') + std::string(100000, ']'), &doc);
+  EXPECT_THROW(readTaggedValue(doc), CodecError);
 }
 
 TEST(CodecDeltaTest, ParamsRoundTripAndAssignByNameWithConversion) {
