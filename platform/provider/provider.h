@@ -11,9 +11,10 @@
 //      rows, a modified or deleted master after them (recursively). Per row:
 //      beforeUpdateRecord -> unless applied, the default resolution ->
 //      afterUpdateRecord, inside a savepoint when a transaction is open, so
-//      that a failed record is undone alone. An error calls onUpdateError with the response
-//      preset to Skip while fewer errors than maxErrors occurred before
-//      (maxErrors -1: no limit), else Abort; the error is counted and logged
+//      that a failed record is undone alone. An error calls onUpdateError
+//      with the response preset to Skip while fewer errors than maxErrors
+//      occurred before (any negative maxErrors: no limit), else Abort; the
+//      error is counted and logged
 //      for the error packet; Abort resolves no further rows. Resolving also
 //      stops when a handler ended the transaction that was open (a rolled
 //      back request writes nothing more), and after the first error when
