@@ -4,6 +4,7 @@
 // connection to the new database.
 #include "database/create_database.h"
 
+#include <filesystem>
 #include <stdexcept>
 
 #include "database/demo_data.h"
@@ -53,7 +54,10 @@ bool existsOn(db::Connection& master, const std::string& name) {
   auto rows = s.query(pg ? "SELECT 1 FROM pg_database WHERE datname = $1"
                          : "SELECT 1 FROM sysdatabases WHERE name = ?1 COLLATE NOCASE",
                       {p});
-  return rows->next();
+  if (rows->next()) return true;
+  // The embedded engine also opens an unregistered "<name>.db" of its folder.
+  std::error_code ec;
+  return !pg && std::filesystem::is_regular_file(db::embeddedDataDir() + name + ".db", ec);
 }
 
 // CREATE or DROP DATABASE on the catalogue connection. PostgreSQL gets the

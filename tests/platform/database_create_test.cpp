@@ -3,6 +3,8 @@
 // scaled demo bills, and generated numbers that continue after demo rows.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "database/create_database.h"
 #include "platform/db/connection.h"
 #include "platform/db/engine.h"
@@ -140,6 +142,24 @@ TEST_P(DatabaseCreateTest, AnExistingDatabaseIsLeftAloneUnlessForced) {
   c.setConnectionString(text_);
   EXPECT_EQ(count(c, "select count(*) from dept"), 0);
   EXPECT_EQ(count(c, "select count(*) from bills"), 0);  // no demo asked
+}
+
+TEST_P(DatabaseCreateTest, AnUnregisteredDatabaseFileCountsAsExisting) {
+  if (GetParam() != TestEngine::Embedded) GTEST_SKIP() << "embedded data folder only";
+  {
+    FILE* f = std::fopen((host_->dataDir() + name_ + ".db").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("not a database yet", f);
+    std::fclose(f);
+  }
+  EXPECT_TRUE(databaseExists(text_));
+  EXPECT_THROW(createDatabase(text_, {}), std::runtime_error);
+  std::FILE* f = std::fopen((host_->dataDir() + name_ + ".db").c_str(), "rb");
+  ASSERT_NE(f, nullptr);  // left alone
+  char buf[8] = {};
+  EXPECT_EQ(std::fread(buf, 1, 3, f), 3u);
+  std::fclose(f);
+  EXPECT_STREQ(buf, "not");
 }
 
 TEST_P(DatabaseCreateTest, DemoRowsScaleTheBills) {
