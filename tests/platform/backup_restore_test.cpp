@@ -12,6 +12,7 @@
 #include "database/schema.h"
 #include "platform/db/backup_media.h"
 #include "platform/db/connection.h"
+#include "platform/db/dialect.h"
 #include "tests/platform/test_databases.h"
 #include "tests/server/temp_dir.h"
 
@@ -324,6 +325,24 @@ TEST_P(BackupRestoreTest, DeleteAllEmptiesBusinessDataAndKeepsUsersAndMasterData
   for (const std::string& t : businessTables()) EXPECT_EQ(count(t), 0) << t;
   EXPECT_EQ(count("users"), 1);
   EXPECT_EQ(count("material"), 1);
+}
+
+TEST(RestoreStatementTest, PasswordOptionAndBracketedNamesAreRecognised) {
+  db::DialectOptions opt;
+  auto st = db::translateSql("RESTORE DATABASE [酒店 qz] from disk='a''b' WITH PASSWORD = 'p''w'", opt);
+  ASSERT_EQ(st.size(), 1u);
+  ASSERT_EQ(st[0].kind, db::DialectStatement::Kind::Restore);
+  EXPECT_EQ(st[0].database, "酒店 qz");
+  EXPECT_EQ(st[0].disk, "a'b");
+  EXPECT_EQ(st[0].password, "p'w");
+  st = db::translateSql("RESTORE DATABASE qz from disk='f'", opt);
+  EXPECT_EQ(st[0].password, "");
+  // Another option, or a password that is no text, is not the recognised form.
+  st = db::translateSql("RESTORE DATABASE qz from disk='f' with password=1", opt);
+  EXPECT_EQ(st[0].kind, db::DialectStatement::Kind::Sql);
+  opt.flavor = db::SqlFlavor::Postgres;
+  st = db::translateSql("restore database qz from disk='f' with password='x'", opt);
+  EXPECT_EQ(st[0].kind, db::DialectStatement::Kind::Restore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, BackupRestoreTest,
