@@ -64,8 +64,10 @@ std::string errorResponse(std::string_view idJson, int code, std::string_view me
 
 bool parseMessage(std::string_view text, rapidjson::Document* doc, std::string* errorLine) {
   // Two documents on one line fail too: the parser wants nothing but white
-  // space after the root value.
-  doc->Parse<rapidjson::kParseValidateEncodingFlag>(text.data(), text.size());
+  // space after the root value. The iterative parser keeps a client's deep
+  // nesting off the stack of the transport thread.
+  doc->Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(
+      text.data(), text.size());
   if (!doc->HasParseError()) return true;
   std::string why = std::string(rapidjson::GetParseError_En(doc->GetParseError())) +
                     " at offset " + std::to_string(doc->GetErrorOffset());

@@ -50,8 +50,9 @@ struct RequestHead {
 // error is the request's id when it was a valid id, else null.
 bool checkRequest(const rapidjson::Document& doc, RequestHead* head, std::string* errorLine);
 
-// Parses one message. Returns false with *errorLine set to a -32700
-// response (id null) when the text is not valid JSON or not valid UTF-8.
+// Parses one message, without recursion (nesting depth costs no stack).
+// Returns false with *errorLine set to a -32700 response (id null) when the
+// text is not valid JSON or not valid UTF-8.
 bool parseMessage(std::string_view text, rapidjson::Document* doc, std::string* errorLine);
 
 }  // namespace qz::remote

@@ -274,6 +274,15 @@ TEST(ClientWireTest, MalformedAndOversizedMessagesLeaveOtherClientsServed) {
   ASSERT_TRUE(line);
   EXPECT_NE(std::string::npos, line->find("\"result\"")) << *line;
 
+  // Deep nesting inside a request within the limit: refused, not a crash.
+  raw.send("{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"AS_GetRecords\",\"params\":{"
+           "\"provider\":\"billP\",\"count\":0,\"ownerData\":" +
+           std::string(1500, '[') + std::string(1500, ']') + "}}\n");
+  line = raw.readLine(std::chrono::seconds(5));
+  ASSERT_TRUE(line);
+  EXPECT_NE(std::string::npos, line->find("\"error\"")) << *line;
+  EXPECT_NE(std::string::npos, line->find("\"id\":2")) << *line;
+
   raw.send(std::string(5000, ' ') + "\n");
   line = raw.readLine(std::chrono::seconds(5));
   ASSERT_TRUE(line);

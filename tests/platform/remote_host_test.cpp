@@ -166,6 +166,23 @@ TEST_F(HostTest, FramingFaultsAreAnsweredAndTheConnectionKeepsServing) {
   EXPECT_EQ(2, c.readAnswer()["result"]["k"].GetInt());
 }
 
+TEST_F(HostTest, DeeplyNestedMessagesDoNotExhaustTheStack) {
+  startHost();
+  LineClient c(port);
+  ASSERT_TRUE(c.call("create", R"({"class":"echo_dm"})").HasMember("result"));
+  const size_t depth = 2000000;
+  std::string nested = std::string(depth, '[') + std::string(depth, ']');
+  c.send("{\"jsonrpc\":\"2.0\",\"id\":7,\"method\":\"count\",\"params\":{\"deep\":" + nested +
+         "}}\n");
+  auto a = c.readAnswer(20000);
+  EXPECT_EQ(1, a["result"].GetInt());
+  c.send(std::string(depth, '[') + "\n");  // unbalanced
+  EXPECT_EQ(-32700, errorCode(c.readAnswer(20000)));
+  c.send(nested + "\n");  // balanced, but an array: not a request
+  EXPECT_EQ(-32600, errorCode(c.readAnswer(20000)));
+  EXPECT_EQ(2, c.call("count")["result"].GetInt());
+}
+
 TEST_F(HostTest, CallFailuresCarryHresultSourceAndInterface) {
   startHost();
   LineClient c(port);
