@@ -136,7 +136,8 @@ EmbeddedSession::EmbeddedSession(std::string dataDir, std::string database,
                                  const std::string& file, int commandTimeout)
     : dataDir_(std::move(dataDir)), database_(std::move(database)) {
   const std::string master = catalog::masterPath(dataDir_);
-  isMaster_ = std::filesystem::equivalent(file, master);
+  std::error_code ec;
+  isMaster_ = std::filesystem::equivalent(file, master, ec);  // false when either is missing
   if (!isMaster_) useLock_ = DatabaseUseLock::shared(file);
   HandleGuard guard{openHandle(file, SQLITE_OPEN_READWRITE, timeoutMs(commandTimeout))};
   catalog::configureHandle(guard.db, timeoutMs(commandTimeout));
@@ -273,6 +274,14 @@ std::unique_ptr<Cursor> EmbeddedSession::query(const std::string& sql,
     if (!t.trivia() && !t.isPunct(";")) {
       sqlite3_finalize(st);
       throw DbError("A query must be a single statement");
+    }
+  }
+  if (!sqlite3_stmt_readonly(st)) {
+    try {
+      cursors_->detachAll();
+    } catch (...) {
+      sqlite3_finalize(st);
+      throw;
     }
   }
   return std::make_unique<SqliteCursor>(db_, st, cursors_);
