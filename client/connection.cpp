@@ -111,7 +111,7 @@ rapidjson::Document Connection::call(std::string_view method, std::string_view p
     throw TransportError("the server closed the connection");
   }
   rapidjson::Document answer;
-  answer.Parse(line->data(), line->size());
+  answer.Parse<rapidjson::kParseIterativeFlag>(line->data(), line->size());
   if (answer.HasParseError() || !answer.IsObject()) {
     socket_.close();
     throw TransportError("the server's answer is not a JSON object");
@@ -142,9 +142,12 @@ rapidjson::Document Connection::call(std::string_view method, std::string_view p
     socket_.close();
     throw TransportError("the server's answer has neither result nor error");
   }
-  rapidjson::Document result;
-  result.CopyFrom(res->value, result.GetAllocator());
-  return result;
+  // The result becomes the document's root without a copy; its memory stays
+  // in the document's allocator.
+  rapidjson::Value result;
+  result.Swap(res->value);
+  static_cast<rapidjson::Value&>(answer).Swap(result);
+  return answer;
 }
 
 ClassInfo Connection::create(std::string_view cls) {
