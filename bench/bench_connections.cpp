@@ -4,7 +4,8 @@
 // memory per idle instance (before and after its database connection
 // opened), and, for comparison, the same read statement run through the
 // engine's own C API in the same run (sqlite3; libpq when a PostgreSQL test
-// server is named).
+// server is named). A first section measures the transport alone against
+// an in-process host with a trivial object.
 //
 // Usage: bench_connections [connections] [reads-per-connection]
 //        (defaults 200 and 20)
@@ -34,6 +35,8 @@
 #include <vector>
 
 #include "client/connection.h"
+#include "platform/remote/event_loop_dispatcher.h"
+#include "platform/remote/host.h"
 
 namespace {
 
@@ -312,6 +315,61 @@ int runEngine(const Engine& e, int n, int reads) {
   return errors;
 }
 
+// The transport alone: the same number of connections against an in-process
+// host whose object answers "ping" with {}. Shows what framing, JSON-RPC
+// and the module-thread hop cost without any database work.
+class PingObject : public qz::remote::RemoteObject {
+ public:
+  void call(std::string_view, const rapidjson::Value&, qz::remote::JsonWriter& w) override {
+    w.StartObject();
+    w.EndObject();
+  }
+};
+
+int runTransportOnly(int n, int calls) {
+  std::printf("== transport alone (in-process host, no database), %d connections, %d calls each ==\n",
+              n, calls);
+  qz::remote::EventLoopDispatcher window;
+  std::thread windowThread([&] { window.run(); });
+  qz::remote::HostOptions o;
+  qz::remote::HostedClass c;
+  c.name = "ping";
+  c.factory = [] { return std::make_unique<PingObject>(); };
+  o.classes.push_back(c);
+  o.listen.push_back("127.0.0.1:0");
+  qz::remote::Host host(std::move(o), window);
+  host.start();
+  std::string address = "127.0.0.1:" + std::to_string(host.ports().at(0));
+  std::vector<std::unique_ptr<qz::client::Connection>> conns(static_cast<size_t>(n));
+  std::atomic<int> errors{0};
+  auto tCreate = parallel(n, [&](int i) {
+    try {
+      conns[static_cast<size_t>(i)] = qz::client::Connection::open(address);
+      conns[static_cast<size_t>(i)]->create("ping");
+    } catch (const std::exception&) {
+      ++errors;
+    }
+  });
+  auto tCalls = parallel(n, [&](int i) {
+    auto& conn = conns[static_cast<size_t>(i)];
+    if (!conn) return;
+    for (int k = 0; k < calls; ++k) {
+      try {
+        conn->call("ping");
+      } catch (const std::exception&) {
+        ++errors;
+      }
+    }
+  });
+  conns.clear();
+  host.stop();
+  window.quit();
+  windowThread.join();
+  std::printf("  create: %8.0f calls/s; calls: %8.0f calls/s; errors: %d\n", n / seconds(tCreate),
+              static_cast<double>(n) * calls / seconds(tCalls), errors.load());
+  return errors;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -321,7 +379,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_connections [connections] [reads-per-connection]\n");
     return 2;
   }
-  int errors = 0;
+  int errors = runTransportOnly(n, 50);
   errors += runEngine({"embedded", "\r\n\r\n\r\nqz\r\n\r\nbench\r\n\r\n", "", ""}, n, reads);
   const char* host = std::getenv("QZ_TEST_PG_HOST");
   const char* port = std::getenv("QZ_TEST_PG_PORT");
