@@ -120,7 +120,14 @@ int main(int argc, char** argv) {
   };
 
 #ifdef QZ_HAVE_WINDOW
-  if (!headless) return runWindowHost(ctx, argc, argv);
+  if (!headless) {
+    try {
+      return runWindowHost(ctx, argc, argv);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "qzserver: %s\n", e.what());
+      return 1;
+    }
+  }
 #endif
   return runHeadlessHost(ctx);
 }
