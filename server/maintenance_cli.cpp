@@ -85,7 +85,17 @@ int runMaintenance(const CommandLine& cl) {
     admin::MaintenanceFunctions f(ADOC1, ADOQuery1, sysInfo, settings, ui);
     admin::Outcome out;
     switch (cl.maintenance) {
-      case M::Backup: out = f.BackupDatabase(); break;
+      case M::Backup:
+        out = f.BackupDatabase();
+        // PostgreSQL answers these with a message and writes nothing: for a
+        // cron job that is a failure.
+        if (out.status == admin::Outcome::Done && ADOC1.isOpen() &&
+            ADOC1.engine() == db::EngineKind::PostgreSQL &&
+            (cl.differential || !cl.password.empty())) {
+          std::fprintf(stderr, "qzserver: backup: nothing was written\n");
+          return 1;
+        }
+        break;
       case M::Restore:
         out = f.RestoreDatabase(cl.password);
         if (out.status == admin::Outcome::Done) std::printf("restored %s\n", ReadSystemIniLine(4).c_str());

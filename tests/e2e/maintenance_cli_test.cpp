@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "platform/db/connection.h"
@@ -56,6 +57,35 @@ TEST_P(MaintenanceCliTest, BackupCleanUpAndRestoreBringTheRowsBack) {
 
   ASSERT_EQ(run({"cleanup", "sales", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
   EXPECT_NE(out.find("商品销售结算数据"), std::string::npos) << out;
+}
+
+TEST_P(MaintenanceCliTest, DifferentialAndProtectedBackups) {
+  std::string out;
+  const std::string file = media_.file("nightly.dat");
+  media_.write("pw", "s3'cret\n");
+  ASSERT_EQ(run({"backup", "--file", file}, &out), 0) << out;
+  const int diff = run({"backup", "--file", file, "--differential"}, &out);
+  const int protectedSet =
+      run({"backup", "--file", media_.file("locked.dat"), "--password-file", media_.file("pw")}, &out);
+  if (GetParam() == TestEngine::PostgreSQL) {
+    // Not available there: the answer says so and the status tells cron.
+    EXPECT_EQ(diff, 1);
+    EXPECT_EQ(protectedSet, 1);
+    EXPECT_NE(out.find("口令"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(media_.file("locked.dat")));
+    return;
+  }
+  EXPECT_EQ(diff, 0);
+  EXPECT_EQ(protectedSet, 0) << out;
+  EXPECT_NE(out.find("有口令保护"), std::string::npos) << out;
+  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
+  const std::string moved = movedBills(out);
+  EXPECT_EQ(run({"restore", "--file", media_.file("locked.dat")}, &out), 1) << out;
+  EXPECT_NE(out.find("password"), std::string::npos) << out;
+  ASSERT_EQ(run({"restore", "--file", media_.file("locked.dat"), "--password-file", media_.file("pw")},
+                &out), 0) << out;
+  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
+  EXPECT_EQ(movedBills(out), moved) << out;
 }
 
 TEST_P(MaintenanceCliTest, EmptyDatabaseWantsYesAndThenEmptiesTheBusinessData) {
