@@ -132,8 +132,10 @@ class Runner {
     size_t pos = 0;
     for (const Parameter& a : args) {
       Parameter* target = nullptr;
-      if (!a.name.empty() && a.name[0] == '@' && findParam(vars_.all(), a.name)) {
+      if (!a.name.empty()) {
         target = vars_.find(a.name);
+        if (!target)
+          throw DbError(a.name + " is not a parameter for procedure " + proc_.name + ".");
       } else {
         if (pos >= decl.size())
           throw DbError("Procedure or function " + proc_.name +
@@ -150,11 +152,12 @@ class Runner {
     pos = 0;
     for (Parameter& a : args) {
       const ProcParam* d = nullptr;
-      if (!a.name.empty() && a.name[0] == '@') {
+      if (!a.name.empty()) {
         for (const ProcParam& p : decl)
           if (equalsNoCase(p.name, a.name)) d = &p;
+      } else if (pos < decl.size()) {
+        d = &decl[pos++];
       }
-      if (!d && pos < decl.size()) d = &decl[pos++];
       if (d && d->output) a.value = vars_.find(d->name)->value;
     }
     *ret = ret_;

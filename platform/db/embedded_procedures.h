@@ -51,7 +51,8 @@ struct StoredProcedureText {
 using NestedExec = std::function<std::unique_ptr<Cursor>(const DialectStatement&, ParamList&)>;
 
 // Runs proc on db. args: by position, or by name when their name is set
-// ("@x"); output parameters are written back to args. *returnValue gets
+// ("@x"; a name the procedure does not declare throws DbError); output
+// parameters are written back to args. *returnValue gets
 // RETURN's value (0 without RETURN). Returns the row set or nullptr.
 // Throws DbError (the procedure's changes undone).
 std::unique_ptr<Cursor> runStoredProcedure(sqlite3* db, const StoredProcedureText& proc,

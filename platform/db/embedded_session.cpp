@@ -329,15 +329,18 @@ std::string EmbeddedSession::qualifierFor(std::string_view database) {
 std::unique_ptr<Cursor> EmbeddedSession::callProcedure(const std::string& name, ParamList& params) {
   std::string database, proc;
   splitProcName(name, &database, &proc);
-  return callIn(database, proc, params);
+  return callIn(database, proc, params, /*byPosition=*/true);
 }
 
 std::unique_ptr<Cursor> EmbeddedSession::callIn(const std::string& database,
-                                                const std::string& name, ParamList& params) {
+                                                const std::string& name, ParamList& params,
+                                                bool byPosition) {
   DeadlineScope deadline(this);
-  // @RETURN_VALUE (when present) is first; the arguments follow by position.
+  // @RETURN_VALUE (when present) is first; the arguments follow.
   const size_t first = !params.empty() && params[0].direction == ParamDirection::ReturnValue ? 1 : 0;
   ParamList args(params.begin() + static_cast<std::ptrdiff_t>(first), params.end());
+  if (byPosition)
+    for (Parameter& a : args) a.name.clear();
   int32_t ret = 0;
   std::unique_ptr<Cursor> rows;
   if (const EmbeddedProcFn* native = findEmbeddedProcedure(name)) {
@@ -380,7 +383,7 @@ std::unique_ptr<Cursor> EmbeddedSession::callIn(const std::string& database,
 std::unique_ptr<Cursor> EmbeddedSession::runNative(const DialectStatement& st, ParamList& args) {
   switch (st.kind) {
     case DialectStatement::Kind::Exec:
-      return callIn(st.database, st.procedure, args);
+      return callIn(st.database, st.procedure, args, /*byPosition=*/false);
     case DialectStatement::Kind::Restore: {
       const EmbeddedProcFn* restore = findEmbeddedProcedure("RESTORE DATABASE");
       if (!restore) return EngineSession::runNative(st, args);

@@ -72,9 +72,12 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
   sqlite3_stmt* prepare(const char* sql, const char** tail, const std::vector<Parameter>& params);
   void execPlain(const char* sql);
   static void execPlainOn(sqlite3* db, const char* sql);
-  // Calls a procedure qualified by database (may be "") with arguments.
+  // Calls a procedure qualified by database (may be "") with arguments;
+  // params may start with @RETURN_VALUE. byPosition ignores the arguments'
+  // names (a stored-procedure dataset); otherwise "@x" names an argument
+  // (EXEC p @x = 1).
   std::unique_ptr<Cursor> callIn(const std::string& database, const std::string& name,
-                                 ParamList& params);
+                                 ParamList& params, bool byPosition);
   void createDatabase(const std::string& name);
   // Interrupts a statement that runs past the command timeout.
   static int progress(void* self);

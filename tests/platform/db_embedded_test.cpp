@@ -294,6 +294,27 @@ TEST_F(EmbeddedTest, ProcedureCallErrorsUseTheServersTexts) {
   }
   // Missing arguments are NULL.
   EXPECT_TRUE(rows(conn_, "exec one_arg").rows[0][0].isNull());
+  // Arguments by name in a statement; an unknown name is refused.
+  EXPECT_EQ(rows(conn_, "exec one_arg @A = 5").rows[0][0].toInt32(), 5);
+  try {
+    conn_.execute("exec one_arg @b = 5");
+    FAIL();
+  } catch (const DbError& e) {
+    EXPECT_STREQ(e.what(), "@b is not a parameter for procedure one_arg.");
+  }
+}
+
+TEST_F(EmbeddedTest, StoredProcDatasetPassesArgumentsByPositionWhateverTheirNames) {
+  addProcedure("pair", "@first varchar(10), @second varchar(10) OUTPUT",
+               "set @second = @first || '+' || @second");
+  // The dataset's names differ from the declaration and come in another
+  // order: position decides.
+  ParamList p = {param("@RETURN_VALUE", FieldType::Int32, ParamDirection::ReturnValue, Variant()),
+                 param("@second", FieldType::String, ParamDirection::Input, Variant("a")),
+                 param("@first", FieldType::String, ParamDirection::InputOutput, Variant("b"))};
+  conn_.callProcedure("pair;1", p);
+  EXPECT_EQ(p[2].value, Variant("a+b"));
+  EXPECT_EQ(p[1].value, Variant("a"));
 }
 
 TEST_F(EmbeddedTest, NestedExecPassesOutputBack) {
