@@ -45,6 +45,9 @@ std::string resultError(const PGresult* r, PGconn* conn) {
 
 constexpr Oid kVoidOid = 2278;
 
+constexpr const char* kLostTransaction =
+    "the connection to the database server was lost; the open transaction was rolled back";
+
 void ignoreNotice(void*, const char*) {}
 
 bool startsWithWordNoCase(std::string_view sql, std::string_view word) {
@@ -154,35 +157,45 @@ class PgSession : public EngineSession {
 
   void commit() override {
     if (!inTransaction()) throw DbError("no transaction is open on this connection");
+    if (lostInTransaction_) {
+      lostInTransaction_ = false;
+      transactionEnded(true);
+      throw DbError(kLostTransaction);
+    }
     ResultPtr r = command("COMMIT");
-    reapplyTimeout();
     // COMMIT of a transaction that a failed statement aborted answers
     // "ROLLBACK": nothing was stored, so that is no success.
-    if (std::string_view(PQcmdStatus(r.get())) == "ROLLBACK")
+    const bool rolledBack = std::string_view(PQcmdStatus(r.get())) == "ROLLBACK";
+    transactionEnded(rolledBack);
+    if (rolledBack)
       throw DbError("the transaction was rolled back because a statement in it failed");
   }
 
   void rollback() override {
-    if (PQtransactionStatus(conn_) == PQTRANS_IDLE) return;
+    if (lostInTransaction_) {
+      lostInTransaction_ = false;  // the server ended it with the connection
+      transactionEnded(true);
+      return;
+    }
+    if (PQtransactionStatus(conn_) != PQTRANS_INTRANS &&
+        PQtransactionStatus(conn_) != PQTRANS_INERROR)
+      return;
     command("ROLLBACK");
-    reapplyTimeout();
+    transactionEnded(true);
   }
 
   bool inTransaction() const override {
+    if (lostInTransaction_) return true;  // until the caller ends it
     auto s = PQtransactionStatus(conn_);
     return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
   }
 
+  // Never throws (it is called from destructors): a timeout that cannot be
+  // sent now is sent before the next statement that can carry it.
   void setCommandTimeout(int seconds) override {
-    if (seconds < 0) seconds = 0;
-    timeout_ = seconds;
-    if (PQtransactionStatus(conn_) == PQTRANS_INERROR) {
-      timeoutPending_ = true;  // set once the failed transaction has ended
-      return;
-    }
-    applyTimeout();
-    // A SET inside a transaction is undone by its rollback.
-    if (inTransaction()) timeoutPending_ = true;
+    timeout_ = seconds < 0 ? 0 : seconds;
+    timeoutPending_ = true;
+    flushTimeout();
   }
 
   int64_t execute(const std::string& sql, const std::vector<Parameter>& binds) override {
@@ -268,27 +281,64 @@ class PgSession : public EngineSession {
   }
 
  private:
+  // A connection that the server or the network dropped is opened again
+  // before the next statement, unless it dropped inside a transaction: the
+  // caller must first learn that its transaction is gone (commit fails,
+  // rollback ends it), so later statements never run outside it unnoticed.
+  void ensureConnected() {
+    if (PQstatus(conn_) != CONNECTION_BAD) return;
+    if (lostInTransaction_) throw DbError(kLostTransaction);
+    PQreset(conn_);
+    if (PQstatus(conn_) != CONNECTION_OK) throw DbError(trimmed(PQerrorMessage(conn_)));
+    timeoutPending_ = true;  // the new session started with the first timeout
+    timeoutSetInTransaction_ = false;
+  }
+
+  // Runs `exec` on the connection, noting a connection lost inside a
+  // transaction.
+  template <typename Exec>
+  ResultPtr guarded(Exec exec) {
+    ensureConnected();
+    flushTimeout();
+    const auto before = PQtransactionStatus(conn_);
+    ResultPtr r(exec());
+    if (PQstatus(conn_) == CONNECTION_BAD &&
+        (before == PQTRANS_INTRANS || before == PQTRANS_INERROR))
+      lostInTransaction_ = true;
+    return r;
+  }
+
   ResultPtr command(const char* sql) {
-    ResultPtr r(PQexec(conn_, sql));
+    ResultPtr r = guarded([&] { return PQexec(conn_, sql); });
     auto st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) throw DbError(resultError(r.get(), conn_));
     return r;
   }
 
-  void applyTimeout() {
-    std::string sql = "SET statement_timeout = " + std::to_string(int64_t{timeout_} * 1000);
-    command(sql.c_str());
+  // Sends a pending command timeout when the session can take it (not in a
+  // failed transaction). A SET inside a transaction is undone if the
+  // transaction rolls back, so that case is remembered.
+  void flushTimeout() {
+    if (!timeoutPending_ || PQstatus(conn_) != CONNECTION_OK) return;
+    const auto ts = PQtransactionStatus(conn_);
+    if (ts != PQTRANS_IDLE && ts != PQTRANS_INTRANS) return;
+    const std::string sql = "SET statement_timeout = " + std::to_string(int64_t{timeout_} * 1000);
+    ResultPtr r(PQexec(conn_, sql.c_str()));
+    if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) return;
     timeoutPending_ = false;
+    if (ts == PQTRANS_INTRANS) timeoutSetInTransaction_ = true;
   }
 
-  void reapplyTimeout() {
-    if (timeoutPending_ && PQtransactionStatus(conn_) == PQTRANS_IDLE) applyTimeout();
+  void transactionEnded(bool rolledBack) {
+    if (rolledBack && timeoutSetInTransaction_) timeoutPending_ = true;
+    timeoutSetInTransaction_ = false;
+    flushTimeout();
   }
 
   ResultPtr run(const std::string& sql, const std::vector<Parameter>& binds) {
     ResultPtr r;
     if (binds.empty()) {
-      r.reset(PQexec(conn_, sql.c_str()));
+      r = guarded([&] { return PQexec(conn_, sql.c_str()); });
     } else {
       const int n = static_cast<int>(binds.size());
       std::vector<std::string> texts(n);
@@ -307,8 +357,10 @@ class PgSession : public EngineSession {
           types[i] = 17;  // bytea
         }
       }
-      r.reset(PQexecParams(conn_, sql.c_str(), n, types.data(), values.data(), lengths.data(),
-                           formats.data(), 0));
+      r = guarded([&] {
+        return PQexecParams(conn_, sql.c_str(), n, types.data(), values.data(), lengths.data(),
+                            formats.data(), 0);
+      });
     }
     auto st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK && st != PGRES_EMPTY_QUERY)
@@ -353,7 +405,8 @@ class PgSession : public EngineSession {
     if (it != tables_.end()) return &it->second;
     std::string oidText = std::to_string(oid);
     const char* value = oidText.c_str();
-    ResultPtr r(PQexecParams(conn_, kCatalogueQuery, 1, nullptr, &value, nullptr, nullptr, 0));
+    ResultPtr r = guarded(
+        [&] { return PQexecParams(conn_, kCatalogueQuery, 1, nullptr, &value, nullptr, nullptr, 0); });
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) throw DbError(resultError(r.get(), conn_));
     TableMeta meta;
     for (int i = 0, rows = PQntuples(r.get()); i < rows; ++i) {
@@ -383,7 +436,9 @@ class PgSession : public EngineSession {
 
   PGconn* conn_;
   int timeout_;
-  bool timeoutPending_ = false;
+  bool timeoutPending_ = false;          // timeout_ not yet in force on the server
+  bool timeoutSetInTransaction_ = false;  // sent inside the open transaction
+  bool lostInTransaction_ = false;  // the connection dropped inside a transaction
   std::unordered_map<Oid, TableMeta> tables_;
 };
 

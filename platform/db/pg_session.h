@@ -18,6 +18,13 @@
 // Field metadata (NOT NULL, primary key, generated) comes from the catalogue,
 // read once per table and kept until a statement changes the schema.
 //
+// A connection that the server or the network dropped is opened again before
+// the next statement, with the current command timeout; if it dropped inside
+// a transaction, every statement fails until the caller ends the transaction
+// (commit raises, rollback does not), so nothing runs outside it unnoticed.
+// The command timeout is SET statement_timeout; a SET that a rollback undid
+// is sent again.
+//
 // Thread-safety: none; one session is used by one thread at a time.
 #pragma once
 

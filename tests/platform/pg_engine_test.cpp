@@ -278,6 +278,60 @@ TEST_F(PgSessionTest, CommandTimeoutEndsLongStatementsAndSurvivesRollback) {
   EXPECT_EQ(c->row()[0], Variant("1s"));
 }
 
+int64_t backendPid(Connection& c) {
+  auto cur = c.query("select pg_backend_pid() as pid");
+  EXPECT_TRUE(cur->next());
+  return cur->row()[0].toInt64();
+}
+
+void terminate(const qz::testing::TestDatabase& db, int64_t pid) {
+  Connection admin;
+  admin.setConnectionString(db.connectionStringFor("master"));
+  // Waits (up to 5 s) until the backend has gone.
+  auto cur = admin.query("select pg_terminate_backend(" + std::to_string(pid) + ", 5000) as done");
+  ASSERT_TRUE(cur->next());
+  ASSERT_EQ(cur->row()[0], Variant(true));
+}
+
+TEST_F(PgSessionTest, ADroppedConnectionReopensButNeverInsideATransaction) {
+  conn_.session().execute("CREATE TABLE kept (a integer)", {});
+  conn_.setCommandTimeout(7);
+
+  // Outside a transaction: the statement that meets the dropped connection
+  // fails, the next one runs on a new session with the same timeout.
+  terminate(*db_, backendPid(conn_));
+  EXPECT_THROW(conn_.query("select 1 as one"), DbError);
+  auto t = conn_.query("select current_setting('statement_timeout') as t");
+  ASSERT_TRUE(t->next());
+  EXPECT_EQ(t->row()[0], Variant("7s"));
+
+  // Inside one: every statement fails until the caller ends the transaction,
+  // so nothing runs outside it unnoticed.
+  conn_.beginTrans();
+  conn_.execute("insert into kept values (1)");
+  terminate(*db_, backendPid(conn_));
+  EXPECT_THROW(conn_.execute("insert into kept values (2)"), DbError);
+  try {
+    conn_.execute("insert into kept values (3)");
+    FAIL() << "a statement ran after the transaction was lost";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("lost"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(conn_.inTransaction());
+  EXPECT_THROW(conn_.commitTrans(), DbError);
+  EXPECT_FALSE(conn_.inTransaction());
+  auto n = conn_.query("select count(*) as n from kept");
+  ASSERT_TRUE(n->next());
+  EXPECT_EQ(n->row()[0], Variant(int64_t{0}));
+
+  // The same ended by a rollback, which raises nothing.
+  conn_.beginTrans();
+  terminate(*db_, backendPid(conn_));
+  EXPECT_THROW(conn_.execute("insert into kept values (4)"), DbError);
+  EXPECT_NO_THROW(conn_.rollbackTrans());
+  EXPECT_EQ(conn_.execute("insert into kept values (5)"), 1);
+}
+
 TEST_F(PgSessionTest, CommitOfAFailedTransactionIsNoSuccess) {
   conn_.session().execute("CREATE TABLE t1 (a integer)", {});
   conn_.beginTrans();
