@@ -18,17 +18,22 @@ class PickerEdit : public QDateEdit {
     setCalendarPopup(true);
     setDisplayFormat(QStringLiteral("yyyy'年'M'月'd'日'"));
     setMinimumDate(QDate(1753, 1, 1));
+    // Unfinished text goes through fixup (below) instead of being dropped.
+    setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
   }
 
  protected:
-  QDateTime dateTimeFromText(const QString& text) const override {
-    QDateTime dt = QDateEdit::dateTimeFromText(text);
-    const QString digits = text.section(QStringLiteral("年"), 0, 0).trimmed();
-    if (digits.size() <= 2 && dt.isValid()) {
-      const int yy = digits.toInt();
-      dt.setDate(QDate(yy < 50 ? 2000 + yy : 1900 + yy, dt.date().month(), dt.date().day()));
+  // A year typed with one or two digits is completed when the field is
+  // left: 00..49 -> 2000..2049, 50..99 -> 1950..1999.
+  void fixup(QString& input) const override {
+    const qsizetype mark = input.indexOf(QStringLiteral("年"));
+    if (mark > 0) {
+      bool ok = false;
+      const int yy = input.left(mark).trimmed().toInt(&ok);
+      if (ok && yy >= 0 && yy < 100 && input.left(mark).trimmed().size() <= 4)
+        input = QString::number(yy < 50 ? 2000 + yy : 1900 + yy) + input.mid(mark);
     }
-    return dt;
+    QDateEdit::fixup(input);
   }
 };
 

@@ -64,6 +64,7 @@ class MaintenanceDialogsTest : public QObject {
   void backupFormShowsItsFieldsAndIgnoresOkWhileNameOrPathIsEmpty();
   void restoreFormIgnoresOkWithoutSourceFile();
   void selectDateRangeWritesBackOnOkOnly();
+  void twoDigitYearsFallFrom1950();
   void backupThroughTheDialogShowsTheAnswerUnderTheApplicationTitle();
   void roomCleanUpAsksConfirmsAndShowsTheAnswer();
   void noInTheConfirmationSendsNothing();
@@ -173,6 +174,23 @@ void MaintenanceDialogsTest::selectDateRangeWritesBackOnOkOnly() {
   QVERIFY(admin::SelectDateRange(nullptr, from, to));
   QCOMPARE(QString::fromStdString(admin::dayText(from)), QStringLiteral("2026-02-01"));
   QCOMPARE(QString::fromStdString(admin::dayText(to)), QStringLiteral("2026-01-31"));
+}
+
+void MaintenanceDialogsTest::twoDigitYearsFallFrom1950() {
+  admin::TselectdateForm form(nullptr);
+  form.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&form));
+  auto* edit = form.wwDBDateTimePicker1->findChild<QLineEdit*>();
+  QVERIFY(edit != nullptr);
+  for (auto [typed, year] : {std::pair{"49", 2049}, std::pair{"50", 1950}, std::pair{"2026", 2026}}) {
+    form.wwDBDateTimePicker1->setDate(QDate(2000, 1, 2));
+    form.wwDBDateTimePicker1->setFocus();
+    form.wwDBDateTimePicker1->setSelectedSection(QDateTimeEdit::YearSection);
+    QTest::keyClicks(edit, QString::fromLatin1(typed));
+    // What leaving the field (or Enter) does with the typed text.
+    form.wwDBDateTimePicker1->interpretText();
+    QCOMPARE(form.wwDBDateTimePicker1->date(), QDate(year, 1, 2));
+  }
 }
 
 void MaintenanceDialogsTest::backupThroughTheDialogShowsTheAnswerUnderTheApplicationTitle() {
