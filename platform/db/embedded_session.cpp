@@ -442,6 +442,11 @@ void EmbeddedSession::dropDatabase(const std::string& name) {
       break;
     }
   }
+  // Other connections on the database hold its use lock: deleting the file
+  // under them would lose what they write.
+  std::unique_ptr<DatabaseUseLock> exclusive = DatabaseUseLock::tryExclusive(*file);
+  if (!exclusive)
+    throw DbError("Cannot drop database \"" + name + "\" because it is currently in use.");
   catalog::unregisterDatabase(db_, catalogSchema(), name);
   std::error_code ec;
   for (const char* suffix : {"", "-wal", "-shm", ".use"}) std::filesystem::remove(*file + suffix, ec);

@@ -184,6 +184,19 @@ TEST_F(EmbeddedTest, CreateAndDropDatabaseGuardTheirCases) {
   conn_.beginTrans();
   EXPECT_THROW(conn_.execute("drop database qz_new"), DbError);
   conn_.rollbackTrans();
+  {
+    // Another connection on it: refused, and nothing is lost.
+    Connection user;
+    user.setConnectionString(db_->connectionStringFor("qz_new"));
+    user.execute("create table t(n int); insert into t values (1)");
+    try {
+      conn_.execute("drop database qz_new");
+      FAIL() << "dropped a database in use";
+    } catch (const DbError& e) {
+      EXPECT_STREQ(e.what(), "Cannot drop database \"qz_new\" because it is currently in use.");
+    }
+    EXPECT_EQ(rows(user, "select count(*) from t").rows[0][0].toInt32(), 1);
+  }
   conn_.execute("drop database qz_new");
   EXPECT_FALSE(std::filesystem::exists(db_->dataDir() + "qz_new.db"));
   EXPECT_THROW(conn_.execute("drop database qz_new"), DbError);
