@@ -223,6 +223,24 @@ TEST_P(BackupRestoreTest, RestoreWhileAnotherClientHoldsTheDatabaseIsRefused) {
   EXPECT_EQ(bills(), "1,2");
 }
 
+TEST_P(BackupRestoreTest, RestoreUnderANewNameCreatesThatDatabase) {
+  addBill(1, "2026-01-05");
+  backup(0, 0);
+  const std::string copy = db_->name() + "_copy";
+  db::Connection master;
+  master.setConnectionString(db_->connectionStringFor("master"));
+  master.setCommandTimeout(300);
+  master.execute("RESTORE DATABASE " + copy + " from disk='" + media() + "'");
+  {
+    db::Connection c;
+    c.setConnectionString(db_->connectionStringFor(copy));
+    EXPECT_EQ(first(c, "select roomid from bills"), "101");
+  }
+  if (pg()) master.execute("DROP DATABASE " + copy);
+  // The original is untouched and still usable.
+  EXPECT_EQ(bills(), "1");
+}
+
 TEST_P(BackupRestoreTest, QuotesInPathsTravelAsTextNotAsStatement) {
   addBill(1, "2026-01-05");
   const std::string odd = dir_.file("o'brien backup.dat");
