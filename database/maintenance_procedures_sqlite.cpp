@@ -167,12 +167,12 @@ struct MovePart {
   const char* condition;  // on the source table; qz_move_keys holds the document numbers
 };
 
-struct MoveSpec {
+struct MovePlan {
   const char* documents;  // SELECT of the documents' numbers; ?1 first day, ?2 day after last
   std::vector<MovePart> parts;  // parents first
 };
 
-const MoveSpec kRooms = {
+const MovePlan kRooms = {
     "SELECT num FROM %s.bills WHERE ndate >= ?1 AND ndate < ?2",
     {{"bills", "num IN (SELECT num FROM temp.qz_move_keys)"},
      {"billitems", "bnum IN (SELECT num FROM temp.qz_move_keys)"},
@@ -180,18 +180,18 @@ const MoveSpec kRooms = {
       "bnum IN (SELECT num FROM temp.qz_move_keys) AND coalesce(type, '') NOT IN "
       "('销售收款', '采购付款')"}}};
 
-const MoveSpec kSales = {
+const MovePlan kSales = {
     "SELECT num FROM %s.Maccount WHERE consumption = '销售' AND ndate >= ?1 AND ndate < ?2",
     {{"Maccount", "num IN (SELECT num FROM temp.qz_move_keys)"},
      {"MAccItems", "bnum IN (SELECT num FROM temp.qz_move_keys)"},
      {"gathering", "bnum IN (SELECT num FROM temp.qz_move_keys) AND type = '销售收款'"}}};
 
-// Copies and deletes the rows of spec for [day, next); returns the count
+// Copies and deletes the rows of plan for [day, next); returns the count
 // per part.
-std::vector<int64_t> moveRows(EmbeddedContext& ctx, const MoveSpec& spec, const std::string& src,
+std::vector<int64_t> moveRows(EmbeddedContext& ctx, const MovePlan& plan, const std::string& src,
                               const std::string& arch, const std::string& day,
                               const std::string& next) {
-  for (const MovePart& part : spec.parts)
+  for (const MovePart& part : plan.parts)
     if (!tableExists(ctx, arch, part.table)) ctx.execute(createTableIn(arch, part.table), {});
   const bool own = !ctx.inTransaction();
   ctx.execute(own ? "BEGIN IMMEDIATE" : "SAVEPOINT qz_clean", {});
@@ -200,12 +200,12 @@ std::vector<int64_t> moveRows(EmbeddedContext& ctx, const MoveSpec& spec, const 
     ctx.execute("CREATE TEMP TABLE IF NOT EXISTS qz_move_keys(num INTEGER PRIMARY KEY)", {});
     ctx.execute("DELETE FROM temp.qz_move_keys", {});
     char select[256];
-    std::snprintf(select, sizeof select, spec.documents, src.c_str());
+    std::snprintf(select, sizeof select, plan.documents, src.c_str());
     db::ParamList range(2);
     range[0].value = Variant(day);
     range[1].value = Variant(next);
     ctx.execute(std::string("INSERT INTO temp.qz_move_keys ") + select, range);
-    for (const MovePart& part : spec.parts) {
+    for (const MovePart& part : plan.parts) {
       std::string cols;
       for (const std::string& c : columnsOf(ctx, src, part.table)) {
         if (!cols.empty()) cols += ", ";
@@ -217,9 +217,9 @@ std::vector<int64_t> moveRows(EmbeddedContext& ctx, const MoveSpec& spec, const 
                   {});
       counts.push_back(0);
     }
-    for (size_t i = spec.parts.size(); i-- > 0;)
-      counts[i] = ctx.execute("DELETE FROM " + src + "." + spec.parts[i].table + " WHERE " +
-                                  spec.parts[i].condition,
+    for (size_t i = plan.parts.size(); i-- > 0;)
+      counts[i] = ctx.execute("DELETE FROM " + src + "." + plan.parts[i].table + " WHERE " +
+                                  plan.parts[i].condition,
                               {});
     ctx.execute("DELETE FROM temp.qz_move_keys", {});
     ctx.execute(own ? "COMMIT" : "RELEASE qz_clean", {});
