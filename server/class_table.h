@@ -44,8 +44,4 @@ inline constexpr std::array<ClassInfo, 3> kClasses{{
      "Dispatch interface for GzModule Object", 2},
 }};
 
-// The class named by its name, ProgID or class id (with or without braces),
-// matched without regard to case; nullptr when none matches.
-const ClassInfo* findClass(std::string_view nameProgIdOrClsid);
-
 }  // namespace qz::server

@@ -70,14 +70,5 @@ TEST(RegistrationTest, UnregisterWithMissingValuesIsNoError) {
   EXPECT_NO_THROW(unregisterServer(file));
 }
 
-TEST(ClassTableTest, FindsByNameProgIdOrClassIdWithoutRegardToCase) {
-  EXPECT_EQ(findClass("TOP_DM2"), &kClasses[1]);
-  EXPECT_EQ(findClass("qzserver.gzmodule"), &kClasses[2]);
-  EXPECT_EQ(findClass("{6d2e1bc3-a48f-44b1-b3a9-2a012d585391}"), &kClasses[0]);
-  EXPECT_EQ(findClass("6D2E1BC3-A48F-44B1-B3A9-2A012D585391"), &kClasses[0]);
-  EXPECT_EQ(findClass("top_dm3"), nullptr);
-  EXPECT_EQ(findClass(""), nullptr);
-}
-
 }  // namespace
 }  // namespace qz::server
