@@ -227,6 +227,20 @@ TEST_P(ConnectionTest, ExecuteCountsRowsAndQueryWithoutRowsFails) {
   EXPECT_THROW(conn_.execute("  -- only a comment\r\n"), DbError);
 }
 
+TEST_P(ConnectionTest, BatchRunsInOrderAndLastStatementGivesRows) {
+  conn_.execute("create table t(n int)");
+  RowSet rs = RowSet::readAll(*conn_.query(
+      "insert into t values (:a); insert into t values (:a + 1);\r\nselect n from t order by n",
+      {param("a", FieldType::Int32, Variant(int32_t{7}))}));
+  ASSERT_EQ(rs.rows.size(), 2u);
+  EXPECT_EQ(rs.rows[1][0].toInt32(), 8);
+  // A failing statement stops the batch: what follows does not run.
+  EXPECT_THROW(conn_.execute("insert into t values (1); insert into nowhere values (2); "
+                             "insert into t values (3)"),
+               DbError);
+  EXPECT_EQ(scalar("select count(*) from t where n in (1, 3)").toInt32(), 1);
+}
+
 TEST_P(ConnectionTest, EmptyResultKeepsColumns) {
   conn_.execute("create table bills(num int not null primary key, cltname varchar(50))");
   auto c = conn_.query("select * from bills where 1=2");

@@ -464,6 +464,29 @@ TEST_F(EmbeddedTest, OpenCursorDoesNotBlockItsOwnConnectionsWrites) {
   EXPECT_EQ(rows(conn_, "select count(*) from t").rows[0][0].toInt32(), 7);
 }
 
+TEST_F(EmbeddedTest, QueryRunsWithItsOwnCommandTimeout) {
+  conn_.setCommandTimeout(30);
+  Query q(&conn_);
+  q.setCommandTimeout(1);
+  q.setSql({"with recursive c(i) as (select 1 union all select i + 1 from c where i < 2000000000)",
+            "select count(*) from c"});
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    q.open();
+    FAIL() << "ran past the query's timeout";
+  } catch (const DbError& e) {
+    EXPECT_STREQ(e.what(), "Query timeout expired");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  // The connection keeps its own timeout for its own statements.
+  EXPECT_EQ(conn_.commandTimeout(), 30);
+  EXPECT_EQ(rows(conn_, "with recursive c(i) as (select 1 union all select i + 1 from c where "
+                        "i < 300000) select count(*) from c")
+                .rows[0][0]
+                .toInt32(),
+            300000);
+}
+
 TEST_F(EmbeddedTest, ConcurrentWriteTransactionsNeverDeadlock) {
   conn_.execute("create table counter(n int); insert into counter values (0)");
   constexpr int kThreads = 4, kRounds = 40;
