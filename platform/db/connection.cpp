@@ -4,7 +4,6 @@
 #include "platform/db/connection.h"
 #include "platform/db/pg_restore.h"
 
-#include <mutex>
 
 #include "platform/db/dialect.h"
 #include "platform/db/engine.h"
