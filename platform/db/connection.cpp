@@ -2,11 +2,10 @@
 // translation of T-SQL through the dialect layer, ":name" parameters matched
 // to positional markers, and the embedded engine's data folder.
 #include "platform/db/connection.h"
-#include "platform/db/pg_restore.h"
-
 
 #include "platform/db/dialect.h"
 #include "platform/db/engine.h"
+#include "platform/db/pg_restore.h"
 #include "platform/db/sql_lexer.h"
 
 namespace qz::db {
