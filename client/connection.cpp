@@ -85,9 +85,11 @@ std::unique_ptr<Connection> Connection::open(std::string_view hostPort,
 
 Connection::~Connection() = default;
 
-rapidjson::Document Connection::call(std::string_view method, std::string_view paramsJson) {
+std::string Connection::exchange(std::string_view method, std::string_view paramsJson,
+                                 int64_t* idOut) {
   if (!socket_.isOpen()) throw TransportError("the connection is closed");
-  int64_t id = nextId_++;
+  const int64_t id = nextId_++;
+  *idOut = id;
   std::string request = "{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(id) + ",\"method\":";
   {
     rapidjson::StringBuffer m;
@@ -110,9 +112,31 @@ rapidjson::Document Connection::call(std::string_view method, std::string_view p
     socket_.close();
     throw TransportError("the server closed the connection");
   }
+  return std::move(*line);
+}
+
+rapidjson::Document Connection::call(std::string_view method, std::string_view paramsJson) {
+  int64_t id = 0;
+  const std::string line = exchange(method, paramsJson, &id);
   rapidjson::Document answer;
-  answer.Parse<rapidjson::kParseIterativeFlag>(line->data(), line->size());
-  if (answer.HasParseError() || !answer.IsObject()) {
+  answer.Parse<rapidjson::kParseIterativeFlag>(line.data(), line.size());
+  if (answer.HasParseError()) answer.SetNull();
+  return resultOf(std::move(answer), id);
+}
+
+rapidjson::Document Connection::callForPacket(std::string_view method,
+                                              std::string_view paramsJson,
+                                              const char* packetKey, bool* found,
+                                              DataPacket* packet) {
+  int64_t id = 0;
+  const std::string line = exchange(method, paramsJson, &id);
+  rapidjson::Document answer;
+  *found = provider::decodeEmbeddedPacket(line, "result", packetKey, &answer, packet);
+  return resultOf(std::move(answer), id);
+}
+
+rapidjson::Document Connection::resultOf(rapidjson::Document answer, int64_t id) {
+  if (!answer.IsObject()) {
     socket_.close();
     throw TransportError("the server's answer is not a JSON object");
   }
@@ -213,10 +237,16 @@ RecordsResult Connection::getRecords(std::string_view provider, int count,
   }
   ownerData(w, owner);
   w.EndObject();
-  rapidjson::Document r = call("AS_GetRecords", done(buf));
   RecordsResult out;
+  bool streamed = false;
+  rapidjson::Document r;
   try {
-    out.data = provider::packetFromValue(member(r, "data"));
+    r = callForPacket("AS_GetRecords", done(buf), "data", &streamed, &out.data);
+  } catch (const provider::CodecError& e) {
+    throw TransportError(std::string("the server sent a malformed packet: ") + e.what());
+  }
+  try {
+    if (!streamed) out.data = provider::packetFromValue(member(r, "data"));
     out.params = readParams(r);
     out.ownerData = readOwnerData(r);
   } catch (const provider::CodecError& e) {

@@ -133,12 +133,25 @@ class Connection {
   // and returns the answer's "result" as its own document. Throws CallError
   // for an error answer, TransportError otherwise.
   rapidjson::Document call(std::string_view method, std::string_view paramsJson = {});
+  // The same, for an answer whose result carries a packet in member
+  // packetKey: the packet is decoded as it is read into *packet (never a
+  // JSON tree); the returned result holds null in its place. Returns whether
+  // the packet was there. Throws as call(), and provider::CodecError for a
+  // malformed packet.
+  rapidjson::Document callForPacket(std::string_view method, std::string_view paramsJson,
+                                    const char* packetKey, bool* found, DataPacket* packet);
 
   // Closes the connection (the server releases the instance).
   void close() { socket_.close(); }
 
  private:
   Connection() = default;
+  // Sends the request and returns the answer's line and the request's id.
+  // Throws TransportError.
+  std::string exchange(std::string_view method, std::string_view paramsJson, int64_t* id);
+  // Checks a parsed answer to request id and returns its result alone.
+  // Throws CallError or TransportError.
+  rapidjson::Document resultOf(rapidjson::Document answer, int64_t id);
 
   LineSocket socket_;
   int64_t nextId_ = 1;

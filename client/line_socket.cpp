@@ -121,8 +121,16 @@ std::optional<std::string> LineSocket::readLine(std::chrono::milliseconds timeou
     if (nl != std::string::npos) {
       size_t end = nl;
       if (end > 0 && buffer_[end - 1] == '\r') --end;
-      std::string line = buffer_.substr(0, end);
-      buffer_.erase(0, nl + 1);
+      std::string line;
+      if (nl + 1 == buffer_.size()) {
+        // The usual case: the buffer holds exactly one line; hand it over.
+        line = std::move(buffer_);
+        line.resize(end);
+        buffer_.clear();
+      } else {
+        line = buffer_.substr(0, end);
+        buffer_.erase(0, nl + 1);
+      }
       scanned_ = 0;
       return line;
     }

@@ -94,6 +94,17 @@ class PacketSink {
 DataPacket decodePacket(std::string_view json);
 void decodePacket(std::string_view json, PacketSink& sink);
 
+// Reads a JSON document that carries a packet as member packetKey of its
+// top-level member outerKey (an answer {"result": {"data": packet, ...}}).
+// The packet goes through the streaming reader into *packet and never
+// becomes a tree; the rest of the document is built into *rest with null in
+// the packet's place. Returns true when that member held an object and was
+// read as the packet; false when there is none (rest then holds the whole
+// document, whatever stood there). Throws CodecError on a malformed packet.
+// Text that is not JSON leaves *rest null (not an object).
+bool decodeEmbeddedPacket(std::string_view json, const char* outerKey, const char* packetKey,
+                          rapidjson::Document* rest, DataPacket* packet);
+
 // Reads a packet from an already parsed value (requests are parsed whole).
 DataPacket packetFromValue(const rapidjson::Value& v);
 // Reads the "fields" array of a packet or delta. Throws CodecError.

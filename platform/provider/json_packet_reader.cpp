@@ -61,6 +61,7 @@ class PacketHandler {
     const std::vector<FieldDef>* fields = nullptr;     // kRowList, kRow
     std::vector<DataRow>* rows = nullptr;              // kRowList
     bool topLevel = false;                             // kRowList of the packet
+    int detailCount = -1;                              // kRowList: Dataset fields, once counted
     DataRow* row = nullptr;                            // kRow
     size_t col = 0;                                    // kRow
     size_t detail = 0;                                 // kRow: next Dataset field
@@ -265,9 +266,10 @@ bool PacketHandler::StartArray() {
       return true;
     }
     case Kind::kRowList: {
+      if (f.detailCount < 0) f.detailCount = static_cast<int>(datasetFieldIndexes(*f.fields).size());
       DataRow r;
       r.values.resize(f.fields->size());
-      r.details.resize(datasetFieldIndexes(*f.fields).size());
+      r.details.resize(static_cast<size_t>(f.detailCount));
       f.rows->push_back(std::move(r));
       Frame nf{Kind::kRow};
       nf.fields = f.fields;
@@ -353,6 +355,95 @@ void parseInto(std::string_view json, PacketHandler& h) {
   }
 }
 
+// Routes the SAX events of a whole document: those of the packet member to
+// a PacketHandler, all others to a rapidjson document (which is itself a SAX
+// handler), with a null in the packet's place.
+class EmbeddedPacketHandler {
+ public:
+  EmbeddedPacketHandler(rapidjson::Document& doc, PacketHandler& packet, const char* outerKey,
+                        const char* packetKey)
+      : doc_(doc), packet_(packet), outerKey_(outerKey), packetKey_(packetKey) {}
+
+  bool Null() { return inPacket() ? packet_.Null() : doc_.Null(); }
+  bool Bool(bool b) { return inPacket() ? packet_.Bool(b) : doc_.Bool(b); }
+  bool Int(int i) { return inPacket() ? packet_.Int(i) : doc_.Int(i); }
+  bool Uint(unsigned u) { return inPacket() ? packet_.Uint(u) : doc_.Uint(u); }
+  bool Int64(int64_t i) { return inPacket() ? packet_.Int64(i) : doc_.Int64(i); }
+  bool Uint64(uint64_t u) { return inPacket() ? packet_.Uint64(u) : doc_.Uint64(u); }
+  bool Double(double d) { return inPacket() ? packet_.Double(d) : doc_.Double(d); }
+  bool RawNumber(const char* s, rapidjson::SizeType n, bool copy) {
+    return inPacket() ? packet_.RawNumber(s, n, copy) : doc_.RawNumber(s, n, true);
+  }
+  bool String(const char* s, rapidjson::SizeType n, bool copy) {
+    return inPacket() ? packet_.String(s, n, copy) : doc_.String(s, n, true);
+  }
+  bool Key(const char* s, rapidjson::SizeType n, bool copy) {
+    if (inPacket()) return packet_.Key(s, n, copy);
+    if (levels_.size() == 1) levels_.back().match = std::string_view(s, n) == outerKey_;
+    else if (levels_.size() == 2) levels_.back().match = std::string_view(s, n) == packetKey_;
+    return doc_.Key(s, n, true);
+  }
+  bool StartObject() {
+    if (inPacket()) {
+      ++packetDepth_;
+      return packet_.StartObject();
+    }
+    if (atPacket()) {
+      packetDepth_ = 1;
+      found_ = true;
+      return packet_.StartObject();
+    }
+    levels_.push_back({true, false});
+    return doc_.StartObject();
+  }
+  bool EndObject(rapidjson::SizeType n) {
+    if (inPacket()) return endPacketContainer(packet_.EndObject(n));
+    levels_.pop_back();
+    return doc_.EndObject(n);
+  }
+  bool StartArray() {
+    if (inPacket()) {
+      ++packetDepth_;
+      return packet_.StartArray();
+    }
+    levels_.push_back({false, false});
+    return doc_.StartArray();
+  }
+  bool EndArray(rapidjson::SizeType n) {
+    if (inPacket()) return endPacketContainer(packet_.EndArray(n));
+    levels_.pop_back();
+    return doc_.EndArray(n);
+  }
+
+  bool found() const { return found_; }
+  bool packetFailed() const { return !packet_.error().empty(); }
+
+ private:
+  struct Level {
+    bool object;
+    bool match;  // the current key is the path's key at this level
+  };
+  bool inPacket() const { return packetDepth_ > 0; }
+  // Whether the next value stands at outerKey.packetKey.
+  bool atPacket() const {
+    return !found_ && levels_.size() == 2 && levels_[0].object && levels_[0].match &&
+           levels_[1].object && levels_[1].match;
+  }
+  bool endPacketContainer(bool ok) {
+    if (!ok) return false;
+    if (--packetDepth_ == 0) return doc_.Null();
+    return true;
+  }
+
+  rapidjson::Document& doc_;
+  PacketHandler& packet_;
+  std::string_view outerKey_;
+  std::string_view packetKey_;
+  std::vector<Level> levels_;
+  int packetDepth_ = 0;
+  bool found_ = false;
+};
+
 std::vector<DataRow> rowsFromValue(const rapidjson::Value& v, const std::vector<FieldDef>& fields) {
   if (!v.IsArray()) throw CodecError("Invalid packet: rows must be an array");
   std::vector<DataRow> rows;
@@ -390,6 +481,34 @@ void decodePacket(std::string_view json, PacketSink& sink) {
   PacketHandler h(&sink);
   parseInto(json, h);
   if (!h.sawRows()) sink.onFields(h.packet().fields);
+}
+
+bool decodeEmbeddedPacket(std::string_view json, const char* outerKey, const char* packetKey,
+                          rapidjson::Document* rest, DataPacket* packet) {
+  PacketHandler ph(nullptr);
+  bool found = false;
+  std::string packetError;
+  size_t offset = 0;
+  auto generate = [&](rapidjson::Document& d) {
+    EmbeddedPacketHandler h(d, ph, outerKey, packetKey);
+    rapidjson::Reader reader;
+    rapidjson::MemoryStream ms(json.data(), json.size());
+    rapidjson::ParseResult r =
+        reader.Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(ms, h);
+    found = h.found();
+    if (!r && h.packetFailed()) {
+      packetError = ph.error();
+      offset = r.Offset();
+    }
+    return static_cast<bool>(r);
+  };
+  rest->SetNull();
+  rest->Populate(generate);
+  if (!packetError.empty())
+    throw CodecError("Invalid packet at offset " + std::to_string(offset) + ": " + packetError);
+  if (!found || !rest->IsObject()) return false;
+  *packet = std::move(ph.packet());
+  return true;
 }
 
 std::vector<FieldDef> fieldsFromValue(const rapidjson::Value& v) {

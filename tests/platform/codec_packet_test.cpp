@@ -232,5 +232,55 @@ TEST(CodecPacketTest, SinkGetsFieldsOfAPacketWithoutRows) {
   EXPECT_EQ(sink.rows, 0u);
 }
 
+TEST(CodecPacketTest, PacketInsideAnAnswerIsStreamedAndTheRestKept) {
+  DataPacket p = allTypesPacket();
+  const std::string packet = encodePacket(p);
+  // The packet stands after other members, and members after it (including
+  // one also named "data" at another depth) stay in the document.
+  const std::string answer = R"({"jsonrpc":"2.0","id":7,"result":{"params":[{"data":1}],"data":)" +
+                             packet + R"(,"recsOut":2,"ownerData":"x\"y"}})";
+  rapidjson::Document rest;
+  DataPacket back;
+  ASSERT_TRUE(decodeEmbeddedPacket(answer, "result", "data", &rest, &back));
+  ASSERT_EQ(back.rows.size(), 2u);
+  for (size_t i = 0; i < p.fields.size(); ++i)
+    EXPECT_EQ(back.rows[0].values[i], p.rows[0].values[i]) << p.fields[i].name;
+  EXPECT_EQ(encodePacket(back), packet);
+  ASSERT_TRUE(rest.IsObject());
+  EXPECT_EQ(rest["id"].GetInt(), 7);
+  const rapidjson::Value& result = rest["result"];
+  EXPECT_TRUE(result["data"].IsNull());
+  EXPECT_EQ(result["recsOut"].GetInt(), 2);
+  EXPECT_EQ(std::string(result["ownerData"].GetString()), "x\"y");
+  EXPECT_EQ(result["params"][0]["data"].GetInt(), 1);
+}
+
+TEST(CodecPacketTest, AnswerWithoutPacketOrWithABadOneIsTold) {
+  rapidjson::Document rest;
+  DataPacket back;
+  // An error answer has no packet: the document is whole.
+  EXPECT_FALSE(decodeEmbeddedPacket(R"({"id":1,"error":{"code":5,"data":{"x":1}}})", "result",
+                                    "data", &rest, &back));
+  ASSERT_TRUE(rest.IsObject());
+  EXPECT_EQ(rest["error"]["code"].GetInt(), 5);
+  // A packet member that is no object is left for the caller to refuse.
+  EXPECT_FALSE(decodeEmbeddedPacket(R"({"result":{"data":[1,2]}})", "result", "data", &rest, &back));
+  EXPECT_TRUE(rest["result"]["data"].IsArray());
+  // "data" one level too deep is not the packet.
+  EXPECT_FALSE(decodeEmbeddedPacket(R"({"result":{"x":{"data":{"fields":[]}}}})", "result", "data",
+                                    &rest, &back));
+  // Not JSON at all: no object.
+  EXPECT_FALSE(decodeEmbeddedPacket(R"({"result":{"data":)", "result", "data", &rest, &back));
+  EXPECT_FALSE(rest.IsObject());
+  // A packet that breaks its own rules names the fault.
+  try {
+    decodeEmbeddedPacket(R"({"result":{"data":{"fields":[{"name":"n","type":"int32"}],"rows":[[1,2]]}}})",
+                         "result", "data", &rest, &back);
+    FAIL() << "a row with too many values was accepted";
+  } catch (const CodecError& e) {
+    EXPECT_NE(std::string(e.what()).find("more values than the 1 fields"), std::string::npos) << e.what();
+  }
+}
+
 }  // namespace
 }  // namespace qz::provider
