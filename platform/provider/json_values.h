@@ -145,6 +145,26 @@ void writeTyped(W& w, const Variant& v, db::FieldType t) {
         return;
       }
       break;
+    // The common kinds are written without building a std::string.
+    case FieldType::String: case FieldType::Memo:
+      if (v.type() == VarType::String || v.type() == VarType::Bytes) {
+        w.String(v.asString().data(), static_cast<rapidjson::SizeType>(v.asString().size()));
+        return;
+      }
+      break;
+    case FieldType::DateTime: case FieldType::Date: case FieldType::Time:
+      if (v.type() == VarType::DateTime) {
+        char buf[DateTime::kIsoMax];
+        w.String(buf, static_cast<rapidjson::SizeType>(v.asDateTime().writeIso(buf)));
+        return;
+      }
+      break;
+    case FieldType::Decimal:
+      if (v.type() == VarType::Decimal) {
+        w.String(v.asString().data(), static_cast<rapidjson::SizeType>(v.asString().size()));
+        return;
+      }
+      break;
     default: break;
   }
   std::string text;

@@ -161,14 +161,14 @@ inline char* putDigits(char* p, int v, int n) {
   return p + n;
 }
 
-// "YYYY-MM-DD", then optionally sep + "HH:MM:SS" and ".mmm".
-std::string formatDateTime(const DateTime& t, char sep, bool time, bool millis) {
+// "YYYY-MM-DD", then optionally sep + "HH:MM:SS" and ".mmm", written to buf
+// (DateTime::kIsoMax characters); returns the length.
+size_t formatDateTime(const DateTime& t, char sep, bool time, bool millis, char* buf) {
   int y, mo, d, h, mi, s, ms;
   t.toParts(&y, &mo, &d, &h, &mi, &s, &ms);
-  char buf[32];
   char* p = buf;
   if (y < 0 || y > 9999) {
-    p += std::snprintf(buf, sizeof buf, "%04d", y);
+    p += std::snprintf(buf, 16, "%04d", y);
   } else {
     p = putDigits(p, y, 4);
   }
@@ -188,12 +188,19 @@ std::string formatDateTime(const DateTime& t, char sep, bool time, bool millis) 
       p = putDigits(p, ms, 3);
     }
   }
-  return std::string(buf, static_cast<size_t>(p - buf));
+  return static_cast<size_t>(p - buf);
+}
+
+std::string formatDateTime(const DateTime& t, char sep, bool time, bool millis) {
+  char buf[DateTime::kIsoMax];
+  return std::string(buf, formatDateTime(t, sep, time, millis, buf));
 }
 
 }  // namespace
 
 std::string DateTime::toIso() const { return formatDateTime(*this, 'T', true, true); }
+
+size_t DateTime::writeIso(char* out) const { return formatDateTime(*this, 'T', true, true, out); }
 
 std::string DateTime::toSql() const {
   return formatDateTime(*this, ' ', true, msecs % 1000 != 0);

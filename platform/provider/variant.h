@@ -61,6 +61,10 @@ struct DateTime {
                int* second, int* msec) const;
   // "YYYY-MM-DDTHH:MM:SS.mmm", the wire form.
   std::string toIso() const;
+  // The same written to out without allocating; returns its length.
+  // REQUIRES: out has room for kIsoMax characters.
+  static constexpr size_t kIsoMax = 40;
+  size_t writeIso(char* out) const;
   // "YYYY-MM-DD HH:MM:SS" (".mmm" only when non-zero), the form sent to databases.
   std::string toSql() const;
   // "YYYY-MM-DD", the date alone.
