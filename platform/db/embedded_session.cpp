@@ -2,6 +2,7 @@
 #include "platform/db/embedded_session.h"
 
 #include <climits>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/db/dialect.h"
@@ -160,6 +161,7 @@ EmbeddedSession::EmbeddedSession(std::string dataDir, std::string database,
 }
 
 EmbeddedSession::~EmbeddedSession() {
+  for (auto& [sql, st] : statements_) sqlite3_finalize(st);
   if (db_) {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(db_);
@@ -213,19 +215,8 @@ sqlite3_stmt* EmbeddedSession::prepare(const char* sql, const char** tail,
   const int rc = sqlite3_prepare_v2(db_, sql, -1, &st, tail);
   if (rc != SQLITE_OK) throwSqlite(db_, rc);
   if (!st) return nullptr;
-  const int n = sqlite3_bind_parameter_count(st);
   try {
-    for (int i = 1; i <= n; ++i) {
-      const char* name = sqlite3_bind_parameter_name(st, i);
-      const Parameter* p = nullptr;
-      if (!name || name[0] == '?') {
-        if (i <= static_cast<int>(params.size())) p = &params[i - 1];
-      } else {
-        p = findParam(params, name);
-        if (!p) p = findParam(params, name + 1);
-      }
-      if (p) bindParameter(db_, st, i, *p);
-    }
+    bindAll(st, params);
   } catch (...) {
     sqlite3_finalize(st);
     throw;
@@ -233,33 +224,77 @@ sqlite3_stmt* EmbeddedSession::prepare(const char* sql, const char** tail,
   return st;
 }
 
+void EmbeddedSession::bindAll(sqlite3_stmt* st, const std::vector<Parameter>& params) {
+  const int n = sqlite3_bind_parameter_count(st);
+  for (int i = 1; i <= n; ++i) {
+    const char* name = sqlite3_bind_parameter_name(st, i);
+    const Parameter* p = nullptr;
+    if (!name || name[0] == '?') {
+      if (i <= static_cast<int>(params.size())) p = &params[i - 1];
+    } else {
+      p = findParam(params, name);
+      if (!p) p = findParam(params, name + 1);
+    }
+    if (p) bindParameter(db_, st, i, *p);
+  }
+}
+
+int64_t EmbeddedSession::runToEnd(sqlite3_stmt* st) {
+  if (!sqlite3_stmt_readonly(st)) cursors_->detachAll();
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) throw DbError(sqliteErrorText(db_, rc));
+  return firstWordIsDml(sqlite3_sql(st)) ? sqlite3_changes64(db_) : 0;
+}
+
+void EmbeddedSession::keepStatement(const std::string& sql, sqlite3_stmt* st) {
+  constexpr size_t kMaxStatements = 64;
+  if (statements_.size() >= kMaxStatements) {
+    sqlite3_finalize(st);
+    return;
+  }
+  // Reset so that it holds no lock or snapshot while it waits.
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  if (!statements_.emplace(sql, st).second) sqlite3_finalize(st);
+}
+
 int64_t EmbeddedSession::execute(const std::string& sql, const std::vector<Parameter>& binds) {
   DeadlineScope deadline(this);
+  // A text run before: its statement is taken out of the cache while it
+  // runs and only returned when it succeeded.
+  if (auto it = statements_.find(sql); it != statements_.end()) {
+    sqlite3_stmt* st = it->second;
+    statements_.erase(it);
+    int64_t affected;
+    try {
+      bindAll(st, binds);
+      affected = runToEnd(st);
+    } catch (...) {
+      sqlite3_finalize(st);
+      throw;
+    }
+    keepStatement(sql, st);
+    return affected;
+  }
   int64_t affected = 0;
   const char* p = sql.c_str();
   while (*p) {
     const char* tail = nullptr;
+    const bool first = p == sql.c_str();
     sqlite3_stmt* st = prepare(p, &tail, binds);
     p = tail;
     if (!st) continue;
-    if (!sqlite3_stmt_readonly(st)) {
-      try {
-        cursors_->detachAll();
-      } catch (...) {
-        sqlite3_finalize(st);
-        throw;
-      }
-    }
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    }
-    if (rc != SQLITE_DONE) {
-      const std::string msg = sqliteErrorText(db_, rc);
+    try {
+      affected += runToEnd(st);
+    } catch (...) {
       sqlite3_finalize(st);
-      throw DbError(msg);
+      throw;
     }
-    if (firstWordIsDml(sqlite3_sql(st))) affected += sqlite3_changes64(db_);
-    sqlite3_finalize(st);
+    // Only a text that is one statement is kept: its text is its key.
+    if (first && p[std::strspn(p, " \t\r\n;")] == '\0') keepStatement(sql, st);
+    else sqlite3_finalize(st);
   }
   return affected;
 }

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/db/embedded_engine.h"
@@ -70,6 +71,15 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
  private:
   // Prepares one statement and binds params (?N by position, @name by name).
   sqlite3_stmt* prepare(const char* sql, const char** tail, const std::vector<Parameter>& params);
+  // Binds params to a prepared statement as prepare() does. Throws DbError.
+  void bindAll(sqlite3_stmt* st, const std::vector<Parameter>& params);
+  // Steps a prepared, bound statement to its end; returns the rows it
+  // changed (0 for other than INSERT/UPDATE/DELETE). Throws DbError; the
+  // caller still owns st either way.
+  int64_t runToEnd(sqlite3_stmt* st);
+  // Keeps st (which ran to its end) for the next execute() of the same
+  // text, or finalizes it when the cache is full.
+  void keepStatement(const std::string& sql, sqlite3_stmt* st);
   void execPlain(const char* sql);
   static void execPlainOn(sqlite3* db, const char* sql);
   // Calls a procedure qualified by database (may be "") with arguments;
@@ -89,6 +99,10 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
   bool isMaster_ = false;
   sqlite3* db_ = nullptr;
   std::vector<std::string> attached_;  // databases attached on demand (lower case)
+  // Statements of single-statement texts that execute() ran, reset and
+  // unbound, by their text. SQLite prepares them again by itself after a
+  // schema change. Finalized before the handle closes.
+  std::unordered_map<std::string, sqlite3_stmt*> statements_;
   // Open cursors of this connection; shared so that a cursor may outlive it.
   std::shared_ptr<CursorRegistry> cursors_ = std::make_shared<CursorRegistry>();
   // Held while the connection is open, so a restore knows it is in use.
