@@ -85,7 +85,7 @@ std::unique_ptr<Connection> Connection::open(std::string_view hostPort,
 
 Connection::~Connection() = default;
 
-std::string Connection::exchange(std::string_view method, std::string_view paramsJson,
+const std::string& Connection::exchange(std::string_view method, std::string_view paramsJson,
                                  int64_t* idOut) {
   if (!socket_.isOpen()) throw TransportError("the connection is closed");
   const int64_t id = nextId_++;
@@ -100,24 +100,24 @@ std::string Connection::exchange(std::string_view method, std::string_view param
   if (!paramsJson.empty()) request.append(",\"params\":").append(paramsJson);
   request.append("}\n");
 
-  std::optional<std::string> line;
+  bool got = false;
   try {
     socket_.send(request);
-    line = socket_.readLine(callTimeout_);
+    got = socket_.readLineInto(&answer_, callTimeout_);
   } catch (const std::runtime_error& e) {
     socket_.close();
     throw TransportError(e.what());
   }
-  if (!line) {
+  if (!got) {
     socket_.close();
     throw TransportError("the server closed the connection");
   }
-  return std::move(*line);
+  return answer_;
 }
 
 rapidjson::Document Connection::call(std::string_view method, std::string_view paramsJson) {
   int64_t id = 0;
-  const std::string line = exchange(method, paramsJson, &id);
+  const std::string& line = exchange(method, paramsJson, &id);
   rapidjson::Document answer;
   answer.Parse<rapidjson::kParseIterativeFlag>(line.data(), line.size());
   if (answer.HasParseError()) answer.SetNull();
@@ -129,7 +129,7 @@ rapidjson::Document Connection::callForPacket(std::string_view method,
                                               const char* packetKey, bool* found,
                                               DataPacket* packet) {
   int64_t id = 0;
-  const std::string line = exchange(method, paramsJson, &id);
+  const std::string& line = exchange(method, paramsJson, &id);
   rapidjson::Document answer;
   *found = provider::decodeEmbeddedPacket(line, "result", packetKey, &answer, packet);
   return resultOf(std::move(answer), id);

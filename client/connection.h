@@ -146,9 +146,9 @@ class Connection {
 
  private:
   Connection() = default;
-  // Sends the request and returns the answer's line and the request's id.
-  // Throws TransportError.
-  std::string exchange(std::string_view method, std::string_view paramsJson, int64_t* id);
+  // Sends the request and returns the answer's line (held in answer_ until
+  // the next call) and the request's id. Throws TransportError.
+  const std::string& exchange(std::string_view method, std::string_view paramsJson, int64_t* id);
   // Checks a parsed answer to request id and returns its result alone.
   // Throws CallError or TransportError.
   rapidjson::Document resultOf(rapidjson::Document answer, int64_t id);
@@ -156,6 +156,7 @@ class Connection {
   LineSocket socket_;
   int64_t nextId_ = 1;
   std::chrono::milliseconds callTimeout_ = std::chrono::minutes(5);
+  std::string answer_;  // the last answer's line; its memory serves the next
 };
 
 }  // namespace qz::client

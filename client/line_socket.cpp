@@ -115,24 +115,30 @@ void LineSocket::send(std::string_view bytes) {
 }
 
 std::optional<std::string> LineSocket::readLine(std::chrono::milliseconds timeout) {
+  std::string line;
+  if (!readLineInto(&line, timeout)) return std::nullopt;
+  return line;
+}
+
+bool LineSocket::readLineInto(std::string* line, std::chrono::milliseconds timeout) {
   if (fd_ < 0) throw std::runtime_error("not connected");
   for (;;) {
     size_t nl = buffer_.find('\n', scanned_);
     if (nl != std::string::npos) {
       size_t end = nl;
       if (end > 0 && buffer_[end - 1] == '\r') --end;
-      std::string line;
       if (nl + 1 == buffer_.size()) {
-        // The usual case: the buffer holds exactly one line; hand it over.
-        line = std::move(buffer_);
-        line.resize(end);
+        // The usual case: the buffer holds exactly one line. It is handed
+        // over, and the line's old memory becomes the buffer.
+        line->swap(buffer_);
+        line->resize(end);
         buffer_.clear();
       } else {
-        line = buffer_.substr(0, end);
+        line->assign(buffer_, 0, end);
         buffer_.erase(0, nl + 1);
       }
       scanned_ = 0;
-      return line;
+      return true;
     }
     scanned_ = buffer_.size();
     int w = waitFor(fd_, POLLIN, timeout);
@@ -142,7 +148,7 @@ std::optional<std::string> LineSocket::readLine(std::chrono::milliseconds timeou
     ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw std::runtime_error(std::string("receive failed: ") + std::strerror(errno));
-    if (n == 0) return std::nullopt;
+    if (n == 0) return false;
     buffer_.append(chunk, static_cast<size_t>(n));
   }
 }

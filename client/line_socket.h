@@ -30,6 +30,10 @@ class LineSocket {
   // Throws std::runtime_error on timeout (timeout 0 = wait forever) or
   // socket errors.
   std::optional<std::string> readLine(std::chrono::milliseconds timeout);
+  // The same into *line, whose memory is kept for the socket's next reads
+  // (a caller reading large answers one after another reuses it). Returns
+  // false when the server closed the connection. Throws as readLine().
+  bool readLineInto(std::string* line, std::chrono::milliseconds timeout);
 
   void close();
   bool isOpen() const { return fd_ >= 0; }
