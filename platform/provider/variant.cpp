@@ -132,10 +132,12 @@ bool DateTime::parse(std::string_view s, DateTime* out) {
     }
   }
   if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59) return false;
+  // Rejects days past the month's end (2026-02-30); proleptic Gregorian leap years.
+  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+  if (d > kMonthDays[mo - 1] + (mo == 2 && leap ? 1 : 0)) return false;
   *out = fromParts(y, mo, d, h, mi, se, ms);
-  int cy, cm, cd, x;
-  out->toParts(&cy, &cm, &cd, &x, &x, &x, &x);
-  return cd == d && cm == mo;  // rejects 2026-02-30
+  return true;
 }
 
 void DateTime::toParts(int* year, int* month, int* day, int* hour, int* minute,

@@ -60,8 +60,16 @@ TEST(VariantTest, DateTimeParsesWireAndDatabaseFormsAndRejectsOthers) {
   EXPECT_EQ(Variant(d).toText(), "2026-12-09");
   ASSERT_TRUE(DateTime::parse("2024-02-29 23:59", &d));
   EXPECT_EQ(d.dateText(), "2024-02-29");
-  for (const char* bad : {"2026-13-01", "2026-02-30", "2023-02-29", "09/12/2026", "2026-12-09X", ""})
+  ASSERT_TRUE(DateTime::parse("2000-02-29", &d));  // a leap century
+  EXPECT_EQ(d.dateText(), "2000-02-29");
+  const DateTime kept = d;
+  for (const char* bad : {"2026-13-01", "2026-02-30", "2023-02-29", "1900-02-29", "2026-04-31",
+                          "2026-12-00", "09/12/2026", "2026-12-09X", ""}) {
     EXPECT_FALSE(DateTime::parse(bad, &d)) << bad;
+    EXPECT_EQ(d, kept) << bad << " changed the output";
+  }
+  for (const char* good : {"2026-01-31", "2026-12-31 23:59:59.999", "0000-02-29"})
+    EXPECT_TRUE(DateTime::parse(good, &d)) << good;
   DateTime before = DateTime::fromParts(1899, 12, 30);
   int y, m, day, h, mi, s, ms;
   before.toParts(&y, &m, &day, &h, &mi, &s, &ms);
