@@ -149,7 +149,7 @@ void Session::pumpLocked() {
   postFlushLocked();
 }
 
-void Session::completeLocked(uint64_t seq, std::string line) {
+void Session::completeLocked(uint64_t seq, AnswerLine line) {
   answers_[seq] = std::move(line);
   postFlushLocked();
 }
@@ -188,7 +188,7 @@ void Session::flush() {
     if (resume) readMore();
     std::vector<asio::const_buffer> buffers;
     buffers.reserve(writing_.size());
-    for (const std::string& s : writing_) buffers.push_back(asio::buffer(s));
+    for (const AnswerLine& a : writing_) buffers.push_back(asio::buffer(a.data(), a.size()));
     asio::async_write(socket_, buffers,
                       [self = shared_from_this()](const asio::error_code& ec, size_t) {
                         self->onWritten(ec);
@@ -255,10 +255,11 @@ void Session::createFinished(std::unique_ptr<Call> call, std::unique_ptr<Instanc
   cv_.notify_all();
 }
 
-std::string Session::runCall(Instance& instance, Call& call) {
+AnswerLine Session::runCall(Instance& instance, Call& call) {
   const HostedClass& c = instance.cls;
   const std::string& id = call.head.idJson;
-  rapidjson::StringBuffer buf;
+  auto built = std::make_unique<rapidjson::StringBuffer>();
+  rapidjson::StringBuffer& buf = *built;
   appendRaw(buf, "{\"jsonrpc\":\"2.0\",\"id\":");
   appendRaw(buf, id);
   appendRaw(buf, ",\"result\":");
@@ -280,7 +281,7 @@ std::string Session::runCall(Instance& instance, Call& call) {
                          c.iid);
   }
   appendRaw(buf, "}\n");
-  return std::string(buf.GetString(), buf.GetSize());
+  return AnswerLine(std::move(built));
 }
 
 void Session::moduleMain(Instance* instance) noexcept {
@@ -330,7 +331,7 @@ void Session::moduleMain(Instance* instance) noexcept {
       }
     }
     uint64_t seq = call->seq;
-    std::string answer = runCall(*instance, *call);
+    AnswerLine answer = runCall(*instance, *call);
     call.reset();  // free the request before the answer waits to be written
     std::lock_guard<std::mutex> lock(mu_);
     completeLocked(seq, std::move(answer));

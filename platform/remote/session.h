@@ -31,12 +31,32 @@
 #include <vector>
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
 
 #include "platform/remote/host_core.h"
 #include "platform/remote/json_rpc.h"
 #include "platform/remote/line_framer.h"
 
 namespace qz::remote::detail {
+
+// One answer line waiting to be written: its text, or the buffer the
+// answer was written into, so that a large answer is sent from where it was
+// built instead of being copied first. Empty: no answer to write.
+class AnswerLine {
+ public:
+  AnswerLine() = default;
+  AnswerLine(std::string text) : text_(std::move(text)) {}
+  explicit AnswerLine(std::unique_ptr<rapidjson::StringBuffer> built) : built_(std::move(built)) {}
+
+  bool empty() const { return size() == 0; }
+  size_t size() const { return built_ ? built_->GetSize() : text_.size(); }
+  // REQUIRES: not empty.
+  const char* data() const { return built_ ? built_->GetString() : text_.data(); }
+
+ private:
+  std::string text_;
+  std::unique_ptr<rapidjson::StringBuffer> built_;
+};
 
 // One request waiting to run.
 struct Call {
@@ -87,7 +107,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
   // With mu_ held.
   void pumpLocked();
-  void completeLocked(uint64_t seq, std::string line);
+  void completeLocked(uint64_t seq, AnswerLine line);
   void markDeadLocked();
   void postFlushLocked();
 
@@ -96,13 +116,13 @@ class Session : public std::enable_shared_from_this<Session> {
   void onWritten(const asio::error_code& ec);
   void closeSocket();
 
-  std::string runCall(Instance& instance, Call& call);
+  AnswerLine runCall(Instance& instance, Call& call);
 
   HostCore& host_;
   asio::ip::tcp::socket socket_;
   LineFramer framer_;
   std::unique_ptr<char[]> readBuf_;
-  std::vector<std::string> writing_;  // answers being written now
+  std::vector<AnswerLine> writing_;  // answers being written now
   bool writeBusy_ = false;
   bool socketClosed_ = false;
   bool readPaused_ = false;  // too many answers outstanding; flush() resumes
@@ -114,7 +134,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::deque<std::unique_ptr<Call>> queue_;
   uint64_t nextSeq_ = 0;    // sequence number of the next message read
   uint64_t nextWrite_ = 0;  // sequence number of the next answer to write
-  std::map<uint64_t, std::string> answers_;  // ready, not yet written; "" = none
+  std::map<uint64_t, AnswerLine> answers_;  // ready, not yet written; empty = none
   bool flushPosted_ = false;
   bool inputClosed_ = false;
   bool dead_ = false;
