@@ -15,6 +15,7 @@ struct Provider::ApplyState {
   bool abort = false;
   bool transactionAtStart = false;
   ErrorPacket* errors;
+  TableColumns* columns;  // of the tables this request writes
 };
 
 std::string Provider::targetTable(const Dataset& ds) const {
@@ -61,7 +62,7 @@ bool Provider::resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields
   try {
     if (savepoint) conn_.execute("SAVEPOINT qz_record");
     if (beforeUpdateRecord) beforeUpdateRecord(*this, ds, rec, kind, rec.applied);
-    if (!rec.applied) resolveRecord(conn_, targetTable(ds), fields, row);
+    if (!rec.applied) resolveRecord(conn_, *st.columns, targetTable(ds), fields, row);
     if (afterUpdateRecord) afterUpdateRecord(*this, ds, rec, kind);
     if (savepoint && conn_.inTransaction()) conn_.execute("RELEASE SAVEPOINT qz_record");
     return true;
@@ -136,7 +137,8 @@ int Provider::applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, Erro
       conn_.beginTrans();
       own = true;
     }
-    ApplyState st{maxErrors, 0, false, true, errors};
+    TableColumns columns(conn_);
+    ApplyState st{maxErrors, 0, false, true, errors, &columns};
     std::vector<RowStep> path{RowStep{"", 0}};
     resolveRows(*dataset_, delta.fields, delta.rows, path, st);
     if (own && conn_.inTransaction()) {

@@ -117,10 +117,22 @@ ResolverStatement composeResolverStatement(const std::string& table,
   return st;
 }
 
+const std::vector<FieldDef>& TableColumns::of(const std::string& table) {
+  auto it = known_.find(table);
+  if (it == known_.end()) it = known_.emplace(table, conn_.tableFields(table)).first;
+  return it->second;
+}
+
 void resolveRecord(db::Connection& conn, const std::string& table,
                    const std::vector<FieldDef>& fields, const DeltaRow& row) {
+  TableColumns columns(conn);
+  resolveRecord(conn, columns, table, fields, row);
+}
+
+void resolveRecord(db::Connection& conn, TableColumns& tables, const std::string& table,
+                   const std::vector<FieldDef>& fields, const DeltaRow& row) {
   conn.ensureOpen();
-  std::vector<FieldDef> columns = conn.tableFields(table);
+  const std::vector<FieldDef>& columns = tables.of(table);
   if (columns.empty()) throw std::runtime_error("Table '" + table + "' not found");
   ResolverStatement st = composeResolverStatement(table, columns, fields, row);
   if (st.sql.empty()) return;

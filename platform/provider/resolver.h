@@ -8,6 +8,7 @@
 // into a statement), the table name is the one the dataset reads.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,11 +36,32 @@ ResolverStatement composeResolverStatement(const std::string& table,
                                            const std::vector<FieldDef>& fields,
                                            const DeltaRow& row);
 
+// The columns of the tables that one request writes, each looked up once
+// (the item rows of a bill all go to one table). Single-threaded; lives for
+// one request, so a table changed between requests is seen afresh.
+class TableColumns {
+ public:
+  explicit TableColumns(db::Connection& conn) : conn_(conn) {}
+  TableColumns(const TableColumns&) = delete;
+  TableColumns& operator=(const TableColumns&) = delete;
+
+  // The columns of table, looked up on first use. Throws what the
+  // connection throws; a failed lookup is not kept.
+  const std::vector<FieldDef>& of(const std::string& table);
+
+ private:
+  db::Connection& conn_;
+  std::map<std::string, std::vector<FieldDef>> known_;
+};
+
 // Composes and runs the statement on conn. Throws ProviderError
 // ("Record not found or changed by another user") when an update or delete
 // touches no row, and what composing or the database throws.
 // REQUIRES: row.kind is Insert, Modify or Delete.
 void resolveRecord(db::Connection& conn, const std::string& table,
+                   const std::vector<FieldDef>& fields, const DeltaRow& row);
+// The same with the table's columns from columns (of the same connection).
+void resolveRecord(db::Connection& conn, TableColumns& columns, const std::string& table,
                    const std::vector<FieldDef>& fields, const DeltaRow& row);
 
 }  // namespace qz::provider
