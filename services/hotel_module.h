@@ -20,6 +20,9 @@
 
 namespace qz::services {
 
+class DocumentPosting;
+class MaterialPosting;
+
 // Who a module is towards its clients: the class's ProgID and interface id,
 // which a failed login reports as the error's source and interface.
 struct ModuleIdentity {
@@ -71,22 +74,22 @@ class Ttop_dm1 : public HotelModule {
  public:
   Ttop_dm1(const ModuleEnvironment& env, ModuleIdentity identity = {});
   ~Ttop_dm1() override;
-  class MaterialPosting& posting() { return *posting_; }
+  MaterialPosting& posting() { return *posting_; }
 
  private:
   void RemoteDataModuleCreate(const ModuleEnvironment& env);
-  std::unique_ptr<class MaterialPosting> posting_;
+  std::unique_ptr<MaterialPosting> posting_;
 };
 
 class Ttop_dm2 : public HotelModule {
  public:
   Ttop_dm2(const ModuleEnvironment& env, ModuleIdentity identity = {});
   ~Ttop_dm2() override;
-  class DocumentPosting& posting() { return *posting_; }
+  DocumentPosting& posting() { return *posting_; }
 
  private:
   void RemoteDataModuleCreate(const ModuleEnvironment& env);
-  std::unique_ptr<class DocumentPosting> posting_;
+  std::unique_ptr<DocumentPosting> posting_;
 };
 
 class TGzModule : public HotelModule {
