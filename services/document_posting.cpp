@@ -8,6 +8,8 @@ namespace qz::services {
 using provider::UpdateKind;
 
 void DocumentPosting::wireBillP(provider::Provider& p) {
+  // The error handler rolls the whole request back: no per-record savepoints.
+  p.recordSavepoints = false;
   p.beforeApplyUpdates = [this](auto& s, Variant& od) { billPBeforeApplyUpdates(s, od); };
   p.beforeUpdateRecord = [this](auto& s, const auto& src, auto& d, UpdateKind k, bool& a) {
     billPBeforeUpdateRecord(s, src, d, k, a);
@@ -19,6 +21,7 @@ void DocumentPosting::wireBillP(provider::Provider& p) {
 }
 
 void DocumentPosting::wireGOrdersP(provider::Provider& p) {
+  p.recordSavepoints = false;
   p.beforeApplyUpdates = [this](auto& s, Variant& od) { GOrdersPBeforeApplyUpdates(s, od); };
   p.beforeUpdateRecord = [this](auto& s, const auto& src, auto& d, UpdateKind k, bool& a) {
     GOrdersPBeforeUpdateRecord(s, src, d, k, a);

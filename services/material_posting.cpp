@@ -17,6 +17,8 @@ constexpr const char* kNoMaterial = "---";
 }  // namespace
 
 void MaterialPosting::wireMAccountP(provider::Provider& p) {
+  // The error handler rolls the whole request back: no per-record savepoints.
+  p.recordSavepoints = false;
   p.beforeApplyUpdates = [this](auto& s, Variant& od) { MAccountPBeforeApplyUpdates(s, od); };
   p.beforeUpdateRecord = [this](auto& s, const auto& src, auto& d, UpdateKind k, bool& a) {
     MAccountPBeforeUpdateRecord(s, src, d, k, a);

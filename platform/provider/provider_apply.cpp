@@ -58,7 +58,7 @@ bool Provider::resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields
   // its own behind, and the transaction stays usable for the records after
   // it (an engine that aborts a transaction on a failed statement would
   // otherwise lose every row of the request at commit).
-  const bool savepoint = conn_.inTransaction();
+  const bool savepoint = recordSavepoints && conn_.inTransaction();
   try {
     if (savepoint) conn_.execute("SAVEPOINT qz_record");
     if (beforeUpdateRecord) beforeUpdateRecord(*this, ds, rec, kind, rec.applied);
