@@ -288,6 +288,18 @@ ApplyResult Connection::applyUpdates(std::string_view provider, const Delta& del
   return out;
 }
 
+// The parameters and OwnerData of an AS_Execute or AS_GetParams answer.
+static ParamsResult paramsResult(const rapidjson::Document& r) {
+  ParamsResult out;
+  try {
+    out.params = readParams(r);
+    out.ownerData = readOwnerData(r);
+  } catch (const provider::CodecError& e) {
+    throw TransportError(std::string("the server sent malformed parameters: ") + e.what());
+  }
+  return out;
+}
+
 ParamsResult Connection::execute(std::string_view provider, std::string_view commandText,
                                  const db::ParamList& params, const Variant& owner) {
   rapidjson::StringBuffer buf;
@@ -304,14 +316,7 @@ ParamsResult Connection::execute(std::string_view provider, std::string_view com
   ownerData(w, owner);
   w.EndObject();
   rapidjson::Document r = call("AS_Execute", done(buf));
-  ParamsResult out;
-  try {
-    out.params = readParams(r);
-    out.ownerData = readOwnerData(r);
-  } catch (const provider::CodecError& e) {
-    throw TransportError(std::string("the server sent malformed parameters: ") + e.what());
-  }
-  return out;
+  return paramsResult(r);
 }
 
 ParamsResult Connection::getParams(std::string_view provider, const Variant& owner) {
@@ -323,14 +328,7 @@ ParamsResult Connection::getParams(std::string_view provider, const Variant& own
   ownerData(w, owner);
   w.EndObject();
   rapidjson::Document r = call("AS_GetParams", done(buf));
-  ParamsResult out;
-  try {
-    out.params = readParams(r);
-    out.ownerData = readOwnerData(r);
-  } catch (const provider::CodecError& e) {
-    throw TransportError(std::string("the server sent malformed parameters: ") + e.what());
-  }
-  return out;
+  return paramsResult(r);
 }
 
 RowResult Connection::rowRequest(std::string_view provider, const DataPacket& row,
