@@ -8,6 +8,15 @@
 namespace qz::provider {
 namespace {
 
+// The statement a query dataset runs: the client's when it sent one, else
+// its own. Throws when there is none.
+std::string queryText(const Dataset& ds, const std::string& statement) {
+  std::string text = statement.empty() ? ds.sqlText() : statement;
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+    throw std::runtime_error("No SQL statement given for dataset '" + ds.name() + "'");
+  return text;
+}
+
 }  // namespace
 
 int64_t DatasetReader::execute(const Dataset& ds, const std::string& statement,
@@ -16,9 +25,7 @@ int64_t DatasetReader::execute(const Dataset& ds, const std::string& statement,
   useTimeoutOf(ds);
   switch (ds.kind()) {
     case DatasetKind::Query: {
-      std::string text = statement.empty() ? ds.sqlText() : statement;
-      if (text.find_first_not_of(" \t\r\n") == std::string::npos)
-        throw std::runtime_error("No SQL statement given for dataset '" + ds.name() + "'");
+      const std::string text = queryText(ds, statement);
       return conn_.execute(text, params);
     }
     case DatasetKind::StoredProc:
@@ -48,9 +55,7 @@ std::unique_ptr<db::Cursor> DatasetReader::open(const Dataset& ds, const std::st
   useTimeoutOf(ds);
   switch (ds.kind()) {
     case DatasetKind::Query: {
-      std::string text = statement.empty() ? ds.sqlText() : statement;
-      if (text.find_first_not_of(" \t\r\n") == std::string::npos)
-        throw std::runtime_error("No SQL statement given for dataset '" + ds.name() + "'");
+      const std::string text = queryText(ds, statement);
       return conn_.query(text, params);
     }
     case DatasetKind::Table: {
