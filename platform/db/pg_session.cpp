@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "platform/db/pg_conninfo.h"
+#include "platform/db/pg_statement_cache.h"
 #include "platform/db/pg_values.h"
 
 namespace qz::db {
@@ -79,6 +80,16 @@ std::string procedureIdentifier(const std::string& name) {
 }
 
 bool isOutput(const Parameter& p) { return p.direction != ParamDirection::Input; }
+
+// True for the errors that may mean a cached plan or catalogue entry no
+// longer fits the tables: an unknown table or column, a type mismatch
+// (class 42) or "cached plan must not change result type" (0A000).
+bool staleSchemaError(const PGresult* r) {
+  const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  if (!state) return false;
+  const std::string_view s(state);
+  return s.starts_with("42") || s == "0A000";
+}
 
 // Field metadata of one table, by column number (attnum).
 struct TableMeta {
@@ -199,7 +210,7 @@ class PgSession : public EngineSession {
   }
 
   int64_t execute(const std::string& sql, const std::vector<Parameter>& binds) override {
-    if (changesSchema(sql)) tables_.clear();
+    if (changesSchema(sql)) forgetSchema();
     ResultPtr r = run(sql, binds);
     const char* n = PQcmdTuples(r.get());
     return *n ? std::strtoll(n, nullptr, 10) : 0;
@@ -207,7 +218,7 @@ class PgSession : public EngineSession {
 
   std::unique_ptr<Cursor> query(const std::string& sql,
                                 const std::vector<Parameter>& binds) override {
-    if (changesSchema(sql)) tables_.clear();
+    if (changesSchema(sql)) forgetSchema();
     return cursorOver(run(sql, binds));
   }
 
@@ -265,18 +276,29 @@ class PgSession : public EngineSession {
     return nullptr;
   }
 
+  // The name is looked up once per session (to_regclass, following the
+  // search path) and kept until this session changes the schema or a
+  // statement fails; statements name tables by name, so a table that
+  // another session recreated is still the one written to, and a mismatch
+  // shows up as an error, after which the lookup is fresh.
   std::vector<FieldDef> tableFields(const std::string& table) override {
     std::string name = table;
     if (size_t dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
     if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
       name = name.substr(1, name.size() - 2);
-    Parameter p;
-    p.value = Variant(name);
-    ResultPtr r = run("SELECT coalesce(to_regclass($1)::oid, 0)", {p});
-    uint32_t oid = static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), 0, 0), nullptr, 10));
+    Oid oid = 0;
+    if (auto it = relations_.find(name); it != relations_.end()) {
+      oid = it->second;
+    } else {
+      Parameter p;
+      p.value = Variant(name);
+      ResultPtr r = run("SELECT coalesce(to_regclass($1)::oid, 0)", {p});
+      oid = static_cast<Oid>(std::strtoul(PQgetvalue(r.get(), 0, 0), nullptr, 10));
+    }
     const TableMeta* meta = oid ? tableMeta(oid) : nullptr;
     if (!meta || meta->fields.empty())
       throw DbError("relation \"" + table + "\" does not exist");
+    relations_.emplace(name, oid);
     return meta->fields;
   }
 
@@ -289,6 +311,7 @@ class PgSession : public EngineSession {
     if (PQstatus(conn_) != CONNECTION_BAD) return;
     if (lostInTransaction_) throw DbError(kLostTransaction);
     PQreset(conn_);
+    statements_.forgetAll();  // the new server session has none of them
     if (PQstatus(conn_) != CONNECTION_OK) throw DbError(trimmed(PQerrorMessage(conn_)));
     timeoutPending_ = true;  // the new session started with the first timeout
     timeoutSetInTransaction_ = false;
@@ -335,8 +358,20 @@ class PgSession : public EngineSession {
     flushTimeout();
   }
 
+  // Forgets what was read from the catalogue.
+  void forgetSchema() {
+    tables_.clear();
+    relations_.clear();
+  }
+
+  // Runs `sql`: without parameters through the simple protocol (so a batch
+  // of statements runs as one), with parameters through the extended one,
+  // prepared from the second run of the same text on. Throws DbError with
+  // the server's message.
   ResultPtr run(const std::string& sql, const std::vector<Parameter>& binds) {
     ResultPtr r;
+    std::string key;
+    bool prepared = false;
     if (binds.empty()) {
       r = guarded([&] { return PQexec(conn_, sql.c_str()); });
     } else {
@@ -345,6 +380,7 @@ class PgSession : public EngineSession {
       std::vector<const char*> values(n, nullptr);
       std::vector<int> lengths(n, 0), formats(n, 0);
       std::vector<Oid> types(n, 0);
+      key = sql;
       for (int i = 0; i < n; ++i) {
         const Variant& v = binds[i].value;
         if (v.isEmpty()) continue;
@@ -355,17 +391,73 @@ class PgSession : public EngineSession {
         if (binary) {
           formats[i] = 1;
           types[i] = 17;  // bytea
+          // The declared type is part of a prepared statement.
+          key += '\0';
+          key += std::to_string(i);
         }
       }
-      r = guarded([&] {
-        return PQexecParams(conn_, sql.c_str(), n, types.data(), values.data(), lengths.data(),
-                            formats.data(), 0);
-      });
+      ensureConnected();  // a reset session has no prepared statements left
+      deallocateIfDue();
+      PgStatementCache::Plan plan = statements_.use(key);
+      if (plan.kind == PgStatementCache::Plan::kPrepare) {
+        ResultPtr p = guarded(
+            [&] { return PQprepare(conn_, plan.name.c_str(), sql.c_str(), n, types.data()); });
+        // A text the server cannot prepare fails the same way unnamed.
+        if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) {
+          forgetSchema();
+          throw DbError(resultError(p.get(), conn_));
+        }
+        statements_.prepared(key, plan.name);
+        plan.kind = PgStatementCache::Plan::kPrepared;
+      }
+      auto unnamed = [&] {
+        return guarded([&] {
+          return PQexecParams(conn_, sql.c_str(), n, types.data(), values.data(), lengths.data(),
+                              formats.data(), 0);
+        });
+      };
+      if (plan.kind == PgStatementCache::Plan::kPrepared) {
+        prepared = true;
+        const bool idle = PQtransactionStatus(conn_) == PQTRANS_IDLE;
+        r = guarded([&] {
+          return PQexecPrepared(conn_, plan.name.c_str(), n, values.data(), lengths.data(),
+                                formats.data(), 0);
+        });
+        // A table changed under a prepared statement so that its result
+        // changed shape: nothing ran, and outside a transaction nothing was
+        // aborted either, so the text runs again freshly planned.
+        if (idle && r && PQresultStatus(r.get()) == PGRES_FATAL_ERROR) {
+          const char* state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
+          if (state && std::string_view(state) == "0A000") {
+            statements_.forget(key);
+            forgetSchema();
+            prepared = false;
+            r = unnamed();
+          }
+        }
+      } else {
+        r = unnamed();
+      }
     }
     auto st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK && st != PGRES_EMPTY_QUERY)
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK && st != PGRES_EMPTY_QUERY) {
+      // Errors are rare and any of them may come from a table that changed
+      // since it was looked up, so the next lookup is fresh.
+      forgetSchema();
+      if (prepared && staleSchemaError(r.get())) statements_.forget(key);
       throw DbError(resultError(r.get(), conn_));
+    }
     return r;
+  }
+
+  // Names of forgotten prepared statements stay on the server until they
+  // are deallocated; that is done in one go, outside any transaction.
+  void deallocateIfDue() {
+    if (!statements_.wantsDeallocateAll() || PQstatus(conn_) != CONNECTION_OK ||
+        PQtransactionStatus(conn_) != PQTRANS_IDLE)
+      return;
+    ResultPtr r(PQexec(conn_, "DEALLOCATE ALL"));
+    if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK) statements_.forgetAll();
   }
 
   std::unique_ptr<Cursor> cursorOver(ResultPtr r) {
@@ -440,6 +532,8 @@ class PgSession : public EngineSession {
   bool timeoutSetInTransaction_ = false;  // sent inside the open transaction
   bool lostInTransaction_ = false;  // the connection dropped inside a transaction
   std::unordered_map<Oid, TableMeta> tables_;
+  std::unordered_map<std::string, Oid> relations_;  // table name -> oid
+  PgStatementCache statements_;
 };
 
 }  // namespace

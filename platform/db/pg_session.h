@@ -15,8 +15,11 @@
 // otherwise the result is the procedure's row set and the @RETURN_VALUE is 0,
 // as for a T-SQL procedure that ends without RETURN.
 //
-// Field metadata (NOT NULL, primary key, generated) comes from the catalogue,
-// read once per table and kept until a statement changes the schema.
+// A text run with parameters a second time is prepared (PgStatementCache),
+// so the system's repeated statements are parsed and planned once per
+// session. Field metadata (NOT NULL, primary key, generated) comes from the
+// catalogue, read once per table, and table names are looked up once; both
+// are kept until this session changes the schema or a statement fails.
 //
 // A connection that the server or the network dropped is opened again before
 // the next statement, with the current command timeout; if it dropped inside

@@ -12,6 +12,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/engine.h"
 #include "platform/db/pg_conninfo.h"
+#include "platform/db/pg_statement_cache.h"
 #include "platform/db/pg_values.h"
 #include "tests/platform/test_databases.h"
 
@@ -380,6 +381,97 @@ TEST_F(PgSessionTest, ProceduresWriteBackOutputsOrReturnRows) {
   // The name goes into the statement, so only identifiers are accepted.
   ParamList empty;
   EXPECT_THROW(conn_.callProcedure("listing(1); drop table x --", empty), DbError);
+}
+
+
+// ---- prepared statements and the table lookup
+
+TEST(PgStatementCacheTest, PreparesOnTheSecondUseAndForgetsOnRequest) {
+  PgStatementCache cache;
+  EXPECT_EQ(cache.use("select $1").kind, PgStatementCache::Plan::kUnnamed);
+  auto second = cache.use("select $1");
+  ASSERT_EQ(second.kind, PgStatementCache::Plan::kPrepare);
+  cache.prepared("select $1", second.name);
+  auto third = cache.use("select $1");
+  EXPECT_EQ(third.kind, PgStatementCache::Plan::kPrepared);
+  EXPECT_EQ(third.name, second.name);
+
+  // A prepare that failed leaves the text unprepared: it is tried again.
+  cache.use("select $2");
+  auto failed = cache.use("select $2");
+  EXPECT_EQ(cache.use("select $2").kind, PgStatementCache::Plan::kPrepare);
+  EXPECT_NE(failed.name, second.name);  // names are never reused
+
+  cache.forget("select $1");
+  EXPECT_EQ(cache.use("select $1").kind, PgStatementCache::Plan::kUnnamed);
+  EXPECT_EQ(cache.preparedCount(), 0u);
+}
+
+TEST(PgStatementCacheTest, ForgottenNamesAskForOneDeallocationAndTheTableStaysBounded) {
+  PgStatementCache cache;
+  for (int i = 0; i < 32; ++i) {
+    const std::string key = "select " + std::to_string(i);
+    cache.use(key);
+    cache.prepared(key, cache.use(key).name);
+    EXPECT_FALSE(cache.wantsDeallocateAll()) << i;
+    cache.forget(key);
+  }
+  EXPECT_TRUE(cache.wantsDeallocateAll());
+  cache.forgetAll();
+  EXPECT_FALSE(cache.wantsDeallocateAll());
+
+  // Endless distinct one-off texts do not grow the table without end, and
+  // the prepared ones survive the sweep.
+  cache.use("kept");
+  cache.prepared("kept", cache.use("kept").name);
+  for (int i = 0; i < 20000; ++i) cache.use("one-off " + std::to_string(i));
+  EXPECT_EQ(cache.use("kept").kind, PgStatementCache::Plan::kPrepared);
+}
+
+TEST_F(PgSessionTest, RepeatedStatementsSurviveReconnectsAndTablesChangedByOthers) {
+  conn_.session().execute("CREATE TABLE guest (id integer PRIMARY KEY, name text)", {});
+  auto byId = [&](int id) {
+    auto c = conn_.session().query("SELECT * FROM guest WHERE id = $1",
+                                   {param("id", Variant(int32_t{id}))});
+    return RowSet::readAll(*c);
+  };
+  for (int i = 1; i <= 3; ++i)
+    EXPECT_EQ(conn_.session().execute("INSERT INTO guest VALUES ($1, $2)",
+                                      {param("id", Variant(int32_t{i})), param("n", "x")}),
+              1);
+  EXPECT_EQ(byId(2).rows.size(), 1u);
+  EXPECT_EQ(byId(3).rows.size(), 1u);  // now a prepared statement
+
+  // A new server session knows none of the prepared names.
+  terminate(*db_, backendPid(conn_));
+  EXPECT_THROW(conn_.query("select 1 as one"), DbError);
+  EXPECT_EQ(byId(1).rows.size(), 1u);
+  EXPECT_EQ(conn_.session().execute("INSERT INTO guest VALUES ($1, $2)",
+                                    {param("id", Variant(int32_t{4})), param("n", "y")}),
+            1);
+
+  // Another session adds a column: outside a transaction the statement is
+  // planned afresh and shows it at once.
+  Connection other;
+  other.setConnectionString(db_->connectionString());
+  other.open();
+  ASSERT_EQ(conn_.tableFields("guest").size(), 2u);
+  other.session().execute("ALTER TABLE guest ADD COLUMN room varchar(6)", {});
+  auto widened = byId(2);
+  ASSERT_EQ(widened.fields.size(), 3u);
+  EXPECT_EQ(widened.fields[2].name, "room");
+
+  // Another session recreates the table without "name": the statement that
+  // still names it fails clearly, and the lookup after it is fresh.
+  other.session().execute("DROP TABLE guest", {});
+  other.session().execute("CREATE TABLE guest (id integer PRIMARY KEY, floor integer)", {});
+  EXPECT_THROW(conn_.session().execute("INSERT INTO guest (id, name) VALUES ($1, $2)",
+                                       {param("id", Variant(int32_t{5})), param("n", "z")}),
+               DbError);
+  const auto fields = conn_.tableFields("guest");
+  ASSERT_EQ(fields.size(), 2u);
+  EXPECT_EQ(fields[1].name, "floor");
+  EXPECT_EQ(byId(5).rows.size(), 0u);
 }
 
 }  // namespace
