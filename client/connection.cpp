@@ -7,6 +7,7 @@
 
 #include "platform/provider/json_delta.h"
 #include "platform/provider/json_packet.h"
+#include "platform/provider/json_pull_stream.h"
 #include "platform/provider/json_params.h"
 #include "platform/provider/json_values.h"
 
@@ -85,8 +86,8 @@ std::unique_ptr<Connection> Connection::open(std::string_view hostPort,
 
 Connection::~Connection() = default;
 
-const std::string& Connection::exchange(std::string_view method, std::string_view paramsJson,
-                                 int64_t* idOut) {
+void Connection::sendRequest(std::string_view method, std::string_view paramsJson,
+                             int64_t* idOut) {
   if (!socket_.isOpen()) throw TransportError("the connection is closed");
   const int64_t id = nextId_++;
   *idOut = id;
@@ -99,10 +100,19 @@ const std::string& Connection::exchange(std::string_view method, std::string_vie
   }
   if (!paramsJson.empty()) request.append(",\"params\":").append(paramsJson);
   request.append("}\n");
-
-  bool got = false;
   try {
     socket_.send(request);
+  } catch (const std::runtime_error& e) {
+    socket_.close();
+    throw TransportError(e.what());
+  }
+}
+
+const std::string& Connection::exchange(std::string_view method, std::string_view paramsJson,
+                                        int64_t* id) {
+  sendRequest(method, paramsJson, id);
+  bool got = false;
+  try {
     got = socket_.readLineInto(&answer_, callTimeout_);
   } catch (const std::runtime_error& e) {
     socket_.close();
@@ -124,14 +134,57 @@ rapidjson::Document Connection::call(std::string_view method, std::string_view p
   return resultOf(std::move(answer), id);
 }
 
+namespace {
+
+// The pieces of one answer line as they arrive.
+class AnswerPieces : public provider::TextSource {
+ public:
+  AnswerPieces(LineSocket& socket, std::chrono::milliseconds timeout)
+      : socket_(socket), timeout_(timeout) {}
+  bool next(const char** begin, const char** end) override {
+    return socket_.nextLinePiece(begin, end, timeout_);
+  }
+
+ private:
+  LineSocket& socket_;
+  std::chrono::milliseconds timeout_;
+};
+
+}  // namespace
+
 rapidjson::Document Connection::callForPacket(std::string_view method,
                                               std::string_view paramsJson,
                                               const char* packetKey, bool* found,
                                               DataPacket* packet) {
   int64_t id = 0;
-  const std::string& line = exchange(method, paramsJson, &id);
+  sendRequest(method, paramsJson, &id);
+  // The packet is decoded while the answer arrives. Whatever the decoder
+  // leaves of the line (it stops at a malformed packet) is read past, so
+  // the next answer starts where it should.
+  AnswerPieces pieces(socket_, callTimeout_);
+  provider::PullStream in(pieces);
   rapidjson::Document answer;
-  *found = provider::decodeEmbeddedPacket(line, "result", packetKey, &answer, packet);
+  auto readPastLine = [&] {
+    const char* b;
+    const char* e;
+    if (!in.ended())
+      while (socket_.nextLinePiece(&b, &e, callTimeout_)) {
+      }
+  };
+  try {
+    try {
+      *found = provider::decodeEmbeddedPacket(in, "result", packetKey, &answer, packet);
+    } catch (const provider::CodecError&) {
+      readPastLine();
+      throw;
+    }
+    readPastLine();
+  } catch (const provider::CodecError&) {
+    throw;
+  } catch (const std::runtime_error& e) {
+    socket_.close();
+    throw TransportError(e.what());
+  }
   return resultOf(std::move(answer), id);
 }
 

@@ -146,6 +146,8 @@ class Connection {
 
  private:
   Connection() = default;
+  // Sends the request; *id: its id. Throws TransportError.
+  void sendRequest(std::string_view method, std::string_view paramsJson, int64_t* id);
   // Sends the request and returns the answer's line (held in answer_ until
   // the next call) and the request's id. Throws TransportError.
   const std::string& exchange(std::string_view method, std::string_view paramsJson, int64_t* id);

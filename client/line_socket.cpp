@@ -49,7 +49,10 @@ void LineSocket::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   buffer_.clear();
+  start_ = 0;
   scanned_ = 0;
+  pieceEndedLine_ = false;
+  inLine_ = false;
 }
 
 void LineSocket::connect(std::string_view hostPort, std::chrono::milliseconds timeout) {
@@ -120,36 +123,82 @@ std::optional<std::string> LineSocket::readLine(std::chrono::milliseconds timeou
   return line;
 }
 
+bool LineSocket::receive(std::chrono::milliseconds timeout) {
+  constexpr size_t kChunk = 64 * 1024;
+  if (start_ > 0) {
+    buffer_.erase(0, start_);
+    start_ = 0;
+  }
+  for (;;) {
+    int w = waitFor(fd_, POLLIN, timeout);
+    if (w == 0) throw std::runtime_error("no answer from the server in time");
+    if (w < 0) throw std::runtime_error(std::string("poll failed: ") + std::strerror(errno));
+    const size_t old = buffer_.size();
+    buffer_.resize(old + kChunk);
+    ssize_t n = ::recv(fd_, buffer_.data() + old, kChunk, 0);
+    buffer_.resize(old + static_cast<size_t>(n > 0 ? n : 0));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw std::runtime_error(std::string("receive failed: ") + std::strerror(errno));
+    return n > 0;
+  }
+}
+
 bool LineSocket::readLineInto(std::string* line, std::chrono::milliseconds timeout) {
   if (fd_ < 0) throw std::runtime_error("not connected");
   for (;;) {
-    size_t nl = buffer_.find('\n', scanned_);
+    size_t nl = buffer_.find('\n', start_ + scanned_);
     if (nl != std::string::npos) {
       size_t end = nl;
-      if (end > 0 && buffer_[end - 1] == '\r') --end;
-      if (nl + 1 == buffer_.size()) {
+      if (end > start_ && buffer_[end - 1] == '\r') --end;
+      if (start_ == 0 && nl + 1 == buffer_.size()) {
         // The usual case: the buffer holds exactly one line. It is handed
         // over, and the line's old memory becomes the buffer.
         line->swap(buffer_);
         line->resize(end);
         buffer_.clear();
       } else {
-        line->assign(buffer_, 0, end);
-        buffer_.erase(0, nl + 1);
+        line->assign(buffer_, start_, end - start_);
+        start_ = nl + 1;
       }
       scanned_ = 0;
       return true;
     }
-    scanned_ = buffer_.size();
-    int w = waitFor(fd_, POLLIN, timeout);
-    if (w == 0) throw std::runtime_error("no answer from the server in time");
-    if (w < 0) throw std::runtime_error(std::string("poll failed: ") + std::strerror(errno));
-    char chunk[64 * 1024];
-    ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::runtime_error(std::string("receive failed: ") + std::strerror(errno));
-    if (n == 0) return false;
-    buffer_.append(chunk, static_cast<size_t>(n));
+    scanned_ = buffer_.size() - start_;
+    if (!receive(timeout)) return false;
+  }
+}
+
+bool LineSocket::nextLinePiece(const char** begin, const char** end,
+                               std::chrono::milliseconds timeout) {
+  if (fd_ < 0) throw std::runtime_error("not connected");
+  if (pieceEndedLine_) {
+    pieceEndedLine_ = false;
+    return false;
+  }
+  for (;;) {
+    if (start_ < buffer_.size()) {
+      const char* p = buffer_.data() + start_;
+      const size_t avail = buffer_.size() - start_;
+      const void* nl = std::memchr(p, '\n', avail);
+      const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - p) : avail;
+      start_ += nl ? len + 1 : len;
+      scanned_ = 0;
+      if (len > 0) {
+        pieceEndedLine_ = nl != nullptr;
+        inLine_ = !pieceEndedLine_;
+        *begin = p;
+        *end = p + len;
+        return true;
+      }
+      if (nl) {
+        inLine_ = false;
+        return false;
+      }
+    }
+    if (!receive(timeout)) {
+      throw std::runtime_error(inLine_ ? "the server closed the connection in the middle of a line"
+                                       : "the server closed the connection");
+    }
   }
 }
 

@@ -35,13 +35,30 @@ class LineSocket {
   // false when the server closed the connection. Throws as readLine().
   bool readLineInto(std::string* line, std::chrono::milliseconds timeout);
 
+  // The next line in pieces, as its bytes arrive, for a reader that
+  // decodes while receiving: sets [*begin, *end) to the next piece of the
+  // line (not empty; valid until the next call on this socket) and returns
+  // true, or returns false once the line has ended (its line feed is then
+  // consumed; a trailing carriage return is handed over like any byte).
+  // Throws std::runtime_error as readLine(), and also when the connection
+  // closes in the middle of the line.
+  bool nextLinePiece(const char** begin, const char** end, std::chrono::milliseconds timeout);
+
   void close();
   bool isOpen() const { return fd_ >= 0; }
 
  private:
+  // Receives more bytes at the end of buffer_ (dropping those before
+  // start_ first). Returns false when the server closed the connection.
+  // Throws std::runtime_error on timeout or socket errors.
+  bool receive(std::chrono::milliseconds timeout);
+
   int fd_ = -1;
-  std::string buffer_;  // bytes read past the last line returned
-  size_t scanned_ = 0;  // prefix of buffer_ known to hold no line feed
+  std::string buffer_;        // bytes received; those before start_ are used
+  size_t start_ = 0;          // first byte of buffer_ not yet handed out
+  size_t scanned_ = 0;        // bytes from start_ known to hold no line feed
+  bool pieceEndedLine_ = false;  // the last piece handed out ended its line
+  bool inLine_ = false;          // part of the current line has been handed out
 };
 
 }  // namespace qz::client

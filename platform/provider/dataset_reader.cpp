@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "platform/provider/partial_output.h"
 #include "platform/provider/sql_names.h"
 
 namespace qz::provider {
@@ -119,6 +120,7 @@ int64_t DatasetReader::writeRows(JsonWriter& w, const Dataset& ds, db::Cursor& c
     for (const auto& d : ds.details()) writeDetail(w, *d, fields, row);
     w.EndArray();
     ++n;
+    offerPartialOutput(w);  // a long answer starts leaving while the rest is read
   }
   w.EndArray();
   return n;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/provider/json_pull_stream.h"
 #include "platform/provider/json_values.h"
 #include "platform/provider/packet.h"
 
@@ -103,6 +104,12 @@ void decodePacket(std::string_view json, PacketSink& sink);
 // document, whatever stood there). Throws CodecError on a malformed packet.
 // Text that is not JSON leaves *rest null (not an object).
 bool decodeEmbeddedPacket(std::string_view json, const char* outerKey, const char* packetKey,
+                          rapidjson::Document* rest, DataPacket* packet);
+// The same over text that arrives in pieces, decoded as it comes. Reads
+// until the document is complete or found malformed: the text may go on
+// after that point (in.ended() tells). Exceptions of the stream's source
+// pass through.
+bool decodeEmbeddedPacket(PullStream& in, const char* outerKey, const char* packetKey,
                           rapidjson::Document* rest, DataPacket* packet);
 
 // Reads a packet from an already parsed value (requests are parsed whole).

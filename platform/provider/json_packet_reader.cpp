@@ -483,8 +483,11 @@ void decodePacket(std::string_view json, PacketSink& sink) {
   if (!h.sawRows()) sink.onFields(h.packet().fields);
 }
 
-bool decodeEmbeddedPacket(std::string_view json, const char* outerKey, const char* packetKey,
-                          rapidjson::Document* rest, DataPacket* packet) {
+namespace {
+
+template <class Stream>
+bool decodeEmbedded(Stream& in, const char* outerKey, const char* packetKey,
+                    rapidjson::Document* rest, DataPacket* packet) {
   PacketHandler ph(nullptr);
   bool found = false;
   std::string packetError;
@@ -492,9 +495,8 @@ bool decodeEmbeddedPacket(std::string_view json, const char* outerKey, const cha
   auto generate = [&](rapidjson::Document& d) {
     EmbeddedPacketHandler h(d, ph, outerKey, packetKey);
     rapidjson::Reader reader;
-    rapidjson::MemoryStream ms(json.data(), json.size());
     rapidjson::ParseResult r =
-        reader.Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(ms, h);
+        reader.Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(in, h);
     found = h.found();
     if (!r && h.packetFailed()) {
       packetError = ph.error();
@@ -509,6 +511,19 @@ bool decodeEmbeddedPacket(std::string_view json, const char* outerKey, const cha
   if (!found || !rest->IsObject()) return false;
   *packet = std::move(ph.packet());
   return true;
+}
+
+}  // namespace
+
+bool decodeEmbeddedPacket(std::string_view json, const char* outerKey, const char* packetKey,
+                          rapidjson::Document* rest, DataPacket* packet) {
+  rapidjson::MemoryStream ms(json.data(), json.size());
+  return decodeEmbedded(ms, outerKey, packetKey, rest, packet);
+}
+
+bool decodeEmbeddedPacket(PullStream& in, const char* outerKey, const char* packetKey,
+                          rapidjson::Document* rest, DataPacket* packet) {
+  return decodeEmbedded(in, outerKey, packetKey, rest, packet);
 }
 
 std::vector<FieldDef> fieldsFromValue(const rapidjson::Value& v) {

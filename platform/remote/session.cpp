@@ -3,9 +3,12 @@
 #include "platform/remote/session.h"
 
 #include <cstring>
+#include <functional>
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+
+#include "platform/provider/partial_output.h"
 
 namespace qz::remote::detail {
 
@@ -14,6 +17,9 @@ namespace {
 constexpr size_t kReadChunk = 16 * 1024;
 // Messages read but not yet answered before reading pauses.
 constexpr uint64_t kMaxInFlight = 256;
+// A method's answer leaves in parts of this size while it is being
+// written; a shorter answer leaves whole, when complete.
+constexpr size_t kAnswerPart = 256 * 1024;
 
 constexpr const char* kNoInstance = "No instance: call create first";
 constexpr const char* kAlreadyCreated = "Instance already created";
@@ -30,6 +36,21 @@ std::string resultLine(std::string_view idJson, std::string_view resultJson) {
   line.append(",\"result\":").append(resultJson).append("}\n");
   return line;
 }
+
+// Hands the parts of one call's answer to its session.
+class PartSender : public provider::PartialOutput {
+ public:
+  PartSender(std::function<bool(const char*, size_t)> send) : send_(std::move(send)) {}
+  bool take(const char* data, size_t size) override {
+    sentAny_ = true;
+    return send_(data, size);
+  }
+  bool sentAny() const { return sentAny_; }
+
+ private:
+  std::function<bool(const char*, size_t)> send_;
+  bool sentAny_ = false;
+};
 
 }  // namespace
 
@@ -129,7 +150,7 @@ void Session::closeAfterStop() { closeSocket(); }
 
 void Session::markDeadLocked() {
   dead_ = true;
-  for (auto& call : queue_) answers_[call->seq] = std::string();
+  for (auto& call : queue_) answers_[call->seq] = PendingAnswer();
   queue_.clear();
   cv_.notify_all();
 }
@@ -150,8 +171,21 @@ void Session::pumpLocked() {
 }
 
 void Session::completeLocked(uint64_t seq, AnswerLine line) {
-  answers_[seq] = std::move(line);
+  PendingAnswer& a = answers_[seq];
+  if (!line.empty()) a.parts.push_back(std::move(line));
+  a.open = false;
   postFlushLocked();
+}
+
+bool Session::takePart(uint64_t seq, const char* data, size_t size) {
+  std::string part(data, size);  // copied before taking the lock
+  std::lock_guard<std::mutex> lock(mu_);
+  if (dead_) return false;
+  PendingAnswer& a = answers_[seq];
+  a.parts.emplace_back(std::move(part));
+  a.open = true;
+  postFlushLocked();
+  return true;
 }
 
 void Session::postFlushLocked() {
@@ -176,7 +210,10 @@ void Session::flush() {
   }
   writing_.clear();
   while (!answers_.empty() && answers_.begin()->first == nextWrite_) {
-    if (!answers_.begin()->second.empty()) writing_.push_back(std::move(answers_.begin()->second));
+    PendingAnswer& a = answers_.begin()->second;
+    for (AnswerLine& part : a.parts) writing_.push_back(std::move(part));
+    a.parts.clear();
+    if (a.open) break;  // the rest is still being written; later answers wait
     answers_.erase(answers_.begin());
     ++nextWrite_;
   }
@@ -255,7 +292,7 @@ void Session::createFinished(std::unique_ptr<Call> call, std::unique_ptr<Instanc
   cv_.notify_all();
 }
 
-AnswerLine Session::runCall(Instance& instance, Call& call) {
+AnswerLine Session::runCall(Instance& instance, Call& call, bool* broken) {
   const HostedClass& c = instance.cls;
   const std::string& id = call.head.idJson;
   auto built = std::make_unique<rapidjson::StringBuffer>();
@@ -264,21 +301,31 @@ AnswerLine Session::runCall(Instance& instance, Call& call) {
   appendRaw(buf, id);
   appendRaw(buf, ",\"result\":");
   rapidjson::Value emptyParams(rapidjson::kObjectType);
+  const uint64_t seq = call.seq;
+  PartSender parts([this, seq](const char* data, size_t size) { return takePart(seq, data, size); });
+  std::string error;  // the error answer when the call failed
   try {
     JsonWriter w(buf);
+    provider::PartialOutputScope scope(w, buf, parts, kAnswerPart);
     instance.object->call(call.head.method, call.head.params ? *call.head.params : emptyParams,
                           w);
     if (!w.IsComplete()) throw std::logic_error("the method wrote no result");
   } catch (const RemoteError& e) {
-    if (e.code != kCallFailed) return errorResponse(id, e.code, e.what(), e.hresult);
-    return errorResponse(id, e.code, e.what(), e.hresult,
-                         e.source.empty() ? std::string_view(c.progId) : e.source,
-                         e.iid.empty() ? std::string_view(c.iid) : e.iid);
+    if (e.code != kCallFailed) error = errorResponse(id, e.code, e.what(), e.hresult);
+    else
+      error = errorResponse(id, e.code, e.what(), e.hresult,
+                            e.source.empty() ? std::string_view(c.progId) : e.source,
+                            e.iid.empty() ? std::string_view(c.iid) : e.iid);
   } catch (const std::exception& e) {
-    return errorResponse(id, kCallFailed, e.what(), kUnexpectedFailure, c.progId, c.iid);
+    error = errorResponse(id, kCallFailed, e.what(), kUnexpectedFailure, c.progId, c.iid);
   } catch (...) {
-    return errorResponse(id, kCallFailed, "Unexpected failure", kUnexpectedFailure, c.progId,
-                         c.iid);
+    error = errorResponse(id, kCallFailed, "Unexpected failure", kUnexpectedFailure, c.progId,
+                          c.iid);
+  }
+  if (!error.empty()) {
+    if (!parts.sentAny()) return error;
+    *broken = true;  // the line has begun: no error answer can take its place
+    return AnswerLine();
   }
   appendRaw(buf, "}\n");
   return AnswerLine(std::move(built));
@@ -331,10 +378,17 @@ void Session::moduleMain(Instance* instance) noexcept {
       }
     }
     uint64_t seq = call->seq;
-    AnswerLine answer = runCall(*instance, *call);
+    bool broken = false;
+    AnswerLine answer = runCall(*instance, *call, &broken);
     call.reset();  // free the request before the answer waits to be written
     std::lock_guard<std::mutex> lock(mu_);
     completeLocked(seq, std::move(answer));
+    if (broken) {
+      // Part of a failed answer has left: the client must not take it for
+      // a whole one, so the connection ends (the instance is released).
+      inputClosed_ = true;
+      markDeadLocked();
+    }
   }
 
   instance->object->release();

@@ -17,6 +17,13 @@
 // exists or is being created, and every answer has been written (or at
 // once when dead_). Reading pauses while too many messages wait for their
 // answers and resumes once the client has read enough of them.
+//
+// A long answer leaves in parts while the method is still writing it (see
+// provider/partial_output.h): its parts are written as they come when it is
+// the next answer in order, and the answers after it wait until it is
+// complete. A method that fails after part of its answer has left cannot
+// answer with an error any more: the connection is then closed, so the
+// client sees the answer broken off, never a partial result.
 #pragma once
 
 #include <asio.hpp>
@@ -56,6 +63,13 @@ class AnswerLine {
  private:
   std::string text_;
   std::unique_ptr<rapidjson::StringBuffer> built_;
+};
+
+// An answer in the order of writing: its parts so far, and whether more
+// are coming (the method is still writing it; answers after it wait).
+struct PendingAnswer {
+  std::vector<AnswerLine> parts;
+  bool open = false;
 };
 
 // One request waiting to run.
@@ -108,6 +122,9 @@ class Session : public std::enable_shared_from_this<Session> {
   // With mu_ held.
   void pumpLocked();
   void completeLocked(uint64_t seq, AnswerLine line);
+  // From the module thread: the next part of answer seq, more to come.
+  // Returns false when nobody is listening any more.
+  bool takePart(uint64_t seq, const char* data, size_t size);
   void markDeadLocked();
   void postFlushLocked();
 
@@ -116,7 +133,9 @@ class Session : public std::enable_shared_from_this<Session> {
   void onWritten(const asio::error_code& ec);
   void closeSocket();
 
-  AnswerLine runCall(Instance& instance, Call& call);
+  // The call's answer. *broken: the call failed after part of its answer
+  // had left (the returned line is then empty).
+  AnswerLine runCall(Instance& instance, Call& call, bool* broken);
 
   HostCore& host_;
   asio::ip::tcp::socket socket_;
@@ -134,7 +153,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::deque<std::unique_ptr<Call>> queue_;
   uint64_t nextSeq_ = 0;    // sequence number of the next message read
   uint64_t nextWrite_ = 0;  // sequence number of the next answer to write
-  std::map<uint64_t, AnswerLine> answers_;  // ready, not yet written; empty = none
+  std::map<uint64_t, PendingAnswer> answers_;  // not yet written; no parts = none
   bool flushPosted_ = false;
   bool inputClosed_ = false;
   bool dead_ = false;

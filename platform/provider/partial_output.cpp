@@ -1,0 +1,31 @@
+// Partial output: the thread's open scope and the hand-off of its buffer.
+#include "platform/provider/partial_output.h"
+
+namespace qz::provider {
+
+namespace {
+thread_local PartialOutputScope* openScope = nullptr;
+}  // namespace
+
+PartialOutputScope::PartialOutputScope(const JsonWriter& w, rapidjson::StringBuffer& buf,
+                                       PartialOutput& out, size_t chunk)
+    : writer_(w), buf_(buf), out_(out), chunk_(chunk), saved_(openScope) {
+  openScope = this;
+}
+
+PartialOutputScope::~PartialOutputScope() { openScope = saved_; }
+
+void PartialOutputScope::offer() {
+  if (buf_.GetSize() < chunk_) return;
+  started_ = true;
+  bool wanted = out_.take(buf_.GetString(), buf_.GetSize());
+  buf_.Clear();
+  if (!wanted) throw OutputAbandoned();
+}
+
+void offerPartialOutput(const JsonWriter& w) {
+  PartialOutputScope* s = openScope;
+  if (s && &s->writer_ == &w) s->offer();
+}
+
+}  // namespace qz::provider
