@@ -41,9 +41,11 @@ int32_t clientIdOf(provider::DeltaRecord& rec) {
 
 void UpdateClientNearDate(db::Query& serverQuery, int32_t id) {
   serverQuery.clear();
-  // Both values are ours: an ISO date and a decimal integer.
-  serverQuery.add("update CLIENT set neardate='" + todayText() + "' where id=" +
-                  std::to_string(id));
+  // Both values are bound, so the statement is the same text every time
+  // and the engines prepare it once per connection.
+  serverQuery.add("update CLIENT set neardate=:neardate where id=:id");
+  serverQuery.param("neardate")->value = Variant(todayText());
+  serverQuery.param("id")->value = Variant(id);
   serverQuery.execSql();
 }
 

@@ -31,7 +31,8 @@ int32_t insertThroughProcedure(db::StoredProc& proc, provider::DeltaRecord& rec)
 int32_t clientIdOf(provider::DeltaRecord& rec);
 
 // UpdateClientNearDate: sets CLIENT.neardate of client id to today through
-// serverQuery ("update CLIENT set neardate='YYYY-MM-DD' where id=N").
+// serverQuery ("update CLIENT set neardate=:neardate where id=:id" with today as
+// YYYY-MM-DD and the id bound).
 // Throws DbError when the database refuses it.
 void UpdateClientNearDate(db::Query& serverQuery, int32_t id);
 
