@@ -5,6 +5,7 @@
 #include "platform/provider/dataset_reader.h"
 #include "platform/provider/json_packet.h"
 #include "platform/provider/json_params.h"
+#include "platform/provider/resolver.h"
 
 namespace qz::provider {
 
@@ -90,6 +91,8 @@ int64_t Provider::execute(const std::string& commandText, const db::ParamList& c
 }
 
 DataPacket Provider::rowRequest(const DataPacket& in, int requestType) {
+  const bool refresh = (requestType & kFetchRecord) != 0;
+  const bool details = (requestType & kFetchDetails) != 0 || !refresh;
   std::vector<FieldDef> base;
   std::vector<size_t> baseIndex;
   for (size_t i = 0; i < in.fields.size(); ++i)
@@ -99,14 +102,30 @@ DataPacket Provider::rowRequest(const DataPacket& in, int requestType) {
     }
   DatasetReader reader(conn_);
   conn_.ensureOpen();
+  std::string table;
+  std::vector<FieldDef> columns;
+  if (refresh) {
+    table = targetTable(*dataset_);
+    columns = conn_.tableFields(table);
+  }
   DataPacket out;
   out.fields = reader.packetFields(*dataset_, base);
   for (const DataRow& r : in.rows) {
     DataRow o;
     for (size_t i : baseIndex) o.values.push_back(i < r.values.size() ? r.values[i] : Variant::null());
+    if (refresh) {
+      std::vector<size_t> selected;
+      ResolverStatement st = composeRefreshStatement(table, columns, base, o.values, &selected);
+      auto cursor = conn_.query(st.sql, st.params);
+      if (!cursor->next()) throw ProviderError(kRecordChanged);
+      for (size_t k = 0; k < selected.size(); ++k) o.values[selected[k]] = cursor->row()[k];
+    }
     std::vector<Variant> values = o.values;
     o.values.resize(out.fields.size(), Variant::null());
-    for (const auto& d : dataset_->details()) o.details.push_back(reader.readDetail(*d, base, values));
+    if (details)
+      for (const auto& d : dataset_->details()) o.details.push_back(reader.readDetail(*d, base, values));
+    else
+      o.details.resize(dataset_->details().size());
     out.rows.push_back(std::move(o));
   }
   return out;

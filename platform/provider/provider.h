@@ -55,6 +55,11 @@ class ProviderError : public std::runtime_error {
 constexpr const char* kCommandTextNotAllowed = "CommandText changes are not allowed";
 constexpr const char* kRecordChanged = "Record not found or changed by another user";
 
+// AS_RowRequest's requestType: a set of these flags.
+constexpr int kFetchRecord = 1;   // the row itself, read afresh
+constexpr int kFetchBlobs = 2;    // its blob fields
+constexpr int kFetchDetails = 4;  // its nested details
+
 // What a client asks for when reading.
 struct ReadRequest {
   int count = -1;            // -1 all rows, 0 metadata only, n the first n
@@ -111,7 +116,14 @@ class Provider {
   // Returns rows affected (0 for procedures).
   int64_t execute(const std::string& commandText, const db::ParamList& params);
 
-  // The row given, with its details read afresh for its link values.
+  // The rows given, answered as requestType asks: kFetchRecord reads each
+  // row afresh from the target table (found by the values sent, as an
+  // update finds its row), kFetchDetails reads its details for its link
+  // values, kFetchBlobs adds nothing (rows always carry their blobs). A
+  // request with neither kFetchRecord nor kFetchDetails (0, as earlier
+  // clients send) reads the details. Throws ProviderError
+  // (kRecordChanged) when a row to refresh is no longer there, and what
+  // the database throws.
   DataPacket rowRequest(const DataPacket& row, int requestType);
 
   // Applies a delta as described at the top. Returns the error count;

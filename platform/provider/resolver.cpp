@@ -117,6 +117,49 @@ ResolverStatement composeResolverStatement(const std::string& table,
   return st;
 }
 
+ResolverStatement composeRefreshStatement(const std::string& table,
+                                          const std::vector<FieldDef>& columns,
+                                          const std::vector<FieldDef>& fields,
+                                          const std::vector<Variant>& values,
+                                          std::vector<size_t>* selected) {
+  selected->clear();
+  std::string names;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].type == FieldType::Dataset) continue;
+    int c = findField(columns, fields[i].name);
+    if (c < 0) continue;
+    names += names.empty() ? "" : ", ";
+    names += bracketName(columns[c].name);
+    selected->push_back(i);
+  }
+  if (names.empty())
+    throw std::runtime_error("Record of table '" + table + "' has no field to read");
+  DeltaRow row;
+  row.kind = UpdateKind::Delete;
+  row.oldValues = values;
+  row.oldValues.resize(fields.size());
+  // By the table's primary key when the row carries all of it, so that a
+  // row another user changed is still found; else by every value.
+  bool byKey = false;
+  std::vector<bool> isKey(fields.size(), false);
+  for (const FieldDef& col : columns) {
+    if (!col.key) continue;
+    int f = findField(fields, col.name);
+    if (f < 0 || row.oldValues[f].isUnassigned() || row.oldValues[f].isNull()) {
+      byKey = false;
+      break;
+    }
+    isKey[f] = byKey = true;
+  }
+  if (byKey)
+    for (size_t i = 0; i < fields.size(); ++i)
+      if (!isKey[i]) row.oldValues[i] = Variant();
+  ResolverStatement st;
+  st.sql = "select " + names + " from " + table;
+  appendWhere(st, table, columns, fields, row);
+  return st;
+}
+
 const std::vector<FieldDef>& TableColumns::of(const std::string& table) {
   auto it = known_.find(table);
   if (it == known_.end()) it = known_.emplace(table, conn_.tableFields(table)).first;

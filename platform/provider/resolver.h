@@ -36,6 +36,18 @@ ResolverStatement composeResolverStatement(const std::string& table,
                                            const std::vector<FieldDef>& fields,
                                            const DeltaRow& row);
 
+// The statement that reads a row afresh from table: every field of fields
+// the table has (Dataset fields aside), in fields' order; selected receives
+// the index into fields of each column of the result. The row is found by
+// the table's primary key when values hold all of it (a row another user
+// changed is still found), else by every value, as an update finds its
+// row. Throws std::runtime_error when no value can find the row.
+ResolverStatement composeRefreshStatement(const std::string& table,
+                                          const std::vector<FieldDef>& columns,
+                                          const std::vector<FieldDef>& fields,
+                                          const std::vector<Variant>& values,
+                                          std::vector<size_t>* selected);
+
 // The columns of the tables that one request writes, each looked up once
 // (the item rows of a bill all go to one table). Single-threaded; lives for
 // one request, so a table changed between requests is seen afresh.

@@ -159,7 +159,7 @@ TEST_P(ProviderReadTest, ExecuteRunsTheClientsStatementWithParameters) {
   EXPECT_THROW(p.execute("", {}), std::runtime_error);
 }
 
-TEST_P(ProviderReadTest, RowRequestReadsTheDetailsOfOneRow) {
+TEST_P(ProviderReadTest, RowRequestRefreshesByKeyAndReadsDetailsAsAsked) {
   fillBills();
   Provider p("billP", conn_, billsDataset());
   DataPacket all = p.getRecordsPacket(ReadRequest{});
@@ -167,10 +167,39 @@ TEST_P(ProviderReadTest, RowRequestReadsTheDetailsOfOneRow) {
   one.fields = all.fields;
   one.rows.push_back(all.rows[0]);
   one.rows[0].details = {{}, {}};
+  const int cltname = findField(one.fields, "cltname");
+  const Variant readName = one.rows[0].values[cltname];
+  conn_.execute("update bills set cltname = 'changed' where num = 1");
+
+  // 0, as earlier clients send: the row as sent, with its details.
   DataPacket back = p.rowRequest(one, 0);
   ASSERT_EQ(back.rows.size(), 1u);
+  EXPECT_EQ(back.rows[0].values[cltname], readName);
   EXPECT_EQ(back.rows[0].details[0].size(), 2u);
   EXPECT_EQ(back.rows[0].details[1].size(), 1u);
+
+  // The record alone: found by its key although another user changed it,
+  // read afresh, no details.
+  DataPacket fresh = p.rowRequest(one, kFetchRecord | kFetchBlobs);
+  ASSERT_EQ(fresh.rows.size(), 1u);
+  EXPECT_EQ(fresh.rows[0].values[cltname], Variant("changed"));
+  EXPECT_EQ(fresh.rows[0].values[findField(one.fields, "num")], one.rows[0].values[0]);
+  ASSERT_EQ(fresh.rows[0].details.size(), 2u);
+  EXPECT_TRUE(fresh.rows[0].details[0].empty());
+
+  DataPacket both = p.rowRequest(one, kFetchRecord | kFetchDetails);
+  EXPECT_EQ(both.rows[0].values[cltname], Variant("changed"));
+  EXPECT_EQ(both.rows[0].details[0].size(), 2u);
+
+  // A row that is gone cannot be refreshed; the details alone still answer.
+  conn_.execute("delete from bills where num = 1");
+  try {
+    p.rowRequest(one, kFetchRecord);
+    FAIL() << "a deleted row was refreshed";
+  } catch (const ProviderError& e) {
+    EXPECT_STREQ(e.what(), kRecordChanged);
+  }
+  EXPECT_EQ(p.rowRequest(one, kFetchDetails).rows.size(), 1u);
 }
 
 TEST_P(ProviderReadTest, HundredThousandRowsStreamFromTheDatabase) {

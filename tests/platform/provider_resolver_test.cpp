@@ -71,6 +71,32 @@ TEST(ResolverTest, DeleteWithoutOldValuesIsRefusedAndUnchangedModifyWritesNothin
   EXPECT_EQ(composeResolverStatement("t", kColumns, fields, del).sql, "delete from t where [id] = :o0");
 }
 
+TEST(ResolverTest, RefreshReadsTheTablesFieldsByKeyOrElseByEveryValue) {
+  std::vector<FieldDef> fields = {col("id", FieldType::Int32), col("cltname", FieldType::String),
+                                  col("remark", FieldType::Memo), col("calc", FieldType::Int32)};
+  const std::vector<Variant> values = {Variant(int32_t(5)), Variant::null(), Variant("text"),
+                                       Variant(int32_t(1))};
+  std::vector<size_t> selected;
+  ResolverStatement all = composeRefreshStatement("bills", kColumns, fields, values, &selected);
+  EXPECT_EQ(all.sql, "select [id], [cltname], [remark] from bills where [id] = :o0 and [cltname] is null");
+  EXPECT_EQ(selected, (std::vector<size_t>{0, 1, 2}));
+
+  std::vector<FieldDef> keyed = kColumns;
+  keyed[0].key = true;
+  ResolverStatement byKey = composeRefreshStatement("bills", keyed, fields, values, &selected);
+  EXPECT_EQ(byKey.sql, "select [id], [cltname], [remark] from bills where [id] = :o0");
+  ASSERT_EQ(byKey.params.size(), 1u);
+  EXPECT_EQ(byKey.params[0].value, Variant(int32_t(5)));
+
+  // A null key cannot find the row: every value is used instead.
+  const std::vector<Variant> nullKey = {Variant::null(), Variant("a"), Variant(), Variant()};
+  EXPECT_EQ(composeRefreshStatement("bills", keyed, fields, nullKey, &selected).sql,
+            "select [id], [cltname], [remark] from bills where [id] is null and [cltname] = :o1");
+  EXPECT_THROW(composeRefreshStatement("bills", kColumns, {col("calc", FieldType::Int32)},
+                                       {Variant(int32_t(1))}, &selected),
+               std::runtime_error);
+}
+
 TEST(SqlNamesTest, TableAfterFromSkipsLiteralsCommentsAndKeepsQualification) {
   EXPECT_EQ(tableAfterFrom("select * from Maccount where num=:num"), "Maccount");
   EXPECT_EQ(tableAfterFrom("SELECT * \r\nFROM billitems \r\nwhere bnum=:num"), "billitems");
