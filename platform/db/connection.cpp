@@ -127,6 +127,7 @@ void Connection::open() {
 }
 
 void Connection::close() {
+  translations_.clear();
   if (!session_) return;
   try {
     if (session_->inTransaction()) session_->rollback();
@@ -160,14 +161,27 @@ void Connection::rollbackTrans() {
 
 bool Connection::inTransaction() const { return session_ && session_->inTransaction(); }
 
-namespace {
-
-std::vector<DialectStatement> translateFor(EngineSession& s, std::string_view sql) {
+Connection::Translation Connection::translate(std::string_view sql) {
+  const std::string key(sql);
+  if (auto it = translations_.find(key); it != translations_.end()) return it->second;
+  // A statement that names another database is translated every time: the
+  // session may attach that database while qualifying the name.
+  bool qualified = false;
   DialectOptions opt;
-  opt.flavor = s.flavor();
-  opt.qualify = [&s](std::string_view db) { return s.qualifierFor(db); };
-  return translateSql(sql, opt);
+  opt.flavor = session_->flavor();
+  opt.qualify = [this, &qualified](std::string_view db) {
+    qualified = true;
+    return session_->qualifierFor(db);
+  };
+  auto done = std::make_shared<const std::vector<DialectStatement>>(translateSql(sql, opt));
+  if (!qualified) {
+    if (translations_.size() >= kMaxTranslations) translations_.clear();
+    translations_.emplace(key, done);
+  }
+  return done;
 }
+
+namespace {
 
 // Runs one translated statement; returns its rows when wantRows (may be
 // nullptr for a statement without rows), else adds to *affected.
@@ -187,7 +201,8 @@ std::unique_ptr<Cursor> runStatement(EngineSession& s, const DialectStatement& s
 
 int64_t Connection::execute(std::string_view sql, const ParamList& params) {
   ensureOpen();
-  const std::vector<DialectStatement> stmts = translateFor(*session_, sql);
+  const Translation translation = translate(sql);
+  const std::vector<DialectStatement>& stmts = *translation;
   if (stmts.empty()) throw DbError(kNoCommand);
   int64_t affected = 0;
   for (const DialectStatement& st : stmts) runStatement(*session_, st, params, false, &affected);
@@ -196,7 +211,8 @@ int64_t Connection::execute(std::string_view sql, const ParamList& params) {
 
 std::unique_ptr<Cursor> Connection::query(std::string_view sql, const ParamList& params) {
   ensureOpen();
-  const std::vector<DialectStatement> stmts = translateFor(*session_, sql);
+  const Translation translation = translate(sql);
+  const std::vector<DialectStatement>& stmts = *translation;
   if (stmts.empty()) throw DbError(kNoCommand);
   int64_t affected = 0;
   for (size_t i = 0; i + 1 < stmts.size(); ++i)

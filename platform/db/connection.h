@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/db/types.h"
@@ -57,6 +58,8 @@ class EngineSession;  // platform/db/engine.h
 // REQUIRES: set at start, before any connection opens.
 void setEmbeddedDataDir(std::string dir);
 const std::string& embeddedDataDir();
+
+struct DialectStatement;
 
 class Connection {
  public:
@@ -115,10 +118,18 @@ class Connection {
   EngineSession& session() { return *session_; }
 
  private:
+  using Translation = std::shared_ptr<const std::vector<DialectStatement>>;
+  // The engine's statements for sql, translated once per session: the
+  // posting of records runs the same few texts for every request.
+  Translation translate(std::string_view sql);
+
   std::string text_;
   int connectTimeout_ = 15;
   int commandTimeout_ = 30;
   std::unique_ptr<EngineSession> session_;
+  // Texts translated on session_, at most kMaxTranslations of them.
+  static constexpr size_t kMaxTranslations = 256;
+  std::unordered_map<std::string, Translation> translations_;
 };
 
 // A query dataset: statement lines with :name parameters. Changing the

@@ -108,18 +108,37 @@ TEST_P(RepeatedStatementTest, SchemaChangedBetweenRunsIsHonoured) {
 }
 
 TEST_P(RepeatedStatementTest, ManyDifferentTextsAndAReopenedConnection) {
-  // More distinct texts than any statement cache keeps.
-  for (int i = 0; i < 200; ++i) {
+  // More distinct texts than any statement or translation cache keeps.
+  for (int i = 0; i < 300; ++i) {
     ParamList p(1);
     p[0].name = "a";
     p[0].value = Variant(int32_t(i));
     conn_.execute("insert into t (a, b) values (:a, '" + std::to_string(i % 7) + "')", p);
   }
-  EXPECT_EQ(RowSet::readAll(*conn_.query("select a from t")).rows.size(), 200u);
+  EXPECT_EQ(RowSet::readAll(*conn_.query("select a from t")).rows.size(), 300u);
   conn_.close();
   conn_.open();
   EXPECT_EQ(insert(1000, Variant("again")), 1);
-  EXPECT_EQ(RowSet::readAll(*conn_.query("select a from t")).rows.size(), 201u);
+  EXPECT_EQ(RowSet::readAll(*conn_.query("select a from t")).rows.size(), 301u);
+}
+
+// One connection object moved from one engine to the other runs the same
+// T-SQL text in each engine's own dialect.
+TEST(RepeatedStatementAcrossEnginesTest, ATextIsTranslatedForTheEngineItRunsOn) {
+  auto embedded = TestDatabase::create(TestEngine::Embedded);
+  auto pg = TestDatabase::create(TestEngine::PostgreSQL);
+  if (!pg) GTEST_SKIP() << "PostgreSQL test server not configured";
+  const char* top = "select top 1 a from t order by a desc";
+  Connection conn;
+  for (const TestDatabase* db : {embedded.get(), pg.get(), embedded.get()}) {
+    conn.setConnectionString(db->connectionString());
+    conn.execute("create table if not exists t (a int primary key)");
+    conn.execute("delete from t");
+    conn.execute("insert into t (a) values (1); insert into t (a) values (2)");
+    RowSet rs = RowSet::readAll(*conn.query(top));
+    ASSERT_EQ(rs.rows.size(), 1u) << testing::testEngineName(db->engine());
+    EXPECT_EQ(rs.rows[0][0].toInt32(), 2);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RepeatedStatementTest,
