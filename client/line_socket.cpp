@@ -129,16 +129,26 @@ bool LineSocket::receive(std::chrono::milliseconds timeout) {
     buffer_.erase(0, start_);
     start_ = 0;
   }
+  // Bytes already there are taken at once; the wait (with its timeout)
+  // comes only when there are none.
+  bool waited = false;
   for (;;) {
-    int w = waitFor(fd_, POLLIN, timeout);
-    if (w == 0) throw std::runtime_error("no answer from the server in time");
-    if (w < 0) throw std::runtime_error(std::string("poll failed: ") + std::strerror(errno));
+    if (waited) {
+      int w = waitFor(fd_, POLLIN, timeout);
+      if (w == 0) throw std::runtime_error("no answer from the server in time");
+      if (w < 0) throw std::runtime_error(std::string("poll failed: ") + std::strerror(errno));
+    }
     const size_t old = buffer_.size();
     buffer_.resize(old + kChunk);
-    ssize_t n = ::recv(fd_, buffer_.data() + old, kChunk, 0);
+    ssize_t n = ::recv(fd_, buffer_.data() + old, kChunk, waited ? 0 : MSG_DONTWAIT);
+    const int err = errno;
     buffer_.resize(old + static_cast<size_t>(n > 0 ? n : 0));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::runtime_error(std::string("receive failed: ") + std::strerror(errno));
+    if (n < 0 && err == EINTR) continue;
+    if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK) && !waited) {
+      waited = true;
+      continue;
+    }
+    if (n < 0) throw std::runtime_error(std::string("receive failed: ") + std::strerror(err));
     return n > 0;
   }
 }

@@ -18,9 +18,9 @@ PartialOutputScope::~PartialOutputScope() { openScope = saved_; }
 void PartialOutputScope::offer() {
   if (buf_.GetSize() < chunk_) return;
   started_ = true;
-  bool wanted = out_.take(buf_.GetString(), buf_.GetSize());
-  buf_.Clear();
-  if (!wanted) throw OutputAbandoned();
+  auto part = std::make_unique<rapidjson::StringBuffer>(std::move(buf_));
+  buf_.Reserve(chunk_ + chunk_ / 4);  // one allocation for the next part
+  if (!out_.take(std::move(part))) throw OutputAbandoned();
 }
 
 void offerPartialOutput(const JsonWriter& w) {

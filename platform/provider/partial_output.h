@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <stdexcept>
 
 #include "platform/provider/json_values.h"
@@ -19,9 +20,9 @@ namespace qz::provider {
 class PartialOutput {
  public:
   virtual ~PartialOutput() = default;
-  // Takes the next size bytes of the answer. Returns false when nobody
-  // wants the rest any more (the reader has gone).
-  virtual bool take(const char* data, size_t size) = 0;
+  // Takes the next part of the answer (the buffer's whole text). Returns
+  // false when nobody wants the rest any more (the reader has gone).
+  virtual bool take(std::unique_ptr<rapidjson::StringBuffer> part) = 0;
 };
 
 // Thrown by offerPartialOutput() when the output's reader has gone: the
@@ -47,9 +48,9 @@ class PartialOutputScope {
   // replaced by another (an error, say).
   bool started() const { return started_; }
 
-  // Hands the buffer's text to the output and empties the buffer when it
-  // holds at least the chunk size. Throws OutputAbandoned when the output
-  // refuses it.
+  // Hands the buffer's text to the output (its memory goes along, the
+  // buffer starts anew) when it holds at least the chunk size. Throws
+  // OutputAbandoned when the output refuses it.
   void offer();
 
  private:

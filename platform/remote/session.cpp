@@ -40,15 +40,16 @@ std::string resultLine(std::string_view idJson, std::string_view resultJson) {
 // Hands the parts of one call's answer to its session.
 class PartSender : public provider::PartialOutput {
  public:
-  PartSender(std::function<bool(const char*, size_t)> send) : send_(std::move(send)) {}
-  bool take(const char* data, size_t size) override {
+  using Send = std::function<bool(std::unique_ptr<rapidjson::StringBuffer>)>;
+  explicit PartSender(Send send) : send_(std::move(send)) {}
+  bool take(std::unique_ptr<rapidjson::StringBuffer> part) override {
     sentAny_ = true;
-    return send_(data, size);
+    return send_(std::move(part));
   }
   bool sentAny() const { return sentAny_; }
 
  private:
-  std::function<bool(const char*, size_t)> send_;
+  Send send_;
   bool sentAny_ = false;
 };
 
@@ -177,8 +178,7 @@ void Session::completeLocked(uint64_t seq, AnswerLine line) {
   postFlushLocked();
 }
 
-bool Session::takePart(uint64_t seq, const char* data, size_t size) {
-  std::string part(data, size);  // copied before taking the lock
+bool Session::takePart(uint64_t seq, std::unique_ptr<rapidjson::StringBuffer> part) {
   std::lock_guard<std::mutex> lock(mu_);
   if (dead_) return false;
   PendingAnswer& a = answers_[seq];
@@ -302,7 +302,9 @@ AnswerLine Session::runCall(Instance& instance, Call& call, bool* broken) {
   appendRaw(buf, ",\"result\":");
   rapidjson::Value emptyParams(rapidjson::kObjectType);
   const uint64_t seq = call.seq;
-  PartSender parts([this, seq](const char* data, size_t size) { return takePart(seq, data, size); });
+  PartSender parts([this, seq](std::unique_ptr<rapidjson::StringBuffer> part) {
+    return takePart(seq, std::move(part));
+  });
   std::string error;  // the error answer when the call failed
   try {
     JsonWriter w(buf);

@@ -124,7 +124,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void completeLocked(uint64_t seq, AnswerLine line);
   // From the module thread: the next part of answer seq, more to come.
   // Returns false when nobody is listening any more.
-  bool takePart(uint64_t seq, const char* data, size_t size);
+  bool takePart(uint64_t seq, std::unique_ptr<rapidjson::StringBuffer> part);
   void markDeadLocked();
   void postFlushLocked();
 

@@ -24,6 +24,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "platform/provider/partial_output.h"
 #include "platform/remote/event_loop_dispatcher.h"
 #include "platform/remote/host.h"
 
@@ -41,13 +42,24 @@ struct Probe {
   std::atomic<bool> failCreate{false};
   std::atomic<int> sleepsFinished{0};
   std::atomic<int> sleepsFinishedAtRelease{-1};
+  std::atomic<int> rowsWritten{0};
 };
+
+// The text of row i of the "rows" method: long enough that a few thousand
+// rows make an answer that leaves in parts, with characters that need
+// escaping and some of more than one byte.
+inline std::string rowText(int i) {
+  return "row " + std::to_string(i) + " \"quoted\" back\\slash caf\u00e9 \u6e38\u5ba2 " +
+         std::string(40, static_cast<char>('a' + i % 26));
+}
 
 // Methods: echo (result = params), count (1, 2, ... per instance), thread
 // (the module thread's key), sleep {ms}, begin (opens a pretend
 // transaction), commit, fail (RemoteError with an hresult), throw
 // (std::runtime_error), silent (writes nothing), big {n} (a string of n
-// 'x'). Anything else: -32601.
+// 'x'), rows {n, failAt} (n rows [i, text] offered to the connection as
+// they are written, like a provider's; std::runtime_error before row
+// failAt). Anything else: -32601.
 class TestObject : public RemoteObject {
  public:
   explicit TestObject(Probe& probe) : probe_(probe) { ++probe_.created; }
@@ -86,6 +98,20 @@ class TestObject : public RemoteObject {
     } else if (method == "big") {
       std::string s(static_cast<size_t>(params["n"].GetInt()), 'x');
       w.String(s.c_str(), static_cast<rapidjson::SizeType>(s.size()));
+    } else if (method == "rows") {
+      const int n = params["n"].GetInt();
+      const int failAt = params.HasMember("failAt") ? params["failAt"].GetInt() : -1;
+      w.StartArray();
+      for (int i = 0; i < n; ++i) {
+        if (i == failAt) throw std::runtime_error("the cursor broke");
+        w.StartArray();
+        w.Int(i);
+        w.String(rowText(i).c_str());
+        w.EndArray();
+        ++probe_.rowsWritten;
+        provider::offerPartialOutput(w);
+      }
+      w.EndArray();
     } else {
       throw RemoteError("Method not found: " + std::string(method), 0, {}, {}, -32601);
     }
