@@ -123,12 +123,8 @@ std::optional<std::string> LineSocket::readLine(std::chrono::milliseconds timeou
   return line;
 }
 
-bool LineSocket::receive(std::chrono::milliseconds timeout) {
-  constexpr size_t kChunk = 64 * 1024;
-  if (start_ > 0) {
-    buffer_.erase(0, start_);
-    start_ = 0;
-  }
+size_t LineSocket::receiveChunk(std::chrono::milliseconds timeout) {
+  if (!chunk_) chunk_.reset(new char[kChunk]);
   // Bytes already there are taken at once; the wait (with its timeout)
   // comes only when there are none.
   bool waited = false;
@@ -138,19 +134,25 @@ bool LineSocket::receive(std::chrono::milliseconds timeout) {
       if (w == 0) throw std::runtime_error("no answer from the server in time");
       if (w < 0) throw std::runtime_error(std::string("poll failed: ") + std::strerror(errno));
     }
-    const size_t old = buffer_.size();
-    buffer_.resize(old + kChunk);
-    ssize_t n = ::recv(fd_, buffer_.data() + old, kChunk, waited ? 0 : MSG_DONTWAIT);
-    const int err = errno;
-    buffer_.resize(old + static_cast<size_t>(n > 0 ? n : 0));
-    if (n < 0 && err == EINTR) continue;
-    if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK) && !waited) {
+    ssize_t n = ::recv(fd_, chunk_.get(), kChunk, waited ? 0 : MSG_DONTWAIT);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno == EINTR) continue;
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && !waited) {
       waited = true;
       continue;
     }
-    if (n < 0) throw std::runtime_error(std::string("receive failed: ") + std::strerror(err));
-    return n > 0;
+    throw std::runtime_error(std::string("receive failed: ") + std::strerror(errno));
   }
+}
+
+bool LineSocket::receive(std::chrono::milliseconds timeout) {
+  if (start_ > 0) {
+    buffer_.erase(0, start_);
+    start_ = 0;
+  }
+  const size_t n = receiveChunk(timeout);
+  buffer_.append(chunk_.get(), n);
+  return n > 0;
 }
 
 bool LineSocket::readLineInto(std::string* line, std::chrono::milliseconds timeout) {
@@ -205,9 +207,29 @@ bool LineSocket::nextLinePiece(const char** begin, const char** end,
         return false;
       }
     }
-    if (!receive(timeout)) {
+    // Nothing buffered: the bytes received are handed out from where they
+    // were received, and only what follows the line is kept.
+    buffer_.clear();
+    start_ = 0;
+    const size_t n = receiveChunk(timeout);
+    if (n == 0) {
       throw std::runtime_error(inLine_ ? "the server closed the connection in the middle of a line"
                                        : "the server closed the connection");
+    }
+    const char* p = chunk_.get();
+    const void* nl = std::memchr(p, '\n', n);
+    const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - p) : n;
+    if (nl) buffer_.assign(p + len + 1, n - len - 1);
+    if (len > 0) {
+      pieceEndedLine_ = nl != nullptr;
+      inLine_ = !pieceEndedLine_;
+      *begin = p;
+      *end = p + len;
+      return true;
+    }
+    if (nl) {
+      inLine_ = false;
+      return false;
     }
   }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,12 +49,19 @@ class LineSocket {
   bool isOpen() const { return fd_ >= 0; }
 
  private:
+  // Receives into chunk_; returns the bytes received, 0 when the server
+  // closed the connection. Throws std::runtime_error on timeout or socket
+  // errors.
+  size_t receiveChunk(std::chrono::milliseconds timeout);
   // Receives more bytes at the end of buffer_ (dropping those before
   // start_ first). Returns false when the server closed the connection.
-  // Throws std::runtime_error on timeout or socket errors.
+  // Throws as receiveChunk().
   bool receive(std::chrono::milliseconds timeout);
 
+  static constexpr size_t kChunk = 64 * 1024;
+
   int fd_ = -1;
+  std::unique_ptr<char[]> chunk_;  // receiving area, kChunk bytes once used
   std::string buffer_;        // bytes received; those before start_ are used
   size_t start_ = 0;          // first byte of buffer_ not yet handed out
   size_t scanned_ = 0;        // bytes from start_ known to hold no line feed

@@ -149,6 +149,22 @@ TEST(ClientStreamingTest, PacketArrivingInOddPiecesIsDecodedWhole) {
   }
 }
 
+TEST(ClientStreamingTest, AnswerReceivedTogetherWithThePreviousLineIsDecoded) {
+  // The records answer arrives in the same read as the create answer: it
+  // is decoded from what the socket had already buffered.
+  const std::string packet = provider::encodePacket(guestsPacket());
+  PieceServer server({[&](int64_t id) { return createReply(id) + recordsReply(id + 1, packet); },
+                      [](int64_t) { return std::string(); },
+                      [&](int64_t id) { return recordsReply(id, packet) + countReply(id + 1); },
+                      [](int64_t) { return std::string(); }},
+                     1 << 20);
+  auto c = Connection::open(server.address());
+  c->create("g");
+  expectGuests(c->getRecords("guestQ"));
+  expectGuests(c->getRecords("guestQ"));
+  EXPECT_TRUE(c->call("count")["ok"].GetBool());
+}
+
 TEST(ClientStreamingTest, MalformedPacketIsRefusedAndTheNextAnswerIsReadInStep) {
   std::string bad = provider::encodePacket(guestsPacket());
   bad.replace(bad.find("2024-03-05"), 10, "2024-13-99");
