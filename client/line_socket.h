@@ -1,5 +1,6 @@
 // LineSocket: a blocking TCP connection that sends bytes and reads
-// newline-terminated lines, with a timeout on connecting and on each read.
+// newline-terminated lines, whole or in pieces as they arrive, with a
+// timeout on connecting and on each read.
 #pragma once
 
 #include <chrono>
@@ -42,7 +43,7 @@ class LineSocket {
   // true, or returns false once the line has ended (its line feed is then
   // consumed; a trailing carriage return is handed over like any byte).
   // Throws std::runtime_error as readLine(), and also when the connection
-  // closes in the middle of the line.
+  // closes before the line has ended.
   bool nextLinePiece(const char** begin, const char** end, std::chrono::milliseconds timeout);
 
   void close();
