@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace qz::client {
@@ -187,6 +188,22 @@ bool LineSocket::nextLinePiece(const char** begin, const char** end,
     pieceEndedLine_ = false;
     return false;
   }
+  // The answer for a piece of len bytes at p: true (a piece of the line),
+  // false (the line has ended), or none (nothing yet: receive more).
+  auto handOut = [&](const char* p, size_t len, bool endsLine) -> std::optional<bool> {
+    if (len > 0) {
+      pieceEndedLine_ = endsLine;
+      inLine_ = !endsLine;
+      *begin = p;
+      *end = p + len;
+      return true;
+    }
+    if (endsLine) {
+      inLine_ = false;
+      return false;
+    }
+    return std::nullopt;
+  };
   for (;;) {
     if (start_ < buffer_.size()) {
       const char* p = buffer_.data() + start_;
@@ -195,17 +212,7 @@ bool LineSocket::nextLinePiece(const char** begin, const char** end,
       const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - p) : avail;
       start_ += nl ? len + 1 : len;
       scanned_ = 0;
-      if (len > 0) {
-        pieceEndedLine_ = nl != nullptr;
-        inLine_ = !pieceEndedLine_;
-        *begin = p;
-        *end = p + len;
-        return true;
-      }
-      if (nl) {
-        inLine_ = false;
-        return false;
-      }
+      if (auto answer = handOut(p, len, nl != nullptr)) return *answer;
     }
     // Nothing buffered: the bytes received are handed out from where they
     // were received, and only what follows the line is kept.
@@ -220,17 +227,7 @@ bool LineSocket::nextLinePiece(const char** begin, const char** end,
     const void* nl = std::memchr(p, '\n', n);
     const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - p) : n;
     if (nl) buffer_.assign(p + len + 1, n - len - 1);
-    if (len > 0) {
-      pieceEndedLine_ = nl != nullptr;
-      inLine_ = !pieceEndedLine_;
-      *begin = p;
-      *end = p + len;
-      return true;
-    }
-    if (nl) {
-      inLine_ = false;
-      return false;
-    }
+    if (auto answer = handOut(p, len, nl != nullptr)) return *answer;
   }
 }
 
