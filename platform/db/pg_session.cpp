@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <deque>
 #include <unordered_map>
 
 #include "platform/db/pg_conninfo.h"
@@ -98,6 +99,35 @@ struct TableMeta {
   std::unordered_map<int, size_t> byAttnum;  // attnum -> index into fields
 };
 
+// Decodes row `row` of r into out (one value per column).
+void decodeRow(const PGresult* r, int row, const std::vector<PgDecode>& decode,
+               std::vector<Variant>* out) {
+  for (int c = 0, n = static_cast<int>(decode.size()); c < n; ++c) {
+    if (PQgetisnull(r, row, c)) {
+      (*out)[c] = Variant::null();
+      continue;
+    }
+    (*out)[c] = pgDecodeValue(decode[c], std::string_view(PQgetvalue(r, row, c),
+                                                         PQgetlength(r, row, c)));
+  }
+}
+
+// Where a streaming cursor's further rows come from: the session whose
+// connection is still sending them.
+class RowFeed {
+ public:
+  virtual ~RowFeed() = default;
+  // The next result of one row; nullptr once the rows have ended (the
+  // connection is then free). Throws DbError when the statement failed
+  // part-way (the connection is free then too).
+  virtual ResultPtr nextRow() = 0;
+  // The cursor ends before its last row: the rest is read and dropped.
+  virtual void abandon() = 0;
+};
+
+// Rows of one statement: those of a whole result, then (while the statement
+// streams) rows read from the connection one at a time, or rows read into
+// memory ahead when the connection was wanted for another statement.
 class PgCursor : public Cursor {
  public:
   PgCursor(ResultPtr res, std::vector<FieldDef> fields, std::vector<PgDecode> decode)
@@ -106,28 +136,66 @@ class PgCursor : public Cursor {
         decode_(std::move(decode)),
         rows_(res_ ? PQntuples(res_.get()) : 0),
         row_(fields_.size()) {}
+  ~PgCursor() override {
+    if (feed_) feed_->abandon();
+  }
 
   const std::vector<FieldDef>& fields() const override { return fields_; }
 
   bool next() override {
-    if (current_ + 1 >= rows_) {
-      current_ = rows_;
-      return false;
-    }
-    ++current_;
-    PGresult* r = res_.get();
-    for (int c = 0, n = static_cast<int>(decode_.size()); c < n; ++c) {
-      if (PQgetisnull(r, current_, c)) {
-        row_[c] = Variant::null();
-        continue;
+    for (;;) {
+      if (current_ + 1 < rows_) {
+        ++current_;
+        decodeRow(res_.get(), current_, decode_, &row_);
+        return true;
       }
-      row_[c] = pgDecodeValue(decode_[c], std::string_view(PQgetvalue(r, current_, c),
-                                                          PQgetlength(r, current_, c)));
+      res_.reset();
+      rows_ = 0;
+      current_ = -1;
+      if (!ahead_.empty()) {
+        row_ = std::move(ahead_.front());
+        ahead_.pop_front();
+        return true;
+      }
+      if (!pendingError_.empty()) {
+        std::string error;
+        error.swap(pendingError_);
+        throw DbError(error);
+      }
+      if (!feed_) return false;
+      res_ = feed_->nextRow();
+      if (!res_) return false;
+      rows_ = PQntuples(res_.get());
     }
-    return true;
   }
 
   const std::vector<Variant>& row() const override { return row_; }
+
+  // Streams the rows after the current result from feed.
+  void streamFrom(RowFeed* feed) { feed_ = feed; }
+  // Called by the feed when its rows have ended.
+  void detach() { feed_ = nullptr; }
+  // Reads every row still to come into memory, so that the connection can
+  // run another statement. A failure is kept for the row after the last
+  // one read. Never throws.
+  void readAhead() {
+    while (feed_) {
+      ResultPtr r;
+      try {
+        r = feed_->nextRow();
+      } catch (const DbError& e) {
+        pendingError_ = e.what();
+        break;
+      }
+      if (!r) break;
+      for (int i = 0, n = PQntuples(r.get()); i < n; ++i) {
+        std::vector<Variant> values(decode_.size());
+        decodeRow(r.get(), i, decode_, &values);
+        ahead_.push_back(std::move(values));
+      }
+    }
+  }
+  std::vector<FieldDef>& mutableFields() { return fields_; }
 
  private:
   ResultPtr res_;
@@ -136,6 +204,9 @@ class PgCursor : public Cursor {
   int rows_;
   int current_ = -1;
   std::vector<Variant> row_;
+  RowFeed* feed_ = nullptr;                 // set while rows still stream
+  std::deque<std::vector<Variant>> ahead_;  // read ahead into memory
+  std::string pendingError_;                // failure after the rows ahead
 };
 
 constexpr const char* kCatalogueQuery =
@@ -149,12 +220,15 @@ constexpr const char* kCatalogueQuery =
     " LEFT JOIN pg_index i ON i.indrelid = c.oid AND i.indisprimary"
     " WHERE c.oid = $1::oid ORDER BY a.attnum";
 
-class PgSession : public EngineSession {
+class PgSession : public EngineSession, private RowFeed {
  public:
   PgSession(PGconn* conn, int commandTimeout) : conn_(conn), timeout_(commandTimeout) {
     PQsetNoticeProcessor(conn_, ignoreNotice, nullptr);
   }
-  ~PgSession() override { PQfinish(conn_); }
+  ~PgSession() override {
+    if (streaming_) streaming_->detach();  // its rows end with the connection
+    PQfinish(conn_);
+  }
   PgSession(const PgSession&) = delete;
   PgSession& operator=(const PgSession&) = delete;
 
@@ -162,11 +236,13 @@ class PgSession : public EngineSession {
   SqlFlavor flavor() const override { return SqlFlavor::Postgres; }
 
   void begin() override {
+    settle();
     if (inTransaction()) throw DbError("a transaction is already open on this connection");
     command("BEGIN");
   }
 
   void commit() override {
+    settle();
     if (!inTransaction()) throw DbError("no transaction is open on this connection");
     if (lostInTransaction_) {
       lostInTransaction_ = false;
@@ -183,6 +259,7 @@ class PgSession : public EngineSession {
   }
 
   void rollback() override {
+    settle();
     if (lostInTransaction_) {
       lostInTransaction_ = false;  // the server ended it with the connection
       transactionEnded(true);
@@ -196,6 +273,9 @@ class PgSession : public EngineSession {
   }
 
   bool inTransaction() const override {
+    // A streaming statement keeps the connection busy; its rows are read
+    // ahead so the state answered is the transaction's, not "busy".
+    const_cast<PgSession*>(this)->settle();
     if (lostInTransaction_) return true;  // until the caller ends it
     auto s = PQtransactionStatus(conn_);
     return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
@@ -204,12 +284,14 @@ class PgSession : public EngineSession {
   // Never throws (it is called from destructors): a timeout that cannot be
   // sent now is sent before the next statement that can carry it.
   void setCommandTimeout(int seconds) override {
+    settle();
     timeout_ = seconds < 0 ? 0 : seconds;
     timeoutPending_ = true;
     flushTimeout();
   }
 
   int64_t execute(const std::string& sql, const std::vector<Parameter>& binds) override {
+    settle();
     if (changesSchema(sql)) forgetSchema();
     ResultPtr r = run(sql, binds);
     const char* n = PQcmdTuples(r.get());
@@ -218,11 +300,16 @@ class PgSession : public EngineSession {
 
   std::unique_ptr<Cursor> query(const std::string& sql,
                                 const std::vector<Parameter>& binds) override {
+    settle();
     if (changesSchema(sql)) forgetSchema();
-    return cursorOver(run(sql, binds));
+    // A text with ';' may be a batch, which only the simple protocol runs:
+    // its last result is read whole.
+    if (sql.find(';') != std::string::npos) return cursorOver(run(sql, binds));
+    return stream(sql, binds, true);
   }
 
   std::unique_ptr<Cursor> callProcedure(const std::string& name, ParamList& params) override {
+    settle();
     std::string sql = "SELECT * FROM " + procedureIdentifier(name) + "(";
     std::vector<Parameter> args;
     for (const auto& p : params) {
@@ -282,6 +369,7 @@ class PgSession : public EngineSession {
   // another session recreated is still the one written to, and a mismatch
   // shows up as an error, after which the lookup is fresh.
   std::vector<FieldDef> tableFields(const std::string& table) override {
+    settle();
     std::string name = table;
     if (size_t dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
     if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
@@ -308,6 +396,7 @@ class PgSession : public EngineSession {
   // caller must first learn that its transaction is gone (commit fails,
   // rollback ends it), so later statements never run outside it unnoticed.
   void ensureConnected() {
+    settle();
     if (PQstatus(conn_) != CONNECTION_BAD) return;
     if (lostInTransaction_) throw DbError(kLostTransaction);
     PQreset(conn_);
@@ -364,76 +453,103 @@ class PgSession : public EngineSession {
     relations_.clear();
   }
 
+  // Parameter values as libpq takes them, and the statement cache's key.
+  struct Bound {
+    std::vector<std::string> texts;
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    std::vector<Oid> types;
+    std::string key;
+    int count() const { return static_cast<int>(values.size()); }
+  };
+
+  static Bound bindAll(const std::string& sql, const std::vector<Parameter>& binds) {
+    const size_t n = binds.size();
+    Bound b;
+    b.texts.resize(n);
+    b.values.assign(n, nullptr);
+    b.lengths.assign(n, 0);
+    b.formats.assign(n, 0);
+    b.types.assign(n, 0);
+    b.key = sql;
+    for (size_t i = 0; i < n; ++i) {
+      const Variant& v = binds[i].value;
+      if (v.isEmpty()) continue;
+      bool binary = false;
+      b.texts[i] = pgParamText(v, &binary);
+      b.values[i] = b.texts[i].data();
+      b.lengths[i] = static_cast<int>(b.texts[i].size());
+      if (binary) {
+        b.formats[i] = 1;
+        b.types[i] = 17;  // bytea
+        // The declared type is part of a prepared statement.
+        b.key += '\0';
+        b.key += std::to_string(i);
+      }
+    }
+    return b;
+  }
+
+  // The prepared statement to run b's text with, prepared now when due;
+  // empty to run it unnamed. Throws DbError when the server cannot prepare
+  // it (it would fail the same way unnamed).
+  std::string preparedName(const std::string& sql, const Bound& b) {
+    ensureConnected();  // a reset session has no prepared statements left
+    deallocateIfDue();
+    PgStatementCache::Plan plan = statements_.use(b.key);
+    if (plan.kind == PgStatementCache::Plan::kPrepare) {
+      ResultPtr p = guarded(
+          [&] { return PQprepare(conn_, plan.name.c_str(), sql.c_str(), b.count(), b.types.data()); });
+      if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) {
+        forgetSchema();
+        throw DbError(resultError(p.get(), conn_));
+      }
+      statements_.prepared(b.key, plan.name);
+      return plan.name;
+    }
+    return plan.kind == PgStatementCache::Plan::kPrepared ? plan.name : std::string();
+  }
+
+  static bool resultChangedShape(const PGresult* r) {
+    if (!r || PQresultStatus(r) != PGRES_FATAL_ERROR) return false;
+    const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+    return state && std::string_view(state) == "0A000";
+  }
+
   // Runs `sql`: without parameters through the simple protocol (so a batch
   // of statements runs as one), with parameters through the extended one,
   // prepared from the second run of the same text on. Throws DbError with
   // the server's message.
   ResultPtr run(const std::string& sql, const std::vector<Parameter>& binds) {
     ResultPtr r;
-    std::string key;
+    Bound b;
     bool prepared = false;
     if (binds.empty()) {
       r = guarded([&] { return PQexec(conn_, sql.c_str()); });
     } else {
-      const int n = static_cast<int>(binds.size());
-      std::vector<std::string> texts(n);
-      std::vector<const char*> values(n, nullptr);
-      std::vector<int> lengths(n, 0), formats(n, 0);
-      std::vector<Oid> types(n, 0);
-      key = sql;
-      for (int i = 0; i < n; ++i) {
-        const Variant& v = binds[i].value;
-        if (v.isEmpty()) continue;
-        bool binary = false;
-        texts[i] = pgParamText(v, &binary);
-        values[i] = texts[i].data();
-        lengths[i] = static_cast<int>(texts[i].size());
-        if (binary) {
-          formats[i] = 1;
-          types[i] = 17;  // bytea
-          // The declared type is part of a prepared statement.
-          key += '\0';
-          key += std::to_string(i);
-        }
-      }
-      ensureConnected();  // a reset session has no prepared statements left
-      deallocateIfDue();
-      PgStatementCache::Plan plan = statements_.use(key);
-      if (plan.kind == PgStatementCache::Plan::kPrepare) {
-        ResultPtr p = guarded(
-            [&] { return PQprepare(conn_, plan.name.c_str(), sql.c_str(), n, types.data()); });
-        // A text the server cannot prepare fails the same way unnamed.
-        if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) {
-          forgetSchema();
-          throw DbError(resultError(p.get(), conn_));
-        }
-        statements_.prepared(key, plan.name);
-        plan.kind = PgStatementCache::Plan::kPrepared;
-      }
+      b = bindAll(sql, binds);
+      const std::string name = preparedName(sql, b);
       auto unnamed = [&] {
         return guarded([&] {
-          return PQexecParams(conn_, sql.c_str(), n, types.data(), values.data(), lengths.data(),
-                              formats.data(), 0);
+          return PQexecParams(conn_, sql.c_str(), b.count(), b.types.data(), b.values.data(),
+                              b.lengths.data(), b.formats.data(), 0);
         });
       };
-      if (plan.kind == PgStatementCache::Plan::kPrepared) {
+      if (!name.empty()) {
         prepared = true;
         const bool idle = PQtransactionStatus(conn_) == PQTRANS_IDLE;
         r = guarded([&] {
-          return PQexecPrepared(conn_, plan.name.c_str(), n, values.data(), lengths.data(),
-                                formats.data(), 0);
+          return PQexecPrepared(conn_, name.c_str(), b.count(), b.values.data(), b.lengths.data(),
+                                b.formats.data(), 0);
         });
         // A table changed under a prepared statement so that its result
         // changed shape: nothing ran, and outside a transaction nothing was
         // aborted either, so the text runs again freshly planned.
-        if (idle && r && PQresultStatus(r.get()) == PGRES_FATAL_ERROR) {
-          const char* state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
-          if (state && std::string_view(state) == "0A000") {
-            statements_.forget(key);
-            forgetSchema();
-            prepared = false;
-            r = unnamed();
-          }
+        if (idle && resultChangedShape(r.get())) {
+          statements_.forget(b.key);
+          forgetSchema();
+          prepared = false;
+          r = unnamed();
         }
       } else {
         r = unnamed();
@@ -444,10 +560,111 @@ class PgSession : public EngineSession {
       // Errors are rare and any of them may come from a table that changed
       // since it was looked up, so the next lookup is fresh.
       forgetSchema();
-      if (prepared && staleSchemaError(r.get())) statements_.forget(key);
+      if (prepared && staleSchemaError(r.get())) statements_.forget(b.key);
       throw DbError(resultError(r.get(), conn_));
     }
     return r;
+  }
+
+  // Runs a single statement that returns rows and hands them out while the
+  // server still sends them (libpq's single-row mode), so the caller works
+  // on the first rows while the rest arrive and a large result is never
+  // held whole. Until its last row is read the connection is busy: any
+  // other use of the session first reads the remaining rows into the
+  // cursor (settle). Throws DbError as run().
+  std::unique_ptr<Cursor> stream(const std::string& sql, const std::vector<Parameter>& binds,
+                                 bool mayRetry) {
+    Bound b = bindAll(sql, binds);
+    const std::string name = preparedName(sql, b);
+    ensureConnected();
+    flushTimeout();
+    const auto before = PQtransactionStatus(conn_);
+    const int sent =
+        name.empty()
+            ? PQsendQueryParams(conn_, sql.c_str(), b.count(), b.types.data(), b.values.data(),
+                                b.lengths.data(), b.formats.data(), 0)
+            : PQsendQueryPrepared(conn_, name.c_str(), b.count(), b.values.data(),
+                                  b.lengths.data(), b.formats.data(), 0);
+    if (!sent) {
+      if (PQstatus(conn_) == CONNECTION_BAD &&
+          (before == PQTRANS_INTRANS || before == PQTRANS_INERROR))
+        lostInTransaction_ = true;
+      throw DbError(trimmed(PQerrorMessage(conn_)));
+    }
+    PQsetSingleRowMode(conn_);
+    streamInTransaction_ = before == PQTRANS_INTRANS || before == PQTRANS_INERROR;
+    ResultPtr first(PQgetResult(conn_));
+    const auto st = first ? PQresultStatus(first.get()) : PGRES_FATAL_ERROR;
+    if (st != PGRES_SINGLE_TUPLE) {
+      // No rows (the whole answer is here), a statement without rows, or
+      // a failure: the connection is free once the rest is read.
+      while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+      noteLostConnection();
+      if (st == PGRES_TUPLES_OK || st == PGRES_COMMAND_OK || st == PGRES_EMPTY_QUERY)
+        return cursorOver(std::move(first));
+      if (!name.empty() && mayRetry && before == PQTRANS_IDLE &&
+          resultChangedShape(first.get())) {
+        statements_.forget(b.key);
+        forgetSchema();
+        return stream(sql, binds, false);
+      }
+      forgetSchema();
+      if (!name.empty() && staleSchemaError(first.get())) statements_.forget(b.key);
+      throw DbError(resultError(first.get(), conn_));
+    }
+    std::vector<FieldDef> fields;
+    std::vector<PgDecode> decode;
+    const bool known = describe(first.get(), &fields, &decode);
+    PGresult* shape = first.get();
+    auto cursor = std::make_unique<PgCursor>(std::move(first), std::move(fields), std::move(decode));
+    cursor->streamFrom(this);
+    streaming_ = cursor.get();
+    // Reading the catalogue needs the connection: the rows come first.
+    if (!known) settle();
+    addTableMeta(shape, &cursor->mutableFields());
+    return cursor;
+  }
+
+  // RowFeed: the connection's next result while a cursor streams.
+  ResultPtr nextRow() override {
+    ResultPtr r(PQgetResult(conn_));
+    const auto st = r ? PQresultStatus(r.get()) : PGRES_TUPLES_OK;
+    if (st == PGRES_SINGLE_TUPLE) return r;
+    std::string error;
+    if (st != PGRES_TUPLES_OK) error = resultError(r.get(), conn_);
+    r.reset();
+    while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+    endStream();
+    if (!error.empty()) {
+      forgetSchema();
+      throw DbError(error);
+    }
+    return nullptr;
+  }
+
+  void abandon() override {
+    while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+    endStream();
+  }
+
+  // The streaming cursor's rows have all been read: the connection is free.
+  void endStream() {
+    if (streaming_) streaming_->detach();
+    streaming_ = nullptr;
+    noteLostConnection();
+  }
+
+  // A connection that dropped while a statement of a transaction ran takes
+  // the transaction with it.
+  void noteLostConnection() {
+    if (PQstatus(conn_) == CONNECTION_BAD && streamInTransaction_) lostInTransaction_ = true;
+    streamInTransaction_ = false;
+  }
+
+  // Frees the connection for another statement: a streaming cursor reads
+  // its remaining rows into memory. Never throws.
+  void settle() {
+    if (streaming_) streaming_->readAhead();
   }
 
   // Names of forgotten prepared statements stay on the server until they
@@ -460,25 +677,39 @@ class PgSession : public EngineSession {
     if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK) statements_.forgetAll();
   }
 
-  std::unique_ptr<Cursor> cursorOver(ResultPtr r) {
-    PGresult* res = r.get();
+  // Field names and types of r's columns; returns whether the table
+  // metadata of every column is cached (addTableMeta then reads nothing).
+  bool describe(const PGresult* res, std::vector<FieldDef>* fields,
+                std::vector<PgDecode>* decode) const {
     const int n = PQnfields(res);
-    std::vector<FieldDef> fields(n);
-    std::vector<PgDecode> decode(n);
+    fields->assign(n, FieldDef{});
+    decode->assign(n, PgDecode{});
+    bool known = true;
     for (int c = 0; c < n; ++c) {
-      FieldDef& f = fields[c];
+      FieldDef& f = (*fields)[c];
       f.name = PQfname(res, c);
       PgColumnType t = pgColumnType(PQftype(res, c), PQfmod(res, c));
       f.type = t.type;
       f.size = t.size;
       f.precision = t.precision;
       f.scale = t.scale;
-      decode[c] = t.decode;
-      Oid table = PQftable(res, c);
+      (*decode)[c] = t.decode;
+      const Oid table = PQftable(res, c);
+      if (table != InvalidOid && !tables_.count(table)) known = false;
+    }
+    return known;
+  }
+
+  // NOT NULL, key and generated flags of the columns that come from a
+  // table, from the catalogue (read on first use).
+  void addTableMeta(const PGresult* res, std::vector<FieldDef>* fields) {
+    for (int c = 0, n = PQnfields(res); c < n; ++c) {
+      const Oid table = PQftable(res, c);
       if (table == InvalidOid) continue;
       if (const TableMeta* meta = tableMeta(table)) {
         auto it = meta->byAttnum.find(PQftablecol(res, c));
         if (it != meta->byAttnum.end()) {
+          FieldDef& f = (*fields)[c];
           const FieldDef& col = meta->fields[it->second];
           f.table = meta->name;
           f.required = col.required;
@@ -487,6 +718,13 @@ class PgSession : public EngineSession {
         }
       }
     }
+  }
+
+  std::unique_ptr<Cursor> cursorOver(ResultPtr r) {
+    std::vector<FieldDef> fields;
+    std::vector<PgDecode> decode;
+    describe(r.get(), &fields, &decode);
+    addTableMeta(r.get(), &fields);
     return std::make_unique<PgCursor>(std::move(r), std::move(fields), std::move(decode));
   }
 
@@ -534,6 +772,8 @@ class PgSession : public EngineSession {
   std::unordered_map<Oid, TableMeta> tables_;
   std::unordered_map<std::string, Oid> relations_;  // table name -> oid
   PgStatementCache statements_;
+  PgCursor* streaming_ = nullptr;     // the cursor whose rows are still coming
+  bool streamInTransaction_ = false;  // it started inside a transaction
 };
 
 }  // namespace

@@ -15,6 +15,14 @@
 // otherwise the result is the procedure's row set and the @RETURN_VALUE is 0,
 // as for a T-SQL procedure that ends without RETURN.
 //
+// A query (a single statement) hands out its rows while the server still
+// sends them (libpq's single-row mode): the caller encodes the first rows
+// while the rest arrive, and a large result is never held whole. Until its
+// last row is read the connection is busy; any other use of the session
+// first reads the remaining rows into the cursor, so detail queries can
+// run while a master's cursor is open. A failure part-way comes after the
+// rows before it.
+//
 // A text run with parameters a second time is prepared (PgStatementCache),
 // so the system's repeated statements are parsed and planned once per
 // session. Field metadata (NOT NULL, primary key, generated) comes from the

@@ -474,5 +474,64 @@ TEST_F(PgSessionTest, RepeatedStatementsSurviveReconnectsAndTablesChangedByOther
   EXPECT_EQ(byId(5).rows.size(), 0u);
 }
 
+
+// Rows are handed out while the server still sends them; the connection is
+// then busy, so any other use of it first reads the remaining rows ahead.
+TEST_F(PgSessionTest, StreamedRowsSurviveOtherStatementsAbandonmentAndLateFailures) {
+  conn_.session().execute("CREATE TABLE seen (n integer)", {});
+  const char* series = "SELECT g AS n FROM generate_series(1, 1000) g";
+
+  // Another statement in the middle of reading: every row still comes, in order.
+  auto c = conn_.query(series);
+  for (int i = 1; i <= 10; ++i) {
+    ASSERT_TRUE(c->next());
+    EXPECT_EQ(c->row()[0], Variant(int32_t{i}));
+  }
+  EXPECT_EQ(conn_.execute("insert into seen values (1)"), 1);
+  int next = 11;
+  while (c->next()) EXPECT_EQ(c->row()[0], Variant(int32_t{next++}));
+  EXPECT_EQ(next, 1001);
+  EXPECT_FALSE(c->next());
+
+  // Dropped after five rows: the connection is free at once.
+  {
+    auto partial = conn_.query(series);
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(partial->next());
+  }
+  EXPECT_EQ(RowSet::readAll(*conn_.query("select count(*) as n from seen")).rows[0][0],
+            Variant(int64_t{1}));
+
+  // A failure after some rows: the rows before it, then the error; inside a
+  // transaction the transaction is lost and commit says so.
+  const char* failing = "SELECT 1 / (500 - g) AS q FROM generate_series(1, 1000) g";
+  conn_.beginTrans();
+  conn_.execute("insert into seen values (2)");
+  auto f = conn_.query(failing);
+  int rows = 0;
+  try {
+    while (f->next()) ++rows;
+    FAIL() << "a failing statement ended without its error";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("division by zero"), std::string::npos) << e.what();
+  }
+  EXPECT_LT(rows, 500);
+  EXPECT_TRUE(conn_.inTransaction());
+  EXPECT_THROW(conn_.commitTrans(), DbError);
+  EXPECT_EQ(RowSet::readAll(*conn_.query("select count(*) as n from seen")).rows[0][0],
+            Variant(int64_t{1}));
+
+  // The failure read ahead (another statement came first) surfaces after
+  // the rows read before it.
+  auto g = conn_.query(failing);
+  ASSERT_TRUE(g->next());
+  conn_.beginTrans();  // reads the rest ahead
+  EXPECT_TRUE(conn_.inTransaction());
+  EXPECT_THROW(while (g->next()) {}, DbError);
+  EXPECT_EQ(conn_.execute("insert into seen values (3)"), 1);
+  conn_.commitTrans();
+  EXPECT_EQ(RowSet::readAll(*conn_.query("select count(*) as n from seen")).rows[0][0],
+            Variant(int64_t{2}));
+}
+
 }  // namespace
 }  // namespace qz::db
