@@ -628,10 +628,15 @@ class PgSession : public EngineSession, private RowFeed {
   // RowFeed: the connection's next result while a cursor streams.
   ResultPtr nextRow() override {
     ResultPtr r(PQgetResult(conn_));
-    const auto st = r ? PQresultStatus(r.get()) : PGRES_TUPLES_OK;
+    // No result at all is the end only while the connection holds: a
+    // dropped one must not pass for a shorter result.
+    const auto st = r ? PQresultStatus(r.get())
+                      : PQstatus(conn_) == CONNECTION_BAD ? PGRES_FATAL_ERROR : PGRES_TUPLES_OK;
     if (st == PGRES_SINGLE_TUPLE) return r;
     std::string error;
     if (st != PGRES_TUPLES_OK) error = resultError(r.get(), conn_);
+    if (st != PGRES_TUPLES_OK && error.empty())
+      error = "the connection to the database server was lost";
     r.reset();
     while (PGresult* more = PQgetResult(conn_)) PQclear(more);
     endStream();

@@ -533,5 +533,24 @@ TEST_F(PgSessionTest, StreamedRowsSurviveOtherStatementsAbandonmentAndLateFailur
             Variant(int64_t{2}));
 }
 
+
+TEST_F(PgSessionTest, AStreamCutByALostConnectionFailsInsteadOfEndingShort) {
+  const int64_t pid = backendPid(conn_);  // asked before the stream holds the connection
+  conn_.beginTrans();
+  auto c = conn_.query("SELECT g AS n FROM generate_series(1, 3000000) g");
+  ASSERT_TRUE(c->next());
+  terminate(*db_, pid);
+  int64_t rows = 1;
+  try {
+    while (c->next()) ++rows;
+    FAIL() << "the stream ended after " << rows << " rows as if complete";
+  } catch (const DbError&) {
+  }
+  EXPECT_LT(rows, 3000000);
+  EXPECT_TRUE(conn_.inTransaction());
+  EXPECT_THROW(conn_.commitTrans(), DbError);
+  EXPECT_EQ(RowSet::readAll(*conn_.query("select 1 as one")).rows.size(), 1u);
+}
+
 }  // namespace
 }  // namespace qz::db
