@@ -1,25 +1,21 @@
-// PgSession: EngineSession over libpq, its cursor over one PGresult, the
-// catalogue cache of field metadata, and openPostgres.
+// PgSession: EngineSession over libpq (statements, prepared statements,
+// streaming queries, transactions, reconnects), the catalogue cache of field
+// metadata, and openPostgres.
 #include "platform/db/pg_session.h"
 
 #include <libpq-fe.h>
 
 #include <cctype>
 #include <cstdlib>
-#include <deque>
 #include <unordered_map>
 
 #include "platform/db/pg_conninfo.h"
+#include "platform/db/pg_cursor.h"
 #include "platform/db/pg_statement_cache.h"
 #include "platform/db/pg_values.h"
 
 namespace qz::db {
 namespace {
-
-struct ResultDeleter {
-  void operator()(PGresult* r) const { PQclear(r); }
-};
-using ResultPtr = std::unique_ptr<PGresult, ResultDeleter>;
 
 std::string trimmed(std::string s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
@@ -97,116 +93,6 @@ struct TableMeta {
   std::string name;
   std::vector<FieldDef> fields;               // in column order
   std::unordered_map<int, size_t> byAttnum;  // attnum -> index into fields
-};
-
-// Decodes row `row` of r into out (one value per column).
-void decodeRow(const PGresult* r, int row, const std::vector<PgDecode>& decode,
-               std::vector<Variant>* out) {
-  for (int c = 0, n = static_cast<int>(decode.size()); c < n; ++c) {
-    if (PQgetisnull(r, row, c)) {
-      (*out)[c] = Variant::null();
-      continue;
-    }
-    (*out)[c] = pgDecodeValue(decode[c], std::string_view(PQgetvalue(r, row, c),
-                                                         PQgetlength(r, row, c)));
-  }
-}
-
-// Where a streaming cursor's further rows come from: the session whose
-// connection is still sending them.
-class RowFeed {
- public:
-  virtual ~RowFeed() = default;
-  // The next result of one row; nullptr once the rows have ended (the
-  // connection is then free). Throws DbError when the statement failed
-  // part-way (the connection is free then too).
-  virtual ResultPtr nextRow() = 0;
-  // The cursor ends before its last row: the rest is read and dropped.
-  virtual void abandon() = 0;
-};
-
-// Rows of one statement: those of a whole result, then (while the statement
-// streams) rows read from the connection one at a time, or rows read into
-// memory ahead when the connection was wanted for another statement.
-class PgCursor : public Cursor {
- public:
-  PgCursor(ResultPtr res, std::vector<FieldDef> fields, std::vector<PgDecode> decode)
-      : res_(std::move(res)),
-        fields_(std::move(fields)),
-        decode_(std::move(decode)),
-        rows_(res_ ? PQntuples(res_.get()) : 0),
-        row_(fields_.size()) {}
-  ~PgCursor() override {
-    if (feed_) feed_->abandon();
-  }
-
-  const std::vector<FieldDef>& fields() const override { return fields_; }
-
-  bool next() override {
-    for (;;) {
-      if (current_ + 1 < rows_) {
-        ++current_;
-        decodeRow(res_.get(), current_, decode_, &row_);
-        return true;
-      }
-      res_.reset();
-      rows_ = 0;
-      current_ = -1;
-      if (!ahead_.empty()) {
-        row_ = std::move(ahead_.front());
-        ahead_.pop_front();
-        return true;
-      }
-      if (!pendingError_.empty()) {
-        std::string error;
-        error.swap(pendingError_);
-        throw DbError(error);
-      }
-      if (!feed_) return false;
-      res_ = feed_->nextRow();
-      if (!res_) return false;
-      rows_ = PQntuples(res_.get());
-    }
-  }
-
-  const std::vector<Variant>& row() const override { return row_; }
-
-  // Streams the rows after the current result from feed.
-  void streamFrom(RowFeed* feed) { feed_ = feed; }
-  // Called by the feed when its rows have ended.
-  void detach() { feed_ = nullptr; }
-  // Reads every row still to come into memory, so that the connection can
-  // run another statement. A failure is kept for the row after the last
-  // one read. Never throws.
-  void readAhead() {
-    while (feed_) {
-      ResultPtr r;
-      try {
-        r = feed_->nextRow();
-      } catch (const DbError& e) {
-        pendingError_ = e.what();
-        break;
-      }
-      if (!r) break;
-      for (int i = 0, n = PQntuples(r.get()); i < n; ++i) {
-        std::vector<Variant> values(decode_.size());
-        decodeRow(r.get(), i, decode_, &values);
-        ahead_.push_back(std::move(values));
-      }
-    }
-  }
-  std::vector<FieldDef>& mutableFields() { return fields_; }
-
- private:
-  ResultPtr res_;
-  std::vector<FieldDef> fields_;
-  std::vector<PgDecode> decode_;
-  int rows_;
-  int current_ = -1;
-  std::vector<Variant> row_;
-  RowFeed* feed_ = nullptr;                 // set while rows still stream
-  std::deque<std::vector<Variant>> ahead_;  // read ahead into memory
-  std::string pendingError_;                // failure after the rows ahead
 };
 
 constexpr const char* kCatalogueQuery =
