@@ -162,8 +162,7 @@ void Connection::rollbackTrans() {
 bool Connection::inTransaction() const { return session_ && session_->inTransaction(); }
 
 Connection::Translation Connection::translate(std::string_view sql) {
-  const std::string key(sql);
-  if (auto it = translations_.find(key); it != translations_.end()) return it->second;
+  if (auto it = translations_.find(sql); it != translations_.end()) return it->second;
   // A statement that names another database is translated every time: the
   // session may attach that database while qualifying the name.
   bool qualified = false;
@@ -176,7 +175,7 @@ Connection::Translation Connection::translate(std::string_view sql) {
   auto done = std::make_shared<const std::vector<DialectStatement>>(translateSql(sql, opt));
   if (!qualified) {
     if (translations_.size() >= kMaxTranslations) translations_.clear();
-    translations_.emplace(key, done);
+    translations_.emplace(std::string(sql), done);
   }
   return done;
 }

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -129,7 +130,11 @@ class Connection {
   std::unique_ptr<EngineSession> session_;
   // Texts translated on session_, at most kMaxTranslations of them.
   static constexpr size_t kMaxTranslations = 256;
-  std::unordered_map<std::string, Translation> translations_;
+  struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
+  std::unordered_map<std::string, Translation, TextHash, std::equal_to<>> translations_;
 };
 
 // A query dataset: statement lines with :name parameters. Changing the

@@ -122,13 +122,11 @@ class PgSession : public EngineSession, private RowFeed {
   SqlFlavor flavor() const override { return SqlFlavor::Postgres; }
 
   void begin() override {
-    settle();
     if (inTransaction()) throw DbError("a transaction is already open on this connection");
     command("BEGIN");
   }
 
   void commit() override {
-    settle();
     if (!inTransaction()) throw DbError("no transaction is open on this connection");
     if (lostInTransaction_) {
       lostInTransaction_ = false;
@@ -169,15 +167,14 @@ class PgSession : public EngineSession, private RowFeed {
 
   // Never throws (it is called from destructors): a timeout that cannot be
   // sent now is sent before the next statement that can carry it.
+  // A streaming statement is left alone: the SET waits until it has ended.
   void setCommandTimeout(int seconds) override {
-    settle();
     timeout_ = seconds < 0 ? 0 : seconds;
     timeoutPending_ = true;
     flushTimeout();
   }
 
   int64_t execute(const std::string& sql, const std::vector<Parameter>& binds) override {
-    settle();
     if (changesSchema(sql)) forgetSchema();
     ResultPtr r = run(sql, binds);
     const char* n = PQcmdTuples(r.get());
@@ -186,7 +183,6 @@ class PgSession : public EngineSession, private RowFeed {
 
   std::unique_ptr<Cursor> query(const std::string& sql,
                                 const std::vector<Parameter>& binds) override {
-    settle();
     if (changesSchema(sql)) forgetSchema();
     // A text with ';' may be a batch, which only the simple protocol runs:
     // its last result is read whole.
@@ -195,7 +191,6 @@ class PgSession : public EngineSession, private RowFeed {
   }
 
   std::unique_ptr<Cursor> callProcedure(const std::string& name, ParamList& params) override {
-    settle();
     std::string sql = "SELECT * FROM " + procedureIdentifier(name) + "(";
     std::vector<Parameter> args;
     for (const auto& p : params) {
@@ -255,7 +250,6 @@ class PgSession : public EngineSession, private RowFeed {
   // another session recreated is still the one written to, and a mismatch
   // shows up as an error, after which the lookup is fresh.
   std::vector<FieldDef> tableFields(const std::string& table) override {
-    settle();
     std::string name = table;
     if (size_t dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
     if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
@@ -272,15 +266,17 @@ class PgSession : public EngineSession, private RowFeed {
     const TableMeta* meta = oid ? tableMeta(oid) : nullptr;
     if (!meta || meta->fields.empty())
       throw DbError("relation \"" + table + "\" does not exist");
-    relations_.emplace(name, oid);
+    relations_.try_emplace(name, oid);
     return meta->fields;
   }
 
  private:
-  // A connection that the server or the network dropped is opened again
-  // before the next statement, unless it dropped inside a transaction: the
-  // caller must first learn that its transaction is gone (commit fails,
-  // rollback ends it), so later statements never run outside it unnoticed.
+  // Every use of the connection starts here: a streaming cursor first
+  // reads its remaining rows ahead (settle). A connection that the server
+  // or the network dropped is opened again before the next statement,
+  // unless it dropped inside a transaction: the caller must first learn
+  // that its transaction is gone (commit fails, rollback ends it), so later
+  // statements never run outside it unnoticed.
   void ensureConnected() {
     settle();
     if (PQstatus(conn_) != CONNECTION_BAD) return;
@@ -461,8 +457,7 @@ class PgSession : public EngineSession, private RowFeed {
   std::unique_ptr<Cursor> stream(const std::string& sql, const std::vector<Parameter>& binds,
                                  bool mayRetry) {
     Bound b = bindAll(sql, binds);
-    const std::string name = preparedName(sql, b);
-    ensureConnected();
+    const std::string name = preparedName(sql, b);  // the connection is free after it
     flushTimeout();
     const auto before = PQtransactionStatus(conn_);
     const int sent =
