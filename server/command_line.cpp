@@ -126,7 +126,8 @@ top_dm2 and GzModule.
 
 Options:
   --app-dir DIR         folder of sysinfo.ini, system.ini, express.ini,
-                        registry.ini and data/ (default: the executable's folder)
+                        registry.ini and data/ (default: the executable's folder;
+                        /var/lib/qzserver when installed in /usr/bin)
   --data-dir DIR        folder of the embedded engine's databases (default: <app-dir>data/)
   --listen HOST:PORT    address to serve clients on (default 127.0.0.1:5211; repeatable)
   --max-message BYTES   largest message accepted (default 67108864)

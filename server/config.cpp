@@ -30,6 +30,29 @@ std::string executableDir() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
+InstalledLayout installedLayout(const std::string& exeDir) {
+  static const std::string kBin = "/usr/bin/";
+  InstalledLayout l;
+  if (exeDir.size() >= kBin.size() &&
+      exeDir.compare(exeDir.size() - kBin.size(), kBin.size(), kBin) == 0) {
+    l.installed = true;
+    l.root = exeDir.substr(0, exeDir.size() - kBin.size()) + "/";
+  }
+  return l;
+}
+
+std::string defaultAppDir() {
+  const std::string exe = executableDir();
+  const InstalledLayout l = installedLayout(exe);
+  return l.installed ? l.root + "var/lib/qzserver/" : exe;
+}
+
+std::string sharedFilesDir() {
+  const std::string exe = executableDir();
+  const InstalledLayout l = installedLayout(exe);
+  return l.installed ? l.root + "usr/share/qzserver/" : exe;
+}
+
 std::string ReadFileLine(const std::string& path, int n) {
   std::string result;
   struct stat st;
@@ -68,6 +91,12 @@ void WriteSystemIni(const std::array<std::string, 7>& lines) {
   const std::string path = appDir() + "system.ini";
   std::string data;
   for (const auto& l : lines) data += l + "\r\n";
+  // Owner only, unless the file being replaced was shared with its group for
+  // writing: an installed server shares its app folder with the operators'
+  // group, and a rewrite by either side must leave the other its access.
+  mode_t mode = 0600;
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWGRP)) mode |= st.st_mode & 0060;
   std::string tmp = path + ".XXXXXX";
   int fd = ::mkstemp(tmp.data());  // created with mode 0600
   if (fd < 0) throw std::runtime_error("Unable to write to " + path);
@@ -79,7 +108,7 @@ void WriteSystemIni(const std::array<std::string, 7>& lines) {
     ok = n > 0;
     if (ok) off += static_cast<size_t>(n);
   }
-  ok = ok && ::fchmod(fd, 0600) == 0 && ::fsync(fd) == 0;
+  ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
     ::unlink(tmp.c_str());

@@ -19,6 +19,26 @@ void setAppDir(std::string dir);  // adds the trailing '/' when missing
 // The folder of the running executable, with a trailing '/'.
 std::string executableDir();
 
+// Where an installed package keeps its files, relative to the root the
+// package was unpacked into ("/" on a real installation, a scratch folder in
+// the package tests): the programs in usr/bin/, read-only files such as the
+// export template in usr/share/qzserver/, the app folder in var/lib/qzserver/.
+// A program run from anywhere else (a build folder, /opt) keeps everything
+// in its own folder, as before.
+struct InstalledLayout {
+  bool installed = false;  // the executable lies in <root>usr/bin/
+  std::string root;        // with a trailing '/'; empty when not installed
+};
+// The layout for an executable in exeDir (with a trailing '/').
+InstalledLayout installedLayout(const std::string& exeDir);
+// The app folder used without --app-dir: <root>var/lib/qzserver/ for an
+// installed executable, else the executable's folder.
+std::string defaultAppDir();
+// The folder of the read-only files shipped with the program:
+// <root>usr/share/qzserver/ for an installed executable, else the
+// executable's folder.
+std::string sharedFilesDir();
+
 // Line N of path. Throws std::runtime_error on an I/O error of an existing file.
 std::string ReadFileLine(const std::string& path, int n);
 std::string ReadSystemIniLine(unsigned short n);   // AppDir + "system.ini"
@@ -31,7 +51,9 @@ std::string BuildAccessConnectionString();
 
 // Rewrites AppDir + "system.ini" with exactly these seven lines, each ended
 // by CR LF, in UTF-8. The file holds a password: it is written atomically
-// (temporary file and rename) and readable by its owner only (mode 0600).
+// (temporary file and rename) and readable by its owner only (mode 0600),
+// except that a file its group may write stays readable and writable by the
+// group.
 // Throws std::runtime_error("Unable to write to <file>") on failure; the old
 // file then stays whole.
 void WriteSystemIni(const std::array<std::string, 7>& lines);

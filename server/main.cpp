@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  setAppDir(cl.appDir.empty() ? executableDir() : cl.appDir);
+  setAppDir(cl.appDir.empty() ? defaultAppDir() : cl.appDir);
   qz::db::setEmbeddedDataDir(cl.dataDir.empty() ? appDir() + "data/" : cl.dataDir);
   qz::database::registerEmbeddedMaintenanceProcedures();
   const std::string registryFile = appDir() + "registry.ini";

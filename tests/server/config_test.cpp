@@ -70,6 +70,24 @@ TEST_F(AppDirTest, AppDirKeepsOneTrailingSeparator) {
   EXPECT_EQ(appDir(), "/opt/qz/");
 }
 
+TEST(InstalledLayoutTest, OnlyAnExecutableInUsrBinUsesThePackageFolders) {
+  struct Case {
+    const char* exeDir;
+    bool installed;
+    const char* root;
+  };
+  for (const Case& c : {Case{"/usr/bin/", true, "/"},
+                        Case{"/tmp/pkg.1/usr/bin/", true, "/tmp/pkg.1/"},
+                        Case{"/usr/local/bin/", false, ""},
+                        Case{"/home/op/qz/build/server/", false, ""},
+                        Case{"/opt/usr/binx/", false, ""}}) {
+    SCOPED_TRACE(c.exeDir);
+    const InstalledLayout l = installedLayout(c.exeDir);
+    EXPECT_EQ(l.installed, c.installed);
+    EXPECT_EQ(l.root, c.root);
+  }
+}
+
 TEST_F(AppDirTest, SqlTextWithoutSystemIniHasEveryValueEmpty) {
   EXPECT_EQ(BuildSqlConnectionString(),
             "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=;Password=;"
@@ -244,12 +262,22 @@ namespace {
 TEST(WriteSystemIniTest, SevenCrLfLinesOwnerOnlyAndReadBackTheSame) {
   qz::testing::TempDir d;
   setAppDir(d.path());
-  d.write("system.ini", "old\n");
-  WriteSystemIni({"服务器,1433", "sa", "p;w", "qz", "/srv/qz.mdf", "APP1", ""});
+  // Mode of the old file (0 = none) -> mode of the new one: never readable
+  // by others; a group that could write keeps its access.
+  for (auto [before, after] :
+       {std::pair{0, 0600}, {0644, 0600}, {0640, 0600}, {0660, 0660}, {0666, 0660}}) {
+    SCOPED_TRACE(before);
+    ::unlink(d.file("system.ini").c_str());
+    if (before) {
+      d.write("system.ini", "old\n");
+      ASSERT_EQ(::chmod(d.file("system.ini").c_str(), before), 0);
+    }
+    WriteSystemIni({"服务器,1433", "sa", "p;w", "qz", "/srv/qz.mdf", "APP1", ""});
+    struct stat st;
+    ASSERT_EQ(::stat(d.file("system.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, static_cast<mode_t>(after));
+  }
   EXPECT_EQ(d.read("system.ini"), "服务器,1433\r\nsa\r\np;w\r\nqz\r\n/srv/qz.mdf\r\nAPP1\r\n\r\n");
-  struct stat st;
-  ASSERT_EQ(::stat(d.file("system.ini").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(ReadSystemIniLine(1), "服务器,1433");
   EXPECT_EQ(ReadSystemIniLine(3), "p;w");
   EXPECT_EQ(ReadSystemIniLine(7), "");
