@@ -1,7 +1,8 @@
 // Reading 100,000 bills end to end: AS_GetRecords through the server (the
 // client receives and decodes the whole packet) against reading the same
 // rows through the engine's own C API (sqlite3_step; libpq over its
-// socket). Prints both times and the ratio for each engine.
+// socket). Prints both times and the ratio for each engine, then the
+// same read over TLS against plain TCP.
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
@@ -20,7 +21,7 @@ constexpr int kRounds = 3;
 const char* kSql = "select * from bills";
 
 double serverRead(const BenchServer& s, size_t* rowsOut) {
-  auto c = client::Connection::open(s.address());
+  auto c = client::Connection::open(s.address(), std::chrono::seconds(10), s.tls());
   c->create("top_dm2");
   double best = 1e9;
   for (int i = 0; i < kRounds; ++i) {
@@ -135,5 +136,11 @@ int main() {
                             const double alone = serverOnly(s, &bytes);
                             std::printf("           of which the server's answer (%zu bytes, not decoded) %.3f s\n",
                                         bytes, alone);
+                            s.restartWithTls();
+                            size_t c = 0;
+                            const double tls = serverRead(s, &c);
+                            std::printf("           over TLS: qzserver %.3f s, ratio to C API %.2f, "
+                                        "to plain TCP %.2f (target <= 1.15)\n",
+                                        tls, tls / capi, tls / server);
                           });
 }

@@ -19,6 +19,9 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "client/tls_channel.h"
 
 namespace qz::bench {
 
@@ -81,14 +84,51 @@ class BenchServer {
                       (demoRows > 0 ? " --demo-rows " + std::to_string(demoRows) : "") +
                       " >/dev/null 2>&1";
     if (std::system(cmd.c_str()) != 0) throw std::runtime_error("database creation failed");
+    launch({});
+  }
+  ~BenchServer() {
+    halt();
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Stops the server and starts it again on the same database serving TLS
+  // with a certificate for 127.0.0.1 made now; tls() is then what a client
+  // needs to connect. Throws std::runtime_error when it cannot.
+  void restartWithTls() {
+    const std::string cert = dir_ + "bench.crt", key = dir_ + "bench.key";
+    const std::string cmd =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " + key +
+        " -out " + cert + " -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1" +
+        " >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("openssl could not make a certificate");
+    halt();
+    launch({"--tls-cert", cert, "--tls-key", key});
+    tls_.enabled = true;
+    tls_.caFile = cert;
+  }
+  const client::ClientTlsOptions& tls() const { return tls_; }
+
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  int pid() const { return pid_; }
+  const std::string& appDir() const { return dir_; }
+  const std::string& pgDatabase() const { return pgDb_; }
+
+ private:
+  void launch(const std::vector<std::string>& extra) {
+    port_ = 0;
+    std::vector<std::string> args = {QZ_SERVER_BIN, "--headless", "--app-dir", dir_, "--listen",
+                                     "127.0.0.1:0", "--log-level", "warning"};
+    args.insert(args.end(), extra.begin(), extra.end());
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe");
     pid_ = fork();
     if (pid_ == 0) {
       dup2(fds[1], 1);
       close(fds[0]);
-      execl(QZ_SERVER_BIN, QZ_SERVER_BIN, "--headless", "--app-dir", dir_.c_str(), "--listen",
-            "127.0.0.1:0", static_cast<char*>(nullptr));
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(QZ_SERVER_BIN, argv.data());
       _exit(127);
     }
     close(fds[1]);
@@ -111,20 +151,18 @@ class BenchServer {
     });
     if (port_ == 0) throw std::runtime_error("qzserver did not start");
   }
-  ~BenchServer() {
+
+  void halt() {
+    if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
+    pid_ = -1;
     reader_.join();
-    std::filesystem::remove_all(dir_);
   }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-  int pid() const { return pid_; }
-  const std::string& appDir() const { return dir_; }
-  const std::string& pgDatabase() const { return pgDb_; }
 
- private:
   std::string dir_;
   std::string pgDb_;
+  client::ClientTlsOptions tls_;
   int pid_ = -1;
   int port_ = 0;
   std::thread reader_;

@@ -74,10 +74,11 @@ std::string stringMember(const rapidjson::Value& v, const char* name) {
 }  // namespace
 
 std::unique_ptr<Connection> Connection::open(std::string_view hostPort,
-                                             std::chrono::milliseconds timeout) {
+                                             std::chrono::milliseconds timeout,
+                                             const ClientTlsOptions& tls) {
   std::unique_ptr<Connection> c(new Connection());
   try {
-    c->socket_.connect(hostPort, timeout);
+    c->socket_.connect(hostPort, timeout, tls);
   } catch (const std::runtime_error& e) {
     throw TransportError(e.what());
   }

@@ -93,10 +93,13 @@ struct RowResult {
 // Not thread-safe: one thread uses a Connection at a time.
 class Connection {
  public:
-  // Connects to "HOST:PORT". Throws TransportError.
+  // Connects to "HOST:PORT", with TLS when tls.enabled (the timeout bounds
+  // the handshake too). Throws TransportError saying why: no connection, a
+  // server certificate that does not check, a handshake the server refused.
   static std::unique_ptr<Connection> open(std::string_view hostPort,
                                           std::chrono::milliseconds timeout =
-                                              std::chrono::seconds(10));
+                                              std::chrono::seconds(10),
+                                          const ClientTlsOptions& tls = {});
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;

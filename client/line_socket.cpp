@@ -47,6 +47,7 @@ int waitFor(int fd, short events, std::chrono::milliseconds timeout) {
 LineSocket::~LineSocket() { close(); }
 
 void LineSocket::close() {
+  tls_.reset();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   buffer_.clear();
@@ -56,7 +57,8 @@ void LineSocket::close() {
   inLine_ = false;
 }
 
-void LineSocket::connect(std::string_view hostPort, std::chrono::milliseconds timeout) {
+void LineSocket::connect(std::string_view hostPort, std::chrono::milliseconds timeout,
+                         const ClientTlsOptions& tls) {
   close();
   std::string host, port;
   splitHostPort(hostPort, &host, &port);
@@ -106,10 +108,22 @@ void LineSocket::connect(std::string_view hostPort, std::chrono::milliseconds ti
   if (fd_ < 0) {
     throw std::runtime_error("cannot connect to " + std::string(hostPort) + ": " + lastError);
   }
+  if (tls.enabled) {
+    try {
+      tls_ = std::make_unique<TlsChannel>(fd_, tls, host, timeout);
+    } catch (...) {
+      close();
+      throw;
+    }
+  }
 }
 
 void LineSocket::send(std::string_view bytes) {
   if (fd_ < 0) throw std::runtime_error("not connected");
+  if (tls_) {
+    tls_->send(bytes);
+    return;
+  }
   while (!bytes.empty()) {
     ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
@@ -126,6 +140,7 @@ std::optional<std::string> LineSocket::readLine(std::chrono::milliseconds timeou
 
 size_t LineSocket::receiveChunk(std::chrono::milliseconds timeout) {
   if (!chunk_) chunk_.reset(new char[kChunk]);
+  if (tls_) return tls_->receive(chunk_.get(), kChunk, timeout);
   // Bytes already there are taken at once; the wait (with its timeout)
   // comes only when there are none.
   bool waited = false;

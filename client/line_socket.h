@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "client/tls_channel.h"
+
 namespace qz::client {
 
 // Not thread-safe: one owner at a time.
@@ -20,9 +22,11 @@ class LineSocket {
   LineSocket& operator=(const LineSocket&) = delete;
 
   // Connects to "HOST:PORT" ("[v6]:PORT" for IPv6 literals), trying every
-  // address the name resolves to. Throws std::runtime_error naming the
-  // address on failure or after timeout.
-  void connect(std::string_view hostPort, std::chrono::milliseconds timeout);
+  // address the name resolves to, then runs the TLS handshake when tls is
+  // enabled. Throws std::runtime_error naming the address on failure or
+  // after timeout (which also bounds the handshake).
+  void connect(std::string_view hostPort, std::chrono::milliseconds timeout,
+               const ClientTlsOptions& tls = {});
 
   // Sends all of bytes. Throws std::runtime_error when the connection fails.
   void send(std::string_view bytes);
@@ -62,6 +66,7 @@ class LineSocket {
   static constexpr size_t kChunk = 64 * 1024;
 
   int fd_ = -1;
+  std::unique_ptr<TlsChannel> tls_;  // null: plain TCP
   std::unique_ptr<char[]> chunk_;  // receiving area, kChunk bytes once used
   std::string buffer_;        // bytes received; those before start_ are used
   size_t start_ = 0;          // first byte of buffer_ not yet handed out

@@ -29,6 +29,8 @@ class UsageError : public std::runtime_error {
 
 const char* kUsageText =
     "usage: qzclient [--server HOST:PORT] [--class NAME] [--timeout SECONDS]\n"
+    "                [--tls] [--tls-ca FILE] [--tls-cert FILE --tls-key FILE]\n"
+    "                [--tls-server-name NAME] [--tls-insecure]\n"
     "                [--login OP STATION WORK] COMMAND ...\n"
     "  providers\n"
     "  read PROVIDER [--sql TEXT] [--param NAME=VALUE]... [--format table|csv|json] [--count N]\n"
@@ -38,6 +40,7 @@ const char* kUsageText =
 
 struct Options {
   std::string server = "127.0.0.1:5211";
+  ClientTlsOptions tls;  // any --tls* option turns it on
   std::string cls = "top_dm2";
   int timeoutSeconds = 300;
   std::vector<std::string> login;  // OP STATION WORK, or empty
@@ -72,6 +75,23 @@ Options parse(const std::vector<std::string>& args) {
     };
     if (a == "--server") {
       o.server = value();
+    } else if (a == "--tls") {
+      o.tls.enabled = true;
+    } else if (a == "--tls-ca") {
+      o.tls.caFile = value();
+      o.tls.enabled = true;
+    } else if (a == "--tls-cert") {
+      o.tls.certFile = value();
+      o.tls.enabled = true;
+    } else if (a == "--tls-key") {
+      o.tls.keyFile = value();
+      o.tls.enabled = true;
+    } else if (a == "--tls-server-name") {
+      o.tls.serverName = value();
+      o.tls.enabled = true;
+    } else if (a == "--tls-insecure") {
+      o.tls.insecure = true;
+      o.tls.enabled = true;
     } else if (a == "--class") {
       o.cls = value();
     } else if (a == "--timeout") {
@@ -216,7 +236,8 @@ std::string pathText(const std::vector<provider::RowStep>& path) {
 }
 
 int run(const Options& o, std::ostream& out) {
-  auto conn = Connection::open(o.server, std::chrono::seconds(std::min(o.timeoutSeconds, 30)));
+  auto conn =
+      Connection::open(o.server, std::chrono::seconds(std::min(o.timeoutSeconds, 30)), o.tls);
   conn->setCallTimeout(std::chrono::seconds(o.timeoutSeconds));
   conn->create(o.cls);
   if (!o.login.empty()) conn->login(o.login[0], o.login[1], o.login[2]);

@@ -1,10 +1,13 @@
 // Parsing the command line.
 #include "server/command_line.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 
 #include "platform/db/connection_string.h"
+#include "platform/log/server_log.h"
+#include "platform/remote/allow_list.h"
 
 namespace qz::server {
 
@@ -59,6 +62,29 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       cl.listen.push_back(v);
     } else if (a == "--max-message") {
       cl.maxMessage = static_cast<size_t>(number("--max-message", 1024));
+    } else if (a == "--tls-cert") {
+      cl.tlsCert = value("--tls-cert");
+    } else if (a == "--tls-key") {
+      cl.tlsKey = value("--tls-key");
+    } else if (a == "--tls-client-ca") {
+      cl.tlsClientCa = value("--tls-client-ca");
+    } else if (a == "--allow") {
+      cl.allow = value("--allow");
+      try {
+        remote::AllowList::parse(*cl.allow);
+      } catch (const std::invalid_argument& e) {
+        throw UsageError(std::string("--allow: ") + e.what());
+      }
+    } else if (a == "--max-connections") {
+      cl.maxConnections = static_cast<size_t>(number("--max-connections", 0));
+    } else if (a == "--handshake-timeout") {
+      cl.handshakeTimeout = static_cast<int>(std::min<long long>(number("--handshake-timeout", 0), 86400));
+    } else if (a == "--log-level") {
+      cl.logLevel = value("--log-level");
+      if (!log::parseLevel(*cl.logLevel))
+        throw UsageError("--log-level: expected error, warning, info or debug, got " + *cl.logLevel);
+    } else if (a == "--slow-request") {
+      cl.slowRequestMs = static_cast<int>(std::min<long long>(number("--slow-request", 0), 86400000));
     } else if (a == "--create-database") {
       cl.createDatabase = true;
     } else if (a == "--demo") {
@@ -131,6 +157,25 @@ Options:
   --data-dir DIR        folder of the embedded engine's databases (default: <app-dir>data/)
   --listen HOST:PORT    address to serve clients on (default 127.0.0.1:5211; repeatable)
   --max-message BYTES   largest message accepted (default 67108864)
+  --tls-cert FILE       serve TLS (1.2 or newer) with this PEM certificate (a
+                        chain allowed); needs --tls-key
+  --tls-key FILE        the certificate's PEM private key
+  --tls-client-ca FILE  require every client to present a certificate signed by
+                        this PEM authority (mutual TLS)
+  --allow CIDR[,CIDR]   admit clients only from these addresses or networks
+                        (IPv4 and IPv6, e.g. 192.168.1.0/24,fd00::/8)
+  --max-connections N   serve at most N connections at once; beyond it a client
+                        gets a "server busy" error (default 0: no limit)
+  --handshake-timeout S close a connection that has created no instance after
+                        S seconds (default 30; 0: never)
+  --log-level LEVEL     server log on standard error: error, warning, info
+                        (default) or debug
+  --slow-request MS     log requests that take MS milliseconds or longer
+                        (default 1000; 0: never)
+                        These eight may also be set in the [Server] section of
+                        sysinfo.ini (TlsCert, TlsKey, TlsClientCA, Allow,
+                        MaxConnections, HandshakeTimeout, LogLevel,
+                        SlowRequest); the command line wins.
   --headless            run without a window even when a display is present
   --create-database     create the database that system.ini names (writes a
                         system.ini for the embedded engine when there is none)

@@ -21,6 +21,16 @@ struct CommandLine {
   std::string dataDir;               // --data-dir; empty = <AppDir>data/
   std::vector<std::string> listen;   // --listen HOST:PORT, repeatable
   size_t maxMessage = 64u << 20;     // --max-message BYTES
+  // Who may connect and the server log. Unset ones come from the [Server]
+  // section of sysinfo.ini (see serve_settings.h), else their defaults.
+  std::optional<std::string> tlsCert;         // --tls-cert FILE
+  std::optional<std::string> tlsKey;          // --tls-key FILE
+  std::optional<std::string> tlsClientCa;     // --tls-client-ca FILE
+  std::optional<std::string> allow;           // --allow CIDR[,CIDR...]
+  std::optional<size_t> maxConnections;       // --max-connections N (0: no limit)
+  std::optional<int> handshakeTimeout;        // --handshake-timeout SECONDS (0: none)
+  std::optional<std::string> logLevel;        // --log-level error|warning|info|debug
+  std::optional<int> slowRequestMs;           // --slow-request MS (0: never logged)
   // Database creation.
   bool createDatabase = false;
   bool demo = false;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/log/server_log.h"
 #include "platform/remote/event_loop_dispatcher.h"
 
 namespace qz::server {
@@ -31,8 +32,7 @@ int runHeadlessHost(HostContext& ctx) {
     int sig = 0;
     sigwait(&set, &sig);
     if (!finished.load()) {
-      std::fprintf(stderr, "qzserver: %s received, shutting down\n",
-                   sig == SIGTERM ? "SIGTERM" : "SIGINT");
+      log::info(std::string(sig == SIGTERM ? "SIGTERM" : "SIGINT") + " received, shutting down");
       loop.quit();
     }
   });
@@ -43,7 +43,7 @@ int runHeadlessHost(HostContext& ctx) {
     ctx.startServing(loop);
     loop.run();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "qzserver: %s\n", e.what());
+    log::error(e.what());
     status = 1;
   }
   finished.store(true);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/db/connection.h"
+#include "platform/log/server_log.h"
 #include "server/activity_log.h"
 #include "server/command_line.h"
 #include "server/config.h"
@@ -18,6 +19,7 @@
 #include "server/maintenance_commands.h"
 #include "database/maintenance_procedures.h"
 #include "server/registration.h"
+#include "server/serve_settings.h"
 #include "server/serving.h"
 #include "server/sysinfo_ini.h"
 #ifdef QZ_HAVE_WINDOW
@@ -57,6 +59,7 @@ int main(int argc, char** argv) {
   }
 
   setAppDir(cl.appDir.empty() ? defaultAppDir() : cl.appDir);
+  qz::log::setLevel(ResolveLogLevel(cl, SysInfoIni(appDir() + "sysinfo.ini")));
   qz::db::setEmbeddedDataDir(cl.dataDir.empty() ? appDir() + "data/" : cl.dataDir);
   qz::database::registerEmbeddedMaintenanceProcedures();
   const std::string registryFile = appDir() + "registry.ini";
@@ -96,8 +99,18 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   SysInfoIni sysInfo(appDir() + "sysinfo.ini");
+  ServeSettings settings;
+  try {
+    settings = ResolveServeSettings(cl, sysInfo, appDir());
+  } catch (const SettingsError& e) {
+    std::fprintf(stderr, "qzserver: %s\n", e.what());
+    return 2;
+  }
+  qz::log::setLevel(settings.logLevel);
+  qz::log::info(std::string("qzserver ") + QZ_VERSION + " starting (pid " +
+                std::to_string(getpid()) + ", app dir " + appDir() + ")");
   ActivityLog activityLog;
-  Serving serving(cl, registryFile, &activityLog);
+  Serving serving(cl, settings, registryFile, &activityLog);
   HostContext ctx;
   ctx.sysInfo = &sysInfo;
   ctx.activityLog = &activityLog;
@@ -119,15 +132,22 @@ int main(int argc, char** argv) {
     serving.setOnLastInstanceReleased(std::move(quit));
   };
 
+  int status = 0;
 #ifdef QZ_HAVE_WINDOW
   if (!headless) {
     try {
-      return runWindowHost(ctx, argc, argv);
+      status = runWindowHost(ctx, argc, argv);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "qzserver: %s\n", e.what());
-      return 1;
+      status = 1;
     }
+  } else {
+    status = runHeadlessHost(ctx);
   }
+#else
+  status = runHeadlessHost(ctx);
 #endif
-  return runHeadlessHost(ctx);
+  serving.stop();
+  qz::log::info("qzserver stopped (exit status " + std::to_string(status) + ")");
+  return status;
 }

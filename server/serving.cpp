@@ -12,14 +12,17 @@
 
 namespace qz::server {
 
-Serving::Serving(const CommandLine& cl, std::string registryFile, ActivityLog* log)
-    : cl_(cl), registryFile_(std::move(registryFile)), log_(log) {}
+Serving::Serving(const CommandLine& cl, ServeSettings settings, std::string registryFile,
+                 ActivityLog* log)
+    : cl_(cl), settings_(std::move(settings)), registryFile_(std::move(registryFile)), log_(log) {}
 
 Serving::~Serving() { stop(); }
 
 void Serving::start(remote::UiDispatcher& dispatcher) {
   remote::HostOptions opt;
   opt.maxMessage = cl_.maxMessage;
+  opt.transport = settings_.transport;
+  opt.slowRequest = settings_.slowRequest;
   const bool activated =
       cl_.startSwitch == StartSwitch::Automation || cl_.startSwitch == StartSwitch::Embedding;
   if (activated) {

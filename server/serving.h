@@ -13,6 +13,7 @@
 #include "platform/remote/remote_object.h"
 #include "server/activity_log.h"
 #include "server/command_line.h"
+#include "server/serve_settings.h"
 
 namespace qz::remote {
 class Host;
@@ -22,13 +23,15 @@ namespace qz::server {
 
 class Serving {
  public:
-  Serving(const CommandLine& cl, std::string registryFile, ActivityLog* log);
+  Serving(const CommandLine& cl, ServeSettings settings, std::string registryFile,
+          ActivityLog* log);
   ~Serving();
   Serving(const Serving&) = delete;
   Serving& operator=(const Serving&) = delete;
 
   // Starts accepting clients; creations and logins go through dispatcher.
-  // Throws std::runtime_error when no socket can be opened.
+  // Throws std::runtime_error when no socket can be opened or the TLS files
+  // cannot be used.
   void start(remote::UiDispatcher& dispatcher);
   // Stops accepting, rolls back calls in flight, releases every instance.
   void stop();
@@ -39,6 +42,7 @@ class Serving {
 
  private:
   const CommandLine& cl_;
+  ServeSettings settings_;
   std::string registryFile_;
   ActivityLog* log_;
   std::function<void()> onLast_;

@@ -65,6 +65,16 @@ inline constexpr std::string_view kDatabase = "Database";
 inline constexpr std::string_view kDatabaseDefault = "qz1";
 inline constexpr std::string_view kOpenTimes = "OpenTimes";
 inline constexpr int kOpenTimesDefault = 3;
+// How clients are admitted and the server log; see serve_settings.h.
+inline constexpr std::string_view kServer = "Server";
+inline constexpr std::string_view kTlsCert = "TlsCert";
+inline constexpr std::string_view kTlsKey = "TlsKey";
+inline constexpr std::string_view kTlsClientCa = "TlsClientCA";
+inline constexpr std::string_view kAllow = "Allow";
+inline constexpr std::string_view kMaxConnections = "MaxConnections";
+inline constexpr std::string_view kHandshakeTimeout = "HandshakeTimeout";
+inline constexpr std::string_view kLogLevel = "LogLevel";
+inline constexpr std::string_view kSlowRequest = "SlowRequest";
 // "user0" .. "user9".
 std::string loginUserKey(int index);
 }  // namespace ini

@@ -13,6 +13,7 @@
 #include "platform/db/pg_cursor.h"
 #include "platform/db/pg_statement_cache.h"
 #include "platform/db/pg_values.h"
+#include "platform/log/server_log.h"
 
 namespace qz::db {
 namespace {
@@ -281,9 +282,18 @@ class PgSession : public EngineSession, private RowFeed {
     settle();
     if (PQstatus(conn_) != CONNECTION_BAD) return;
     if (lostInTransaction_) throw DbError(kLostTransaction);
+    const std::string where = std::string(PQdb(conn_) ? PQdb(conn_) : "") + " on " +
+                              (PQhost(conn_) ? PQhost(conn_) : "") + ":" +
+                              (PQport(conn_) ? PQport(conn_) : "");
+    log::warning("database connection to " + where + " lost; reconnecting");
     PQreset(conn_);
     statements_.forgetAll();  // the new server session has none of them
-    if (PQstatus(conn_) != CONNECTION_OK) throw DbError(trimmed(PQerrorMessage(conn_)));
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      std::string message = trimmed(PQerrorMessage(conn_));
+      log::error("database reconnect to " + where + " failed: " + message);
+      throw DbError(message);
+    }
+    log::info("database connection to " + where + " restored");
     timeoutPending_ = true;  // the new session started with the first timeout
     timeoutSetInTransaction_ = false;
   }

@@ -12,6 +12,8 @@
 
 #include "platform/remote/host_core.h"
 #include "platform/remote/session.h"
+#include "platform/remote/tls_context.h"
+#include "platform/log/server_log.h"
 
 namespace qz::remote {
 
@@ -67,6 +69,14 @@ asio::ip::tcp::endpoint parseEndpoint(const std::string& text) {
 }
 
 }  // namespace
+
+std::string EndpointText(const asio::ip::tcp::endpoint& e) {
+  asio::ip::address a = e.address();
+  if (a.is_v6() && a.to_v6().is_v4_mapped())
+    a = asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
+  const std::string host = a.to_string();
+  return (a.is_v6() ? "[" + host + "]" : host) + ":" + std::to_string(e.port());
+}
 
 const HostedClass* findHostedClass(const std::vector<HostedClass>& classes,
                                    std::string_view clsOrName) {
@@ -129,8 +139,19 @@ void HostCore::start() {
     }
     acceptors.push_back(std::move(acceptor));
   }
+  const TransportSettings& transport = options_.transport;
+  if (transport.tls.enabled()) tls_ = MakeServerTlsContext(transport.tls);
   std::vector<uint16_t> ports;
-  for (auto& a : acceptors) ports.push_back(a->local_endpoint().port());
+  for (auto& a : acceptors) {
+    const asio::ip::tcp::endpoint local = a->local_endpoint();
+    ports.push_back(local.port());
+    std::string how = !tls_ ? "plain TCP"
+                      : transport.tls.clientCaFile.empty()
+                          ? "TLS"
+                          : "TLS, client certificates from " + transport.tls.clientCaFile;
+    log::info("listening on " + EndpointText(local) + " (" + how + ")");
+  }
+  if (!transport.allow.empty()) log::info("admitting only " + transport.allow.text());
   {
     std::lock_guard<std::mutex> lock(mu_);
     ports_ = std::move(ports);
@@ -147,18 +168,12 @@ void HostCore::acceptOn(asio::ip::tcp::acceptor& acceptor) {
   acceptor.async_accept(asio::make_strand(io_), [this, &acceptor](const asio::error_code& ec,
                                                                   asio::ip::tcp::socket socket) {
     if (ec == asio::error::operation_aborted) return;
-    std::shared_ptr<Session> session;
     {
       std::lock_guard<std::mutex> lock(mu_);
       if (stopping_) return;
-      if (!ec) {
-        session = std::make_shared<Session>(*this, std::move(socket));
-        std::erase_if(sessions_, [](const std::weak_ptr<Session>& w) { return w.expired(); });
-        sessions_.push_back(session);
-      }
     }
-    if (session) {
-      session->start();
+    if (!ec) {
+      admit(std::move(socket));
       acceptOn(acceptor);
       return;
     }
@@ -169,6 +184,37 @@ void HostCore::acceptOn(asio::ip::tcp::acceptor& acceptor) {
       if (!ec) acceptOn(acceptor);
     });
   });
+}
+
+void HostCore::admit(asio::ip::tcp::socket socket) {
+  asio::error_code ec;
+  const asio::ip::tcp::endpoint remote = socket.remote_endpoint(ec);
+  if (ec) return;  // already gone: the socket closes with this scope
+  const std::string peer = EndpointText(remote);
+  const TransportSettings& transport = options_.transport;
+  if (!transport.allow.admits(remote.address())) {
+    log::warning("refused connection from " + peer + ": address not allowed");
+    socket.close(ec);
+    return;
+  }
+  const bool busy =
+      transport.maxConnections > 0 && openConnections_.load() >= transport.maxConnections;
+  if (busy) {
+    log::warning("refused connection from " + peer + ": " +
+                 std::to_string(transport.maxConnections) + " connections already open");
+  } else {
+    ++openConnections_;
+  }
+  auto session = tls_ ? std::make_shared<Session>(*this, SessionStream(std::move(socket), *tls_),
+                                                  peer, busy)
+                      : std::make_shared<Session>(*this, SessionStream(std::move(socket)), peer,
+                                                  busy);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::erase_if(sessions_, [](const std::weak_ptr<Session>& w) { return w.expired(); });
+    sessions_.push_back(session);
+  }
+  session->start();
 }
 
 void HostCore::stop() {
@@ -280,6 +326,7 @@ bool HostCore::createInstance(const std::shared_ptr<Session>& session,
     }
   }
   if (!registered) {
+    log::warning(session->peer() + ": refused to create \"" + name + "\": class not registered");
     finishCreate(session, std::move(call), nullptr,
                             errorResponse(id, kCallFailed, "Class not registered",
                                           kClassNotRegistered));
@@ -337,10 +384,12 @@ bool HostCore::createInstance(const std::shared_ptr<Session>& session,
         failure = "Unexpected failure";
       }
     }
+    log::warning(session->peer() + ": creating " + cls->name + " failed: " + failure);
     finishCreate(session, std::move(call), nullptr,
                             errorResponse(id, kCallFailed, failure, hresult, source, iid));
     return false;
   }
+  log::info(session->peer() + ": created " + cls->name);
   finishCreate(session, std::move(call), std::move(instance), std::string());
   return true;
 }

@@ -14,8 +14,17 @@
 //
 // Transport threads (Asio) only read, frame, parse and write; they never run
 // an object's code and never wait for the window thread.
+//
+// Who may connect (see transport_settings.h): a connection from an address
+// outside the allow-list is closed as soon as it is accepted; beyond
+// maxConnections a connection gets one error answer (kServerBusy) and is
+// closed; with TLS every connection first completes a handshake (and shows
+// a client certificate when a client authority is set), and one that fails
+// it is closed. Each of these, every connection's peer, every creation and
+// release, every failed call and every slow one goes to the server log.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -24,6 +33,7 @@
 #include <vector>
 
 #include "platform/remote/remote_object.h"
+#include "platform/remote/transport_settings.h"
 
 namespace qz::remote {
 
@@ -51,6 +61,10 @@ struct HostOptions {
   std::vector<int> listenFds;
   // Longest message accepted, in bytes (line feed not counted).
   size_t maxMessage = 64u * 1024 * 1024;
+  // TLS, allowed addresses and connection limits.
+  TransportSettings transport;
+  // A call that runs at least this long is logged as slow; 0 = never.
+  std::chrono::milliseconds slowRequest{1000};
   // Stack reserved for each module thread.
   size_t moduleStackSize = 512u * 1024;
   // Threads doing socket I/O. One is enough: the work of a request runs on
@@ -79,8 +93,9 @@ class Host {
   Host& operator=(const Host&) = delete;
 
   // Opens the listening sockets and starts serving. Throws
-  // std::runtime_error naming the address when one cannot be opened (then
-  // nothing is left listening). REQUIRES: called once.
+  // std::runtime_error naming the address when one cannot be opened, or the
+  // file when the TLS settings cannot be used (then nothing is left
+  // listening). REQUIRES: called once.
   void start();
 
   // Stops accepting, drops requests not yet started, lets calls in flight

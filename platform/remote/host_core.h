@@ -9,7 +9,9 @@
 #pragma once
 
 #include <asio.hpp>
+#include <asio/ssl/context.hpp>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -21,6 +23,12 @@
 
 #include "platform/remote/host.h"
 #include "platform/remote/small_thread.h"
+
+namespace qz::remote {
+// "127.0.0.1:5211", "[::1]:5211"; an IPv4 client on an IPv6 socket shows as
+// the IPv4 address.
+std::string EndpointText(const asio::ip::tcp::endpoint& e);
+}  // namespace qz::remote
 
 namespace qz::remote::detail {
 
@@ -69,9 +77,14 @@ class HostCore {
   // created and the host is not stopping.
   void signalIfIdle();
 
+  // A counted connection's socket has closed.
+  void connectionClosed() { --openConnections_; }
 
  private:
   void acceptOn(asio::ip::tcp::acceptor& acceptor);
+  // A socket just accepted: closed when its address is not admitted, else
+  // handed to a new session (a busy one beyond the connection limit).
+  void admit(asio::ip::tcp::socket socket);
   void workerMain();
   void runCreate(const std::shared_ptr<Session>& session, std::unique_ptr<Call> call);
   // Answers the "create"; returns true when an instance went live.
@@ -96,6 +109,9 @@ class HostCore {
   std::vector<std::weak_ptr<Session>> sessions_;
   std::deque<std::function<void()>> jobs_;  // for the creation worker
   std::vector<uint16_t> ports_;
+  // Connections accepted and not yet closed, busy refusals not counted.
+  std::atomic<size_t> openConnections_{0};
+  std::unique_ptr<asio::ssl::context> tls_;  // null: plain TCP
 
   std::thread worker_;
   std::vector<std::thread> ioThreads_;

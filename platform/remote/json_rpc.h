@@ -19,6 +19,8 @@ inline constexpr int kInvalidRequest = -32600;
 inline constexpr int kMethodNotFound = -32601;
 inline constexpr int kInvalidParams = -32602;
 inline constexpr int kCallFailed = 1;
+// The connection was refused because the server serves as many as it may.
+inline constexpr int kServerBusy = -32000;
 
 inline constexpr uint32_t kClassNotRegistered = 0x80040154;  // REGDB_E_CLASSNOTREG
 inline constexpr uint32_t kUnexpectedFailure = 0x8000FFFF;   // E_UNEXPECTED

@@ -2,13 +2,16 @@
 // queue shared with the module thread, and the module thread's loop.
 #include "platform/remote/session.h"
 
+#include <chrono>
 #include <cstring>
 #include <functional>
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "platform/log/server_log.h"
 #include "platform/provider/partial_output.h"
+#include "platform/remote/tls_context.h"
 
 namespace qz::remote::detail {
 
@@ -20,6 +23,9 @@ constexpr uint64_t kMaxInFlight = 256;
 // A method's answer leaves in parts of this size while it is being
 // written; a shorter answer leaves whole, when complete.
 constexpr size_t kAnswerPart = 256 * 1024;
+
+// How long a connection ending in good order waits for the client to close.
+constexpr std::chrono::seconds kLinger{1};
 
 constexpr const char* kNoInstance = "No instance: call create first";
 constexpr const char* kAlreadyCreated = "Instance already created";
@@ -53,11 +59,36 @@ class PartSender : public provider::PartialOutput {
   bool sentAny_ = false;
 };
 
+// Logs a failed call with the code, hresult and message of its error
+// answer.
+void logFailure(const std::string& peer, std::string_view cls, std::string_view method,
+                const std::string& errorLine) {
+  if (!log::enabled(log::Level::kWarning)) return;
+  rapidjson::Document d;
+  d.Parse(errorLine.data(), errorLine.size());
+  std::string what;
+  if (d.IsObject() && d.HasMember("error") && d["error"].IsObject()) {
+    const rapidjson::Value& e = d["error"];
+    if (e.HasMember("code") && e["code"].IsInt()) what = "code " + std::to_string(e["code"].GetInt());
+    if (e.HasMember("data") && e["data"].IsObject() && e["data"].HasMember("hresult") &&
+        e["data"]["hresult"].IsString())
+      what += std::string(", hresult ") + e["data"]["hresult"].GetString();
+    if (e.HasMember("message") && e["message"].IsString())
+      what += std::string(": ") + e["message"].GetString();
+  }
+  log::warning(peer + ": " + std::string(cls) + "." + std::string(method) + " failed (" + what +
+               ")");
+}
+
 }  // namespace
 
-Session::Session(HostCore& host, asio::ip::tcp::socket socket)
+Session::Session(HostCore& host, SessionStream stream, std::string peer, bool busy)
     : host_(host),
-      socket_(std::move(socket)),
+      socket_(std::move(stream)),
+      peer_(std::move(peer)),
+      busy_(busy),
+      counted_(!busy),
+      timer_(socket_.get_executor()),
       framer_(host.options().maxMessage),
       readBuf_(new char[kReadChunk]) {}
 
@@ -66,7 +97,65 @@ Session::~Session() = default;
 void Session::start() {
   asio::error_code ignored;
   socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
-  asio::post(socket_.get_executor(), [self = shared_from_this()] { self->readMore(); });
+  asio::post(socket_.get_executor(), [self = shared_from_this()] {
+    const auto limit = self->host_.options().transport.handshakeTimeout;
+    if (limit.count() > 0 && !self->busy_) {
+      self->timer_.expires_after(limit);
+      self->timer_.async_wait([weak = self->weak_from_this()](const asio::error_code& ec) {
+        if (ec) return;
+        if (auto s = weak.lock()) s->onHandshakeTimeout();
+      });
+    }
+    if (auto* tls = self->socket_.tls()) {
+      tls->async_handshake(asio::ssl::stream_base::server,
+                           [self](const asio::error_code& ec) { self->onHandshake(ec); });
+    } else {
+      self->beginServing();
+    }
+  });
+}
+
+void Session::onHandshake(const asio::error_code& ec) {
+  if (socketClosed_) return;  // closed by the time limit or by stop
+  if (ec) {
+    log::warning("TLS handshake with " + peer_ + " failed: " + HandshakeFailureText(ec, socket_.tls()->native_handle()));
+    abandon();
+    return;
+  }
+  std::string subject = PeerCertificateSubject(socket_.tls()->native_handle());
+  if (!subject.empty()) peer_ += " (" + subject + ")";
+  beginServing();
+}
+
+void Session::beginServing() {
+  log::info("connection from " + peer_ + (socket_.tls() ? " over TLS" : ""));
+  if (busy_) {
+    std::lock_guard<std::mutex> lock(mu_);
+    completeLocked(nextSeq_++,
+                   errorResponse("null", kServerBusy,
+                                 "Server busy: too many connections, try again later"));
+    inputClosed_ = true;
+    return;
+  }
+  readMore();
+}
+
+void Session::onHandshakeTimeout() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (everLive_ || state_ != State::kNoInstance || socketClosed_) return;
+  }
+  log::info(peer_ + ": no instance created within " +
+            std::to_string(host_.options().transport.handshakeTimeout.count()) +
+            " s; closing the connection");
+  abandon();
+}
+
+void Session::abandon() {
+  std::lock_guard<std::mutex> lock(mu_);
+  inputClosed_ = true;
+  markDeadLocked();
+  postFlushLocked();
 }
 
 void Session::readMore() {
@@ -147,7 +236,10 @@ void Session::shutdown() {
   postFlushLocked();
 }
 
-void Session::closeAfterStop() { closeSocket(); }
+void Session::closeAfterStop() {
+  closeSocket(false);
+  finalClose();  // also a connection still lingering after an orderly end
+}
 
 void Session::markDeadLocked() {
   dead_ = true;
@@ -254,9 +346,50 @@ void Session::onWritten(const asio::error_code& ec) {
   postFlushLocked();
 }
 
-void Session::closeSocket() {
+void Session::closeSocket(bool linger) {
   if (socketClosed_) return;
   socketClosed_ = true;
+  if (counted_) {
+    counted_ = false;
+    host_.connectionClosed();
+  }
+  log::info("connection from " + peer_ + " closed");
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (dead_) linger = false;
+  }
+  if (!linger) {
+    finalClose();
+    return;
+  }
+  timer_.expires_after(kLinger);
+  timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+    if (!ec) self->finalClose();
+  });
+  if (auto* tls = socket_.tls()) {
+    tls->async_shutdown([self = shared_from_this()](const asio::error_code&) {
+      self->finalClose();
+    });
+  } else {
+    asio::error_code ignored;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    drainUntilClosed();
+  }
+}
+
+void Session::drainUntilClosed() {
+  socket_.socket().async_read_some(
+      asio::buffer(readBuf_.get(), kReadChunk),
+      [self = shared_from_this()](const asio::error_code& ec, size_t) {
+        if (ec) self->finalClose();
+        else self->drainUntilClosed();
+      });
+}
+
+void Session::finalClose() {
+  if (finalClosed_) return;
+  finalClosed_ = true;
+  timer_.cancel();
   asio::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);
@@ -289,6 +422,7 @@ void Session::createFinished(std::unique_ptr<Call> call, std::unique_ptr<Instanc
   completeLocked(call->seq, resultLine(call->head.idJson, {buf.GetString(), buf.GetSize()}));
   instance_ = std::move(instance);
   state_ = State::kLive;
+  everLive_ = true;
   cv_.notify_all();
 }
 
@@ -325,6 +459,7 @@ AnswerLine Session::runCall(Instance& instance, Call& call, bool* broken) {
                           c.iid);
   }
   if (!error.empty()) {
+    logFailure(peer_, c.name, call.head.method, error);
     if (!parts.sentAny()) return error;
     *broken = true;  // the line has begun: no error answer can take its place
     return AnswerLine();
@@ -381,7 +516,19 @@ void Session::moduleMain(Instance* instance) noexcept {
     }
     uint64_t seq = call->seq;
     bool broken = false;
+    const auto started = std::chrono::steady_clock::now();
     AnswerLine answer = runCall(*instance, *call, &broken);
+    const auto slow = host_.options().slowRequest;
+    if (slow.count() > 0 || log::enabled(log::Level::kDebug)) {
+      auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - started);
+      if (slow.count() > 0 && took >= slow)
+        log::warning(peer_ + ": slow request " + instance->cls.name + "." + call->head.method +
+                     " took " + std::to_string(took.count()) + " ms");
+      else
+        log::debug(peer_ + ": " + instance->cls.name + "." + call->head.method + " took " +
+                   std::to_string(took.count()) + " ms");
+    }
     call.reset();  // free the request before the answer waits to be written
     std::lock_guard<std::mutex> lock(mu_);
     completeLocked(seq, std::move(answer));
@@ -395,6 +542,7 @@ void Session::moduleMain(Instance* instance) noexcept {
 
   instance->object->release();
   instance->object.reset();
+  log::info(peer_ + ": released " + instance->cls.name);
 
   // The instance is gone before its "release" is answered, so a client that
   // got the answer never sees it counted. After retire() the host may join

@@ -24,6 +24,15 @@
 // complete. A method that fails after part of its answer has left cannot
 // answer with an error any more: the connection is then closed, so the
 // client sees the answer broken off, never a partial result.
+//
+// Before the first read: a TLS connection completes its handshake (one that
+// fails is closed); a connection accepted beyond the connection limit
+// ("busy") gets its one error answer and ends. A connection that has not
+// created an instance within the handshake time limit is closed. A
+// connection that ends in good order tells the client at once (TLS
+// close_notify, or TCP end of stream) and reads what the client still sends
+// for a moment before closing, so that the answers the client has not read
+// yet are not lost to a reset.
 #pragma once
 
 #include <asio.hpp>
@@ -43,6 +52,7 @@
 #include "platform/remote/host_core.h"
 #include "platform/remote/json_rpc.h"
 #include "platform/remote/line_framer.h"
+#include "platform/remote/session_stream.h"
 
 namespace qz::remote::detail {
 
@@ -83,9 +93,14 @@ struct Call {
 // request queue, the answers and the state under mu_.
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  // socket must use a strand executor.
-  Session(HostCore& host, asio::ip::tcp::socket socket);
+  // stream's socket must use a strand executor. peer: the client's
+  // address for the log. busy: refuse the connection with kServerBusy.
+  Session(HostCore& host, SessionStream stream, std::string peer, bool busy);
   ~Session();
+
+  // The client's address, and the subject of its certificate once the TLS
+  // handshake is done. Stable once the first request has been read.
+  const std::string& peer() const { return peer_; }
 
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -129,16 +144,30 @@ class Session : public std::enable_shared_from_this<Session> {
   void postFlushLocked();
 
   // On the strand.
+  void onHandshake(const asio::error_code& ec);
+  void beginServing();
+  void onHandshakeTimeout();
+  void abandon();
   void flush();
   void onWritten(const asio::error_code& ec);
-  void closeSocket();
+  // Ends the connection: in good order (telling the client, then reading
+  // until it closes or a moment has passed) unless the session is dead or
+  // linger is false.
+  void closeSocket(bool linger = true);
+  void drainUntilClosed();
+  void finalClose();
 
   // The call's answer. *broken: the call failed after part of its answer
   // had left (the returned line is then empty).
   AnswerLine runCall(Instance& instance, Call& call, bool* broken);
 
   HostCore& host_;
-  asio::ip::tcp::socket socket_;
+  SessionStream socket_;
+  std::string peer_;
+  const bool busy_;
+  bool counted_;                // holds a place among the open connections
+  asio::steady_timer timer_;    // the handshake time limit, then the close's linger
+  bool finalClosed_ = false;
   LineFramer framer_;
   std::unique_ptr<char[]> readBuf_;
   std::vector<AnswerLine> writing_;  // answers being written now
@@ -157,6 +186,7 @@ class Session : public std::enable_shared_from_this<Session> {
   bool flushPosted_ = false;
   bool inputClosed_ = false;
   bool dead_ = false;
+  bool everLive_ = false;  // an instance was created on this connection
 };
 
 }  // namespace qz::remote::detail
