@@ -117,7 +117,7 @@ class BenchServer {
   void launch(const std::vector<std::string>& extra) {
     port_ = 0;
     std::vector<std::string> args = {QZ_SERVER_BIN, "--headless", "--app-dir", dir_, "--listen",
-                                     "127.0.0.1:0", "--log-level", "warning"};
+                                     "127.0.0.1:0", "--log-level", "error"};
     args.insert(args.end(), extra.begin(), extra.end());
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe");

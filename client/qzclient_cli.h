@@ -3,6 +3,8 @@
 // the tests can run it in-process.
 //
 // qzclient [--server HOST:PORT] [--class NAME] [--timeout SECONDS]
+//          [--tls] [--tls-ca FILE] [--tls-cert FILE --tls-key FILE]
+//          [--tls-server-name NAME] [--tls-insecure]
 //          [--login OP STATION WORK] COMMAND ...
 //   providers
 //   read PROVIDER [--sql TEXT] [--param NAME=VALUE]... [--format table|csv|json]

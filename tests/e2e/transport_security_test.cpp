@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <cstring>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "client/connection.h"
+#include "client/qzclient_cli.h"
 #include "platform/provider/delta.h"
 #include "platform/provider/packet.h"
 #include "tests/e2e/server_process.h"
@@ -165,6 +167,21 @@ TEST_F(TlsServerTest, RefusedClientsLeaveAdmittedOnesServing) {
     EXPECT_FALSE(keeper->getProviderNames().empty());
   }
   EXPECT_TRUE(server.waitForOutput("certificate has expired", 5000)) << server.output();
+}
+
+TEST_F(TlsServerTest, QzClientConnectsWithItsCertificateAndSaysWhyItIsRefused) {
+  const std::string at = address(server);
+  std::ostringstream out, err;
+  EXPECT_EQ(0, runQzClient({"--server", at, "--tls-ca", certs.ca.cert, "--tls-cert",
+                            certs.desk.cert, "--tls-key", certs.desk.key, "providers"},
+                           out, err))
+      << err.str();
+  EXPECT_NE(std::string::npos, out.str().find("billP"));
+  std::ostringstream out2, err2;
+  EXPECT_EQ(3, runQzClient({"--server", at, "--tls-ca", certs.other.cert, "--tls-cert",
+                            certs.desk.cert, "--tls-key", certs.desk.key, "providers"},
+                           out2, err2));
+  EXPECT_NE(std::string::npos, err2.str().find("certificate is not trusted")) << err2.str();
 }
 
 TEST_F(TlsServerTest, PlainClientOnTheTlsPortIsClosedWithALogLine) {
