@@ -154,7 +154,10 @@ size_t TlsChannel::receive(char* buf, size_t n, std::chrono::milliseconds timeou
     if (err == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) return 0;  // closed without close_notify
     // An alert from the server after the handshake: with TLS 1.3 a client
     // certificate is judged only then.
-    throw std::runtime_error("the server refused the TLS connection: " + openSslReason());
+    std::string reason = openSslReason();
+    if (reason.find("certificate required") != std::string::npos)
+      reason += " (the server admits only clients with a certificate it trusts)";
+    throw std::runtime_error("the server refused the TLS connection: " + reason);
   }
 }
 
