@@ -14,6 +14,7 @@
 #include "platform/db/pg_conninfo.h"
 #include "platform/db/pg_statement_cache.h"
 #include "platform/db/pg_values.h"
+#include "platform/log/server_log.h"
 #include "tests/platform/test_databases.h"
 
 namespace qz::db {
@@ -300,11 +301,18 @@ TEST_F(PgSessionTest, ADroppedConnectionReopensButNeverInsideATransaction) {
 
   // Outside a transaction: the statement that meets the dropped connection
   // fails, the next one runs on a new session with the same timeout.
+  std::vector<std::string> logged;
+  log::setSink([&](log::Level, std::string_view m) { logged.emplace_back(m); });
   terminate(*db_, backendPid(conn_));
   EXPECT_THROW(conn_.query("select 1 as one"), DbError);
   auto t = conn_.query("select current_setting('statement_timeout') as t");
+  log::setSink({});
   ASSERT_TRUE(t->next());
   EXPECT_EQ(t->row()[0], Variant("7s"));
+  // The server log tells of the reconnect.
+  ASSERT_EQ(2u, logged.size());
+  EXPECT_NE(std::string::npos, logged[0].find("lost; reconnecting")) << logged[0];
+  EXPECT_NE(std::string::npos, logged[1].find("restored")) << logged[1];
 
   // Inside one: every statement fails until the caller ends the transaction,
   // so nothing runs outside it unnoticed.
