@@ -53,6 +53,7 @@ struct Options {
   int count = -1;
   std::string ownerData;
   int maxErrors = -1;
+  bool help = false;  // --help: the usage on standard output, status 0
 };
 
 int parseInt(const std::string& option, const std::string& text) {
@@ -124,7 +125,8 @@ Options parse(const std::vector<std::string>& args) {
     } else if (a == "--max-errors") {
       o.maxErrors = parseInt(a, value());
     } else if (a == "--help" || a == "-h") {
-      throw UsageError("");
+      o.help = true;
+      return o;
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
       throw UsageError("unknown option " + a);
     } else if (o.command.empty()) {
@@ -314,6 +316,10 @@ int runQzClient(const std::vector<std::string>& args, std::ostream& out, std::os
   Options o;
   try {
     o = parse(args);
+    if (o.help) {
+      out << kUsageText;
+      return 0;
+    }
     return run(o, out);
   } catch (const UsageError& e) {
     if (*e.what()) err << "qzclient: " << e.what() << "\n";

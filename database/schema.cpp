@@ -4,6 +4,7 @@
 
 #include "database/procedures.h"
 #include "platform/db/connection.h"
+#include "platform/db/declared_names.h"
 
 namespace qz::database {
 namespace {
@@ -209,6 +210,21 @@ std::vector<std::string> schemaStatements(db::SqlFlavor flavor) {
       "worker, station, memo FROM gathering WHERE type = '销售收款' OR type = '采购付款'");
   for (auto& s : procedureStatements(flavor)) out.push_back(std::move(s));
   return out;
+}
+
+void registerDeclaredNames() {
+  std::vector<db::DeclaredTable> tables;
+  for (const auto& t : applicationTables()) {
+    db::DeclaredTable d{t.name, {}};
+    for (const auto& c : t.columns) d.columns.emplace_back(c.name);
+    tables.push_back(std::move(d));
+  }
+  // The view repeats the spelling of gathering's columns.
+  db::DeclaredTable view{"mgathering", {}};
+  for (const auto& d : tables)
+    if (d.table == "gathering") view.columns = d.columns;
+  tables.push_back(std::move(view));
+  db::setDeclaredNames(tables);
 }
 
 std::string schemaSql(db::SqlFlavor flavor) {

@@ -60,6 +60,11 @@ std::vector<std::string> schemaStatements(db::SqlFlavor flavor);
 // The same statements as one script, each ended by ";" and a blank line.
 std::string schemaSql(db::SqlFlavor flavor);
 
+// Registers the declared spelling of every column of the tables and views
+// with the data-access layer (db::setDeclaredNames), so that packets name
+// their fields alike on both engines. Called once at process start.
+void registerDeclaredNames();
+
 // Runs schemaStatements on `conn` (opened on an empty database) inside one
 // transaction. Throws db::DbError naming the failing statement's object.
 void installSchema(db::Connection& conn);

@@ -106,6 +106,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         else if (what == "sales") cl.maintenance = M::CleanupSales;
         else throw UsageError("cleanup: expected rooms or sales, got " + what);
       }
+    } else if (a == "copy-database" && cl.copyFrom.empty()) {
+      cl.copyFrom = value("copy-database");
     } else if (a == "--name") {
       cl.deviceName = value("--name");
     } else if (a == "--file") {
@@ -145,6 +147,7 @@ std::string usageText() {
        qzserver restore [--file FILE] [--password P | --password-file F]
        qzserver cleanup rooms|sales [--from YYYY-MM-DD] [--to YYYY-MM-DD]
        qzserver empty-database --yes
+       qzserver copy-database OTHER-SYSTEM.INI [--force]
 
 The hotel back-office application server. Clients connect over TCP
 (JSON-RPC, one message per line) and use the remote data modules top_dm1,
@@ -181,7 +184,8 @@ Options:
                         system.ini for the embedded engine when there is none)
   --demo                with --create-database: add demo data
   --demo-rows N         with --create-database: N demo bills (implies --demo)
-  --force               with --create-database: replace an existing database
+  --force               with --create-database: replace an existing database;
+                        with copy-database: replace the target's rows
   --help, --version     show this text or the version
 
 Maintenance (for cron and hosts without a display; the same statements and
@@ -200,6 +204,10 @@ answers as the window's functions; exit status 0 on success, 1 on failure):
                         into the archive database BackUp/Database of sysinfo.ini
   empty-database --yes  delete all business data (deleteall); users and master
                         data stay
+  copy-database FILE    copy every table of the database that the system.ini
+                        FILE names (either engine) into the database that
+                        system.ini names, in one transaction; the target must be
+                        freshly created (--create-database) unless --force
 
 Registration switches (without regard to case, after / or -):
   RegServer             register the classes in registry.ini and exit

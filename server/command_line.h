@@ -47,6 +47,9 @@ struct CommandLine {
   bool overwrite = false;      // --overwrite (backup)
   std::string from, to;        // --from, --to: YYYY-MM-DD (cleanup)
   bool yes = false;            // --yes (empty-database)
+  // "copy-database FILE": copy the data of the database that the system.ini
+  // FILE names into the one this app folder's system.ini names.
+  std::string copyFrom;
 };
 
 class UsageError : public std::runtime_error {

@@ -116,19 +116,22 @@ void WriteSystemIni(const std::array<std::string, 7>& lines) {
   }
 }
 
-std::string BuildSqlConnectionString() {
+std::string BuildSqlConnectionString() { return BuildSqlConnectionString(appDir() + "system.ini"); }
+
+std::string BuildSqlConnectionString(const std::string& systemIniPath) {
+  auto line = [&](int n) { return ReadFileLine(systemIniPath, n); };
   std::string s = "Provider=SQLOLEDB.1;";
-  if (ReadSystemIniLine(7) == "SSPI") s += "Integrated Security=SSPI;";
+  if (line(7) == "SSPI") s += "Integrated Security=SSPI;";
   s += "Persist Security Info=False;";
-  s += "User ID=" + ReadSystemIniLine(2) + ";";
-  s += "Password=" + ReadSystemIniLine(3) + ";";
-  s += "Initial Catalog=" + ReadSystemIniLine(4) + ";";
-  s += "Data Source=" + ReadSystemIniLine(1) + ";";
+  s += "User ID=" + line(2) + ";";
+  s += "Password=" + line(3) + ";";
+  s += "Initial Catalog=" + line(4) + ";";
+  s += "Data Source=" + line(1) + ";";
   s += "Use Procedure for Prepare=1;";
   s += "Auto Translate=True;";
   s += "Packet Size=4096;";
-  s += "Workstation ID=" + ReadSystemIniLine(6) + ";";
-  s += "Initial File Name=" + ReadSystemIniLine(5) + ";";
+  s += "Workstation ID=" + line(6) + ";";
+  s += "Initial File Name=" + line(5) + ";";
   s += "Use Encryption for Data=False";
   return s;
 }

@@ -46,6 +46,8 @@ std::string ReadExpressIniLine(unsigned short n);  // AppDir + "express.ini"
 
 // "Provider=SQLOLEDB.1;...;Use Encryption for Data=False", from system.ini.
 std::string BuildSqlConnectionString();
+// The same text from another file of system.ini's seven lines.
+std::string BuildSqlConnectionString(const std::string& systemIniPath);
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=...", from express.ini.
 std::string BuildAccessConnectionString();
 

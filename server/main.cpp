@@ -18,6 +18,7 @@
 #include "server/maintenance_cli.h"
 #include "server/maintenance_commands.h"
 #include "database/maintenance_procedures.h"
+#include "database/schema.h"
 #include "server/registration.h"
 #include "server/serve_settings.h"
 #include "server/serving.h"
@@ -36,6 +37,25 @@ constexpr const char* kApplicationTitle = "岚舟应用服务器";
   const char* x = std::getenv("DISPLAY");
   const char* w = std::getenv("WAYLAND_DISPLAY");
   return (x && *x) || (w && *w);
+}
+
+// The engine and database that system.ini selects, for the start line:
+// "database qz on the embedded engine in /srv/qz/data/" or "database qz on
+// PostgreSQL at db1,5432". Read once at start; a module creation reads
+// system.ini again, so later edits apply to new clients.
+std::string DescribeDatabase() try {
+  using namespace qz;
+  const std::string name = server::ReadSystemIniLine(4);
+  const std::string source = server::ReadSystemIniLine(1);
+  db::Connection c;
+  c.setConnectionString(server::BuildSqlConnectionString());
+  const std::string what = "database " + (name.empty() ? std::string("(none named)") : name);
+  if (c.engine() == db::EngineKind::Embedded)
+    return what + " on the embedded engine in " + db::embeddedDataDir();
+  if (source == "." || source == "(local)") return what + " on PostgreSQL (local socket)";
+  return what + " on PostgreSQL at " + source;
+} catch (const std::exception& e) {
+  return std::string("database settings not readable: ") + e.what();
 }
 
 }  // namespace
@@ -62,6 +82,7 @@ int main(int argc, char** argv) {
   qz::log::setLevel(ResolveLogLevel(cl, SysInfoIni(appDir() + "sysinfo.ini")));
   qz::db::setEmbeddedDataDir(cl.dataDir.empty() ? appDir() + "data/" : cl.dataDir);
   qz::database::registerEmbeddedMaintenanceProcedures();
+  qz::database::registerDeclaredNames();
   const std::string registryFile = appDir() + "registry.ini";
   const std::string exePath = executableDir() + "qzserver";
 
@@ -86,6 +107,7 @@ int main(int argc, char** argv) {
   }
 
   if (cl.createDatabase) return runCreateDatabase(cl);
+  if (!cl.copyFrom.empty()) return runCopyDatabase(cl);
   if (cl.maintenance != CommandLine::Maintenance::None) return runMaintenance(cl);
 
   // SIGTERM and SIGINT go to the host's own signal handling; block them
@@ -121,8 +143,8 @@ int main(int argc, char** argv) {
   ctx.startServing = [&](qz::remote::UiDispatcher& d) {
     serving.start(d);
     if (headless) {
-      std::printf("%s %s: serving on %s (app dir %s)\n", kApplicationTitle, QZ_VERSION,
-                  serving.endpointsText().c_str(), appDir().c_str());
+      std::printf("%s %s: serving on %s (app dir %s), %s\n", kApplicationTitle, QZ_VERSION,
+                  serving.endpointsText().c_str(), appDir().c_str(), DescribeDatabase().c_str());
       std::fflush(stdout);
     }
   };

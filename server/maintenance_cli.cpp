@@ -1,6 +1,8 @@
 // The maintenance subcommands; see maintenance_cli.h.
 #include "server/maintenance_cli.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -15,7 +17,7 @@ using admin::BackupChoices;
 using admin::Day;
 
 // The operator's answers, taken from the options; messages go to standard
-// output, the wait text to standard error.
+// output, the wait text to standard error when that is a terminal.
 class OptionsUi : public admin::MaintenanceUi {
  public:
   OptionsUi(const CommandLine& cl, const Day* from, const Day* to, std::string defaultFile)
@@ -47,7 +49,9 @@ class OptionsUi : public admin::MaintenanceUi {
     std::fflush(stdout);
   }
   void showWait(const std::string& text) override {
-    std::fprintf(stderr, "%s\n", text.c_str());
+    // A progress line is for a person watching; cron mails whatever a job
+    // prints, and should do so only on a failure.
+    if (::isatty(STDERR_FILENO)) std::fprintf(stderr, "%s\n", text.c_str());
   }
   void closeWait() override {}
 

@@ -5,8 +5,11 @@
 
 #include <array>
 #include <cstdio>
+#include <stdexcept>
 
+#include "database/copy_database.h"
 #include "database/create_database.h"
+#include "platform/db/connection.h"
 #include "server/config.h"
 
 namespace qz::server {
@@ -30,6 +33,31 @@ int runCreateDatabase(const CommandLine& cl) {
     const std::string name = ReadSystemIniLine(4);
     database::createDatabase(BuildSqlConnectionString(), opt);
     std::printf("created database %s%s\n", name.c_str(), cl.demo ? " with demo data" : "");
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qzserver: %s\n", e.what());
+    return 1;
+  }
+}
+
+int runCopyDatabase(const CommandLine& cl) {
+  try {
+    struct stat st;
+    if (::stat(cl.copyFrom.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+      throw std::runtime_error("copy-database: cannot read " + cl.copyFrom);
+    db::Connection from, to;
+    from.setConnectionString(BuildSqlConnectionString(cl.copyFrom));
+    to.setConnectionString(BuildSqlConnectionString());
+    // Large tables take their time; no statement limit.
+    from.setCommandTimeout(0);
+    to.setCommandTimeout(0);
+    int64_t total = 0;
+    for (const auto& [table, rows] : database::copyDatabase(from, to, cl.force)) {
+      std::printf("%s: %lld rows\n", table.c_str(), static_cast<long long>(rows));
+      total += rows;
+    }
+    std::printf("copied %lld rows into database %s\n", static_cast<long long>(total),
+                ReadSystemIniLine(4).c_str());
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "qzserver: %s\n", e.what());

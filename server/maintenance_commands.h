@@ -11,4 +11,9 @@ namespace qz::server {
 // the database it names. Prints what it did; returns the exit status.
 int runCreateDatabase(const CommandLine& cl);
 
+// copy-database FILE [--force]: copies the data of the database that FILE
+// (a system.ini) names into the one system.ini names; prints the rows per
+// table. Returns the exit status: 0, or 1 with the reason on stderr.
+int runCopyDatabase(const CommandLine& cl);
+
 }  // namespace qz::server

@@ -85,9 +85,9 @@ void MaterialPosting::carryPriceOver(provider::DeltaRecord& delta) {
   provider::DeltaField mid = delta.fieldByName("mid");
   std::string materialId;
   if (!mid.newValue().isUnassigned())
-    materialId = mid.newValue().toText();  // a null new value fails the record
+    materialId = fieldText("mid", mid.newValue());  // a null new value fails the record
   else if (!mid.oldValue().isNull() && !mid.oldValue().isUnassigned())
-    materialId = mid.oldValue().toText();
+    materialId = fieldText("mid", mid.oldValue());
   else
     materialId = kNoMaterial;
   if (materialId == kNoMaterial) return;
@@ -95,7 +95,7 @@ void MaterialPosting::carryPriceOver(provider::DeltaRecord& delta) {
   provider::DeltaField exchange = delta.fieldByName("exchange");
   const Variant& factorValue =
       !exchange.newValue().isEmpty() ? exchange.newValue() : exchange.oldValue();
-  const int32_t factor = factorValue.toInt32();  // rounds half to even; null fails
+  const int32_t factor = fieldInt32("exchange", factorValue);  // rounds half to even; null fails
 
   const Variant& price = delta.fieldByName("price").newValue();
   if (price.isEmpty() || !(price.toDouble() > 0)) return;

@@ -32,10 +32,32 @@ int32_t insertThroughProcedure(db::StoredProc& proc, provider::DeltaRecord& rec)
   return params[0].value.toInt32();
 }
 
+namespace {
+
+template <class Convert>
+auto convertNamed(std::string_view field, const Variant& v, Convert convert) {
+  try {
+    return convert(v);
+  } catch (const VariantError& e) {
+    throw VariantError("Field '" + std::string(field) + "': " + e.what());
+  }
+}
+
+}  // namespace
+
+int32_t fieldInt32(std::string_view field, const Variant& v) {
+  return convertNamed(field, v, [](const Variant& x) { return x.toInt32(); });
+}
+
+std::string fieldText(std::string_view field, const Variant& v) {
+  return convertNamed(field, v, [](const Variant& x) { return x.toText(); });
+}
+
 int32_t clientIdOf(provider::DeltaRecord& rec) {
   provider::DeltaField f = rec.fieldByName("cltid");
-  if (!f.newValue().isUnassigned()) return f.newValue().toInt32();
-  if (!f.oldValue().isNull() && !f.oldValue().isUnassigned()) return f.oldValue().toInt32();
+  if (!f.newValue().isUnassigned()) return fieldInt32("cltid", f.newValue());
+  if (!f.oldValue().isNull() && !f.oldValue().isUnassigned())
+    return fieldInt32("cltid", f.oldValue());
   return -1;
 }
 

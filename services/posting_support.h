@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/db/connection.h"
@@ -25,9 +26,17 @@ bool isSource(const provider::Dataset& ds, std::string_view upperName);
 // procedure, VariantError when the return value does not convert.
 int32_t insertThroughProcedure(db::StoredProc& proc, provider::DeltaRecord& rec);
 
+// v as a 32-bit integer or as text; a conversion failure is thrown again
+// as a VariantError naming the field first ("Field 'cltid': Could not
+// convert variant of type (Null) into type (Int64)"), the form in which
+// the packet reader names the fields it cannot read.
+int32_t fieldInt32(std::string_view field, const Variant& v);
+std::string fieldText(std::string_view field, const Variant& v);
+
 // The client of a master record: the new cltid when assigned, else the old
-// cltid when not null, else -1. Throws VariantError when the chosen value
-// does not convert to a 32-bit integer (a null new value among them).
+// cltid when not null, else -1. Throws VariantError naming cltid when the
+// chosen value does not convert to a 32-bit integer (a null new value among
+// them).
 int32_t clientIdOf(provider::DeltaRecord& rec);
 
 // UpdateClientNearDate: sets CLIENT.neardate of client id to today through

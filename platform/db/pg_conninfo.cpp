@@ -17,6 +17,17 @@ bool isLocalHost(const std::string& host) {
   return host.empty() || host == "." || equalsNoCase(host, "(local)");
 }
 
+// "db1:5432" -> "db1,5432"; "" for anything else.
+std::string commaFormOf(const std::string& source) {
+  const size_t colon = source.find(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == source.size() ||
+      source.find(':', colon + 1) != std::string::npos)
+    return {};
+  for (size_t i = colon + 1; i < source.size(); ++i)
+    if (!std::isdigit(static_cast<unsigned char>(source[i]))) return {};
+  return source.substr(0, colon) + "," + source.substr(colon + 1);
+}
+
 }  // namespace
 
 std::string PgConnInfo::get(const std::string& keyword) const {
@@ -35,6 +46,9 @@ PgConnInfo pgConnInfo(const ConnectionString& cs, int connectTimeoutSeconds) {
   PgConnInfo info;
   std::string source = trim(cs.value("Data Source"));
   std::string host = source, port;
+  if (std::string comma = commaFormOf(source); !comma.empty())
+    throw DbError("Data Source \"" + source + "\" gives the port after a colon; write it after a comma: \"" +
+                  comma + "\" (system.ini, line 1)");
   if (size_t comma = source.rfind(','); comma != std::string::npos) {
     host = trim(source.substr(0, comma));
     port = trim(source.substr(comma + 1));

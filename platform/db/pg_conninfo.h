@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/db/connection.h"
 #include "platform/db/connection_string.h"
 
 namespace qz::db {
@@ -28,7 +29,10 @@ struct PgConnInfo {
   std::string get(const std::string& keyword) const;
 };
 
-// Never fails; a malformed port is passed on and libpq reports it.
+// A malformed port is passed on and libpq reports it. A Data Source written
+// "host:port" (one colon, digits after it: never a host name nor an IPv6
+// address) throws DbError naming the comma form "host,port" instead of
+// letting libpq report an unknown host.
 PgConnInfo pgConnInfo(const ConnectionString& cs, int connectTimeoutSeconds);
 
 // The PostgreSQL database that an "Initial Catalog" value names.

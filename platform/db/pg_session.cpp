@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "platform/db/pg_conninfo.h"
+#include "platform/db/declared_names.h"
 #include "platform/db/pg_cursor.h"
 #include "platform/db/pg_statement_cache.h"
 #include "platform/db/pg_values.h"
@@ -607,6 +608,9 @@ class PgSession : public EngineSession, private RowFeed {
         if (it != meta->byAttnum.end()) {
           FieldDef& f = (*fields)[c];
           const FieldDef& col = meta->fields[it->second];
+          // An unrenamed column takes the table's spelling of its name
+          // (the declared one where the application registered it).
+          if (equalsNoCase(f.name, col.name)) f.name = col.name;
           f.table = meta->name;
           f.required = col.required;
           f.key = col.key;
@@ -640,6 +644,7 @@ class PgSession : public EngineSession, private RowFeed {
       meta.name = PQgetvalue(r.get(), i, 0);
       int attnum = std::atoi(PQgetvalue(r.get(), i, 1));
       f.name = PQgetvalue(r.get(), i, 2);
+      if (const std::string* declared = declaredColumnName(meta.name, f.name)) f.name = *declared;
       PgColumnType t = pgColumnType(static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 3),
                                                                        nullptr, 10)),
                                     std::atoi(PQgetvalue(r.get(), i, 4)));

@@ -1,6 +1,7 @@
 // SQLite statement cursor and in-memory cursor; see sqlite_cursor.h.
 #include "platform/db/sqlite_cursor.h"
 
+#include "platform/db/connection_string.h"
 #include "platform/db/sqlite_values.h"
 
 namespace qz::db {
@@ -22,6 +23,8 @@ FieldDef describeColumn(sqlite3* db, sqlite3_stmt* stmt, int i, bool hasRow) {
   const char* origin = sqlite3_column_origin_name(stmt, i);
   const char* dbName = sqlite3_column_database_name(stmt, i);
   if (table && origin) {
+    // An unrenamed column carries its declared spelling, as on PostgreSQL.
+    if (equalsNoCase(f.name, origin)) f.name = origin;
     f.table = table;
     int notNull = 0, pk = 0, autoinc = 0;
     if (sqlite3_table_column_metadata(db, dbName, table, origin, nullptr, nullptr, &notNull, &pk,

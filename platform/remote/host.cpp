@@ -339,7 +339,8 @@ bool HostCore::createInstance(const std::shared_ptr<Session>& session,
   }
   if (stopping) {
     finishCreate(session, std::move(call), nullptr,
-                            errorResponse(id, kCallFailed, "The server is stopping"));
+                            errorResponse(id, kCallFailed, "The server is stopping", 0,
+                                          cls->progId, cls->iid));
     return false;
   }
   auto instance = std::make_unique<Instance>(*cls);

@@ -37,6 +37,9 @@ std::string errorResponse(std::string_view idJson, int code, std::string_view me
   w.Int(code);
   w.Key("message");
   w.String(message.data(), static_cast<rapidjson::SizeType>(message.size()));
+  // Every failed call carries a result code, so that clients find one
+  // shape of "data" whatever failed.
+  if (code == kCallFailed && hresult == 0) hresult = kUnexpectedFailure;
   if (hresult != 0 || !source.empty() || !iid.empty()) {
     w.Key("data");
     w.StartObject();

@@ -32,8 +32,9 @@ std::string jsonText(const rapidjson::Value& v);
 std::string hresultText(uint32_t hresult);
 
 // A full error response line. idJson is JSON text ("null", "7", "\"a\"").
-// hresult 0 and empty source and iid leave "data" out; otherwise "data"
-// holds those of them that are set.
+// A failed call (code kCallFailed) always has "data" with "hresult"
+// (0x8000FFFF where hresult is 0), plus "source" and "interface" where set.
+// Other codes have "data" only where hresult, source or iid are set.
 std::string errorResponse(std::string_view idJson, int code, std::string_view message,
                           uint32_t hresult = 0, std::string_view source = {},
                           std::string_view iid = {});

@@ -510,7 +510,8 @@ void Session::moduleMain(Instance* instance) noexcept {
       }
       if (call->head.method == "create") {
         completeLocked(call->seq,
-                       errorResponse(call->head.idJson, kCallFailed, kAlreadyCreated));
+                       errorResponse(call->head.idJson, kCallFailed, kAlreadyCreated, 0,
+                                     instance->cls.progId, instance->cls.iid));
         continue;
       }
     }

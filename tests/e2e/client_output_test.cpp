@@ -82,6 +82,15 @@ TEST(QzClientCliTest, UsageErrorsExitWithTwoBeforeConnecting) {
   }
 }
 
+TEST(QzClientCliTest, HelpPrintsTheUsageOnStandardOutputAndSucceeds) {
+  for (const char* help : {"--help", "-h"}) {
+    std::ostringstream out, err;
+    EXPECT_EQ(0, runQzClient({"read", help}, out, err)) << help;
+    EXPECT_NE(std::string::npos, out.str().find("usage: qzclient")) << out.str();
+    EXPECT_TRUE(err.str().empty()) << err.str();
+  }
+}
+
 TEST(QzClientCliTest, UnreachableServerExitsWithThree) {
   std::ostringstream out, err;
   // Port 1 on the loopback: nothing listens there.

@@ -47,6 +47,7 @@ TEST_P(MaintenanceCliTest, BackupCleanUpAndRestoreBringTheRowsBack) {
   const std::string moved = movedBills(out);
   EXPECT_NE(moved, "0") << out;
   EXPECT_NE(moved, "?") << out;
+  EXPECT_EQ(out.find("正在删除数据"), std::string::npos) << "progress line without a terminal";
   ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
   EXPECT_EQ(movedBills(out), "0") << out;
 

@@ -63,6 +63,10 @@ TEST(ProcessTest, HeadlessStartsRegistersAndStopsCleanlyOnSigtermAndSigint) {
     std::string why;
     ASSERT_TRUE(server.createDatabase(TestEngine::Embedded, &why, false)) << why;
     ASSERT_GT(server.start(), 0);
+    EXPECT_NE(server.output().find("database qz on the embedded engine in " + server.appDir() +
+                                   "data/"),
+              std::string::npos)
+        << server.output();
     WireClient client(server.port());
     EXPECT_NE(client.call(R"({"jsonrpc":"2.0","id":1,"method":"create","params":{"class":"top_dm1"}})")
                   .find("\"progid\":\"QzServer.top_dm1\""),

@@ -117,11 +117,14 @@ int ServerProcess::start(const std::vector<std::string>& extra) {
   pid_ = spawn(args, &outFd_);
   if (pid_ <= 0) return 0;
   const std::regex re("serving on 127\\.0\\.0\\.1:([0-9]+)");
+  // A restarted server's line: the output of an earlier run stays in out_.
+  const size_t from = out_.size();
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
     drain(100);
     std::smatch m;
-    if (std::regex_search(out_, m, re)) {
+    const std::string fresh = out_.substr(from);
+    if (std::regex_search(fresh, m, re)) {
       port_ = std::stoi(m[1]);
       return port_;
     }

@@ -43,6 +43,18 @@ TEST(PgConnInfoTest, HostCommaPortCatalogAndLogin) {
   EXPECT_EQ(i.get("application_name"), "qzserver@FRONT");
 }
 
+TEST(PgConnInfoTest, ColonPortIsRefusedWithTheCommaForm) {
+  try {
+    infoFor("Data Source=db.hotel.lan:5433;Initial Catalog=qz");
+    FAIL() << "accepted host:port";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"db.hotel.lan,5433\""), std::string::npos) << e.what();
+  }
+  // IPv6 addresses and host names keep working.
+  EXPECT_EQ(infoFor("Data Source=::1,5433").get("host"), "::1");
+  EXPECT_EQ(infoFor("Data Source=fe80::1").get("host"), "fe80::1");
+}
+
 TEST(PgConnInfoTest, LocalNamesUseTheSocketAndMasterIsTheMaintenanceDatabase) {
   for (const char* local : {".", "(local)", "(LOCAL)"}) {
     PgConnInfo i = infoFor(std::string("Data Source=") + local + ";Initial Catalog=MASTER");

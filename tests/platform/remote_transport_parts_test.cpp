@@ -63,10 +63,13 @@ TEST(LineFramerTest, OverflowsWithoutWaitingForTheLineFeedAndStaysOverflowed) {
   EXPECT_TRUE(out.empty());
 }
 
-TEST(JsonRpcTest, ErrorResponseHasDataOnlyWhereDefined) {
+TEST(JsonRpcTest, FailedCallsAlwaysCarryAnHresultOtherErrorsOnlyWhereDefined) {
   EXPECT_EQ(
-      "{\"jsonrpc\":\"2.0\",\"id\":7,\"error\":{\"code\":1,\"message\":\"No instance\"}}\n",
+      "{\"jsonrpc\":\"2.0\",\"id\":7,\"error\":{\"code\":1,\"message\":\"No instance\","
+      "\"data\":{\"hresult\":\"0x8000FFFF\"}}}\n",
       errorResponse("7", 1, "No instance"));
+  EXPECT_EQ("{\"jsonrpc\":\"2.0\",\"id\":null,\"error\":{\"code\":-32600,\"message\":\"x\"}}\n",
+            errorResponse("null", kInvalidRequest, "x"));
   EXPECT_EQ(
       "{\"jsonrpc\":\"2.0\",\"id\":\"x\",\"error\":{\"code\":1,\"message\":\"Class not "
       "registered\",\"data\":{\"hresult\":\"0x80040154\"}}}\n",
