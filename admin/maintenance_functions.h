@@ -90,7 +90,8 @@ class MaintenanceFunctions {
   // statement carries none.
   Outcome RestoreDatabase(const std::string& password);
   // Room settlements (hpt_backup), goods-sales settlements
-  // (material_backup). Never throw for database errors.
+  // (material_backup); a clean-up that succeeds also removes the request
+  // keys older than [Server] RequestKeyDays. Never throw for database errors.
   Outcome N9Click();
   Outcome N14Click();
   // Empties the database (deleteall). Throws on a database error (the wait

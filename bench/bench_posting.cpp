@@ -3,8 +3,10 @@
 // done straight through the engine's C API (one transaction per bill: the
 // insert the procedure makes, three item inserts, the client date update).
 // Prints both times and the ratio for each engine, then the bills per
-// second with 8 clients posting at once, then the same single-client run
-// over TLS against plain TCP.
+// second with 8 clients posting at once, then the same 2,000 bills posted
+// with a request key each (recorded in the posting transaction) beside a
+// run without, in the same process, and their ratio, then the same
+// single-client run over TLS against plain TCP.
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
@@ -67,24 +69,26 @@ std::unique_ptr<client::Connection> openClient(const BenchServer& s) {
   return c;
 }
 
-// Posts count bills on one client; returns the number of failures.
-int postBills(client::Connection& c, int first, int count) {
+// Posts count bills on one client (each with a request key of its own
+// when keyed); returns the number of failures.
+int postBills(client::Connection& c, int first, int count, bool keyed = false) {
   auto fields = c.getRecords("billP", 0).data.fields;
   int failures = 0;
   for (int i = 0; i < count; ++i) {
-    auto r = c.applyUpdates("billP", billDelta(fields, first + i));
+    const std::string key = keyed ? "bench-" + std::to_string(first + i) : std::string();
+    auto r = c.applyUpdates("billP", billDelta(fields, first + i), -1, Variant(), key);
     if (r.errorCount != 0) ++failures;
   }
   return failures;
 }
 
-double serverRun(const BenchServer& s) {
+double serverRun(const BenchServer& s, bool keyed = false, int first = 0) {
   auto c = openClient(s);
   c->execute("SqlProvider",
              "insert into CLIENT (id, name) select 17, '张三' where not exists "
              "(select 1 from CLIENT where id = 17)");
   auto t0 = std::chrono::steady_clock::now();
-  int failures = postBills(*c, 0, kBills);
+  int failures = postBills(*c, first, kBills, keyed);
   double t = secondsSince(t0);
   if (failures) std::printf("  !! %d failed requests\n", failures);
   return t;
@@ -241,6 +245,13 @@ int main() {
                             const double capi = pg ? pgRun(pg->host(), pg->port(), s.pgDatabase())
                                                    : sqliteRun(s.appDir() + "data/qz.db");
                             report(engine, server, capi, perSecond);
+                            // Keys beside no keys: the plain run again right
+                            // before, so both see the same table sizes.
+                            const double plain = serverRun(s, false, 100000);
+                            const double keyed = serverRun(s, true, 200000);
+                            std::printf("%-10s %d bills with request keys %.2f s, without %.2f s, "
+                                        "ratio %.3f\n",
+                                        engine, kBills, keyed, plain, keyed / plain);
                             s.restartWithTls();
                             const double tls = serverRun(s);
                             std::printf("           over TLS: qzserver %.2f s (%.0f bills/s), "

@@ -313,7 +313,8 @@ RecordsResult Connection::getRecords(std::string_view provider, int count,
 }
 
 ApplyResult Connection::applyUpdates(std::string_view provider, const Delta& delta,
-                                     int maxErrors, const Variant& owner) {
+                                     int maxErrors, const Variant& owner,
+                                     std::string_view requestKey) {
   rapidjson::StringBuffer buf;
   Writer w(buf);
   w.StartObject();
@@ -324,9 +325,16 @@ ApplyResult Connection::applyUpdates(std::string_view provider, const Delta& del
   key(w, "maxErrors");
   w.Int(maxErrors);
   ownerData(w, owner);
+  if (!requestKey.empty()) {
+    key(w, "requestKey");
+    str(w, requestKey);
+  }
   w.EndObject();
   rapidjson::Document r = call("AS_ApplyUpdates", done(buf));
   ApplyResult out;
+  out.requestKey = std::string(requestKey);
+  auto replayed = r.FindMember("replayed");
+  out.replayed = replayed != r.MemberEnd() && replayed->value.IsBool() && replayed->value.GetBool();
   const rapidjson::Value& count = member(r, "errorCount");
   if (!count.IsInt()) throw TransportError("\"errorCount\" is not an integer");
   out.errorCount = count.GetInt();

@@ -78,6 +78,9 @@ struct ApplyResult {
   int errorCount = 0;
   ErrorPacket errors;
   Variant ownerData;
+  bool replayed = false;   // the answer recorded when the same request was posted before
+  std::string requestKey;  // the key the request carried ("" = none)
+  int tries = 1;           // how many times it was sent
 };
 
 struct ParamsResult {
@@ -120,9 +123,12 @@ class Connection {
   RecordsResult getRecords(std::string_view provider, int count = -1,
                            std::string_view commandText = {}, const db::ParamList& params = {},
                            const Variant& ownerData = Variant(), int options = 0);
-  // maxErrors -1 = no limit.
+  // maxErrors -1 = no limit. requestKey (at most 64 characters; "" = none)
+  // makes the request safe to send again: the server posts a keyed request
+  // once and answers a repeat with the recorded answer (replayed).
   ApplyResult applyUpdates(std::string_view provider, const Delta& delta, int maxErrors = -1,
-                           const Variant& ownerData = Variant());
+                           const Variant& ownerData = Variant(),
+                           std::string_view requestKey = {});
   ParamsResult execute(std::string_view provider, std::string_view commandText,
                        const db::ParamList& params = {}, const Variant& ownerData = Variant());
   ParamsResult getParams(std::string_view provider, const Variant& ownerData = Variant());

@@ -4,11 +4,14 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 
+#include "client/client_session.h"
 #include "client/connection.h"
 #include "client/text_table.h"
+#include "platform/db/request_keys.h"
 #include "platform/provider/json_delta.h"
 #include "platform/provider/json_packet.h"
 #include "platform/provider/json_values.h"
@@ -36,6 +39,7 @@ const char* kUsageText =
     "  read PROVIDER [--sql TEXT] [--param NAME=VALUE]... [--format table|csv|json] [--count N]\n"
     "  exec PROVIDER --sql TEXT [--param NAME=VALUE]...\n"
     "  apply PROVIDER FILE.json [--sql TEXT] [--owner-data JSON] [--max-errors N]\n"
+    "        [--request-key KEY] [--tries N]\n"
     "  login OP STATION WORK\n";
 
 struct Options {
@@ -54,6 +58,8 @@ struct Options {
   std::string ownerData;
   int maxErrors = -1;
   bool help = false;  // --help: the usage on standard output, status 0
+  std::string requestKey;  // "" = a fresh one
+  int tries = 5;
 };
 
 int parseInt(const std::string& option, const std::string& text) {
@@ -124,6 +130,13 @@ Options parse(const std::vector<std::string>& args) {
       o.ownerData = value();
     } else if (a == "--max-errors") {
       o.maxErrors = parseInt(a, value());
+    } else if (a == "--request-key") {
+      o.requestKey = value();
+      if (!db::requestKeyFits(o.requestKey))
+        throw UsageError("--request-key wants 1 to 64 characters");
+    } else if (a == "--tries") {
+      o.tries = parseInt(a, value());
+      if (o.tries < 1) throw UsageError("--tries must be at least 1");
     } else if (a == "--help" || a == "-h") {
       o.help = true;
       return o;
@@ -237,12 +250,23 @@ std::string pathText(const std::vector<provider::RowStep>& path) {
   return s + "]";
 }
 
+// A request that was maybe posted: the text tells how to send it again.
+class UnansweredApply : public TransportError {
+ public:
+  using TransportError::TransportError;
+};
+
 int run(const Options& o, std::ostream& out) {
-  auto conn =
-      Connection::open(o.server, std::chrono::seconds(std::min(o.timeoutSeconds, 30)), o.tls);
-  conn->setCallTimeout(std::chrono::seconds(o.timeoutSeconds));
-  conn->create(o.cls);
-  if (!o.login.empty()) conn->login(o.login[0], o.login[1], o.login[2]);
+  SessionOptions so;
+  so.server = o.server;
+  so.cls = o.cls;
+  so.login = o.login;
+  so.connectTimeout = std::chrono::seconds(std::min(o.timeoutSeconds, 30));
+  so.callTimeout = std::chrono::seconds(o.timeoutSeconds);
+  so.tries = o.tries;
+  so.tls = o.tls;
+  ClientSession session(so);
+  Connection* conn = &session.connection();
   int status = kOk;
   if (o.command == "providers") {
     for (const auto& n : conn->getProviderNames()) out << n << "\n";
@@ -271,21 +295,31 @@ int run(const Options& o, std::ostream& out) {
       }
     }
     // The provider resolves changes against the statement it last ran; a
-    // client that read with its own statement opens it again first.
-    if (o.sqlGiven) conn->getRecords(o.positional[0], 0, o.sql, o.params);
-    ApplyResult r = conn->applyUpdates(o.positional[0], delta, o.maxErrors, owner);
+    // client that read with its own statement opens it again first (on
+    // every new connection of a retry too).
+    std::function<void(Connection&)> prepare;
+    if (o.sqlGiven) prepare = [&](Connection& c) { c.getRecords(o.positional[0], 0, o.sql, o.params); };
+    const std::string key = o.requestKey.empty() ? newRequestKey() : o.requestKey;
+    ApplyResult r;
+    try {
+      r = session.apply(o.positional[0], delta, o.maxErrors, owner, key, prepare);
+    } catch (const TransportError& e) {
+      throw UnansweredApply(std::string(e.what()) + "; the request may have been posted: send it " +
+                            "again with --request-key " + key);
+    }
     out << "errorCount: " << r.errorCount << "\n";
     for (const auto& e : r.errors.errors) {
       out << "  row " << pathText(e.path) << " " << provider::updateKindName(e.kind) << ": "
           << e.message << "\n";
     }
     if (!r.ownerData.isUnassigned()) out << "ownerData: " << variantJson(r.ownerData) << "\n";
+    if (r.replayed) out << "replayed: the request was posted before; this is its recorded answer\n";
     if (r.errorCount > 0) status = kRefused;
   } else if (o.command == "login") {
     conn->login(o.positional[0], o.positional[1], o.positional[2]);
     out << "login: ok\n";
   }
-  conn->release();
+  session.close();
   return status;
 }
 

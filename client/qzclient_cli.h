@@ -11,6 +11,10 @@
 //        [--count N]
 //   exec PROVIDER --sql TEXT [--param NAME=VALUE]...
 //   apply PROVIDER FILE.json [--sql TEXT] [--owner-data JSON] [--max-errors N]
+//         [--request-key KEY] [--tries N]
+//     sends a request key (a fresh one unless given) and, when the
+//     connection is lost, connects again and resends up to N times in all
+//     (default 5); a lost answer's error names the key to send again with.
 //   login OP STATION WORK
 //
 // Exit status: 0 success, 1 the server refused or some rows failed,

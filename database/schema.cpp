@@ -5,6 +5,7 @@
 #include "database/procedures.h"
 #include "platform/db/connection.h"
 #include "platform/db/declared_names.h"
+#include "platform/db/request_keys.h"
 
 namespace qz::database {
 namespace {
@@ -209,6 +210,9 @@ std::vector<std::string> schemaStatements(db::SqlFlavor flavor) {
       "CREATE VIEW mgathering AS SELECT inum, bnum, ndate, type, summary, PAYMODE, money, "
       "worker, station, memo FROM gathering WHERE type = '销售收款' OR type = '采购付款'");
   for (auto& s : procedureStatements(flavor)) out.push_back(std::move(s));
+  // The server's table of request keys (not hotel data, so not in the
+  // model above that exports and demo data go by).
+  for (auto& s : db::requestKeyTableStatements(flavor)) out.push_back(std::move(s));
   return out;
 }
 

@@ -1,20 +1,45 @@
 // Offering the three module classes on the socket transport.
 #include "server/serving.h"
 
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <stdexcept>
+
+#include "platform/provider/provider.h"
 
 #include "platform/remote/host.h"
 #include "platform/remote/socket_activation.h"
 #include "server/class_table.h"
 #include "server/config.h"
 #include "server/registration.h"
+#include "server/request_key_sweeper.h"
 #include "services/modules.h"
 
 namespace qz::server {
 
+namespace {
+
+// QZ_TEST_KILL_AFTER_KEYED_COMMIT=N: the crash tests' fault point. The
+// process kills itself right after the commit of its Nth keyed request,
+// before the answer goes back, as a power cut at that moment would.
+void installCrashTestFault() {
+  static std::atomic<int> remaining{0};
+  const char* n = std::getenv("QZ_TEST_KILL_AFTER_KEYED_COMMIT");
+  if (!n || std::atoi(n) < 1) return;
+  remaining = std::atoi(n);
+  provider::Provider::afterKeyedCommit = [] {
+    if (--remaining == 0) ::raise(SIGKILL);
+  };
+}
+
+}  // namespace
+
 Serving::Serving(const CommandLine& cl, ServeSettings settings, std::string registryFile,
                  ActivityLog* log)
-    : cl_(cl), settings_(std::move(settings)), registryFile_(std::move(registryFile)), log_(log) {}
+    : cl_(cl), settings_(std::move(settings)), registryFile_(std::move(registryFile)), log_(log) {
+  installCrashTestFault();
+}
 
 Serving::~Serving() { stop(); }
 
@@ -57,9 +82,14 @@ void Serving::start(remote::UiDispatcher& dispatcher) {
   }
   host_ = std::make_unique<remote::Host>(std::move(opt), dispatcher);
   host_->start();
+  sweeper_ = std::make_unique<RequestKeySweeper>(
+      [] { return BuildSqlConnectionString(); },
+      [] { return requestKeyDays(SysInfoIni(appDir() + "sysinfo.ini")); });
+  sweeper_->start();
 }
 
 void Serving::stop() {
+  if (sweeper_) sweeper_->stop();
   if (host_) host_->stop();
 }
 

@@ -1,7 +1,8 @@
 // Serving: the three module classes offered on the socket transport. Holds
 // the transport (listening sockets or the ones socket activation passed),
-// the class list with each class's factory and registration check, and the
-// activity log that login appends to.
+// the class list with each class's factory and registration check, the
+// activity log that login appends to, and the background removal of old
+// request keys while serving.
 //
 // Thread-safety: start/stop from the window thread; instanceCount from any.
 #pragma once
@@ -20,6 +21,8 @@ class Host;
 }
 
 namespace qz::server {
+
+class RequestKeySweeper;
 
 class Serving {
  public:
@@ -47,6 +50,7 @@ class Serving {
   ActivityLog* log_;
   std::function<void()> onLast_;
   std::unique_ptr<remote::Host> host_;
+  std::unique_ptr<RequestKeySweeper> sweeper_;
 };
 
 }  // namespace qz::server

@@ -75,6 +75,9 @@ inline constexpr std::string_view kMaxConnections = "MaxConnections";
 inline constexpr std::string_view kHandshakeTimeout = "HandshakeTimeout";
 inline constexpr std::string_view kLogLevel = "LogLevel";
 inline constexpr std::string_view kSlowRequest = "SlowRequest";
+// [Server] RequestKeyDays: how many days recorded request keys are kept.
+inline constexpr std::string_view kRequestKeyDays = "RequestKeyDays";
+inline constexpr int kRequestKeyDaysDefault = 7;
 // "user0" .. "user9".
 std::string loginUserKey(int index);
 }  // namespace ini

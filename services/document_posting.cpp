@@ -8,8 +8,10 @@ namespace qz::services {
 using provider::UpdateKind;
 
 void DocumentPosting::wireBillP(provider::Provider& p) {
-  // The error handler rolls the whole request back: no per-record savepoints.
+  // A request is one unit: the provider holds its transaction, undoes it
+  // all at the first failure and commits after the number is known.
   p.recordSavepoints = false;
+  p.wholeRequestTransaction = true;
   p.beforeApplyUpdates = [this](auto& s, Variant& od) { billPBeforeApplyUpdates(s, od); };
   p.beforeUpdateRecord = [this](auto& s, const auto& src, auto& d, UpdateKind k, bool& a) {
     billPBeforeUpdateRecord(s, src, d, k, a);
@@ -22,6 +24,7 @@ void DocumentPosting::wireBillP(provider::Provider& p) {
 
 void DocumentPosting::wireGOrdersP(provider::Provider& p) {
   p.recordSavepoints = false;
+  p.wholeRequestTransaction = true;
   p.beforeApplyUpdates = [this](auto& s, Variant& od) { GOrdersPBeforeApplyUpdates(s, od); };
   p.beforeUpdateRecord = [this](auto& s, const auto& src, auto& d, UpdateKind k, bool& a) {
     GOrdersPBeforeUpdateRecord(s, src, d, k, a);
@@ -35,25 +38,23 @@ void DocumentPosting::wireGOrdersP(provider::Provider& p) {
 
 void DocumentPosting::billPBeforeApplyUpdates(provider::Provider&, Variant&) {
   masterInsertedThisRequest_ = false;
-  ADOC_.beginTrans();
 }
 
 void DocumentPosting::GOrdersPBeforeApplyUpdates(provider::Provider&, Variant&) {
   masterInsertedThisRequest_ = false;
-  ADOC_.beginTrans();
 }
 
 void DocumentPosting::billPUpdateError(provider::Provider&, provider::DeltaRecord&,
                                        const std::exception&, UpdateKind,
                                        provider::ResolverResponse& response) {
-  if (ADOC_.inTransaction()) ADOC_.rollbackTrans();
-  // The request's rows are committed together or not at all: after the
-  // rollback nothing more of it is written.
+  // The request's rows are committed together or not at all: the provider
+  // rolls it back, and nothing more of it is written.
   response = provider::ResolverResponse::Abort;
 }
 
 void DocumentPosting::billPAfterApplyUpdates(provider::Provider&, Variant& ownerData) {
-  if (ADOC_.inTransaction()) ADOC_.commitTrans();
+  // Still inside the transaction: the provider commits (and records a
+  // request key with this answer) afterwards.
   ownerData = Variant(NewDocNumber);
 }
 

@@ -1,11 +1,11 @@
 // DocumentPosting: the apply-updates frame and posting rules of top_dm2's
 // billP (bills) and GOrdersP (group orders).
 //
-// Each request runs in one transaction on the module's connection: begun
-// by the BeforeApplyUpdates handler, rolled back at the first record that
-// fails (and then nothing more of the request is resolved), committed by
-// the AfterApplyUpdates handler, which returns NewDocNumber -- the number
-// of the last bill or group order inserted -- in OwnerData.
+// Each request runs in one transaction on the module's connection, held by
+// the provider (wholeRequestTransaction): rolled back at the first record
+// that fails (and then nothing more of the request is resolved), committed
+// after the AfterApplyUpdates handler, which returns NewDocNumber -- the
+// number of the last bill or group order inserted -- in OwnerData.
 //
 // The posting state belongs to one module instance, so two clients never
 // see each other's numbers.

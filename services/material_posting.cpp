@@ -17,8 +17,10 @@ constexpr const char* kNoMaterial = "---";
 }  // namespace
 
 void MaterialPosting::wireMAccountP(provider::Provider& p) {
-  // The error handler rolls the whole request back: no per-record savepoints.
+  // A request is one unit: the provider holds its transaction, undoes it
+  // all at the first failure and commits after the number is known.
   p.recordSavepoints = false;
+  p.wholeRequestTransaction = true;
   p.beforeApplyUpdates = [this](auto& s, Variant& od) { MAccountPBeforeApplyUpdates(s, od); };
   p.beforeUpdateRecord = [this](auto& s, const auto& src, auto& d, UpdateKind k, bool& a) {
     MAccountPBeforeUpdateRecord(s, src, d, k, a);
@@ -30,12 +32,11 @@ void MaterialPosting::wireMAccountP(provider::Provider& p) {
 }
 
 void MaterialPosting::MAccountPBeforeApplyUpdates(provider::Provider&, Variant& ownerData) {
-  // OwnerData first: a request it fails leaves no transaction behind.
+  // A failure here fails the request; the provider rolls back what it began.
   if (ownerData.type() != VarType::Array || ownerData.asArray().size() < 2)
     throw VariantError("OwnerData must be an array of the account kind and the client id");
   std::string kind = ownerData.asArray()[0].toText();
   const int32_t clientId = ownerData.asArray()[1].toInt32();
-  ADOC_.beginTrans();
   AccountKind = std::move(kind);
   AccountClientId = clientId;
   masterInsertedThisRequest_ = false;
@@ -45,12 +46,12 @@ void MaterialPosting::MAccountPUpdateError(provider::Provider&, provider::DeltaR
                                            const std::exception&, UpdateKind,
                                            provider::ResolverResponse& response) {
   NewAccountNumber = 0;
-  if (ADOC_.inTransaction()) ADOC_.rollbackTrans();
-  response = provider::ResolverResponse::Abort;  // a rolled-back request writes nothing more
+  // The provider rolls the request back; nothing more of it is written.
+  response = provider::ResolverResponse::Abort;
 }
 
 void MaterialPosting::MAccountPAfterApplyUpdates(provider::Provider&, Variant& ownerData) {
-  if (ADOC_.inTransaction()) ADOC_.commitTrans();
+  // Still inside the transaction: the provider commits afterwards.
   ownerData = Variant(NewAccountNumber);
 }
 

@@ -2,12 +2,12 @@
 // MAccountP (material account documents: a Maccount row with its MAccItems
 // lines).
 //
-// OwnerData comes in as [kind, client id] and is read before the
-// transaction begins, so a bad OwnerData fails the request with nothing
-// begun. Each request runs in one transaction on the module's connection,
-// rolled back at the first record that fails (NewAccountNumber then
-// becomes 0 and nothing more of the request is written), committed at the
-// end; OwnerData goes back as NewAccountNumber.
+// OwnerData comes in as [kind, client id] and is read before any record,
+// so a bad OwnerData fails the request with nothing written. Each request
+// runs in one transaction on the module's connection, held by the provider
+// (wholeRequestTransaction): rolled back at the first record that fails
+// (NewAccountNumber then becomes 0 and nothing more of the request is
+// written), committed at the end; OwnerData goes back as NewAccountNumber.
 //
 // For purchases ("购进") and sales ("销售") a new or changed line carries
 // its price over to the material: price / exchange into material.price

@@ -27,6 +27,23 @@
 // from a record), the call fails as a whole, afterApplyUpdates is not
 // called, and a transaction begun during the call is rolled back.
 //
+// A posting rule that treats each request as one unit sets
+// wholeRequestTransaction: the provider begins its transaction before step
+// 1, the first failed record rolls it back and ends the request (whatever
+// onUpdateError answered), afterApplyUpdates runs while the transaction is
+// still open, and the provider commits after it. The rule's handlers leave
+// the transaction alone.
+//
+// Request keys: applyUpdates with a client's request key answers a key that
+// this provider recorded before with the recorded answer and posts nothing
+// (the same key with a different request is refused); otherwise it posts and
+// records the answer (error count, error packet, OwnerData) in the same
+// transaction, just before the provider commits it. A request that is rolled
+// back records nothing. Without wholeRequestTransaction the recorded
+// OwnerData is the one at the commit (step 4). Only a transaction the
+// provider owns records keys: a provider whose handlers begin and commit
+// their own transaction takes the key and records nothing.
+//
 // Thread-safety: belongs to one module instance; one thread at a time.
 #pragma once
 
@@ -34,6 +51,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/db/connection.h"
 #include "platform/provider/dataset.h"
@@ -54,6 +72,8 @@ class ProviderError : public std::runtime_error {
 
 constexpr const char* kCommandTextNotAllowed = "CommandText changes are not allowed";
 constexpr const char* kRecordChanged = "Record not found or changed by another user";
+constexpr const char* kRequestKeyReused =
+    "Request key already used for a different request: ";  // + the key
 
 // AS_RowRequest's requestType: a set of these flags.
 constexpr int kFetchRecord = 1;   // the row itself, read afresh
@@ -88,6 +108,9 @@ class Provider {
   // whose error handler rolls the whole request back at the first failure
   // needs none and saves two statements (round trips) per record.
   bool recordSavepoints = true;
+  // The request is one unit whose transaction the provider holds from
+  // before beforeApplyUpdates to after afterApplyUpdates (see the top).
+  bool wholeRequestTransaction = false;
 
   // Events (empty = none).
   std::function<void(Provider&, Variant& ownerData)> beforeApplyUpdates;
@@ -129,6 +152,18 @@ class Provider {
   // Applies a delta as described at the top. Returns the error count;
   // errors receives the failed records.
   int applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, ErrorPacket* errors);
+  // The same with the client's request key (empty: none; at most
+  // db::kMaxRequestKeyLength characters). *replayed tells whether the answer
+  // is a recorded one. Throws ProviderError(kRequestKeyReused + key) when the
+  // key was recorded for a request with another delta, maxErrors or
+  // OwnerData, and what the table of keys throws (db::DbError).
+  int applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, ErrorPacket* errors,
+                   std::string_view requestKey, bool* replayed);
+
+  // Called right after the commit of a keyed request, before its answer
+  // goes back (nullptr: nothing). The crash tests stop the process here to
+  // lose an answer whose request was posted.
+  static inline void (*afterKeyedCommit)() = nullptr;
 
   // The statement the last read used: the client's when it sent one.
   // Default resolution takes the target table from it.
@@ -138,6 +173,12 @@ class Provider {
 
  private:
   struct ApplyState;
+  struct KeyedRequest;
+  int applyDelta(Delta& delta, int maxErrors, Variant& ownerData, ErrorPacket* errors,
+                 KeyedRequest* keyed);
+  // Records the answer of a keyed request in the open transaction.
+  void recordKey(KeyedRequest& keyed, int errorCount, const ErrorPacket& errors,
+                 const Variant& ownerData);
   void checkCommandText(const std::string& commandText) const;
   // The parameter list for a run: the dataset's own (client values
   // assigned, kept), or for a client statement its markers' parameters.

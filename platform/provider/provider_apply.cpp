@@ -1,5 +1,6 @@
 // Applying a client's delta: the calling order of the events, error
-// counting against MaxErrors, the provider's own transaction, and the
+// counting against MaxErrors, the provider's own transaction (where the
+// answer of a keyed request is recorded, just before the commit), and the
 // target table of the default resolution.
 #include <stdexcept>
 
@@ -58,7 +59,7 @@ bool Provider::resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields
   // its own behind, and the transaction stays usable for the records after
   // it (an engine that aborts a transaction on a failed statement would
   // otherwise lose every row of the request at commit).
-  const bool savepoint = recordSavepoints && conn_.inTransaction();
+  const bool savepoint = recordSavepoints && !wholeRequestTransaction && conn_.inTransaction();
   try {
     if (savepoint) conn_.execute("SAVEPOINT qz_record");
     if (beforeUpdateRecord) beforeUpdateRecord(*this, ds, rec, kind, rec.applied);
@@ -81,6 +82,11 @@ bool Provider::resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields
     ++st.errorCount;
     if (st.errors) st.errors->errors.push_back(UpdateError{path, kind, e.what(), 0});
     if (response == ResolverResponse::Abort || stopOnFirstError) st.abort = true;
+    if (wholeRequestTransaction) {
+      // The request is one unit: its first failure undoes it all.
+      if (conn_.inTransaction()) conn_.rollbackTrans();
+      st.abort = true;
+    }
     // A handler that rolled the request back ends it: rows resolved now
     // would be committed one statement at a time with nothing to undo them.
     if (st.transactionAtStart && !conn_.inTransaction()) st.abort = true;
@@ -126,26 +132,49 @@ void Provider::resolveRows(const Dataset& ds, const std::vector<FieldDef>& field
 }
 
 int Provider::applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, ErrorPacket* errors) {
+  return applyDelta(delta, maxErrors, ownerData, errors, nullptr);
+}
+
+int Provider::applyDelta(Delta& delta, int maxErrors, Variant& ownerData, ErrorPacket* errors,
+                         KeyedRequest* keyed) {
   if (maxErrors < 0) maxErrors = -1;  // every negative limit means none
   checkShape(*dataset_, delta.fields);
   conn_.ensureOpen();
   const bool transactionBefore = conn_.inTransaction();
   try {
-    if (beforeApplyUpdates) beforeApplyUpdates(*this, ownerData);
     bool own = false;
+    if (wholeRequestTransaction && !conn_.inTransaction()) {
+      conn_.beginTrans();
+      own = true;
+    }
+    if (beforeApplyUpdates) beforeApplyUpdates(*this, ownerData);
     if (!conn_.inTransaction()) {
       conn_.beginTrans();
       own = true;
     }
     TableColumns columns(conn_);
+    ErrorPacket keyedErrors;  // a keyed request records its errors even when the caller wants none
+    if (keyed && !errors) errors = &keyedErrors;
     ApplyState st{maxErrors, 0, false, true, errors, &columns};
     std::vector<RowStep> path{RowStep{"", 0}};
     resolveRows(*dataset_, delta.fields, delta.rows, path, st);
-    if (own && conn_.inTransaction()) {
-      if (maxErrors == -1 || st.errorCount <= maxErrors) conn_.commitTrans();
-      else conn_.rollbackTrans();
+    const bool withinLimit = maxErrors == -1 || st.errorCount <= maxErrors;
+    auto commit = [&] {
+      if (keyed) recordKey(*keyed, st.errorCount, *errors, ownerData);
+      conn_.commitTrans();
+      if (keyed && afterKeyedCommit) afterKeyedCommit();
+    };
+    if (wholeRequestTransaction) {
+      if (own && conn_.inTransaction() && !withinLimit) conn_.rollbackTrans();
+      if (afterApplyUpdates) afterApplyUpdates(*this, ownerData);
+      if (own && conn_.inTransaction()) commit();
+    } else {
+      if (own && conn_.inTransaction()) {
+        if (withinLimit) commit();
+        else conn_.rollbackTrans();
+      }
+      if (afterApplyUpdates) afterApplyUpdates(*this, ownerData);
     }
-    if (afterApplyUpdates) afterApplyUpdates(*this, ownerData);
     return st.errorCount;
   } catch (...) {
     if (!transactionBefore && conn_.inTransaction()) {

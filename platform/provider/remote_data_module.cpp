@@ -2,6 +2,7 @@
 #include "platform/provider/remote_data_module.h"
 
 #include "platform/db/connection_string.h"
+#include "platform/db/request_keys.h"
 #include "platform/provider/json_delta.h"
 #include "platform/provider/json_packet.h"
 #include "platform/provider/json_params.h"
@@ -130,14 +131,23 @@ void RemoteDataModule::call(std::string_view method, const rapidjson::Value& par
     Delta delta = deltaFromValue(*dv);
     int maxErrors = intArg(params, "maxErrors", -1);
     Variant ownerData = variantArg(params, "ownerData");
+    const std::string requestKey = stringArg(params, "requestKey", false);
+    if (!requestKey.empty() && !db::requestKeyFits(requestKey))
+      badParam("\"requestKey\" is longer than " + std::to_string(db::kMaxRequestKeyLength) +
+               " characters");
     ErrorPacket errors;
-    int n = p.applyUpdates(delta, maxErrors, ownerData, &errors);
+    bool replayed = false;
+    int n = p.applyUpdates(delta, maxErrors, ownerData, &errors, requestKey, &replayed);
     w.StartObject();
     w.Key("errorCount");
     w.Int(n);
     w.Key("errors");
     writeErrorPacket(w, errors);
     writeOwnerData(w, ownerData);
+    if (replayed) {
+      w.Key("replayed");
+      w.Bool(true);
+    }
     w.EndObject();
     return;
   }

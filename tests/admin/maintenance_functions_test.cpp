@@ -276,6 +276,12 @@ TEST_P(MaintenanceFunctionsTest, RoomCleanUpProposesTheRangeAsksAndReportsUnderI
   conn_.execute("INSERT INTO bills (num, roomid, ndate) VALUES (2, '102', '2026-01-10 23:00:00'), "
                 "(3, '103', '2026-01-11 00:00:00')");
   sysInfo_.writeInteger("BackUp", "BeforeDays", 30);
+  // A request key past [Server] RequestKeyDays goes too; a recent one stays.
+  sysInfo_.writeInteger("Server", "RequestKeyDays", 2);
+  conn_.execute(
+      "insert into qz_request_keys (provider, request_key, digest, error_count, errors, recorded) "
+      "values ('billP', 'old', 'd', 0, '{}', '2020-01-01 00:00:00'), "
+      "('billP', 'new', 'd', 0, '{}', '2999-01-01 00:00:00')");
   ui_.from = day("2026-01-05");
   ui_.to = day("2026-01-10");
   bool sentBeforeWait = false;
@@ -292,6 +298,12 @@ TEST_P(MaintenanceFunctionsTest, RoomCleanUpProposesTheRangeAsksAndReportsUnderI
   EXPECT_NE(out.answer.find("账单 2 张"), std::string::npos) << out.answer;
   EXPECT_EQ(ui_.shown, out.answer);
   EXPECT_EQ(bills(), "3");
+  {
+    auto c = conn_.query("select request_key from qz_request_keys");
+    ASSERT_TRUE(c->next());
+    EXPECT_EQ(c->row()[0].toText(), "new");
+    EXPECT_FALSE(c->next());
+  }
   // BackupFileName's default, in the data folder; the archive is Database's default.
   if (pg()) {
     // The archive schema holds the moved bills.

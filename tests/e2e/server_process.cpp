@@ -110,9 +110,10 @@ bool ServerProcess::createDatabase(TestEngine engine, std::string* why, bool dem
   return rc == 0;
 }
 
-int ServerProcess::start(const std::vector<std::string>& extra) {
+int ServerProcess::start(const std::vector<std::string>& extra, int port) {
   std::vector<std::string> args{"--headless", "--app-dir", dir_.path(), "--listen",
-                                "127.0.0.1:0"};
+                                "127.0.0.1:" + std::to_string(port)};
+  out_.clear();
   args.insert(args.end(), extra.begin(), extra.end());
   pid_ = spawn(args, &outFd_);
   if (pid_ <= 0) return 0;

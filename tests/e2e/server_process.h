@@ -36,9 +36,10 @@ class ServerProcess {
   // here (PostgreSQL without a test server); fails the test on other errors.
   bool createDatabase(TestEngine engine, std::string* why, bool demo = true);
 
-  // Starts "qzserver --headless --app-dir <dir> --listen 127.0.0.1:0 extra..."
-  // and waits for its start line. Returns the port, or 0 on failure.
-  int start(const std::vector<std::string>& extra = {});
+  // Starts "qzserver --headless --app-dir <dir> --listen 127.0.0.1:<port>
+  // extra..." (port 0: a free one) and waits for its start line. Returns the
+  // port, or 0 on failure. Output of an earlier run is dropped.
+  int start(const std::vector<std::string>& extra = {}, int port = 0);
   // SIGTERM (or sig), then waits. Returns the exit status (128+n if killed).
   int stop(int sig = 15);
   bool running() const { return pid_ > 0; }

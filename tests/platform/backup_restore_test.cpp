@@ -98,6 +98,9 @@ class BackupRestoreTest : public ::testing::TestWithParam<TestEngine> {
 
 TEST_P(BackupRestoreTest, RestoreReturnsTheDatabaseToItsStateAtTheBackup) {
   addBill(1, "2026-01-05 10:00:00");
+  conn_.execute(
+      "insert into qz_request_keys (provider, request_key, digest, error_count, errors, "
+      "recorded) values ('billP', 'k1', 'd', 0, '{}', '2026-01-05 10:00:00')");
   const std::string answer = backup(0, 0);
   EXPECT_NE(answer.find(db_->name()), std::string::npos) << answer;
   EXPECT_NE(answer.find("完全备份"), std::string::npos) << answer;
@@ -107,8 +110,9 @@ TEST_P(BackupRestoreTest, RestoreReturnsTheDatabaseToItsStateAtTheBackup) {
   restore(media());
   EXPECT_EQ(bills(), "1");
   EXPECT_EQ(first("select roomid from bills"), "101");
-  // Users and procedures come back with the rest.
+  // Users, procedures and the recorded request keys come back with the rest.
   EXPECT_EQ(count("users"), 1);
+  EXPECT_EQ(count("qz_request_keys"), 1);
 }
 
 TEST_P(BackupRestoreTest, AppendedSetsRestoreTheNewestAndOverwriteDropsTheOlderOnes) {

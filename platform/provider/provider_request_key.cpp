@@ -1,0 +1,110 @@
+// Keyed apply-updates requests: the digest that identifies what was asked,
+// the replay of a recorded answer, and the recording of a new one.
+#include "platform/db/backup_crypto.h"
+#include "platform/db/request_keys.h"
+#include "platform/provider/json_delta.h"
+#include "platform/provider/provider.h"
+
+namespace qz::provider {
+
+struct Provider::KeyedRequest {
+  std::string key;
+  std::string digest;
+  bool recordFailed = false;
+};
+
+namespace {
+
+// The digest of a request: its delta as the provider read it (so that the
+// same change sent with its members in another order or spacing matches),
+// maxErrors and OwnerData.
+std::string requestDigest(const Delta& delta, int maxErrors, const Variant& ownerData) {
+  rapidjson::StringBuffer buf;
+  JsonWriter w(buf);
+  w.StartArray();
+  writeDelta(w, delta);
+  w.Int(maxErrors < 0 ? -1 : maxErrors);
+  if (ownerData.isUnassigned()) w.Null();
+  else writeTagged(w, ownerData);
+  w.EndArray();
+  const db::crypto::Digest d = db::crypto::sha256(buf.GetString(), buf.GetSize());
+  return db::crypto::toHex(d.data(), d.size());
+}
+
+// Gives the caller the recorded answer. Throws ProviderError when the key
+// was recorded for another request.
+int replay(const db::RecordedAnswer& a, const std::string& digest, std::string_view key,
+           Variant& ownerData, ErrorPacket* errors) {
+  if (a.digest != digest) throw ProviderError(kRequestKeyReused + std::string(key));
+  if (errors) {
+    rapidjson::Document doc;
+    parseJson(a.errors, &doc);
+    *errors = errorPacketFromValue(doc);
+  }
+  if (a.ownerData.empty()) {
+    ownerData = Variant();
+  } else {
+    rapidjson::Document doc;
+    parseJson(a.ownerData, &doc);
+    ownerData = readTaggedValue(doc);
+  }
+  return a.errorCount;
+}
+
+}  // namespace
+
+int Provider::applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, ErrorPacket* errors,
+                           std::string_view requestKey, bool* replayed) {
+  if (replayed) *replayed = false;
+  if (requestKey.empty()) return applyDelta(delta, maxErrors, ownerData, errors, nullptr);
+  if (!db::requestKeyFits(requestKey))
+    throw ProviderError("Request key longer than " + std::to_string(db::kMaxRequestKeyLength) +
+                        " characters");
+  conn_.ensureOpen();
+  KeyedRequest keyed{std::string(requestKey), requestDigest(delta, maxErrors, ownerData)};
+  auto answerRecorded = [&]() -> std::optional<int> {
+    std::optional<db::RecordedAnswer> a = db::findRecordedAnswer(conn_, name_, requestKey);
+    if (!a) return std::nullopt;
+    const int n = replay(*a, keyed.digest, requestKey, ownerData, errors);
+    if (replayed) *replayed = true;
+    return n;
+  };
+  if (std::optional<int> n = answerRecorded()) return *n;
+  try {
+    return applyDelta(delta, maxErrors, ownerData, errors, &keyed);
+  } catch (const db::DbError&) {
+    // The same request on another connection committed its key first: this
+    // posting is rolled back, and the answer is the one recorded there.
+    if (!keyed.recordFailed || conn_.inTransaction()) throw;
+    if (errors) errors->errors.clear();
+    if (std::optional<int> n = answerRecorded()) return *n;
+    throw;
+  }
+}
+
+void Provider::recordKey(KeyedRequest& keyed, int errorCount, const ErrorPacket& errors,
+                         const Variant& ownerData) {
+  db::RecordedAnswer a;
+  a.digest = keyed.digest;
+  a.errorCount = errorCount;
+  {
+    rapidjson::StringBuffer buf;
+    JsonWriter w(buf);
+    writeErrorPacket(w, errors);
+    a.errors.assign(buf.GetString(), buf.GetSize());
+  }
+  if (!ownerData.isUnassigned()) {
+    rapidjson::StringBuffer buf;
+    JsonWriter w(buf);
+    writeTagged(w, ownerData);
+    a.ownerData.assign(buf.GetString(), buf.GetSize());
+  }
+  try {
+    db::recordAnswer(conn_, name_, keyed.key, a);
+  } catch (const db::DbError&) {
+    keyed.recordFailed = true;
+    throw;
+  }
+}
+
+}  // namespace qz::provider
