@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/db/pg_conninfo.h"
 #include "platform/db/declared_names.h"
@@ -344,6 +345,7 @@ class PgSession : public EngineSession, private RowFeed {
   void forgetSchema() {
     tables_.clear();
     relations_.clear();
+    described_.clear();
   }
 
   // Parameter values as libpq takes them, and the statement cache's key.
@@ -469,6 +471,11 @@ class PgSession : public EngineSession, private RowFeed {
                                  bool mayRetry) {
     Bound b = bindAll(sql, binds);
     const std::string name = preparedName(sql, b);  // the connection is free after it
+    if (!learnTables(sql, b, name, mayRetry)) {
+      statements_.forget(b.key);
+      forgetSchema();
+      return stream(sql, binds, false);
+    }
     flushTimeout();
     const auto before = PQtransactionStatus(conn_);
     const int sent =
@@ -574,6 +581,46 @@ class PgSession : public EngineSession, private RowFeed {
     if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK) statements_.forgetAll();
   }
 
+  // Reads the catalogue entries of the tables a statement's columns come
+  // from before the statement runs, while the connection is free: once its
+  // rows stream, the connection cannot answer a catalogue query without the
+  // rows being read into memory first. The statement is described (parsed,
+  // not run) the first time its text runs in this session; later runs find
+  // its tables cached. Returns false when the prepared statement `name`
+  // no longer fits its tables and may be planned afresh (mayRetry, outside
+  // a transaction, where the failure aborted nothing). Throws DbError with
+  // the server's message when the text does not parse or fit (running it
+  // would fail the same way).
+  bool learnTables(const std::string& sql, const Bound& b, const std::string& name,
+                   bool mayRetry) {
+    if (described_.count(b.key)) return true;
+    if (name.empty()) {
+      ResultPtr p = guarded(
+          [&] { return PQprepare(conn_, "", sql.c_str(), b.count(), b.types.data()); });
+      if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) {
+        forgetSchema();
+        throw DbError(resultError(p.get(), conn_));
+      }
+    }
+    const auto before = PQtransactionStatus(conn_);
+    ResultPtr d = guarded([&] { return PQdescribePrepared(conn_, name.c_str()); });
+    if (!d || PQresultStatus(d.get()) != PGRES_COMMAND_OK) {
+      if (!name.empty() && mayRetry && before == PQTRANS_IDLE && resultChangedShape(d.get()))
+        return false;
+      forgetSchema();
+      if (!name.empty() && staleSchemaError(d.get())) statements_.forget(b.key);
+      throw DbError(resultError(d.get(), conn_));
+    }
+    for (int c = 0, n = PQnfields(d.get()); c < n; ++c) {
+      const Oid table = PQftable(d.get(), c);
+      if (table != InvalidOid && !tables_.count(table)) tableMeta(table);
+    }
+    // One-off texts must not pile up: past the bound, start afresh.
+    if (described_.size() >= kMaxDescribed) described_.clear();
+    described_.insert(b.key);
+    return true;
+  }
+
   // Field names and types of r's columns; returns whether the table
   // metadata of every column is cached (addTableMeta then reads nothing).
   bool describe(const PGresult* res, std::vector<FieldDef>* fields,
@@ -672,6 +719,9 @@ class PgSession : public EngineSession, private RowFeed {
   bool lostInTransaction_ = false;  // the connection dropped inside a transaction
   std::unordered_map<Oid, TableMeta> tables_;
   std::unordered_map<std::string, Oid> relations_;  // table name -> oid
+  // Statement keys whose tables' catalogue entries were read before they ran.
+  std::unordered_set<std::string> described_;
+  static constexpr size_t kMaxDescribed = 4096;
   PgStatementCache statements_;
   PgCursor* streaming_ = nullptr;     // the cursor whose rows are still coming
   bool streamInTransaction_ = false;  // it started inside a transaction

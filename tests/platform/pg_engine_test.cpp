@@ -554,6 +554,40 @@ TEST_F(PgSessionTest, StreamedRowsSurviveOtherStatementsAbandonmentAndLateFailur
 }
 
 
+// A new session's first read of a table streams too: the table's flags are
+// read from the catalogue before the rows start, so the server is still
+// sending (blocked on a full socket) when the first row is handed out,
+// instead of idle because every row was read into memory first.
+TEST_F(PgSessionTest, AFirstReadOfATableStreamsWithItsFieldFlags) {
+  constexpr int kRows = 400000;  // far more than socket buffers hold
+  conn_.execute("CREATE TABLE big (id integer PRIMARY KEY, t text NOT NULL)");
+  conn_.execute("INSERT INTO big SELECT g, repeat('x', 100) FROM generate_series(1, " +
+                std::to_string(kRows) + ") g");
+  for (const char* sql : {"select * from big", "select t, id from big where id > $1"}) {
+    Connection fresh;
+    fresh.setConnectionString(db_->connectionString());
+    fresh.open();
+    const int64_t pid = backendPid(fresh);
+    std::vector<Parameter> binds;
+    if (std::string_view(sql).find('$') != std::string_view::npos)
+      binds.push_back(param("id", Variant(int32_t{0})));
+    auto c = fresh.session().query(sql, binds);
+    ASSERT_TRUE(c->next()) << sql;
+    auto state = conn_.query("select state from pg_stat_activity where pid = " +
+                             std::to_string(pid));
+    ASSERT_TRUE(state->next());
+    EXPECT_EQ(state->row()[0].asString(), "active") << sql;
+    for (const FieldDef& f : c->fields()) {
+      EXPECT_EQ(f.table, "big") << sql;
+      EXPECT_TRUE(f.required) << sql << " " << f.name;
+      EXPECT_EQ(f.key, f.name == "id") << sql << " " << f.name;
+    }
+    int rows = 1;
+    while (c->next()) ++rows;
+    EXPECT_EQ(rows, kRows) << sql;
+  }
+}
+
 TEST_F(PgSessionTest, AStreamCutByALostConnectionFailsInsteadOfEndingShort) {
   const int64_t pid = backendPid(conn_);  // asked before the stream holds the connection
   conn_.beginTrans();
