@@ -1,7 +1,8 @@
 // Read benchmark of the data-access layer: 100,000 rows of bills read
 // through platform/db into typed values, against the same rows read through
 // the engine's own C API (sqlite3_step; libpq PQexec + PQgetvalue) into the
-// same C types, in one run, on both engines. Prints both times and the
+// same C types, in one run, on both engines, alternating over several
+// rounds (QZ_BENCH_ROUNDS, default 5). Prints both medians and the
 // ratio (target: at most 1.3).
 //
 // Usage: bench_db_read [rows]   (default 100000)
@@ -22,6 +23,7 @@
 #include <functional>
 #include <string>
 
+#include "bench/bench_rounds.h"
 #include "database/create_database.h"
 #include "platform/db/connection.h"
 #include "platform/db/engine.h"
@@ -30,7 +32,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr const char* kQuery = "select * from bills";
-constexpr int kRounds = 7;
 
 // What a reader accumulates, so that no conversion can be skipped.
 struct Sink {
@@ -167,26 +168,29 @@ Sink readThroughLibpq(PGconn* conn) {
   return s;
 }
 
-// Best times of the two readers over kRounds rounds, alternating them so
-// that both see the same machine load.
+// Median times of the two readers over QZ_BENCH_ROUNDS rounds (default 5),
+// alternating them so that both see the same machine load.
 void bestOfRounds(const std::function<Sink()>& ours, const std::function<Sink()>& raw,
                   double* oursMs, double* rawMs, Sink* oursSink, Sink* rawSink) {
-  *oursMs = *rawMs = 1e300;
   auto timed = [](const std::function<Sink()>& read, Sink* out) {
     auto t0 = Clock::now();
     *out = read();
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
   };
-  for (int i = 0; i < kRounds; ++i) {
-    *rawMs = std::min(*rawMs, timed(raw, rawSink));
-    *oursMs = std::min(*oursMs, timed(ours, oursSink));
+  std::vector<double> a, b;
+  for (int i = 0; i < qz::bench::benchRounds(); ++i) {
+    b.push_back(timed(raw, rawSink));
+    a.push_back(timed(ours, oursSink));
   }
+  *oursMs = qz::bench::median(a);
+  *rawMs = qz::bench::median(b);
 }
 
 void report(const char* engine, int64_t rows, double ours, double raw) {
   std::printf("%-10s %8lld rows  platform/db %8.1f ms  C API %8.1f ms  ratio %.2f%s\n", engine,
               static_cast<long long>(rows), ours, raw, ours / raw,
               ours / raw <= 1.3 ? "" : "  (above the 1.3 target)");
+  qz::bench::printRatio((std::string("db_read.") + engine).c_str(), ours / raw, 1.3);
 }
 
 bool runEmbedded(int rows) {

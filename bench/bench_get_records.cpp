@@ -1,14 +1,18 @@
 // Reading 100,000 bills end to end: AS_GetRecords through the server (the
 // client receives and decodes the whole packet) against reading the same
 // rows through the engine's own C API (sqlite3_step; libpq over its
-// socket). Prints both times and the ratio for each engine, then the
-// same read over TLS against plain TCP.
+// socket). The two alternate over several rounds (QZ_BENCH_ROUNDS, default
+// 5); prints the medians and their ratio for each engine, then the same
+// read over TLS against plain TCP.
+//
+// Usage: bench_get_records [bills]   (default 100000)
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <cstdio>
 #include <stdexcept>
 
+#include "bench/bench_rounds.h"
 #include "bench/bench_server.h"
 #include "client/connection.h"
 #include "client/line_socket.h"
@@ -16,21 +20,21 @@
 namespace qz::bench {
 namespace {
 
-constexpr int kRows = 100000;
-constexpr int kRounds = 3;
+int kRows = 100000;
 const char* kSql = "select * from bills";
 
-double serverRead(const BenchServer& s, size_t* rowsOut) {
+std::unique_ptr<client::Connection> openReader(const BenchServer& s) {
   auto c = client::Connection::open(s.address(), std::chrono::seconds(10), s.tls());
   c->create("top_dm2");
-  double best = 1e9;
-  for (int i = 0; i < kRounds; ++i) {
-    auto t0 = std::chrono::steady_clock::now();
-    auto r = c->getRecords("SqlProvider", -1, kSql);
-    best = std::min(best, secondsSince(t0));
-    *rowsOut = r.data.rows.size();
-  }
-  return best;
+  return c;
+}
+
+double serverRead(client::Connection& c, size_t* rowsOut) {
+  auto t0 = std::chrono::steady_clock::now();
+  auto r = c.getRecords("SqlProvider", -1, kSql);
+  const double t = secondsSince(t0);
+  *rowsOut = r.data.rows.size();
+  return t;
 }
 
 // The server's share alone: the same request over a bare socket, the answer
@@ -43,27 +47,19 @@ double serverOnly(const BenchServer& s, size_t* bytesOut) {
   const std::string req = std::string("{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"AS_GetRecords\",") +
                           "\"params\":{\"provider\":\"SqlProvider\",\"count\":-1,\"options\":0," +
                           "\"commandText\":\"" + kSql + "\"}}\n";
-  double best = 1e9;
-  for (int i = 0; i < kRounds; ++i) {
+  std::vector<double> times;
+  for (int i = 0; i < benchRounds(); ++i) {
     auto t0 = std::chrono::steady_clock::now();
     sock.send(req);
     auto line = sock.readLine(std::chrono::seconds(120));
-    best = std::min(best, secondsSince(t0));
+    times.push_back(secondsSince(t0));
     *bytesOut = line ? line->size() : 0;
   }
-  return best;
+  return median(times);
 }
 
-double sqliteRead(const std::string& file, size_t* rowsOut) {
-  sqlite3* db;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-    throw std::runtime_error("cannot open " + file);
-  // The server's last connection to the file checkpoints its write-ahead
-  // log when it closes, holding the file for a moment: wait for that rather
-  // than fail to prepare.
-  sqlite3_busy_timeout(db, 10000);
-  double best = 1e9;
-  for (int i = 0; i < kRounds; ++i) {
+double sqliteRead(sqlite3* db, size_t* rowsOut) {
+  {
     auto t0 = std::chrono::steady_clock::now();
     sqlite3_stmt* st;
     if (sqlite3_prepare_v2(db, kSql, -1, &st, nullptr) != SQLITE_OK)
@@ -82,20 +78,13 @@ double sqliteRead(const std::string& file, size_t* rowsOut) {
       ++rows;
     }
     sqlite3_finalize(st);
-    best = std::min(best, secondsSince(t0));
     *rowsOut = rows + (bytes == 0 ? 0 : 0);
+    return secondsSince(t0);
   }
-  sqlite3_close(db);
-  return best;
 }
 
-double pgRead(const std::string& host, int port, const std::string& dbname, size_t* rowsOut) {
-  const std::string conninfo =
-      "host=" + host + " port=" + std::to_string(port) + " user=postgres dbname=" + dbname;
-  PGconn* c = PQconnectdb(conninfo.c_str());
-  if (PQstatus(c) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(c));
-  double best = 1e9;
-  for (int i = 0; i < kRounds; ++i) {
+double pgRead(PGconn* c, size_t* rowsOut) {
+  {
     auto t0 = std::chrono::steady_clock::now();
     PGresult* r = PQexec(c, kSql);
     if (PQresultStatus(r) != PGRES_TUPLES_OK) throw std::runtime_error(PQerrorMessage(c));
@@ -106,41 +95,76 @@ double pgRead(const std::string& host, int port, const std::string& dbname, size
         if (!PQgetisnull(r, row, k)) bytes += static_cast<size_t>(PQgetlength(r, row, k));
     *rowsOut = static_cast<size_t>(n) + (bytes == 0 ? 0 : 0);
     PQclear(r);
-    best = std::min(best, secondsSince(t0));
+    return secondsSince(t0);
   }
-  PQfinish(c);
-  return best;
 }
 
-void report(const char* engine, size_t rows, double server, double capi) {
-  std::printf("%-10s AS_GetRecords of %zu bills: qzserver %.3f s, C API %.3f s, ratio %.2f\n",
-              engine, rows, server, capi, server / capi);
+// The C API side of the run: one open handle, each call one timed read.
+struct CapiReader {
+  sqlite3* lite = nullptr;
+  PGconn* pg = nullptr;
+  CapiReader(const BenchServer& s, const PgServer* server) {
+    if (server) {
+      const std::string conninfo = "host=" + server->host() + " port=" +
+                                   std::to_string(server->port()) + " user=postgres dbname=" +
+                                   s.pgDatabase();
+      pg = PQconnectdb(conninfo.c_str());
+      if (PQstatus(pg) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(pg));
+      return;
+    }
+    const std::string file = s.appDir() + "data/qz.db";
+    if (sqlite3_open_v2(file.c_str(), &lite, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+      throw std::runtime_error("cannot open " + file);
+    // The server's last connection to the file checkpoints its write-ahead
+    // log when it closes, holding the file for a moment: wait for that
+    // rather than fail to prepare.
+    sqlite3_busy_timeout(lite, 10000);
+  }
+  ~CapiReader() {
+    if (pg) PQfinish(pg);
+    if (lite) sqlite3_close(lite);
+  }
+  double read(size_t* rows) { return pg ? pgRead(pg, rows) : sqliteRead(lite, rows); }
+};
+
+void report(const char* engine, size_t rows, const Medians& m) {
+  std::printf("%-10s AS_GetRecords of %zu bills, median of %d rounds: qzserver %.3f s, C API "
+              "%.3f s, ratio %.2f\n",
+              engine, rows, benchRounds(), m.ours, m.capi, m.ratio());
   std::fflush(stdout);
 }
 
 }  // namespace
 }  // namespace qz::bench
 
-int main() {
+int main(int argc, char** argv) {
   using namespace qz::bench;
+  if (argc > 1) kRows = std::max(1, std::atoi(argv[1]));
   return runOnBothEngines("bench_get_records", kRows,
                           [](BenchServer& s, const char* engine, const PgServer* pg) {
                             size_t a = 0, b = 0;
-                            const double server = serverRead(s, &a);
-                            const double capi =
-                                pg ? pgRead(pg->host(), pg->port(), s.pgDatabase(), &b)
-                                   : sqliteRead(s.appDir() + "data/qz.db", &b);
+                            CapiReader capi(s, pg);
+                            const Medians m = [&] {
+                              auto c = openReader(s);
+                              return alternate([&] { return serverRead(*c, &a); },
+                                               [&] { return capi.read(&b); });
+                            }();
                             if (a != b) std::printf("  !! row counts differ: %zu and %zu\n", a, b);
-                            report(engine, a, server, capi);
+                            report(engine, a, m);
+                            printRatio((std::string("get_records.") + engine).c_str(), m.ratio(), 1.5);
                             size_t bytes = 0;
                             const double alone = serverOnly(s, &bytes);
                             std::printf("           of which the server's answer (%zu bytes, not decoded) %.3f s\n",
                                         bytes, alone);
                             s.restartWithTls();
                             size_t c = 0;
-                            const double tls = serverRead(s, &c);
+                            auto tlsClient = openReader(s);
+                            const Medians t = alternate([&] { return serverRead(*tlsClient, &c); },
+                                                        [&] { return capi.read(&b); });
                             std::printf("           over TLS: qzserver %.3f s, ratio to C API %.2f, "
                                         "to plain TCP %.2f (target <= 1.15)\n",
-                                        tls, tls / capi, tls / server);
+                                        t.ours, t.ratio(), t.ours / m.ours);
+                            printRatio((std::string("get_records.tls_vs_tcp.") + engine).c_str(),
+                                       t.ours / m.ours, 1.15);
                           });
 }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_rounds.h"
 #include "bench/bench_server.h"
 #include "client/connection.h"
 #include "services/posting_values.h"
@@ -23,7 +24,7 @@
 namespace qz::bench {
 namespace {
 
-constexpr int kBills = 2000;
+int kBills = 2000;
 constexpr int kConcurrentClients = 8;
 
 provider::Delta billDelta(const std::vector<db::FieldDef>& fields, int serial) {
@@ -114,7 +115,8 @@ void check(int rc, sqlite3* db) {
     throw std::runtime_error(sqlite3_errmsg(db));
 }
 
-double sqliteRun(const std::string& file) {
+// Posts count bills through one new connection; returns the seconds.
+double sqliteRun(const std::string& file, int count = kBills) {
   sqlite3* db;
   check(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), nullptr);
   sqlite3_busy_timeout(db, 30000);
@@ -139,7 +141,7 @@ double sqliteRun(const std::string& file) {
   check(sqlite3_prepare_v2(db, "COMMIT", -1, &commit, nullptr), db);
   const std::string today = services::todayText();
   auto t0 = std::chrono::steady_clock::now();
-  for (int i = 0; i < kBills; ++i) {
+  for (int i = 0; i < count; ++i) {
     check(sqlite3_step(begin), db);
     sqlite3_reset(begin);
     sqlite3_clear_bindings(bill);
@@ -183,7 +185,8 @@ void pgExec(PGconn* c, const char* sql) {
   if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) throw std::runtime_error(PQerrorMessage(c));
 }
 
-double pgRun(const std::string& host, int port, const std::string& dbname) {
+// Posts count bills through one new connection; returns the seconds.
+double pgRun(const std::string& host, int port, const std::string& dbname, int count = kBills) {
   const std::string conninfo =
       "host=" + host + " port=" + std::to_string(port) + " user=postgres dbname=" + dbname;
   PGconn* c = PQconnectdb(conninfo.c_str());
@@ -212,7 +215,7 @@ double pgRun(const std::string& host, int port, const std::string& dbname) {
     return first;
   };
   auto t0 = std::chrono::steady_clock::now();
-  for (int i = 0; i < kBills; ++i) {
+  for (int i = 0; i < count; ++i) {
     pgExec(c, "BEGIN");
     const std::string num = run("bill", {"R" + std::to_string(i % 500), "张三",
                                          DateTime::now().toSql(), "0.1", "false", "17"});
@@ -225,38 +228,64 @@ double pgRun(const std::string& host, int port, const std::string& dbname) {
   return t;
 }
 
-void report(const char* engine, double server, double capi, double perSecond) {
-  std::printf("%-10s %d bills x 3 items: qzserver %.2f s (%.0f bills/s), C API %.2f s "
-              "(%.0f bills/s), ratio %.2f; %d clients at once: %.0f bills/s\n",
-              engine, kBills, server, kBills / server, capi, kBills / capi, server / capi,
-              kConcurrentClients, perSecond);
-  std::fflush(stdout);
+// The C API side with kConcurrentClients connections posting at once;
+// returns bills per second.
+double concurrentCapi(const BenchServer& s, const PgServer* pg) {
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  auto t0 = std::chrono::steady_clock::now();
+  for (int t = 0; t < kConcurrentClients; ++t)
+    threads.emplace_back([&] {
+      try {
+        const int n = kBills / kConcurrentClients;
+        if (pg) pgRun(pg->host(), pg->port(), s.pgDatabase(), n);
+        else sqliteRun(s.appDir() + "data/qz.db", n);
+      } catch (const std::exception& e) {
+        if (failures++ == 0) std::fprintf(stderr, "C API: %s\n", e.what());
+      }
+    });
+  for (auto& th : threads) th.join();
+  const double secs = secondsSince(t0);
+  if (failures) std::printf("  !! %d C API connections failed\n", failures.load());
+  return kBills / secs;
 }
 
 }  // namespace
 }  // namespace qz::bench
 
-int main() {
+int main(int argc, char** argv) {
   using namespace qz::bench;
+  if (argc > 1) kBills = std::max(kConcurrentClients, std::atoi(argv[1]));
   return runOnBothEngines("bench_posting", 0,
                           [](BenchServer& s, const char* engine, const PgServer* pg) {
-                            const double server = serverRun(s);
-                            const double perSecond = concurrentRun(s);
-                            const double capi = pg ? pgRun(pg->host(), pg->port(), s.pgDatabase())
-                                                   : sqliteRun(s.appDir() + "data/qz.db");
-                            report(engine, server, capi, perSecond);
-                            // Keys beside no keys: the plain run again right
-                            // before, so both see the same table sizes.
-                            const double plain = serverRun(s, false, 100000);
-                            const double keyed = serverRun(s, true, 200000);
-                            std::printf("%-10s %d bills with request keys %.2f s, without %.2f s, "
-                                        "ratio %.3f\n",
-                                        engine, kBills, keyed, plain, keyed / plain);
+                            auto capi = [&] {
+                              return pg ? pgRun(pg->host(), pg->port(), s.pgDatabase())
+                                        : sqliteRun(s.appDir() + "data/qz.db");
+                            };
+                            const Medians one = alternate([&] { return serverRun(s); }, capi);
+                            std::printf("%-10s %d bills x 3 items, median of %d rounds: qzserver "
+                                        "%.2f s (%.0f bills/s), C API %.2f s (%.0f bills/s), "
+                                        "ratio %.2f\n",
+                                        engine, kBills, benchRounds(), one.ours, kBills / one.ours,
+                                        one.capi, kBills / one.capi, one.ratio());
+                            printRatio((std::string("posting.") + engine).c_str(), one.ratio(),
+                                       pg ? 1.3 : 2.5);
+                            // Bills per second: the ratio of C API to ours is the cost ratio.
+                            const Medians many = alternate([&] { return concurrentRun(s); },
+                                                           [&] { return concurrentCapi(s, pg); });
+                            std::printf("           %d clients at once: qzserver %.0f bills/s, "
+                                        "C API with %d connections %.0f bills/s, ratio %.2f\n",
+                                        kConcurrentClients, many.ours, kConcurrentClients,
+                                        many.capi, many.capi / many.ours);
+                            printRatio((std::string("posting.8_clients.") + engine).c_str(),
+                                       many.capi / many.ours, 1.3);
+                            std::fflush(stdout);
                             s.restartWithTls();
-                            const double tls = serverRun(s);
+                            const Medians tls = alternate([&] { return serverRun(s); }, capi);
                             std::printf("           over TLS: qzserver %.2f s (%.0f bills/s), "
                                         "ratio to C API %.2f, to plain TCP %.2f (target <= 1.10)\n",
-                                        tls, kBills / tls, tls / capi, tls / server);
-                            std::fflush(stdout);
+                                        tls.ours, kBills / tls.ours, tls.ratio(), tls.ours / one.ours);
+                            printRatio((std::string("posting.tls_vs_tcp.") + engine).c_str(),
+                                       tls.ours / one.ours, 1.10);
                           });
 }
