@@ -19,6 +19,7 @@
 
 #include <rapidjson/document.h>
 
+#include "bench/bench_rounds.h"
 #include "database/create_database.h"
 #include "platform/db/connection.h"
 #include "platform/provider/json_packet.h"
@@ -28,16 +29,29 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using qz::provider::JsonWriter;
-constexpr int kRounds = 5;
 
-double bestMs(const std::function<size_t()>& fn, size_t* bytes) {
-  double best = 1e300;
-  for (int i = 0; i < kRounds; ++i) {
+// Median milliseconds of fn over QZ_BENCH_ROUNDS rounds (default 5).
+double medianMs(const std::function<size_t()>& fn, size_t* bytes) {
+  std::vector<double> times;
+  for (int i = 0; i < qz::bench::benchRounds(); ++i) {
     auto t0 = Clock::now();
     *bytes = fn();
-    best = std::min(best, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
   }
-  return best;
+  return qz::bench::median(times);
+}
+
+// Median milliseconds of ours and raw, run alternately so both see the
+// same machine load.
+qz::bench::Medians pairMs(const std::function<size_t()>& ours, const std::function<size_t()>& raw,
+                          size_t* oursBytes, size_t* rawBytes) {
+  auto timed = [](const std::function<size_t()>& fn, size_t* bytes) {
+    auto t0 = Clock::now();
+    *bytes = fn();
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+  };
+  return qz::bench::alternate([&] { return timed(ours, oursBytes); },
+                              [&] { return timed(raw, rawBytes); });
 }
 
 void writeColumn(JsonWriter& w, sqlite3_stmt* st, int i) {
@@ -147,9 +161,10 @@ int main(int argc, char** argv) {
     qz::provider::Provider flat("billP", conn,
                                 qz::provider::Dataset::makeQuery("bills", {"select * from bills"}));
     size_t ob = 0, rb = 0;
-    double ours = bestMs([&] { return providerPacket(flat, -1); }, &ob);
-    double rawMs = bestMs([&] { return rawPacket(raw, -1, false); }, &rb);
-    report("bills", ours, rawMs, ob, rb);
+    auto m = pairMs([&] { return providerPacket(flat, -1); },
+                    [&] { return rawPacket(raw, -1, false); }, &ob, &rb);
+    report("bills", m.ours, m.capi, ob, rb);
+    qz::bench::printRatio("packet.embedded", m.ratio(), 0);
 
     auto master = qz::provider::Dataset::makeQuery("bills", {"select * from bills"});
     qz::db::Parameter num;
@@ -159,16 +174,17 @@ int main(int argc, char** argv) {
         "billitems", {"SELECT * ", "FROM billitems ", "where bnum=:num order by inum"}, {num}));
     qz::provider::Provider nested("billP", conn, std::move(master));
     const int64_t nestedBills = std::min(bills, 20000);
-    ours = bestMs([&] { return providerPacket(nested, nestedBills); }, &ob);
-    rawMs = bestMs([&] { return rawPacket(raw, nestedBills, true); }, &rb);
+    m = pairMs([&] { return providerPacket(nested, nestedBills); },
+               [&] { return rawPacket(raw, nestedBills, true); }, &ob, &rb);
     char label[64];
     std::snprintf(label, sizeof label, "%lld bills with items", static_cast<long long>(nestedBills));
-    report(label, ours, rawMs, ob, rb);
+    report(label, m.ours, m.capi, ob, rb);
+    qz::bench::printRatio("packet.nested.embedded", m.ratio(), 0);
 
     std::string json;
     providerPacket(flat, -1, &json);
     size_t rows = 0;
-    double sax = bestMs([&] {
+    double sax = medianMs([&] {
       struct Count : qz::provider::PacketSink {
         void onFields(const std::vector<qz::db::FieldDef>&) override {}
         void onRow(qz::provider::DataRow&&) override { ++n; }
@@ -178,7 +194,7 @@ int main(int argc, char** argv) {
       return c.n;
     }, &rows);
     size_t members = 0;
-    double tree = bestMs([&] {
+    double tree = medianMs([&] {
       rapidjson::Document d;
       d.Parse(json.data(), json.size());
       return static_cast<size_t>(d["rows"].Size());

@@ -44,7 +44,8 @@ inline Medians alternate(const std::function<double()>& ours, const std::functio
   return {median(a), median(b)};
 }
 
-// The line bench/run-all reads: "RATIO <name> <ratio> <target>".
+// The line bench/run-all reads: "RATIO <name> <ratio> <target>"; a target
+// of 0 means none is set.
 inline void printRatio(const char* name, double ratio, double target) {
   std::printf("RATIO %s %.2f %.2f\n", name, ratio, target);
   std::fflush(stdout);
