@@ -78,7 +78,8 @@ void ensureRequestKeyTable(Connection& conn) {
 }
 
 std::optional<RecordedAnswer> findRecordedAnswer(Connection& conn, std::string_view provider,
-                                                 std::string_view key) {
+                                                 std::string_view key, bool* created) {
+  if (created) *created = false;
   static constexpr std::string_view kSelect =
       "SELECT digest, error_count, errors, owner_data FROM qz_request_keys "
       "WHERE provider = :provider AND request_key = :request_key";
@@ -92,6 +93,7 @@ std::optional<RecordedAnswer> findRecordedAnswer(Connection& conn, std::string_v
     // caller's failure then stands.
     if (conn.inTransaction()) throw;
     ensureRequestKeyTable(conn);
+    if (created) *created = true;
     rows = conn.query(kSelect, params);
   }
   if (!rows->next()) return std::nullopt;

@@ -52,8 +52,9 @@ void ensureRequestKeyTable(Connection& conn);
 
 // The answer recorded for (provider, key), or nothing. Outside a
 // transaction a database without the table gets it first. Throws DbError.
+// *created (when given) tells whether the table was made just now.
 std::optional<RecordedAnswer> findRecordedAnswer(Connection& conn, std::string_view provider,
-                                                 std::string_view key);
+                                                 std::string_view key, bool* created = nullptr);
 
 // Records the answer, stamped with the current time, in conn's open
 // transaction. Throws DbError, also when the key is recorded already (a

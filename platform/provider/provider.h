@@ -34,11 +34,13 @@
 // still open, and the provider commits after it. The rule's handlers leave
 // the transaction alone.
 //
-// Request keys: applyUpdates with a client's request key answers a key that
-// this provider recorded before with the recorded answer and posts nothing
-// (the same key with a different request is refused); otherwise it posts and
-// records the answer (error count, error packet, OwnerData) in the same
-// transaction, just before the provider commits it. A request that is rolled
+// Request keys: applyUpdates with a client's request key posts and records
+// the answer (error count, error packet, OwnerData) in the same transaction,
+// just before the provider commits it. A key this provider recorded before
+// refuses that row at the commit: the posting is rolled back and the answer
+// is the recorded one (the same key with a different request is refused).
+// A request that records nothing (rolled back, failed) also looks for its
+// key, since a repeat of a posted request may fail where the first did not. A request that is rolled
 // back records nothing. Without wholeRequestTransaction the recorded
 // OwnerData is the one at the commit (step 4). Only a transaction the
 // provider owns records keys: a provider whose handlers begin and commit

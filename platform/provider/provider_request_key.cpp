@@ -10,7 +10,7 @@ namespace qz::provider {
 struct Provider::KeyedRequest {
   std::string key;
   std::string digest;
-  bool recordFailed = false;
+  bool recorded = false;  // committed with its answer
 };
 
 namespace {
@@ -62,24 +62,41 @@ int Provider::applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, Erro
                         " characters");
   conn_.ensureOpen();
   KeyedRequest keyed{std::string(requestKey), requestDigest(delta, maxErrors, ownerData)};
+  bool tableCreated = false;
   auto answerRecorded = [&]() -> std::optional<int> {
-    std::optional<db::RecordedAnswer> a = db::findRecordedAnswer(conn_, name_, requestKey);
+    std::optional<db::RecordedAnswer> a =
+        db::findRecordedAnswer(conn_, name_, requestKey, &tableCreated);
     if (!a) return std::nullopt;
     const int n = replay(*a, keyed.digest, requestKey, ownerData, errors);
     if (replayed) *replayed = true;
     return n;
   };
-  if (std::optional<int> n = answerRecorded()) return *n;
-  try {
-    return applyDelta(delta, maxErrors, ownerData, errors, &keyed);
-  } catch (const db::DbError&) {
-    // The same request on another connection committed its key first: this
-    // posting is rolled back, and the answer is the one recorded there.
-    if (!keyed.recordFailed || conn_.inTransaction()) throw;
-    if (errors) errors->errors.clear();
-    if (std::optional<int> n = answerRecorded()) return *n;
-    throw;
+  // The key is not looked up first: a request is nearly always new, and the
+  // key's row, inserted in the posting transaction, refuses a repeat at the
+  // commit anyway. Only a request that did not record its key (rolled back,
+  // refused at the commit, or failed) asks whether it was posted before.
+  int n = 0;
+  for (bool again = true;; again = false) {
+    // Resolving may fill in values: a second posting starts from what was sent.
+    const Delta sent = again ? delta : Delta();
+    const Variant ownerDataSent = ownerData;
+    try {
+      n = applyDelta(delta, maxErrors, ownerData, errors, &keyed);
+      break;
+    } catch (const db::DbError&) {
+      if (conn_.inTransaction()) throw;
+      if (errors) errors->errors.clear();
+      if (std::optional<int> r = answerRecorded()) return *r;
+      // A database made before the table existed refused the key's row, and
+      // with it the rolled-back posting: it has the table now; post again.
+      if (!again || !tableCreated) throw;
+      delta = sent;
+      ownerData = ownerDataSent;
+    }
   }
+  if (!keyed.recorded)
+    if (std::optional<int> r = answerRecorded()) return *r;  // replaces this one's answer
+  return n;
 }
 
 void Provider::recordKey(KeyedRequest& keyed, int errorCount, const ErrorPacket& errors,
@@ -99,12 +116,8 @@ void Provider::recordKey(KeyedRequest& keyed, int errorCount, const ErrorPacket&
     writeTagged(w, ownerData);
     a.ownerData.assign(buf.GetString(), buf.GetSize());
   }
-  try {
-    db::recordAnswer(conn_, name_, keyed.key, a);
-  } catch (const db::DbError&) {
-    keyed.recordFailed = true;
-    throw;
-  }
+  db::recordAnswer(conn_, name_, keyed.key, a);
+  keyed.recorded = true;
 }
 
 }  // namespace qz::provider
