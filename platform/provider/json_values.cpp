@@ -36,11 +36,14 @@ const char* jsonKind(const rapidjson::Value& v) {
   throw CodecError("Field '" + f.name + "': " + what);
 }
 
+// The shortest decimal that reads back as d, in plain notation: the number
+// as it was written (19.99, 1e-11 as 0.00000000001), without binary noise.
 std::string doubleText(double d) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.10f", d);
+  char buf[400];  // the longest fixed form of a double has about 330 characters
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed);
   std::string out;
-  normalizeDecimal(buf, &out);
+  if (ec != std::errc() || !normalizeDecimal(std::string_view(buf, static_cast<size_t>(end - buf)), &out))
+    throw CodecError("Invalid decimal value");
   return out;
 }
 

@@ -250,13 +250,26 @@ bool Currency::parse(std::string_view text, Currency* out) {
   for (int k = nfrac; k < 4; ++k) frac *= 10;
   __int128 v = whole * 10000 + frac;
   if (roundDigit > 5 || (roundDigit == 5 && (sticky || (v & 1)))) ++v;
-  if (v > std::numeric_limits<int64_t>::max()) return false;
-  out->scaled = neg ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+  // The range is the scaled integer's: one more on the negative side.
+  const __int128 limit = static_cast<__int128>(std::numeric_limits<int64_t>::max()) + (neg ? 1 : 0);
+  if (v > limit) return false;
+  out->scaled = static_cast<int64_t>(neg ? -v : v);
   return true;
 }
 
 Currency Currency::fromDouble(double v) {
-  return Currency{static_cast<int64_t>(roundHalfEven(v * 10000.0))};
+  const double scaled = v * 10000.0;
+  const double r = roundHalfEven(scaled);
+  // A product within its rounding error of a half: the double stands for a
+  // decimal such as 0.00015 (stored as 0.000149999...), and that decimal
+  // decides, so a number rounds as its written form does.
+  if (std::fabs(std::fabs(scaled - r) - 0.5) <= std::fabs(scaled) * 1e-15) {
+    char buf[400];  // the longest fixed form of a double has about 330 characters
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    Currency c;
+    if (ec == std::errc() && parse(std::string_view(buf, static_cast<size_t>(end - buf)), &c)) return c;
+  }
+  return Currency{static_cast<int64_t>(r)};
 }
 
 std::string Currency::toFixed4() const {

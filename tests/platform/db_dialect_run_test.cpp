@@ -125,6 +125,91 @@ TEST_P(DialectRunTest, UnknownConstructsReachTheEngine) {
   EXPECT_THROW(conn_.query("select datepart(fortnight, d) from nums"), DbError);
 }
 
+// Every datepart unit by its long name and each abbreviation.
+struct UnitNames {
+  const char* unit;
+  std::vector<const char*> abbreviations;
+};
+const UnitNames kUnits[] = {
+    {"year", {"yy", "yyyy"}}, {"quarter", {"qq", "q"}},   {"month", {"mm", "m"}},
+    {"dayofyear", {"dy", "y"}}, {"day", {"dd", "d"}},     {"week", {"wk", "ww"}},
+    {"weekday", {"dw", "w"}}, {"hour", {"hh"}},           {"minute", {"mi", "n"}},
+    {"second", {"ss", "s"}},  {"millisecond", {"ms"}},
+};
+
+// The long names' answers worked out by hand (weeks start on Sunday, week 1
+// holds January 1) for the first dates of the table below.
+struct HandCase {
+  const char* date;
+  int expected[11];  // in kUnits order
+};
+const HandCase kHandCases[] = {
+    {"2022-01-01 00:00:00", {2022, 1, 1, 1, 1, 1, 7, 0, 0, 0, 0}},         // a Saturday
+    {"2022-01-02 06:07:08.009", {2022, 1, 1, 2, 2, 2, 1, 6, 7, 8, 9}},     // a Sunday
+    {"2000-02-29 12:34:56.789", {2000, 1, 2, 60, 29, 10, 3, 12, 34, 56, 789}},
+    {"2024-12-31 23:59:59.997", {2024, 4, 12, 366, 31, 53, 3, 23, 59, 59, 997}},
+    {"1900-03-01 01:02:03", {1900, 1, 3, 60, 1, 9, 5, 1, 2, 3, 0}},        // 1900 is no leap year
+};
+
+// Each unit under every name, over dates around year ends, leap days and the
+// calendar's ends, run through the dialect on both engines: abbreviations
+// answer as the long name, the engines answer alike, and the hand-worked
+// dates give the hand-worked answers.
+TEST(DatePartOracleTest, EveryUnitAndAbbreviationAgreesOnBothEngines) {
+  std::vector<std::string> dates;
+  for (const HandCase& h : kHandCases) dates.push_back(h.date);
+  for (int y : {1, 1600, 1753, 1899, 1900, 1999, 2000, 2021, 2022, 2023, 2024, 2100, 9998}) {
+    char buf[40];
+    for (const char* md : {"01-01", "01-02", "01-03", "01-04", "01-05", "01-06", "01-07", "01-08",
+                           "02-28", "03-01", "12-24", "12-28", "12-29", "12-30", "12-31"}) {
+      std::snprintf(buf, sizeof buf, "%04d-%s %02zu:%02zu:%02zu.%03zu", y, md, dates.size() % 24,
+                    dates.size() % 60, dates.size() * 7 % 60, dates.size() * 37 % 1000);
+      dates.push_back(buf);
+    }
+  }
+  dates.push_back("9999-12-31 23:59:59.999");
+  std::string insert = "insert into dates(n, d) values ";
+  for (size_t i = 0; i < dates.size(); ++i)
+    insert += (i ? ", (" : "(") + std::to_string(i) + ", cast('" + dates[i] + "' as datetime))";
+  std::string select = "select n";
+  for (const UnitNames& u : kUnits) {
+    select += std::string(", datepart(") + u.unit + ", d)";
+    for (const char* a : u.abbreviations) select += std::string(", datepart(") + a + ", d)";
+  }
+  select += " from dates order by n";
+
+  std::vector<std::vector<std::string>> answers[2];
+  for (TestEngine engine : {TestEngine::Embedded, TestEngine::PostgreSQL}) {
+    auto db = TestDatabase::create(engine);
+    if (!db) continue;
+    Connection conn;
+    conn.setConnectionString(db->connectionString());
+    conn.execute(std::string("create table dates(n int not null primary key, d ") +
+                 (engine == TestEngine::PostgreSQL ? "timestamp(3))" : "datetime)"));
+    conn.execute(insert);
+    RowSet rs = RowSet::readAll(*conn.query(select));
+    ASSERT_EQ(rs.rows.size(), dates.size());
+    auto& mine = answers[engine == TestEngine::PostgreSQL];
+    for (const auto& row : rs.rows) {
+      mine.emplace_back();
+      for (size_t c = 1; c < row.size(); ++c) mine.back().push_back(row[c].toText());
+    }
+    for (size_t i = 0; i < dates.size(); ++i) {
+      size_t col = 0;
+      for (size_t u = 0; u < std::size(kUnits); ++u) {
+        const std::string& name = mine[i][col++];
+        for (const char* a : kUnits[u].abbreviations)
+          EXPECT_EQ(mine[i][col++], name) << engine << " " << dates[i] << ": " << a << " vs " << kUnits[u].unit;
+        if (i < std::size(kHandCases))
+          EXPECT_EQ(name, std::to_string(kHandCases[i].expected[u])) << engine << " " << dates[i] << ": " << kUnits[u].unit;
+      }
+    }
+  }
+  if (answers[1].empty()) GTEST_SKIP() << "PostgreSQL test server not configured: engines not compared";
+  for (size_t i = 0; i < dates.size(); ++i)
+    EXPECT_EQ(answers[0][i], answers[1][i]) << dates[i] << ": embedded and PostgreSQL differ";
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, DialectRunTest,
                          ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL),
                          [](const auto& info) { return std::string(testing::testEngineName(info.param)); });
