@@ -38,7 +38,8 @@ std::string formatBasePrice(const Variant& price, int32_t factor) {
     // Exact fixed-point division, rounded half to even at four decimals.
     const int64_t num = price.asCurrency().scaled;
     // The one quotient beyond the range (and a trap in the division below).
-    if (num == INT64_MIN && factor == -1) throw VariantError("Currency value out of range");
+    if (num == INT64_MIN && factor == -1)
+      throw std::range_error("'922337203685477.5808' is out of range for currency");
     int64_t q = num / factor;
     int64_t r = num % factor;
     const int64_t twice = 2 * (r < 0 ? -r : r);

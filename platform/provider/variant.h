@@ -80,7 +80,9 @@ struct Currency {
 
   // Parses "[-]digits[.digits]"; more than four decimals round half to even.
   static bool parse(std::string_view text, Currency* out);
-  static Currency fromDouble(double v);  // rounds half to even at 4 decimals
+  // Rounds half to even at four decimals; a half is judged on the shortest
+  // decimal that reads back as v (0.00015 gives 0.0002 like its text does).
+  static Currency fromDouble(double v);
   // Plain decimal text with exactly four decimals ("12.3400"), the wire form.
   std::string toFixed4() const;
   // Plain decimal text without trailing zeros ("12.34", "2.5", "3").
