@@ -83,12 +83,15 @@ std::string ConnectionString::value(std::string_view key) const {
 }
 
 void ConnectionString::set(std::string_view key, std::string_view value) {
+  // Every occurrence changes: lookups take the last one, and a text that
+  // names a key twice must not keep reaching the old value.
+  bool found = false;
   for (auto& p : pairs_)
     if (equalsNoCase(p.first, key)) {
       p.second = std::string(value);
-      return;
+      found = true;
     }
-  pairs_.emplace_back(std::string(key), std::string(value));
+  if (!found) pairs_.emplace_back(std::string(key), std::string(value));
 }
 
 bool ConnectionString::remove(std::string_view key) {

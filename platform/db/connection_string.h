@@ -27,7 +27,8 @@ class ConnectionString {
   std::string value(std::string_view key) const;
   bool has(std::string_view key) const { return get(key).has_value(); }
 
-  // Replaces the value of key in place (keeping its position), or appends it.
+  // Replaces the value of every occurrence of key in place (keeping their
+  // positions), or appends the key.
   void set(std::string_view key, std::string_view value);
   // Removes every occurrence of key. Returns whether one was present.
   bool remove(std::string_view key);

@@ -154,6 +154,10 @@ TEST(ConnectionStringTest, QuotedValuesHoldSeparatorsAndRoundTrip) {
   EXPECT_EQ(again.pairs(), cs.pairs());
   EXPECT_EQ(again.value("Data Source"), "y");
   EXPECT_EQ(again.pairs().back().first, "initial catalog");
+  // A key named twice: the value set is the one every lookup then finds.
+  auto twice = db::ConnectionString::parse("Initial Catalog=qz;Data Source=;Initial Catalog=qz9");
+  twice.set("Initial Catalog", "master");
+  EXPECT_EQ(db::ConnectionString::parse(twice.toString()).value("Initial Catalog"), "master");
 }
 
 TEST(SysInfoIniTest, DefaultsForMissingFileSectionOrKey) {
