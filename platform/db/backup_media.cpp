@@ -383,6 +383,12 @@ std::vector<uint8_t> applyDifferential(const std::vector<uint8_t>& base,
   const uint32_t changed = static_cast<uint32_t>(in.uint(4));
   if (!in.ok || pageSize < 512 || pageSize > 65536 || changed > pages)
     throw DbError("The differential backup set is malformed.");
+  // Every page past the base's end is carried in the set, so the new image
+  // is at most the base plus the pages carried: a page count beyond that
+  // (damaged or forged media) must not decide how much memory is taken.
+  if (uint64_t(changed) * (4 + pageSize) != diff.size() - 12 ||
+      pages > base.size() / pageSize + changed)
+    throw DbError("The differential backup set is malformed.");
   std::vector<uint8_t> out(base);
   out.resize(size_t(pages) * pageSize);
   for (uint32_t i = 0; i < changed; ++i) {

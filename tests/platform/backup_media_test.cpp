@@ -207,6 +207,11 @@ TEST(BackupDifferentialTest, CarriesChangedAndNewPagesOnlyAndRebuildsTheImage) {
   bad = diff;
   bad.pop_back();
   EXPECT_THROW(media::applyDifferential(base, bad), DbError);
+  // A page count the carried pages cannot fill is refused before any
+  // memory is taken for it (here 0x5a1a4100 pages: hundreds of gigabytes).
+  bad = diff;
+  bad[4] = 0x00, bad[5] = 0x41, bad[6] = 0x1a, bad[7] = 0x5a;
+  EXPECT_THROW(media::applyDifferential(base, bad), DbError);
 }
 
 }  // namespace
