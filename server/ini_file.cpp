@@ -76,7 +76,12 @@ std::optional<IniFile> IniFile::load(const std::string& path) {
   std::ostringstream ss;
   ss << in.rdbuf();
   if (in.bad()) return std::nullopt;
-  const std::string text = toUtf8FromLegacy(ss.str());
+  return parse(ss.str());
+}
+
+IniFile IniFile::parse(std::string_view bytes) {
+  IniFile ini;
+  const std::string text = toUtf8FromLegacy(std::string(bytes));
   size_t firstLf = text.find('\n');
   ini.eol_ = (firstLf != std::string::npos && firstLf > 0 && text[firstLf - 1] == '\r') ? "\r\n"
              : firstLf != std::string::npos                                           ? "\n"

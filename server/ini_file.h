@@ -29,6 +29,8 @@ class IniFile {
   // valid UTF-8 is decoded as GBK. Returns nullopt when the file exists but
   // cannot be read.
   static std::optional<IniFile> load(const std::string& path);
+  // The document held by the bytes of a file (GBK when not valid UTF-8).
+  static IniFile parse(std::string_view bytes);
 
   std::optional<std::string> read(std::string_view section, std::string_view key) const;
   // Replaces the key's value in place, or adds the key at the end of its
