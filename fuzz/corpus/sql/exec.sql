@@ -1,0 +1,1 @@
+EXEC Bills_insert;1 @num = :num OUTPUT, 'it''s', 1.5e3, NULL; execute master.dbo.sp_addumpdevice 'disk', 'd', '/tmp/x'

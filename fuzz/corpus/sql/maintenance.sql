@@ -1,0 +1,1 @@
+RESTORE DATABASE qz FROM DISK='/tmp/qz.bak' WITH PASSWORD = 'p'; CREATE DATABASE q2; DROP DATABASE q2; delete bills from bills where ndate < getdate(); select @@rowcount, count(*) from master..sysdevices

@@ -1,0 +1,2 @@
+select top 5 b.num, [cltname], "x""y" from qz.dbo.bills b where b.ndate >= cast(:d as datetime) and datepart(yyyy, b.ndate) = 2026 and b.cltname like N'张%' and isnull(b.settle, 0) = 0 -- c
+/* block */ order by num
