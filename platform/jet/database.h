@@ -1,0 +1,117 @@
+// A Jet 4 database file (.mdb): create one, open one with its database
+// password, create tables, add, delete and read rows.
+//
+// Every change is written to the file before the call returns (there are
+// no transactions): an insert that fails leaves the rows before it in
+// place. Pages are only ever added at the end of the file; deleted rows
+// keep their bytes until the file is compacted by Access.
+//
+// What is written follows the layout of files made by the Jet engine
+// itself: the four system tables with their catalog rows, access-control
+// rows and catalog indexes, user tables without indexes, Text, Memo and
+// fixed-size columns. User tables that carry indexes can be read but not
+// written (the library does not maintain their B-trees).
+//
+// Thread-safety: one thread at a time per object; two objects must not
+// write the same file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/jet/header_page.h"
+#include "platform/jet/page_file.h"
+#include "platform/jet/table_def.h"
+#include "platform/provider/variant.h"
+
+namespace qz::jet {
+
+struct ColumnSpec {
+  std::string name;
+  ColumnType type = ColumnType::Long;
+  int length = 0;  // Text: characters (1-255); ignored otherwise
+};
+
+// One table as the catalog names it.
+struct CatalogEntry {
+  std::string name;
+  uint32_t id = 0;  // the first TDEF page
+  int32_t type = 0;
+  uint32_t flags = 0;
+  bool system() const { return (flags & 0x80000002u) != 0; }
+};
+
+class Database {
+ public:
+  ~Database();
+
+  // Creates (or truncates) path as an empty database holding the four
+  // system tables. Throws JetError(Io) when the file cannot be written;
+  // the half-written file is then removed.
+  static std::unique_ptr<Database> Create(const std::string& path, const std::string& password);
+  // Opens path. A database with a password needs that password exactly;
+  // anything else throws JetError(BadPassword, "Not a valid password.").
+  // Throws JetError(NotJet4) for a file that is no Jet 4 database.
+  static std::unique_ptr<Database> Open(const std::string& path, const std::string& password,
+                                        bool writable);
+
+  const HeaderInfo& header() const { return header_; }
+  const PageFile& file() const { return *file_; }
+
+  // The catalog's tables (user tables unless withSystem).
+  std::vector<CatalogEntry> tables(bool withSystem = false) const;
+  // The definition of a table (name without regard to ASCII case).
+  // Throws JetError(NoSuchTable) with the Jet text.
+  const TableDef& table(const std::string& name) const;
+  // The index of a column in row order; throws JetError(NoSuchColumn).
+  size_t columnIndex(const TableDef& def, const std::string& column) const;
+
+  // Adds a user table. created is its creation time in the catalog.
+  // Throws JetError(TableExists), JetError(BadValue) for a bad column list
+  // or a name the catalog index cannot sort.
+  void createTable(const std::string& name, const std::vector<ColumnSpec>& columns,
+                   DateTime created);
+  // Adds one row; values in row order, converted to the column types
+  // (CoerceToColumn). Throws JetError(BadValue, RowTooLarge, Unsupported).
+  void insert(const std::string& table, const std::vector<Variant>& values);
+  // Deletes the rows where the column equals value (Null matches
+  // nothing). Returns the number deleted.
+  int64_t deleteWhere(const std::string& table, size_t column, const Variant& value);
+  // Calls visit for every live row, values in row order.
+  void scan(const std::string& table,
+            const std::function<void(const std::vector<Variant>&)>& visit) const;
+
+  // The data pages a table owns according to its usage map.
+  std::vector<uint32_t> ownedPages(const TableDef& def) const;
+  // The entries a catalog index must hold for the table's live rows,
+  // sorted. Throws JetError(Unsupported) for a key type it cannot build.
+  std::vector<std::string> indexEntriesFromRows(const TableDef& def, size_t realIndex) const;
+
+ private:
+  Database() = default;
+  void loadCatalog();
+  TableDef readDef(uint32_t page) const;
+  TableDef& mutableDef(const std::string& name);
+  uint32_t allocatePage();
+  uint32_t addMapRow(const std::string& row);
+  // Adds a row to a table's pages; returns its row pointer.
+  uint32_t placeRow(TableDef& def, const std::string& row);
+  uint32_t storeLongValue(TableDef& def, const ColumnDef& column, std::string_view data, bool* single);
+  void setRowCount(TableDef& def, uint32_t count);
+  void rebuildIndex(const TableDef& def, size_t realIndex);
+  void writeDef(const TableDef& def, const std::vector<uint32_t>& pages);
+  std::vector<uint32_t> defPages(uint32_t first) const;
+  std::string fetchRow(uint32_t ptr) const;
+
+  std::unique_ptr<PageFile> file_;
+  HeaderInfo header_;
+  std::map<std::string, TableDef> defs_;  // by lower-case name
+  std::vector<CatalogEntry> catalog_;
+  friend class DatabaseBuilder;
+};
+
+}  // namespace qz::jet

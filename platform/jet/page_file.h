@@ -1,0 +1,51 @@
+// The pages of one database file, held in memory and written back page by
+// page: flush() writes every page changed since the last flush, so each
+// statement of the caller takes effect on disk on its own.
+//
+// Thread-safety: one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/jet/bytes.h"
+
+namespace qz::jet {
+
+class PageFile {
+ public:
+  ~PageFile();
+  PageFile(const PageFile&) = delete;
+  PageFile& operator=(const PageFile&) = delete;
+
+  // Opens an existing file and reads all its pages. Throws JetError(Io)
+  // when it cannot be opened or read, JetError(NotJet4) when its size is
+  // no whole number of pages.
+  static std::unique_ptr<PageFile> Open(const std::string& path, bool writable);
+  // Creates (or truncates) a file with no pages. Throws JetError(Io).
+  static std::unique_ptr<PageFile> Create(const std::string& path);
+
+  size_t pageCount() const { return pages_.size(); }
+  // REQUIRES: n < pageCount(); else throws JetError(Corrupt).
+  const uint8_t* page(uint32_t n) const;
+  // The page, marked to be written by the next flush().
+  uint8_t* mutablePage(uint32_t n);
+  // Adds a zero page at the end; returns its number.
+  uint32_t appendPage();
+  // Writes the changed pages. Throws JetError(Io); the pages stay marked.
+  void flush();
+  bool writable() const { return writable_; }
+
+ private:
+  PageFile() = default;
+  int fd_ = -1;
+  bool writable_ = false;
+  std::string path_;
+  std::vector<std::unique_ptr<uint8_t[]>> pages_;
+  std::set<uint32_t> dirty_;
+};
+
+}  // namespace qz::jet
