@@ -221,7 +221,10 @@ void Database::insert(const std::string& name, const std::vector<Variant>& value
       EncodeRow(def, coerced, [&](const ColumnDef& c, std::string_view d, bool* single) {
         return storeLongValue(def, c, d, single);
       });
-  placeRow(def, row);
+  const uint32_t ptr = placeRow(def, row);
+  for (auto& [key, map] : lookups_)
+    if (key.first == def.page && !coerced[key.second].isNull())
+      map.emplace(LookupKey(coerced[key.second]), ptr);
   setRowCount(def, def.rowCount + 1);
   if (system)
     for (size_t i = 0; i < def.realIndexes.size(); ++i) rebuildIndex(def, i);
@@ -236,23 +239,38 @@ int64_t Database::deleteWhere(const std::string& name, size_t column, const Vari
   const auto cols = def.columnsInRowOrder();
   if (column >= cols.size()) throw JetError(JetErrorCode::NoSuchColumn, "Unknown field name.");
   const Variant want = CoerceToColumn(*cols[column], value);
-  auto fetch = [this](uint32_t ptr) { return DataPageRow(file_->page(PointerPage(ptr)), PointerRow(ptr)); };
+  if (want.isNull()) return 0;
+  Lookup& rows = lookup(def, column);
+  const auto [from, to] = rows.equal_range(LookupKey(want));
   int64_t deleted = 0;
-  for (uint32_t p : ownedPages(def)) {
-    const uint8_t* pg = file_->page(p);
-    for (int r = 0; r < DataPageRowCount(pg); ++r) {
-      if (!DataPageRowLive(pg, r)) continue;
-      const std::vector<Variant> row = DecodeRow(def, DataPageRow(pg, r), fetch);
-      if (row[column].isNull() || !(row[column] == want)) continue;
-      DataPageDeleteRow(file_->mutablePage(p), r);
-      ++deleted;
-    }
+  for (auto it = from; it != to; ++it) {
+    // A row deleted through another column's lookup may still be listed.
+    if (!DataPageRowLive(file_->page(PointerPage(it->second)), PointerRow(it->second))) continue;
+    DataPageDeleteRow(file_->mutablePage(PointerPage(it->second)), PointerRow(it->second));
+    ++deleted;
   }
+  rows.erase(from, to);
   if (deleted) {
     setRowCount(def, def.rowCount - uint32_t(std::min<int64_t>(deleted, def.rowCount)));
     file_->flush();
   }
   return deleted;
+}
+
+Database::Lookup& Database::lookup(const TableDef& def, size_t column) {
+  auto [it, added] = lookups_.try_emplace({def.page, column});
+  if (!added) return it->second;
+  auto fetch = [this](uint32_t ptr) { return DataPageRow(file_->page(PointerPage(ptr)), PointerRow(ptr)); };
+  for (uint32_t p : ownedPages(def)) {
+    const uint8_t* pg = file_->page(p);
+    if (!IsDataPage(pg) || DataPageOwner(pg) != def.page) continue;
+    for (int r = 0; r < DataPageRowCount(pg); ++r) {
+      if (!DataPageRowLive(pg, r)) continue;
+      const Variant v = DecodeRow(def, DataPageRow(pg, r), fetch).at(column);
+      if (!v.isNull()) it->second.emplace(LookupKey(v), RowPointer(p, uint8_t(r)));
+    }
+  }
+  return it->second;
 }
 
 void Database::scan(const std::string& name,

@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -107,8 +108,16 @@ class Database {
   std::vector<uint32_t> defPages(uint32_t first) const;
   std::string fetchRow(uint32_t ptr) const;
 
+  // Row pointers by value of one column, built on the first delete by that
+  // column and kept up to date by inserts and deletes, so that a delete
+  // before every insert does not read the whole table each time.
+  using Lookup = std::unordered_multimap<std::string, uint32_t>;
+  Lookup& lookup(const TableDef& def, size_t column);
+  static std::string LookupKey(const Variant& v) { return v.debugString(); }
+
   std::unique_ptr<PageFile> file_;
   HeaderInfo header_;
+  std::map<std::pair<uint32_t, size_t>, Lookup> lookups_;  // (TDEF page, column)
   std::map<std::string, TableDef> defs_;  // by lower-case name
   std::vector<CatalogEntry> catalog_;
   friend class DatabaseBuilder;

@@ -165,7 +165,6 @@ std::vector<std::string> EncodeTableDef(const TableDef& def, const std::vector<u
     } else {
       page[0] = 0x02;
       page[1] = 0x01;
-      Put32(reinterpret_cast<uint8_t*>(page.data()) + 0x0C - 4, 0);
       const size_t n = std::min(s.size() - pos, kPageSize - 8);
       page.replace(8, n, s, pos, n);
       pos += n;
