@@ -5,6 +5,7 @@
 
 #include "platform/db/dialect.h"
 #include "platform/db/engine.h"
+#include "platform/db/jet_session.h"
 #include "platform/db/pg_restore.h"
 #include "platform/db/sql_lexer.h"
 
@@ -120,7 +121,9 @@ void Connection::setCommandTimeout(int seconds) {
 void Connection::open() {
   close();
   const ConnectionString cs = ConnectionString::parse(text_);
-  if (isEmbeddedSource(cs.value("Data Source")))
+  if (IsJetProvider(cs))
+    session_ = openJet(cs);
+  else if (isEmbeddedSource(cs.value("Data Source")))
     session_ = openEmbedded(cs, connectTimeout_, commandTimeout_);
   else
     session_ = openPostgres(cs, connectTimeout_, commandTimeout_);
@@ -139,6 +142,8 @@ void Connection::close() {
 
 EngineKind Connection::engine() const {
   if (session_) return session_->kind();
+  const ConnectionString cs = ConnectionString::parse(text_);
+  if (IsJetProvider(cs)) return EngineKind::Jet;
   return isEmbeddedSource(ConnectionString::parse(text_).value("Data Source"))
              ? EngineKind::Embedded
              : EngineKind::PostgreSQL;
@@ -198,8 +203,21 @@ std::unique_ptr<Cursor> runStatement(EngineSession& s, const DialectStatement& s
 
 }  // namespace
 
+// A statement to an Access file: the parameters in order of their first
+// appearance, bound by name.
+std::vector<Parameter> Connection::jetBinds(std::string_view sql, const ParamList& params) {
+  std::vector<Parameter> binds;
+  for (const std::string& name : parseParamNames(sql)) {
+    const Parameter* p = findParam(params, name);
+    if (!p) throw DbError(kNoValue);
+    binds.push_back(*p);
+  }
+  return binds;
+}
+
 int64_t Connection::execute(std::string_view sql, const ParamList& params) {
   ensureOpen();
+  if (session_->kind() == EngineKind::Jet) return session_->execute(std::string(sql), jetBinds(sql, params));
   const Translation translation = translate(sql);
   const std::vector<DialectStatement>& stmts = *translation;
   if (stmts.empty()) throw DbError(kNoCommand);
@@ -210,6 +228,11 @@ int64_t Connection::execute(std::string_view sql, const ParamList& params) {
 
 std::unique_ptr<Cursor> Connection::query(std::string_view sql, const ParamList& params) {
   ensureOpen();
+  if (session_->kind() == EngineKind::Jet) {
+    std::unique_ptr<Cursor> rows = session_->query(std::string(sql), jetBinds(sql, params));
+    if (!rows || rows->fields().empty()) throw DbError(kNoResultSet);
+    return rows;
+  }
   const Translation translation = translate(sql);
   const std::vector<DialectStatement>& stmts = *translation;
   if (stmts.empty()) throw DbError(kNoCommand);

@@ -1,0 +1,184 @@
+// The Jet engine session over the Jet file library.
+#include "platform/db/jet_session.h"
+
+#include <unistd.h>
+
+#include "platform/db/jet_statement.h"
+#include "platform/jet/database.h"
+#include "platform/jet/jet_error.h"
+#include "platform/jet/row_codec.h"
+
+namespace qz::db {
+namespace {
+
+using jet::ColumnType;
+
+FieldDef FieldOf(const jet::ColumnDef& c) {
+  FieldDef f;
+  f.name = c.name;
+  switch (c.type) {
+    case ColumnType::Boolean: f.type = FieldType::Boolean; break;
+    case ColumnType::Byte:
+    case ColumnType::Integer: f.type = FieldType::Int16; break;
+    case ColumnType::Long: f.type = FieldType::Int32; break;
+    case ColumnType::Currency: f.type = FieldType::Currency; break;
+    case ColumnType::Single:
+    case ColumnType::Double: f.type = FieldType::Float; break;
+    case ColumnType::DateTime: f.type = FieldType::DateTime; break;
+    case ColumnType::Text:
+      f.type = FieldType::String;
+      f.size = c.length / 2;
+      break;
+    case ColumnType::Memo: f.type = FieldType::Memo; break;
+    default: f.type = FieldType::Bytes; break;
+  }
+  return f;
+}
+
+class RowsCursor : public Cursor {
+ public:
+  RowsCursor(std::vector<FieldDef> fields, std::vector<std::vector<Variant>> rows)
+      : fields_(std::move(fields)), rows_(std::move(rows)) {}
+  const std::vector<FieldDef>& fields() const override { return fields_; }
+  bool next() override { return ++at_ < rows_.size(); }
+  const std::vector<Variant>& row() const override { return rows_[at_]; }
+
+ private:
+  std::vector<FieldDef> fields_;
+  std::vector<std::vector<Variant>> rows_;
+  size_t at_ = size_t(-1);
+};
+
+class JetSession : public EngineSession {
+ public:
+  explicit JetSession(std::unique_ptr<jet::Database> db) : db_(std::move(db)) {}
+  EngineKind kind() const override { return EngineKind::Jet; }
+  SqlFlavor flavor() const override { return SqlFlavor::Sqlite; }
+  void begin() override { throw DbError("Transactions are not supported on this Access file connection."); }
+  void commit() override { throw DbError("No transaction is active."); }
+  void rollback() override { throw DbError("No transaction is active."); }
+  bool inTransaction() const override { return false; }
+  void setCommandTimeout(int) override {}
+
+  int64_t execute(const std::string& sql, const std::vector<Parameter>& binds) override {
+    return guarded([&] { return run(sql, binds, nullptr); });
+  }
+  std::unique_ptr<Cursor> query(const std::string& sql, const std::vector<Parameter>& binds) override {
+    return guarded([&] {
+      std::unique_ptr<Cursor> out;
+      run(sql, binds, &out);
+      return out;
+    });
+  }
+  std::unique_ptr<Cursor> callProcedure(const std::string& name, ParamList&) override {
+    throw DbError("The Microsoft Jet database engine cannot find the input table or query '" + name + "'.");
+  }
+  std::vector<FieldDef> tableFields(const std::string& table) override {
+    return guarded([&] {
+      std::vector<FieldDef> out;
+      for (const jet::ColumnDef* c : db_->table(table).columnsInRowOrder()) out.push_back(FieldOf(*c));
+      return out;
+    });
+  }
+
+ private:
+  template <class F>
+  auto guarded(F&& f) -> decltype(f()) {
+    try {
+      return f();
+    } catch (const jet::JetError& e) {
+      throw DbError(e.what());
+    }
+  }
+
+  Variant valueOf(const JetValue& v, const std::vector<Parameter>& binds, size_t* nextBind) const {
+    if (!v.isParam) return v.literal;
+    if (*nextBind >= binds.size()) throw DbError("No value given for one or more required parameters.");
+    return binds[(*nextBind)++].value;
+  }
+
+  int64_t run(const std::string& sql, const std::vector<Parameter>& binds, std::unique_ptr<Cursor>* rows) {
+    const JetStatement st = ParseJetStatement(sql);
+    const jet::TableDef& def = db_->table(st.table);
+    const auto cols = def.columnsInRowOrder();
+    size_t nextBind = 0;
+    switch (st.kind) {
+      case JetStatement::Kind::Insert: {
+        std::vector<Variant> values(cols.size(), Variant::null());
+        if (st.columns.empty()) {
+          if (st.values.size() != cols.size())
+            throw DbError("Number of query values and destination fields are not the same.");
+          for (size_t i = 0; i < cols.size(); ++i) values[i] = valueOf(st.values[i], binds, &nextBind);
+        } else {
+          if (st.values.size() != st.columns.size())
+            throw DbError("Number of query values and destination fields are not the same.");
+          for (size_t i = 0; i < st.columns.size(); ++i) {
+            size_t at;
+            try {
+              at = db_->columnIndex(def, st.columns[i]);
+            } catch (const jet::JetError&) {
+              throw DbError("The INSERT INTO statement contains the following unknown field name: '" +
+                            st.columns[i] + "'.  Make sure you have typed the name correctly, and try the operation again.");
+            }
+            values[at] = valueOf(st.values[i], binds, &nextBind);
+          }
+        }
+        db_->insert(st.table, values);
+        return 1;
+      }
+      case JetStatement::Kind::Delete:
+        return db_->deleteWhere(st.table, db_->columnIndex(def, st.whereColumn),
+                                valueOf(st.whereValue, binds, &nextBind));
+      case JetStatement::Kind::Select: {
+        std::vector<size_t> pick;
+        if (st.columns.empty())
+          for (size_t i = 0; i < cols.size(); ++i) pick.push_back(i);
+        for (const std::string& c : st.columns) pick.push_back(db_->columnIndex(def, c));
+        std::vector<FieldDef> fields;
+        for (size_t i : pick) fields.push_back(FieldOf(*cols[i]));
+        size_t whereAt = 0;
+        Variant want;
+        if (!st.whereColumn.empty()) {
+          whereAt = db_->columnIndex(def, st.whereColumn);
+          want = jet::CoerceToColumn(*cols[whereAt], valueOf(st.whereValue, binds, &nextBind));
+        }
+        std::vector<std::vector<Variant>> out;
+        db_->scan(st.table, [&](const std::vector<Variant>& row) {
+          if (!st.whereColumn.empty() && (row[whereAt].isNull() || !(row[whereAt] == want))) return;
+          std::vector<Variant> r;
+          for (size_t i : pick) r.push_back(row[i]);
+          out.push_back(std::move(r));
+        });
+        if (!rows) return 0;
+        *rows = std::make_unique<RowsCursor>(std::move(fields), std::move(out));
+        return 0;
+      }
+    }
+    return 0;
+  }
+
+  std::unique_ptr<jet::Database> db_;
+};
+
+}  // namespace
+
+bool IsJetProvider(const ConnectionString& cs) {
+  const std::string p = cs.value("Provider");
+  return p.size() >= 19 && equalsNoCase(std::string_view(p).substr(0, 19), "Microsoft.Jet.OLEDB");
+}
+
+std::unique_ptr<EngineSession> openJet(const ConnectionString& cs) {
+  const std::string path = cs.value("Data Source");
+  const std::string password = cs.value("Jet OLEDB:Database Password");
+  if (path.empty() || ::access(path.c_str(), F_OK) != 0)
+    throw DbError("Could not find file '" + path + "'.");
+  try {
+    const bool writable = ::access(path.c_str(), W_OK) == 0;
+    return std::make_unique<JetSession>(jet::Database::Open(path, password, writable));
+  } catch (const jet::JetError& e) {
+    if (e.code() == jet::JetErrorCode::NotJet4) throw DbError("Unrecognized database format '" + path + "'.");
+    throw DbError(e.what());
+  }
+}
+
+}  // namespace qz::db
