@@ -9,6 +9,7 @@
 
 #include "database/copy_database.h"
 #include "database/create_database.h"
+#include "database/export_template.h"
 #include "platform/db/connection.h"
 #include "server/config.h"
 
@@ -33,6 +34,13 @@ int runCreateDatabase(const CommandLine& cl) {
     const std::string name = ReadSystemIniLine(4);
     database::createDatabase(BuildSqlConnectionString(), opt);
     std::printf("created database %s%s\n", name.c_str(), cl.demo ? " with demo data" : "");
+    // The export needs its template in the app folder; one already there
+    // is the operator's own and stays.
+    const std::string templatePath = appDir() + database::kExportTemplateName;
+    if (::stat(templatePath.c_str(), &st) != 0) {
+      database::writeExportTemplate(templatePath);
+      std::printf("wrote the export template %s\n", templatePath.c_str());
+    }
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "qzserver: %s\n", e.what());
