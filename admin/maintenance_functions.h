@@ -18,6 +18,7 @@
 #include <functional>
 #include <string>
 
+#include "admin/export_choices.h"
 #include "admin/maintenance_statements.h"
 #include "platform/db/connection.h"
 #include "server/sysinfo_ini.h"
@@ -42,6 +43,15 @@ class MaintenanceUi {
   // The wait window: shown and painted before the work; closed after it.
   virtual void showWait(const std::string& text) = 0;
   virtual void closeWait() = 0;
+
+  // The export (see admin/access_export.h). TexpressForm with the choices
+  // proposed; true on OK ("导出") with the operator's choices written back.
+  virtual bool askExport(ExportChoices& choices) { return false; }
+  // The progress band: shown with text and the bar at position (maximum
+  // unchanged when maximum < 0), then the main window repainted.
+  virtual void progress(const std::string& text, int position, int maximum) {}
+  // Hides the progress band.
+  virtual void hideProgress() {}
 };
 
 // How a function ended.

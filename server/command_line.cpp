@@ -95,11 +95,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     } else if (a == "--force") {
       cl.force = true;
     } else if (cl.maintenance == CommandLine::Maintenance::None &&
-               (a == "backup" || a == "restore" || a == "cleanup" || a == "empty-database")) {
+               (a == "backup" || a == "restore" || a == "cleanup" || a == "empty-database" ||
+                a == "export")) {
       using M = CommandLine::Maintenance;
       if (a == "backup") cl.maintenance = M::Backup;
       else if (a == "restore") cl.maintenance = M::Restore;
       else if (a == "empty-database") cl.maintenance = M::EmptyDatabase;
+      else if (a == "export") cl.maintenance = M::Export;
       else {
         const std::string& what = value("cleanup");
         if (what == "rooms") cl.maintenance = M::CleanupRooms;
@@ -130,6 +132,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       cl.to = value("--to");
     } else if (a == "--yes") {
       cl.yes = true;
+    } else if (a == "--all") {
+      cl.all = true;
     } else {
       throw UsageError("unknown option: " + a);
     }
@@ -148,6 +152,7 @@ std::string usageText() {
        qzserver cleanup rooms|sales [--from YYYY-MM-DD] [--to YYYY-MM-DD]
        qzserver empty-database --yes
        qzserver copy-database OTHER-SYSTEM.INI [--force]
+       qzserver export --file PATH [--from YYYY-MM-DD --to YYYY-MM-DD | --all]
 
 The hotel back-office application server. Clients connect over TCP
 (JSON-RPC, one message per line) and use the remote data modules top_dm1,
@@ -208,6 +213,10 @@ answers as the window's functions; exit status 0 on success, 1 on failure):
                         FILE names (either engine) into the database that
                         system.ini names, in one transaction; the target must be
                         freshly created (--create-database) unless --force
+  export --file PATH    write materials, clients and material accounts into a
+                        copy of the export template qz.dat at PATH (an Access
+                        file, password 6391); account headers of --from..--to
+                        (both days whole) or --all; progress on standard error
 
 Registration switches (without regard to case, after / or -):
   RegServer             register the classes in registry.ini and exit

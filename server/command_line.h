@@ -37,8 +37,8 @@ struct CommandLine {
   int demoRows = 0;
   bool force = false;
   // Maintenance subcommands, run instead of the server: "backup",
-  // "restore", "cleanup rooms|sales", "empty-database".
-  enum class Maintenance { None, Backup, Restore, CleanupRooms, CleanupSales, EmptyDatabase };
+  // "restore", "cleanup rooms|sales", "empty-database", "export".
+  enum class Maintenance { None, Backup, Restore, CleanupRooms, CleanupSales, EmptyDatabase, Export };
   Maintenance maintenance = Maintenance::None;
   std::string deviceName;      // --name: backup device name (default: as the window proposes)
   std::string file;            // --file: backup file (default: as the window proposes)
@@ -50,6 +50,7 @@ struct CommandLine {
   // "copy-database FILE": copy the data of the database that the system.ini
   // FILE names into the one this app folder's system.ini names.
   std::string copyFrom;
+  bool all = false;            // --all (export: every account header)
 };
 
 class UsageError : public std::runtime_error {

@@ -3,9 +3,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
+#include "admin/access_export.h"
 #include "admin/maintenance_functions.h"
 #include "server/config.h"
 #include "server/sysinfo_ini.h"
@@ -55,7 +57,39 @@ class OptionsUi : public admin::MaintenanceUi {
   }
   void closeWait() override {}
 
+  bool askExport(admin::ExportChoices& c) override {
+    c.file = cl_.file;
+    c.all = cl_.all;
+    if (from_) c.from = *from_;
+    if (to_) c.to = *to_;
+    return true;
+  }
+  // The band's texts as progress lines on standard error; on a terminal
+  // one line per step with a bar redrawn in place.
+  void progress(const std::string& text, int position, int maximum) override {
+    if (maximum >= 0) maximum_ = maximum;
+    const bool tty = ::isatty(STDERR_FILENO);
+    if (text != text_) {
+      if (tty && !text_.empty()) std::fputc('\n', stderr);
+      text_ = text;
+      if (!tty) std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    if (tty) {
+      const int width = 30;
+      const int filled = maximum_ > 0 ? std::min(width, position * width / maximum_) : 0;
+      std::fprintf(stderr, "\r%s [%s%s] %d/%d", text.c_str(), std::string(size_t(filled), '#').c_str(),
+                   std::string(size_t(width - filled), ' ').c_str(), position, maximum_);
+    }
+    std::fflush(stderr);
+  }
+  void hideProgress() override {
+    if (::isatty(STDERR_FILENO) && !text_.empty()) std::fputc('\n', stderr);
+    text_.clear();
+  }
+
  private:
+  std::string text_;
+  int maximum_ = 100;
   const CommandLine& cl_;
   const Day* from_;
   const Day* to_;
@@ -70,6 +104,11 @@ int runMaintenance(const CommandLine& cl) {
   const bool hasFrom = !cl.from.empty(), hasTo = !cl.to.empty();
   if ((hasFrom && !admin::parseDayText(cl.from, &from)) || (hasTo && !admin::parseDayText(cl.to, &to))) {
     std::fprintf(stderr, "qzserver: --from and --to take a date as YYYY-MM-DD\n");
+    return 2;
+  }
+  if (cl.maintenance == M::Export && (cl.file.empty() || (cl.all && (hasFrom || hasTo)) ||
+                                      (!cl.all && (!hasFrom || !hasTo)))) {
+    std::fprintf(stderr, "qzserver: export takes --file PATH and either --from and --to or --all\n");
     return 2;
   }
   if (cl.maintenance == M::EmptyDatabase && !cl.yes) {
@@ -107,6 +146,13 @@ int runMaintenance(const CommandLine& cl) {
       case M::CleanupRooms: out = f.N9Click(); break;
       case M::CleanupSales: out = f.N14Click(); break;
       case M::EmptyDatabase: out = f.N18Click(); break;
+      case M::Export: {
+        db::Connection ADOC2;
+        admin::AccessExport e(ADOC1, ADOQuery1, ADOC2, appDir(), ui);
+        out = e.ExportToAccess();
+        if (out.status == admin::Outcome::Done) std::printf("exported to %s\n", cl.file.c_str());
+        break;
+      }
       case M::None: return 2;
     }
     return out.status == admin::Outcome::Done ? 0 : 1;

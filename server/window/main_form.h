@@ -107,8 +107,11 @@ class TSevMainForm : public QMainWindow {
   // --- the two main connections (the maintenance functions use them)
   db::Connection ADOC1;
   db::Query ADOQuery1{&ADOC1};
-  // The Jet connection's text; the export builds its connection from it.
+  // The Jet connection's text from express.ini; the export replaces it.
   std::string ADOC2ConnectionString;
+  // The main Jet connection: the export file (or the file ConnectImportFile
+  // chose) while open.
+  db::Connection ADOC2;
 
   // --- components
   QWidget* CoolBar1;

@@ -1,18 +1,22 @@
 // The window's maintenance dialogs and hooks; see maintenance_window.h.
 #include "server/window/maintenance_window.h"
 
+#include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 
 #include "admin/dialogs/app_title.h"
 #include "admin/dialogs/backup_form.h"
+#include "admin/dialogs/express_form.h"
 #include "admin/dialogs/file_open_edit.h"
 #include "admin/dialogs/select_date_form.h"
+#include "server/config.h"
 #include "server/window/main_form.h"
 #include "server/window/msg_hint_form.h"
 
 namespace qz::server {
 
-WindowMaintenanceUi::WindowMaintenanceUi(QWidget* owner) : owner_(owner) {}
+WindowMaintenanceUi::WindowMaintenanceUi(QWidget* owner, TSevMainForm* form) : owner_(owner), form_(form) {}
 WindowMaintenanceUi::~WindowMaintenanceUi() = default;
 
 bool WindowMaintenanceUi::askBackup(admin::BackupChoices& choices) {
@@ -61,10 +65,29 @@ void WindowMaintenanceUi::closeWait() {
   wait_.reset();
 }
 
+bool WindowMaintenanceUi::askExport(admin::ExportChoices& choices) { return admin::AskExport(owner_, choices); }
+
+void WindowMaintenanceUi::progress(const std::string& text, int position, int maximum) {
+  if (!form_) return;
+  form_->CoolBar1Band2->show();
+  form_->ProgressBar1->show();
+  form_->Band2Text->setText(QString::fromStdString(text));
+  if (maximum >= 0) form_->ProgressBar1->setMaximum(maximum);
+  form_->ProgressBar1->setValue(position);
+  form_->repaint();
+}
+
+void WindowMaintenanceUi::hideProgress() {
+  if (form_) form_->CoolBar1Band2->hide();
+}
+
 MaintenanceWindow::MaintenanceWindow(TSevMainForm& form, const SysInfoIni& sysInfo)
     : form_(form),
-      ui_(&form),
-      functions_(form.ADOC1, form.ADOQuery1, sysInfo, admin::serverMaintenanceSettings(), ui_) {
+      ui_(&form, &form),
+      functions_(form.ADOC1, form.ADOQuery1, sysInfo, admin::serverMaintenanceSettings(), ui_),
+      export_(form.ADOC1, form.ADOQuery1, form.ADOC2, appDir(), ui_) {
+  form_.onExportToAccess = [this] { export_.ExportToAccess(); };
+  form_.onConnectImportFile = [this] { export_.ConnectImportFile(); };
   form_.onBackupDatabase = [this] { functions_.BackupDatabase(); };
   form_.onRestoreDatabase = [this] { functions_.RestoreDatabase(); };
   form_.onCleanRoomData = [this] { functions_.N9Click(); };
@@ -73,6 +96,8 @@ MaintenanceWindow::MaintenanceWindow(TSevMainForm& form, const SysInfoIni& sysIn
 }
 
 MaintenanceWindow::~MaintenanceWindow() {
+  form_.onExportToAccess = nullptr;
+  form_.onConnectImportFile = nullptr;
   form_.onBackupDatabase = nullptr;
   form_.onRestoreDatabase = nullptr;
   form_.onCleanRoomData = nullptr;

@@ -1,6 +1,7 @@
 // The backup, restore and date-range dialogs, and the window's maintenance
 // functions driven through them against a real embedded database: captions,
 // size rules, the OK checks, what the boxes show, and Cancel.
+#include <QCheckBox>
 #include <QDateEdit>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 
 #include "admin/dialogs/app_title.h"
 #include "admin/dialogs/backup_form.h"
+#include "admin/dialogs/express_form.h"
 #include "admin/dialogs/file_open_edit.h"
 #include "admin/dialogs/select_date_form.h"
 #include "admin/maintenance_functions.h"
@@ -64,6 +66,7 @@ class MaintenanceDialogsTest : public QObject {
   void backupFormShowsItsFieldsAndIgnoresOkWhileNameOrPathIsEmpty();
   void restoreFormIgnoresOkWithoutSourceFile();
   void selectDateRangeWritesBackOnOkOnly();
+  void exportFormTogglesThePeriodAndWritesBackOnOkOnly();
   void twoDigitYearsFallFrom1950();
   void backupThroughTheDialogShowsTheAnswerUnderTheApplicationTitle();
   void roomCleanUpAsksConfirmsAndShowsTheAnswer();
@@ -174,6 +177,34 @@ void MaintenanceDialogsTest::selectDateRangeWritesBackOnOkOnly() {
   QVERIFY(admin::SelectDateRange(nullptr, from, to));
   QCOMPARE(QString::fromStdString(admin::dayText(from)), QStringLiteral("2026-02-01"));
   QCOMPARE(QString::fromStdString(admin::dayText(to)), QStringLiteral("2026-01-31"));
+}
+
+void MaintenanceDialogsTest::exportFormTogglesThePeriodAndWritesBackOnOkOnly() {
+  admin::ExportChoices c;
+  WhenModal<admin::TexpressForm>([](admin::TexpressForm* f) {
+    QCOMPARE(f->windowTitle(), QStringLiteral("数据导入/导出"));
+    QCOMPARE(f->LMDFileSaveEdit1->text(), QStringLiteral("d:\\qz.mdb"));
+    QCOMPARE(f->DateTimePicker1->date(), QDate(2002, 12, 21));
+    QVERIFY(f->DateTimePicker1->isEnabled());
+    f->CheckBox1->click();
+    QVERIFY(!f->DateTimePicker1->isEnabled() && !f->DateTimePicker2->isEnabled());
+    f->LMDFileSaveEdit1->setText(QStringLiteral("/tmp/x.mdb"));
+    f->BitBtn2->click();
+  });
+  QVERIFY(!admin::AskExport(nullptr, c));
+  QCOMPARE(QString::fromStdString(c.file), QStringLiteral("d:\\qz.mdb"));
+  WhenModal<admin::TexpressForm>([](admin::TexpressForm* f) {
+    f->CheckBox1->click();
+    f->CheckBox1->click();
+    QVERIFY(f->DateTimePicker2->isEnabled());
+    f->DateTimePicker2->setDate(QDate(2003, 1, 31));
+    f->LMDFileSaveEdit1->setText(QStringLiteral("/tmp/x.mdb"));
+    f->BitBtn1->click();
+  });
+  QVERIFY(admin::AskExport(nullptr, c));
+  QCOMPARE(QString::fromStdString(c.file), QStringLiteral("/tmp/x.mdb"));
+  QVERIFY(!c.all);
+  QCOMPARE(QString::fromStdString(admin::dayText(c.to)), QStringLiteral("2003-01-31"));
 }
 
 void MaintenanceDialogsTest::twoDigitYearsFallFrom1950() {

@@ -1,0 +1,194 @@
+// The export to an Access file on both engines: a demo database with a few
+// rows at the edges written into a copy of the template, checked by our
+// reader and checker, mdbtools and mdb-reader; the period's whole last
+// day; a fresh template for an earlier export's path; an interruption
+// keeping the rows written before it; the band's texts and positions.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "admin/access_export.h"
+#include "database/demo_data.h"
+#include "database/export_template.h"
+#include "database/schema.h"
+#include "platform/jet/checker.h"
+#include "platform/jet/database.h"
+#include "tests/platform/jet_test_support.h"
+#include "tests/platform/test_databases.h"
+
+namespace qz::admin {
+namespace {
+
+namespace t = qz::testing;
+
+class ExportUi : public MaintenanceUi {
+ public:
+  bool askBackup(BackupChoices&) override { return false; }
+  bool askRestore(std::string&) override { return false; }
+  bool selectDateRange(Day&, Day&) override { return false; }
+  bool confirm(const std::string&, const std::string&) override { return false; }
+  void message(const std::string& caption, const std::string& text) override { messages += caption + "|" + text + ";"; }
+  void showWait(const std::string&) override {}
+  void closeWait() override {}
+  bool askExport(ExportChoices& c) override {
+    c = choices;
+    return true;
+  }
+  void progress(const std::string& text, int position, int maximum) override {
+    if (maximum >= 0) maximum_ = maximum;
+    if (bands.empty() || bands.back().first != text) bands.push_back({text, ""});
+    bands.back().second = std::to_string(position) + "/" + std::to_string(maximum_);
+    if (stopAfter && --stopAfter == 0) throw std::runtime_error("stopped by the operator");
+  }
+  void hideProgress() override { hidden = true; }
+
+  ExportChoices choices;
+  std::vector<std::pair<std::string, std::string>> bands;  // text, last position/maximum
+  std::string messages;
+  bool hidden = false;
+  int stopAfter = 0;
+  int maximum_ = 100;
+};
+
+Day D(int y, unsigned m, unsigned d) { return Day{std::chrono::year{y}, std::chrono::month{m}, std::chrono::day{d}}; }
+
+class AccessExportTest : public ::testing::TestWithParam<t::TestEngine> {
+ protected:
+  void SetUp() override {
+    source_ = t::TestDatabase::create(GetParam());
+    if (!source_) GTEST_SKIP() << "POSTGRESQL TESTS SKIPPED: QZ_TEST_PG_HOST/QZ_TEST_PG_PORT not set";
+    dir_ = t::MakeTempDir() + "/";
+    database::writeExportTemplate(dir_ + "qz.dat");
+    db::Connection c;
+    c.setConnectionString(source_->connectionString());
+    database::installSchema(c);
+    database::addDemoData(c, {});
+    c.execute("INSERT INTO material (id, name, exchange, price, info) VALUES ('Q01', 'O''Neil 牌', NULL, 12.5, NULL)");
+    c.execute("INSERT INTO Maccount (consumption, fdate, ndate, marck, cltname) VALUES "
+              "('EDGE', '2031-05-31 23:59:59', '2031-05-31 23:59:59', 1, '最后一天')");
+    c.execute("INSERT INTO Maccount (consumption, fdate, ndate, marck, cltname) VALUES "
+              "('EDGE', '2031-06-01 00:00:00', '2031-06-01 00:00:00', 0, '第二天')");
+    c.execute("INSERT INTO Maccount (consumption, fdate, ndate, marck, cltname) VALUES "
+              "('EDGE', '2031-05-30 00:00:00', '2031-05-30 00:00:00', 0, '第一天')");
+    ADOC1_.setConnectionString(source_->connectionString());
+    ADOQuery1_.setCommandTimeout(3000);
+  }
+  void TearDown() override {
+    ADOC2_.close();
+    ADOC1_.close();
+    if (!dir_.empty()) t::RemoveTree(dir_);
+  }
+  int64_t sourceCount(const std::string& sql) {
+    return db::RowSet::readAll(*ADOC1_.query(sql)).rows[0][0].toInt64();
+  }
+  std::vector<std::vector<Variant>> fileRows(const std::string& file, const std::string& table) {
+    std::vector<std::vector<Variant>> rows;
+    jet::Database::Open(file, "6391", false)->scan(table, [&](const std::vector<Variant>& r) { rows.push_back(r); });
+    return rows;
+  }
+
+  std::unique_ptr<t::TestDatabase> source_;
+  std::string dir_;
+  db::Connection ADOC1_, ADOC2_;
+  db::Query ADOQuery1_{&ADOC1_};
+  ExportUi ui_;
+};
+
+TEST_P(AccessExportTest, WritesTheFiveTablesReadableByEveryReader) {
+  const std::string file = dir_ + "out.mdb";
+  ui_.choices.file = file;
+  ui_.choices.from = D(2031, 5, 31);
+  ui_.choices.to = D(2031, 5, 31);
+  AccessExport e(ADOC1_, ADOQuery1_, ADOC2_, dir_, ui_);
+  EXPECT_EQ(e.ExportToAccess().status, Outcome::Done);
+  EXPECT_TRUE(ui_.messages.empty()) << ui_.messages;
+  EXPECT_TRUE(ui_.hidden);
+  EXPECT_TRUE(ADOC2_.isOpen());
+  ADOC2_.close();
+  for (const std::string& p : jet::CheckDatabaseFile(file, "6391")) ADD_FAILURE() << p;
+
+  const int64_t items = sourceCount("select count(*) from maccitems");
+  const int64_t payments = sourceCount("select count(*) from mgathering");
+  const std::vector<std::pair<std::string, std::string>> bands = {
+      {"正在导出物资编号数据", "2/100"},
+      {"正在导出客户资料", "20/100"},
+      {"正在导出主表数据", "11/11"},
+      {"正在导出物资进/出数据", std::to_string(items + 10) + "/" + std::to_string(items + 10)},
+      {"正在导出收/付款数据", std::to_string(payments + 10) + "/" + std::to_string(payments + 10)},
+      {"正在...", "0/" + std::to_string(payments + 10)}};
+  EXPECT_EQ(ui_.bands, bands);
+
+  EXPECT_EQ(int64_t(fileRows(file, "material").size()), sourceCount("select count(*) from material"));
+  EXPECT_EQ(int64_t(fileRows(file, "client").size()), sourceCount("select count(*) from client"));
+  EXPECT_EQ(int64_t(fileRows(file, "maccitems").size()), items);
+  EXPECT_EQ(int64_t(fileRows(file, "Mgathering").size()), payments);
+  const auto headers = fileRows(file, "MAccount");
+  ASSERT_EQ(headers.size(), 1u) << "only the last day of the period, at 23:59:59";
+  EXPECT_EQ(headers[0][13], Variant("最后一天"));
+  EXPECT_EQ(headers[0][12], Variant(true));
+  EXPECT_EQ(headers[0][5], Variant(DateTime::fromParts(2031, 5, 31, 23, 59, 59)));
+  bool quoted = false;
+  for (const auto& m : fileRows(file, "material"))
+    if (m[0] == Variant("Q01")) {
+      quoted = true;
+      EXPECT_EQ(m[1], Variant("O'Neil 牌"));
+      EXPECT_EQ(m[4], Variant(int32_t(1))) << "a null exchange is written as 1";
+      EXPECT_EQ(m[6], Variant(Currency{125000}));
+      EXPECT_TRUE(m[9].isNull());
+    }
+  EXPECT_TRUE(quoted);
+
+  if (t::HaveMdbTools()) {
+    EXPECT_EQ(t::RunCommand("mdb-ver " + t::ShellQuote(file)).out, "JET4\n");
+    EXPECT_EQ(t::RunCommand("mdb-tables -1 " + t::ShellQuote(file)).out,
+              "material\nclient\nMAccount\nmaccitems\nMgathering\n");
+    for (const char* table : {"material", "client", "MAccount", "maccitems", "Mgathering"})
+      EXPECT_EQ(t::RunCommand("mdb-count " + t::ShellQuote(file) + " " + table).out,
+                std::to_string(t::MdbJsonRows(file, table).size()) + "\n")
+          << table;
+  }
+  if (t::HaveMdbReader()) {
+    const rapidjson::Document d = t::MdbReaderRead(file, "6391");
+    EXPECT_STREQ(d["password"].GetString(), "6391");
+    EXPECT_EQ(d["tables"]["maccitems"]["rowCount"].GetInt64(), items);
+    EXPECT_EQ(d["tables"]["MAccount"]["rows"][0][13], "最后一天");
+  }
+}
+
+TEST_P(AccessExportTest, AnEarlierExportIsReplacedAndAnInterruptionKeepsTheRowsWritten) {
+  const std::string file = dir_ + "again.mdb";
+  ui_.choices.file = file;
+  ui_.choices.all = true;
+  AccessExport e(ADOC1_, ADOQuery1_, ADOC2_, dir_, ui_);
+  ASSERT_EQ(e.ExportToAccess().status, Outcome::Done);
+  const int64_t headers = sourceCount("select count(*) from maccount");
+  EXPECT_EQ(int64_t(fileRows(file, "MAccount").size()), headers);
+  // The same path again: a fresh template, stopped during the items.
+  ui_.stopAfter = 2 + 2 + int(headers) + 2 + 5;
+  EXPECT_THROW(e.ExportToAccess(), std::runtime_error);
+  ADOC2_.close();
+  for (const std::string& p : jet::CheckDatabaseFile(file, "6391")) ADD_FAILURE() << p;
+  EXPECT_EQ(int64_t(fileRows(file, "MAccount").size()), headers) << "not doubled by the earlier export";
+  EXPECT_EQ(fileRows(file, "maccitems").size(), 4u) << "the rows written before the interruption stay";
+  EXPECT_EQ(fileRows(file, "Mgathering").size(), 0u);
+}
+
+TEST_P(AccessExportTest, FilesThatCannotBeUsedAreReported) {
+  AccessExport e(ADOC1_, ADOQuery1_, ADOC2_, dir_, ui_);
+  // A file of another password: the provider's text, then nothing more.
+  jet::Database::Create(dir_ + "other.mdb", "secret");
+  EXPECT_FALSE(e.ConnectExportFile(dir_ + "other.mdb"));
+  EXPECT_EQ(ui_.messages, "|Not a valid password.;");
+  // No template: the file error; the target stays empty.
+  ::unlink((dir_ + "qz.dat").c_str());
+  ui_.choices.file = dir_ + "empty.mdb";
+  EXPECT_THROW(e.ExportToAccess(), std::runtime_error);
+  EXPECT_TRUE(ui_.bands.empty()) << "the band is not shown yet";
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, AccessExportTest,
+                         ::testing::Values(t::TestEngine::Embedded, t::TestEngine::PostgreSQL),
+                         [](const auto& info) { return std::string(t::testEngineName(info.param)); });
+
+}  // namespace
+}  // namespace qz::admin
