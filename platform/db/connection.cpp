@@ -1,4 +1,5 @@
-// Connection, Query and RowSet: engine choice from the connection text,
+// Connection, Query and RowSet: engine choice from the connection text (an
+// Access file for the Jet provider, whose statements go to it as written),
 // translation of T-SQL through the dialect layer, ":name" parameters matched
 // to positional markers, and the embedded engine's data folder.
 #include "platform/db/connection.h"
@@ -142,8 +143,6 @@ void Connection::close() {
 
 EngineKind Connection::engine() const {
   if (session_) return session_->kind();
-  const ConnectionString cs = ConnectionString::parse(text_);
-  if (IsJetProvider(cs)) return EngineKind::Jet;
   return isEmbeddedSource(ConnectionString::parse(text_).value("Data Source"))
              ? EngineKind::Embedded
              : EngineKind::PostgreSQL;
@@ -203,9 +202,11 @@ std::unique_ptr<Cursor> runStatement(EngineSession& s, const DialectStatement& s
 
 }  // namespace
 
+namespace {
+
 // A statement to an Access file: the parameters in order of their first
 // appearance, bound by name.
-std::vector<Parameter> Connection::jetBinds(std::string_view sql, const ParamList& params) {
+std::vector<Parameter> jetBinds(std::string_view sql, const ParamList& params) {
   std::vector<Parameter> binds;
   for (const std::string& name : parseParamNames(sql)) {
     const Parameter* p = findParam(params, name);
@@ -215,9 +216,11 @@ std::vector<Parameter> Connection::jetBinds(std::string_view sql, const ParamLis
   return binds;
 }
 
+}  // namespace
+
 int64_t Connection::execute(std::string_view sql, const ParamList& params) {
   ensureOpen();
-  if (session_->kind() == EngineKind::Jet) return session_->execute(std::string(sql), jetBinds(sql, params));
+  if (IsJetSession(*session_)) return session_->execute(std::string(sql), jetBinds(sql, params));
   const Translation translation = translate(sql);
   const std::vector<DialectStatement>& stmts = *translation;
   if (stmts.empty()) throw DbError(kNoCommand);
@@ -228,7 +231,7 @@ int64_t Connection::execute(std::string_view sql, const ParamList& params) {
 
 std::unique_ptr<Cursor> Connection::query(std::string_view sql, const ParamList& params) {
   ensureOpen();
-  if (session_->kind() == EngineKind::Jet) {
+  if (IsJetSession(*session_)) {
     std::unique_ptr<Cursor> rows = session_->query(std::string(sql), jetBinds(sql, params));
     if (!rows || rows->fields().empty()) throw DbError(kNoResultSet);
     return rows;

@@ -2,15 +2,12 @@
 // system composes ("Provider=SQLOLEDB.1;...Data Source=...;"), transactions,
 // statements with :name parameters, stored procedures, row cursors.
 //
-// Engine choice (see docs/database.md): "Provider=Microsoft.Jet.OLEDB.4.0"
-// opens the Access file named by "Data Source" (platform/db/jet_session.h);
-// otherwise an empty "Data Source" (or "(embedded)") selects the embedded
-// engine over SQLite files in the data folder, and anything else selects
-// PostgreSQL through libpq.
+// Engine choice (see docs/database.md): an empty "Data Source" (or
+// "(embedded)") selects the embedded engine over SQLite files in the data
+// folder; anything else selects PostgreSQL through libpq.
 //
 // Statements are written in the T-SQL the system and its clients send; the
 // dialect layer rewrites them for the engine at hand before they run.
-// Statements to an Access file go to it as written.
 //
 // Thread-safety: a Connection and everything opened on it is used by one
 // thread at a time. Nothing is shared between connections.
@@ -35,7 +32,7 @@ class DbError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class EngineKind : uint8_t { Embedded, PostgreSQL, Jet };
+enum class EngineKind : uint8_t { Embedded, PostgreSQL };
 
 // Forward-only rows of one statement. Values are typed by the fields.
 class Cursor {
@@ -126,7 +123,6 @@ class Connection {
   // The engine's statements for sql, translated once per session: the
   // posting of records runs the same few texts for every request.
   Translation translate(std::string_view sql);
-  static std::vector<Parameter> jetBinds(std::string_view sql, const ParamList& params);
 
   std::string text_;
   int connectTimeout_ = 15;

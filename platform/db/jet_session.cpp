@@ -52,7 +52,7 @@ class RowsCursor : public Cursor {
 class JetSession : public EngineSession {
  public:
   explicit JetSession(std::unique_ptr<jet::Database> db) : db_(std::move(db)) {}
-  EngineKind kind() const override { return EngineKind::Jet; }
+  EngineKind kind() const override { return EngineKind::Embedded; }
   SqlFlavor flavor() const override { return SqlFlavor::Sqlite; }
   void begin() override { throw DbError("Transactions are not supported on this Access file connection."); }
   void commit() override { throw DbError("No transaction is active."); }
@@ -161,6 +161,8 @@ class JetSession : public EngineSession {
 };
 
 }  // namespace
+
+bool IsJetSession(const EngineSession& session) { return dynamic_cast<const JetSession*>(&session) != nullptr; }
 
 bool IsJetProvider(const ConnectionString& cs) {
   const std::string p = cs.value("Provider");
