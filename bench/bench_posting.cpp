@@ -279,6 +279,16 @@ int main(int argc, char** argv) {
                                         many.capi, many.capi / many.ours);
                             printRatio((std::string("posting.8_clients.") + engine).c_str(),
                                        many.capi / many.ours, 1.3);
+                            // Request keys beside none, alternated like the rest.
+                            int serial = 1000000;
+                            const Medians keys = alternate(
+                                [&] { serial += kBills; return serverRun(s, true, serial); },
+                                [&] { return serverRun(s); });
+                            std::printf("           with request keys: %.2f s, without %.2f s, "
+                                        "ratio %.3f (target <= 1.10)\n",
+                                        keys.ours, keys.capi, keys.ratio());
+                            printRatio((std::string("posting.request_keys.") + engine).c_str(),
+                                       keys.ratio(), 1.10);
                             std::fflush(stdout);
                             s.restartWithTls();
                             const Medians tls = alternate([&] { return serverRun(s); }, capi);
