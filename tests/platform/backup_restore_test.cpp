@@ -367,6 +367,35 @@ TEST(RestoreStatementTest, PasswordOptionAndBracketedNamesAreRecognised) {
   EXPECT_EQ(st[0].kind, db::DialectStatement::Kind::Restore);
 }
 
+// Media written by an earlier version of the server, kept in the tree: set 1
+// a full backup without password, set 2 a full and set 3 a differential
+// backup with the password "旧 pw" (a table rooms, pages of 512 bytes).
+// Stored media must keep reading and restoring whatever computes the crypto.
+TEST(StoredMediaTest, MediaWrittenByAnEarlierVersionStillRestores) {
+  registerEmbeddedMaintenanceProcedures();
+  auto db = TestDatabase::create(TestEngine::Embedded);
+  qz::testing::TempDir dir;
+  const std::string file = dir.file("media.dat");
+  std::filesystem::copy_file(QZ_SOURCE_DIR "/tests/platform/data/protected_media.dat", file);
+  const auto sets = db::media::readSets(file);
+  ASSERT_EQ(sets.size(), 3u);
+  EXPECT_FALSE(sets[0].passwordProtected);
+  EXPECT_TRUE(sets[2].passwordProtected);
+  EXPECT_EQ(sets[2].kind, db::media::SetKind::Differential);
+  EXPECT_EQ(db::media::readPayload(file, sets[0], "").size(), 5 * 512u);
+  db::Connection master;
+  master.setConnectionString(db->connectionStringFor("master"));
+  const std::string restore = "RESTORE DATABASE " + db->name() + " from disk='" + file + "'";
+  EXPECT_THROW(master.execute(restore + " with password='wrong'"), db::DbError);
+  master.execute(restore + " with password='旧 pw'");
+  db::Connection conn;
+  conn.setConnectionString(db->connectionString());
+  auto cur = conn.query("select id, price from rooms order by id");
+  std::string rows;
+  while (cur->next()) rows += cur->row()[0].toText() + "=" + cur->row()[1].toText() + ";";
+  EXPECT_EQ(rows, "101=99.99;102=200;103=220.25;");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, BackupRestoreTest,
                          ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL),
                          [](const auto& info) { return std::string(testEngineName(info.param)); });
