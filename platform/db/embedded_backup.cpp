@@ -219,6 +219,11 @@ void restoreEmbeddedDatabase(EmbeddedContext& context, const std::string& databa
   const bool created = !std::filesystem::exists(file);
   try {
     Handle dest{openFile(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)};
+    // SQLite refuses to copy into a WAL database whose page size differs from
+    // the image's ("attempt to write a readonly database"); the image may come
+    // from a database with other pages. The exclusive use lock makes the switch
+    // safe, and configureHandle turns WAL back on.
+    exec(dest.db, "PRAGMA journal_mode=DELETE");
     copyDatabase(dest.db, verified.db);
     catalog::configureHandle(dest.db);
     if (!known) catalog::registerDatabase(context.handle(), context.catalogSchema(), database, file);
