@@ -21,6 +21,19 @@ std::optional<StartSwitch> parseStartSwitch(const std::string& arg) {
   return std::nullopt;
 }
 
+std::vector<std::string> SplitList(std::string_view text) {
+  std::vector<std::string> out;
+  while (!text.empty()) {
+    size_t comma = text.find(',');
+    std::string_view item = text.substr(0, comma);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+    while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+    if (!item.empty()) out.emplace_back(item);
+  }
+  return out;
+}
+
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -60,6 +73,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (colon == std::string::npos || colon + 1 == v.size())
         throw UsageError("--listen: expected HOST:PORT, got " + v);
       cl.listen.push_back(v);
+    } else if (a == "--listen-web") {
+      const std::string& v = value("--listen-web");
+      size_t colon = v.rfind(':');
+      if (colon == std::string::npos || colon + 1 == v.size())
+        throw UsageError("--listen-web: expected HOST:PORT, got " + v);
+      cl.listenWeb.push_back(v);
+    } else if (a == "--web-origin") {
+      for (std::string& o : SplitList(value("--web-origin"))) cl.webOrigins.push_back(o);
+    } else if (a == "--web-root") {
+      cl.webRoot = value("--web-root");
     } else if (a == "--max-message") {
       cl.maxMessage = static_cast<size_t>(number("--max-message", 1024));
     } else if (a == "--tls-cert") {
@@ -165,6 +188,12 @@ Options:
   --data-dir DIR        folder of the embedded engine's databases (default: <app-dir>data/)
   --listen HOST:PORT    address to serve clients on (default 127.0.0.1:5211; repeatable)
   --max-message BYTES   largest message accepted (default 67108864)
+  --listen-web HOST:PORT  serve the web page at / and JSON-RPC over WebSocket
+                        at /rpc on this address (default: off; repeatable)
+  --web-origin ORIGIN   let only pages from these origins open /rpc, e.g.
+                        http://desk:8080 (repeatable or comma-separated;
+                        default: any)
+  --web-root DIR        folder of the web page (default: the installed one)
   --tls-cert FILE       serve TLS (1.2 or newer) with this PEM certificate (a
                         chain allowed); needs --tls-key
   --tls-key FILE        the certificate's PEM private key
@@ -180,10 +209,11 @@ Options:
                         (default) or debug
   --slow-request MS     log requests that take MS milliseconds or longer
                         (default 1000; 0: never)
-                        These eight may also be set in the [Server] section of
-                        sysinfo.ini (TlsCert, TlsKey, TlsClientCA, Allow,
-                        MaxConnections, HandshakeTimeout, LogLevel,
-                        SlowRequest); the command line wins.
+                        These eight and the three web ones may also be set in
+                        the [Server] section of sysinfo.ini (TlsCert, TlsKey,
+                        TlsClientCA, Allow, MaxConnections, HandshakeTimeout,
+                        LogLevel, SlowRequest, ListenWeb, WebOrigin, WebRoot);
+                        the command line wins.
   --headless            run without a window even when a display is present
   --create-database     create the database that system.ini names (writes a
                         system.ini for the embedded engine when there is none)

@@ -31,6 +31,9 @@ struct CommandLine {
   std::optional<int> handshakeTimeout;        // --handshake-timeout SECONDS (0: none)
   std::optional<std::string> logLevel;        // --log-level error|warning|info|debug
   std::optional<int> slowRequestMs;           // --slow-request MS (0: never logged)
+  std::vector<std::string> listenWeb;         // --listen-web HOST:PORT, repeatable
+  std::vector<std::string> webOrigins;        // --web-origin ORIGIN[,ORIGIN], repeatable
+  std::optional<std::string> webRoot;         // --web-root DIR
   // Database creation.
   bool createDatabase = false;
   bool demo = false;
@@ -61,6 +64,10 @@ class UsageError : public std::runtime_error {
 // Parses argv (argv[0] excluded). Throws UsageError on an unknown option or
 // a missing or malformed value.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// The entries of a comma-separated list, spaces around them trimmed and
+// empty ones skipped.
+std::vector<std::string> SplitList(std::string_view text);
 
 // Recognises a registration switch: "/RegServer", "-regserver", ...
 std::optional<StartSwitch> parseStartSwitch(const std::string& arg);

@@ -100,11 +100,23 @@ void unregisterServer(const std::string& registryFile) {
   saveOrThrow(ini, registryFile);
 }
 
-bool socketsEnabled(const std::string& registryFile, const ClassInfo& c) {
+namespace {
+
+bool flagSet(const std::string& registryFile, const ClassInfo& c, const char* name) {
   auto ini = IniFile::load(registryFile);
   if (!ini) return false;
-  auto v = ini->read(classKeyPath(c), "Sockets");
+  auto v = ini->read(classKeyPath(c), name);
   return v && *v == "1";
+}
+
+}  // namespace
+
+bool socketsEnabled(const std::string& registryFile, const ClassInfo& c) {
+  return flagSet(registryFile, c, "Sockets");
+}
+
+bool webEnabled(const std::string& registryFile, const ClassInfo& c) {
+  return flagSet(registryFile, c, "Web");
 }
 
 }  // namespace qz::server

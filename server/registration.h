@@ -36,5 +36,7 @@ void unregisterServer(const std::string& registryFile);
 // Whether the class may be served on the socket transport: its "Sockets"
 // value is "1". Reads the file at each call.
 bool socketsEnabled(const std::string& registryFile, const ClassInfo& c);
+// The same for the web transport: its "Web" value.
+bool webEnabled(const std::string& registryFile, const ClassInfo& c);
 
 }  // namespace qz::server

@@ -71,6 +71,13 @@ ServeSettings ResolveServeSettings(const CommandLine& cl, const SysInfoIni& ini,
   else if (auto n = iniNumber(ini, ini::kSlowRequest, 86400000))
     s.slowRequest = std::chrono::milliseconds(*n);
 
+  s.listenWeb = !cl.listenWeb.empty() ? cl.listenWeb
+                                      : SplitList(ini.readString(ini::kServer, ini::kListenWeb, ""));
+  s.webOrigins = !cl.webOrigins.empty()
+                     ? cl.webOrigins
+                     : SplitList(ini.readString(ini::kServer, ini::kWebOrigin, ""));
+  s.webRoot = fileSetting(cl.webRoot, ini, ini::kWebRoot, appDir);
+
   if (cl.logLevel) {
     s.logLevel = *log::parseLevel(*cl.logLevel);
   } else {

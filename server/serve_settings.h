@@ -7,12 +7,14 @@
 // [Server] keys (names without regard to case): TlsCert, TlsKey,
 // TlsClientCA (file names; relative ones are taken from AppDir), Allow
 // (CIDR list), MaxConnections, HandshakeTimeout (seconds), LogLevel,
-// SlowRequest (milliseconds).
+// SlowRequest (milliseconds), ListenWeb and WebOrigin (comma-separated
+// lists), WebRoot (a folder).
 #pragma once
 
 #include <chrono>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/log/server_log.h"
 #include "platform/remote/transport_settings.h"
@@ -25,6 +27,12 @@ struct ServeSettings {
   remote::TransportSettings transport;
   log::Level logLevel = log::Level::kInfo;
   std::chrono::milliseconds slowRequest{1000};
+  // The web transport: where it listens (none: off), the page origins
+  // allowed to open /rpc (none: any), the folder of the page (empty: the
+  // installed one).
+  std::vector<std::string> listenWeb;
+  std::vector<std::string> webOrigins;
+  std::string webRoot;
 };
 
 // A setting with a value that cannot be used; the message names the option

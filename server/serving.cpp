@@ -1,9 +1,10 @@
-// Offering the three module classes on the socket transport.
+// Offering the three module classes on the socket and web transports.
 #include "server/serving.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 #include "platform/provider/provider.h"
@@ -33,6 +34,19 @@ void installCrashTestFault() {
   };
 }
 
+// The page shipped with the program: share/qzserver/web of an installation
+// or beside the executable, else the one in the source tree it was built
+// from (a build folder).
+std::string InstalledWebRoot() {
+  std::error_code ec;
+  const std::string shipped = sharedFilesDir() + "web";
+  if (std::filesystem::is_directory(shipped, ec)) return shipped;
+#ifdef QZ_SOURCE_WEB_DIR
+  if (std::filesystem::is_directory(QZ_SOURCE_WEB_DIR, ec)) return QZ_SOURCE_WEB_DIR;
+#endif
+  return "";
+}
+
 }  // namespace
 
 Serving::Serving(const CommandLine& cl, ServeSettings settings, std::string registryFile,
@@ -48,6 +62,9 @@ void Serving::start(remote::UiDispatcher& dispatcher) {
   opt.maxMessage = cl_.maxMessage;
   opt.transport = settings_.transport;
   opt.slowRequest = settings_.slowRequest;
+  opt.listenWeb = settings_.listenWeb;
+  opt.webOrigins = settings_.webOrigins;
+  opt.webRoot = settings_.webRoot.empty() ? InstalledWebRoot() : settings_.webRoot;
   const bool activated =
       cl_.startSwitch == StartSwitch::Automation || cl_.startSwitch == StartSwitch::Embedding;
   if (activated) {
@@ -78,6 +95,7 @@ void Serving::start(remote::UiDispatcher& dispatcher) {
     hc.factory = services::moduleFactory(
         c.name, env, {std::string(c.progId), std::string(c.iid)});
     hc.socketsEnabled = [file = registryFile_, &c] { return socketsEnabled(file, c); };
+    hc.webEnabled = [file = registryFile_, &c] { return webEnabled(file, c); };
     opt.classes.push_back(std::move(hc));
   }
   host_ = std::make_unique<remote::Host>(std::move(opt), dispatcher);

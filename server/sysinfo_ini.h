@@ -78,6 +78,9 @@ inline constexpr std::string_view kSlowRequest = "SlowRequest";
 // [Server] RequestKeyDays: how many days recorded request keys are kept.
 inline constexpr std::string_view kRequestKeyDays = "RequestKeyDays";
 inline constexpr int kRequestKeyDaysDefault = 7;
+inline constexpr std::string_view kListenWeb = "ListenWeb";
+inline constexpr std::string_view kWebOrigin = "WebOrigin";
+inline constexpr std::string_view kWebRoot = "WebRoot";
 // "user0" .. "user9".
 std::string loginUserKey(int index);
 }  // namespace ini

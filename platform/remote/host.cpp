@@ -96,6 +96,18 @@ HostCore::HostCore(HostOptions options, UiDispatcher& dispatcher)
 
 HostCore::~HostCore() { stop(); }
 
+std::unique_ptr<asio::ip::tcp::acceptor> HostCore::openAcceptor(const std::string& text) {
+  asio::ip::tcp::endpoint endpoint = parseEndpoint(text);
+  auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(acceptStrand_);
+  asio::error_code ec;
+  acceptor->open(endpoint.protocol(), ec);
+  if (!ec) acceptor->set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acceptor->bind(endpoint, ec);
+  if (!ec) acceptor->listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) throw std::runtime_error("cannot listen on " + text + ": " + ec.message());
+  return acceptor;
+}
+
 void HostCore::start() {
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -104,15 +116,7 @@ void HostCore::start() {
   }
   std::vector<std::unique_ptr<asio::ip::tcp::acceptor>> acceptors;
   for (const std::string& text : options_.listen) {
-    asio::ip::tcp::endpoint endpoint = parseEndpoint(text);
-    auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(acceptStrand_);
-    asio::error_code ec;
-    acceptor->open(endpoint.protocol(), ec);
-    if (!ec) acceptor->set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
-    if (!ec) acceptor->bind(endpoint, ec);
-    if (!ec) acceptor->listen(asio::socket_base::max_listen_connections, ec);
-    if (ec) throw std::runtime_error("cannot listen on " + text + ": " + ec.message());
-    acceptors.push_back(std::move(acceptor));
+    acceptors.push_back(openAcceptor(text));
   }
   for (size_t i = 0; i < options_.listenFds.size(); ++i) {
     int fd = options_.listenFds[i];
@@ -141,6 +145,7 @@ void HostCore::start() {
   }
   const TransportSettings& transport = options_.transport;
   if (transport.tls.enabled()) tls_ = MakeServerTlsContext(transport.tls);
+  if (!options_.listenWeb.empty()) startWeb();
   std::vector<uint16_t> ports;
   for (auto& a : acceptors) {
     const asio::ip::tcp::endpoint local = a->local_endpoint();
@@ -186,35 +191,88 @@ void HostCore::acceptOn(asio::ip::tcp::acceptor& acceptor) {
   });
 }
 
-void HostCore::admit(asio::ip::tcp::socket socket) {
-  asio::error_code ec;
-  const asio::ip::tcp::endpoint remote = socket.remote_endpoint(ec);
-  if (ec) return;  // already gone: the socket closes with this scope
-  const std::string peer = EndpointText(remote);
+bool HostCore::admits(const asio::ip::address& address, const std::string& peer) const {
+  if (options_.transport.allow.admits(address)) return true;
+  log::warning("refused connection from " + peer + ": address not allowed");
+  return false;
+}
+
+bool HostCore::countConnection(const std::string& peer) {
   const TransportSettings& transport = options_.transport;
-  if (!transport.allow.admits(remote.address())) {
-    log::warning("refused connection from " + peer + ": address not allowed");
-    socket.close(ec);
-    return;
-  }
   const bool busy =
       transport.maxConnections > 0 && openConnections_.load() >= transport.maxConnections;
   if (busy) {
     log::warning("refused connection from " + peer + ": " +
                  std::to_string(transport.maxConnections) + " connections already open");
-  } else {
-    ++openConnections_;
+    return false;
   }
-  auto session = tls_ ? std::make_shared<Session>(*this, SessionStream(std::move(socket), *tls_),
-                                                  peer, busy)
-                      : std::make_shared<Session>(*this, SessionStream(std::move(socket)), peer,
-                                                  busy);
+  ++openConnections_;
+  return true;
+}
+
+void HostCore::addSession(std::shared_ptr<Session> session) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     std::erase_if(sessions_, [](const std::weak_ptr<Session>& w) { return w.expired(); });
     sessions_.push_back(session);
   }
   session->start();
+}
+
+void HostCore::admit(asio::ip::tcp::socket socket) {
+  asio::error_code ec;
+  const asio::ip::tcp::endpoint remote = socket.remote_endpoint(ec);
+  if (ec) return;  // already gone: the socket closes with this scope
+  const std::string peer = EndpointText(remote);
+  if (!admits(remote.address(), peer)) {
+    socket.close(ec);
+    return;
+  }
+  const bool busy = !countConnection(peer);
+  addSession(tls_ ? std::make_shared<Session>(*this, SessionStream(std::move(socket), *tls_),
+                                              peer, busy)
+                  : std::make_shared<Session>(*this, SessionStream(std::move(socket)), peer,
+                                              busy));
+}
+
+void HostCore::startWeb() {
+  std::vector<std::unique_ptr<asio::ip::tcp::acceptor>> listeners;
+  for (const std::string& text : options_.listenWeb) listeners.push_back(openAcceptor(text));
+  WebServerOptions web;
+  for (auto& l : listeners) web.listenFds.push_back(l->release());
+  web.origins = options_.webOrigins;
+  web.root = options_.webRoot;
+  web.tls = tls_ ? tls_->native_handle() : nullptr;
+  web.admits = [this](const std::string& address) {
+    asio::error_code ec;
+    const asio::ip::address a = asio::ip::make_address(address, ec);
+    return !ec && admits(a, address);
+  };
+  web.take = [this](std::shared_ptr<WebLink> link, const std::string& address, uint16_t port) {
+    admitWeb(std::move(link), address, port);
+  };
+  web_ = std::make_unique<WebServer>(std::move(web));
+  web_->start();
+  for (size_t i = 0; i < options_.listenWeb.size(); ++i) {
+    log::info("web page and WebSocket at " + options_.listenWeb[i] + " (port " +
+              std::to_string(web_->ports()[i]) + (tls_ ? ", TLS" : "") + ")");
+  }
+}
+
+void HostCore::admitWeb(std::shared_ptr<WebLink> link, const std::string& address,
+                        uint16_t port) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (stopping_) {
+      link->closeNow();
+      return;
+    }
+  }
+  asio::error_code ec;
+  const std::string peer = EndpointText({asio::ip::make_address(address, ec), port});
+  const bool busy = !countConnection(peer);
+  asio::any_io_executor strand = asio::make_strand(io_);
+  addSession(std::make_shared<Session>(*this, SessionStream(std::move(link), strand), peer, busy));
 }
 
 void HostCore::stop() {
@@ -254,11 +312,16 @@ void HostCore::stop() {
     if (auto s = w.lock()) s->closeAfterStop();
   }
   acceptors_.clear();
+  if (web_) web_->stop();
 }
 
 size_t HostCore::instanceCount() const {
   std::lock_guard<std::mutex> lock(mu_);
   return liveInstances_;
+}
+
+std::vector<uint16_t> HostCore::webPorts() const {
+  return web_ ? web_->ports() : std::vector<uint16_t>();
 }
 
 std::vector<uint16_t> HostCore::ports() const {
@@ -320,7 +383,8 @@ bool HostCore::createInstance(const std::shared_ptr<Session>& session,
   bool registered = false;
   if (cls) {
     try {
-      registered = !cls->socketsEnabled || cls->socketsEnabled();
+      const auto& enabled = session->isWeb() ? cls->webEnabled : cls->socketsEnabled;
+      registered = !enabled || enabled();
     } catch (const std::exception&) {
       registered = false;
     }
@@ -452,5 +516,6 @@ void Host::start() { impl_->start(); }
 void Host::stop() { impl_->stop(); }
 size_t Host::instanceCount() const { return impl_->instanceCount(); }
 std::vector<uint16_t> Host::ports() const { return impl_->ports(); }
+std::vector<uint16_t> Host::webPorts() const { return impl_->webPorts(); }
 
 }  // namespace qz::remote

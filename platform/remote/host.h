@@ -49,6 +49,8 @@ struct HostedClass {
   // creation (its registration may change while the server runs). Empty
   // means always.
   std::function<bool()> socketsEnabled;
+  // The same for the web transport.
+  std::function<bool()> webEnabled;
 };
 
 struct HostOptions {
@@ -59,6 +61,13 @@ struct HostOptions {
   // Listening sockets opened by someone else (socket activation). The host
   // takes ownership and closes them at stop().
   std::vector<int> listenFds;
+  // The web transport: addresses for HTTP and WebSocket ("HOST:PORT"; none:
+  // off), the origins a browser page may connect from (empty: any; a
+  // request without an Origin header, from a program, is always let in),
+  // and the folder of the static files served at "/" (empty: none).
+  std::vector<std::string> listenWeb;
+  std::vector<std::string> webOrigins;
+  std::string webRoot;
   // Longest message accepted, in bytes (line feed not counted).
   size_t maxMessage = 64u * 1024 * 1024;
   // TLS, allowed addresses and connection limits.
@@ -112,6 +121,8 @@ class Host {
   // The local ports of the listening sockets, in the order of
   // options.listen followed by options.listenFds. Valid after start().
   std::vector<uint16_t> ports() const;
+  // The same for options.listenWeb.
+  std::vector<uint16_t> webPorts() const;
 
  private:
   class Impl;

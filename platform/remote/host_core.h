@@ -23,6 +23,7 @@
 
 #include "platform/remote/host.h"
 #include "platform/remote/small_thread.h"
+#include "platform/remote/web_server.h"
 
 namespace qz::remote {
 // "127.0.0.1:5211", "[::1]:5211"; an IPv4 client on an IPv6 socket shows as
@@ -61,6 +62,7 @@ class HostCore {
   void stop();
   size_t instanceCount() const;
   std::vector<uint16_t> ports() const;
+  std::vector<uint16_t> webPorts() const;
 
   const HostOptions& options() const { return options_; }
 
@@ -81,10 +83,22 @@ class HostCore {
   void connectionClosed() { --openConnections_; }
 
  private:
+  // A listening socket on "HOST:PORT"; throws std::runtime_error naming it.
+  std::unique_ptr<asio::ip::tcp::acceptor> openAcceptor(const std::string& text);
   void acceptOn(asio::ip::tcp::acceptor& acceptor);
+  // Opens the web listeners and starts the web server.
+  void startWeb();
   // A socket just accepted: closed when its address is not admitted, else
   // handed to a new session (a busy one beyond the connection limit).
   void admit(asio::ip::tcp::socket socket);
+  // A WebSocket connection just opened by the web server: served like a
+  // socket connection (the address was checked when it was accepted).
+  void admitWeb(std::shared_ptr<WebLink> link, const std::string& address, uint16_t port);
+  // Whether the allow-list admits address (logging a refusal).
+  bool admits(const asio::ip::address& address, const std::string& peer) const;
+  // Counts a new connection; false (busy, logged) beyond the limit.
+  bool countConnection(const std::string& peer);
+  void addSession(std::shared_ptr<Session> session);
   void workerMain();
   void runCreate(const std::shared_ptr<Session>& session, std::unique_ptr<Call> call);
   // Answers the "create"; returns true when an instance went live.
@@ -122,6 +136,8 @@ class HostCore {
   // Acceptors and their handlers live on this strand.
   asio::strand<asio::io_context::executor_type> acceptStrand_;
   std::vector<std::unique_ptr<asio::ip::tcp::acceptor>> acceptors_;
+  // After io_: its connections' sessions use io_ until they end.
+  std::unique_ptr<WebServer> web_;
 };
 
 }  // namespace qz::remote::detail

@@ -128,7 +128,8 @@ void Session::onHandshake(const asio::error_code& ec) {
 }
 
 void Session::beginServing() {
-  log::info("connection from " + peer_ + (socket_.tls() ? " over TLS" : ""));
+  log::info("connection from " + peer_ +
+            (socket_.isWeb() ? " over WebSocket" : socket_.tls() ? " over TLS" : ""));
   if (busy_) {
     std::lock_guard<std::mutex> lock(mu_);
     completeLocked(nextSeq_++,
@@ -378,7 +379,7 @@ void Session::closeSocket(bool linger) {
 }
 
 void Session::drainUntilClosed() {
-  socket_.socket().async_read_some(
+  socket_.async_read_some(
       asio::buffer(readBuf_.get(), kReadChunk),
       [self = shared_from_this()](const asio::error_code& ec, size_t) {
         if (ec) self->finalClose();

@@ -101,6 +101,8 @@ class Session : public std::enable_shared_from_this<Session> {
   // The client's address, and the subject of its certificate once the TLS
   // handshake is done. Stable once the first request has been read.
   const std::string& peer() const { return peer_; }
+  // Whether the connection is a WebSocket one (of the web transport).
+  bool isWeb() const { return socket_.isWeb(); }
 
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
