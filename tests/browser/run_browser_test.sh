@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The web page in a real browser: starts qzserver on a fresh demo database
+# with the web transport and drives the page with puppeteer-core in
+# Debian's chromium. Exits 77 (skipped) where chromium, node or the npm
+# packages cannot be had. Usage: run_browser_test.sh BUILD_DIR [SCREENSHOT_DIR]
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$1"
+shots="${2:-}"
+skip() { echo "SKIPPED: $*"; exit 77; }
+
+chromium=$(command -v chromium || true)
+[ -n "$chromium" ] || skip "no chromium (install Debian's chromium package: bash scripts/setup)"
+command -v node >/dev/null || skip "no node"
+if [ ! -d "$here/node_modules/puppeteer-core" ]; then
+  command -v npm >/dev/null || skip "no npm to install puppeteer-core"
+  (cd "$here" && npm ci --no-audit --no-fund --ignore-scripts >/dev/null) ||
+    skip "cannot install puppeteer-core from package-lock.json"
+fi
+
+work=$(mktemp -d)
+server_pid=""
+cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$build/server/qzserver" --app-dir "$work" --create-database --demo >/dev/null
+"$build/server/qzserver" --app-dir "$work" --headless --listen 127.0.0.1:0 \
+  --listen-web 127.0.0.1:0 2>"$work/server.log" >/dev/null &
+server_pid=$!
+port=""
+for _ in $(seq 1 300); do
+  port=$(sed -n 's/.*web page and WebSocket at .*(port \([0-9]*\).*/\1/p' "$work/server.log" | head -1)
+  [ -n "$port" ] && break
+  kill -0 "$server_pid" 2>/dev/null || { cat "$work/server.log"; echo "qzserver ended"; exit 1; }
+  sleep 0.1
+done
+[ -n "$port" ] || { cat "$work/server.log"; echo "no web port in the server log"; exit 1; }
+
+node "$here/page_test.mjs" "http://127.0.0.1:$port/" "$chromium" $shots
