@@ -51,21 +51,35 @@ void CloseLowest(PlainStream& s) {
 }
 void CloseLowest(TlsStream& s) { CloseLowest(s.next_layer()); }
 
+// What the server keeps of each WebSocket connection: at its stop, the
+// stream is destroyed while the server's event loop still exists, since a
+// session (kept by the host's own loop) may outlive the server.
+class LinkStream {
+ public:
+  virtual ~LinkStream() = default;
+  // REQUIRES: the server's I/O thread has ended.
+  virtual void drop() = 0;
+};
+
 // One WebSocket connection as a WebLink. Every operation runs on the
 // stream's strand.
 template <class Next>
-class BeastLink : public WebLink, public std::enable_shared_from_this<BeastLink<Next>> {
+class BeastLink : public WebLink,
+                  public LinkStream,
+                  public std::enable_shared_from_this<BeastLink<Next>> {
  public:
   explicit BeastLink(websocket::stream<Next> ws) : ws_(std::move(ws)) {
-    ws_.text(true);
-    ws_.auto_fragment(false);
-    ws_.read_message_max(0);  // the session's framer enforces the limit
+    ws_->text(true);
+    ws_->auto_fragment(false);
+    ws_->read_message_max(0);  // the session's framer enforces the limit
   }
 
+  void drop() override { ws_.reset(); }
+
   void readSome(char* buf, size_t cap, Done done) override {
-    net::post(ws_.get_executor(), [self = this->shared_from_this(), buf, cap,
+    net::post(ws_->get_executor(), [self = this->shared_from_this(), buf, cap,
                                    done = std::move(done)]() mutable {
-      self->ws_.async_read_some(
+      self->ws_->async_read_some(
           net::buffer(buf, cap - 1),
           [self, buf, done = std::move(done)](beast::error_code ec, size_t n) {
             if (ec) {
@@ -73,14 +87,14 @@ class BeastLink : public WebLink, public std::enable_shared_from_this<BeastLink<
               return;
             }
             std::replace_if(buf, buf + n, [](char c) { return c == '\n' || c == '\r'; }, ' ');
-            if (self->ws_.is_message_done()) buf[n++] = '\n';
+            if (self->ws_->is_message_done()) buf[n++] = '\n';
             done(Status::kOk, n);
           });
     });
   }
 
   void writeSome(std::vector<Piece> pieces, Done done) override {
-    net::post(ws_.get_executor(), [self = this->shared_from_this(), pieces = std::move(pieces),
+    net::post(ws_->get_executor(), [self = this->shared_from_this(), pieces = std::move(pieces),
                                    done = std::move(done)]() mutable {
       std::vector<net::const_buffer> bufs;
       size_t total = 0;
@@ -95,7 +109,7 @@ class BeastLink : public WebLink, public std::enable_shared_from_this<BeastLink<
           break;
         }
       }
-      self->ws_.async_write_some(
+      self->ws_->async_write_some(
           fin, bufs, [total, fin, done = std::move(done)](beast::error_code ec, size_t n) {
             if (ec) done(Status::kFailed, 0);
             else done(Status::kOk, fin && n == total ? n + 1 : n);
@@ -104,20 +118,20 @@ class BeastLink : public WebLink, public std::enable_shared_from_this<BeastLink<
   }
 
   void closeGracefully() override {
-    net::post(ws_.get_executor(), [self = this->shared_from_this()] {
+    net::post(ws_->get_executor(), [self = this->shared_from_this()] {
       if (self->closing_) return;
       self->closing_ = true;
-      self->ws_.async_close(websocket::close_code::normal, [self](beast::error_code) {});
+      self->ws_->async_close(websocket::close_code::normal, [self](beast::error_code) {});
     });
   }
 
   void closeNow() override {
-    net::post(ws_.get_executor(),
-              [self = this->shared_from_this()] { CloseLowest(self->ws_.next_layer()); });
+    net::post(ws_->get_executor(),
+              [self = this->shared_from_this()] { CloseLowest(self->ws_->next_layer()); });
   }
 
  private:
-  websocket::stream<Next> ws_;
+  std::optional<websocket::stream<Next>> ws_;
   bool closing_ = false;
 };
 
@@ -167,6 +181,17 @@ class WebServer::Impl {
     work_.reset();
     ioc_.stop();
     thread_.join();
+    std::lock_guard<std::mutex> lock(linksMu_);
+    for (auto& w : links_) {
+      if (auto l = w.lock()) l->drop();
+    }
+    links_.clear();
+  }
+
+  void keep(std::shared_ptr<LinkStream> link) {
+    std::lock_guard<std::mutex> lock(linksMu_);
+    std::erase_if(links_, [](const std::weak_ptr<LinkStream>& w) { return w.expired(); });
+    links_.push_back(link);
   }
 
   ~Impl() {
@@ -205,6 +230,8 @@ class WebServer::Impl {
   std::vector<std::unique_ptr<tcp::acceptor>> acceptors_;
   std::vector<uint16_t> ports_;
   std::thread thread_;
+  std::mutex linksMu_;
+  std::vector<std::weak_ptr<LinkStream>> links_;
 };
 
 namespace {
@@ -269,6 +296,7 @@ class HttpConn : public std::enable_shared_from_this<HttpConn<Stream>> {
       ws->async_accept(req, [ws, &srv, address, port](beast::error_code ec) {
         if (ec) return;
         auto link = std::make_shared<BeastLink<Stream>>(std::move(*ws));
+        srv.keep(link);
         srv.options().take(std::move(link), address, port);
       });
       return;

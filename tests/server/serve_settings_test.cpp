@@ -45,6 +45,21 @@ TEST(ServeSettingsTest, FileSetsWhatTheCommandLineLeavesOpen) {
   EXPECT_EQ(log::Level::kDebug, both.logLevel);
 }
 
+TEST(ServeSettingsTest, WebTransportFromTheFileOrTheCommandLine) {
+  TempDir dir;
+  const std::string ini =
+      "[Server]\r\nListenWeb=127.0.0.1:8080, [::1]:8080\r\n"
+      "WebOrigin=http://desk:8080,,http://desk2:8080\r\nWebRoot=page\r\n";
+  ServeSettings fromFile = resolve(dir, ini, {});
+  EXPECT_EQ((std::vector<std::string>{"127.0.0.1:8080", "[::1]:8080"}), fromFile.listenWeb);
+  EXPECT_EQ((std::vector<std::string>{"http://desk:8080", "http://desk2:8080"}), fromFile.webOrigins);
+  EXPECT_EQ(dir.path() + "page", fromFile.webRoot);
+  ServeSettings both = resolve(dir, ini, {"--listen-web", "0.0.0.0:9000", "--web-origin", "https://a,https://b"});
+  EXPECT_EQ(std::vector<std::string>{"0.0.0.0:9000"}, both.listenWeb);
+  EXPECT_EQ((std::vector<std::string>{"https://a", "https://b"}), both.webOrigins);
+  EXPECT_TRUE(resolve(dir, "", {}).listenWeb.empty());
+}
+
 TEST(ServeSettingsTest, NothingSetMeansPlainTcpForEveryoneAndDefaultLimits) {
   TempDir dir;
   ServeSettings s = resolve(dir, "[Login]\r\nuser0=a\r\n", {});
