@@ -2,7 +2,7 @@
 # The web page in a real browser: starts qzserver on a fresh demo database
 # with the web transport and drives the page with puppeteer-core in
 # Debian's chromium. Exits 77 (skipped) where chromium, node or the npm
-# packages cannot be had. Usage: run_browser_test.sh BUILD_DIR [SCREENSHOT_DIR]
+# packages are not installed. Usage: run_browser_test.sh BUILD_DIR [SCREENSHOT_DIR]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$1"
@@ -12,11 +12,9 @@ skip() { echo "SKIPPED: $*"; exit 77; }
 chromium=$(command -v chromium || true)
 [ -n "$chromium" ] || skip "no chromium (install Debian's chromium package: bash scripts/setup)"
 command -v node >/dev/null || skip "no node"
-if [ ! -d "$here/node_modules/puppeteer-core" ]; then
-  command -v npm >/dev/null || skip "no npm to install puppeteer-core"
-  (cd "$here" && npm ci --no-audit --no-fund --ignore-scripts >/dev/null) ||
-    skip "cannot install puppeteer-core from package-lock.json"
-fi
+# Installed by scripts/setup from package-lock.json; nothing is fetched here.
+[ -d "$here/node_modules/puppeteer-core" ] ||
+  skip "no puppeteer-core in tests/browser/node_modules (bash scripts/setup installs it)"
 
 work=$(mktemp -d)
 server_pid=""
