@@ -10,8 +10,7 @@ using provider::UpdateKind;
 void DocumentPosting::wireBillP(provider::Provider& p) {
   // A request is one unit: the provider holds its transaction, undoes it
   // all at the first failure and commits after the number is known.
-  p.recordSavepoints = false;
-  p.wholeRequestTransaction = true;
+  p.applyTransaction = provider::ApplyTransaction::AtomicRequest;
   p.beforeApplyUpdates = [this](auto& s, Variant& od) { billPBeforeApplyUpdates(s, od); };
   p.beforeUpdateRecord = [this](auto& s, const auto& src, auto& d, UpdateKind k, bool& a) {
     billPBeforeUpdateRecord(s, src, d, k, a);
@@ -23,8 +22,7 @@ void DocumentPosting::wireBillP(provider::Provider& p) {
 }
 
 void DocumentPosting::wireGOrdersP(provider::Provider& p) {
-  p.recordSavepoints = false;
-  p.wholeRequestTransaction = true;
+  p.applyTransaction = provider::ApplyTransaction::AtomicRequest;
   p.beforeApplyUpdates = [this](auto& s, Variant& od) { GOrdersPBeforeApplyUpdates(s, od); };
   p.beforeUpdateRecord = [this](auto& s, const auto& src, auto& d, UpdateKind k, bool& a) {
     GOrdersPBeforeUpdateRecord(s, src, d, k, a);

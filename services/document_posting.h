@@ -2,7 +2,7 @@
 // billP (bills) and GOrdersP (group orders).
 //
 // Each request runs in one transaction on the module's connection, held by
-// the provider (wholeRequestTransaction): rolled back at the first record
+// the provider as ApplyTransaction::AtomicRequest: rolled back at the first record
 // that fails (and then nothing more of the request is resolved), committed
 // after the AfterApplyUpdates handler, which returns NewDocNumber -- the
 // number of the last bill or group order inserted -- in OwnerData.

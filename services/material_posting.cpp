@@ -19,8 +19,7 @@ constexpr const char* kNoMaterial = "---";
 void MaterialPosting::wireMAccountP(provider::Provider& p) {
   // A request is one unit: the provider holds its transaction, undoes it
   // all at the first failure and commits after the number is known.
-  p.recordSavepoints = false;
-  p.wholeRequestTransaction = true;
+  p.applyTransaction = provider::ApplyTransaction::AtomicRequest;
   p.beforeApplyUpdates = [this](auto& s, Variant& od) { MAccountPBeforeApplyUpdates(s, od); };
   p.beforeUpdateRecord = [this](auto& s, const auto& src, auto& d, UpdateKind k, bool& a) {
     MAccountPBeforeUpdateRecord(s, src, d, k, a);

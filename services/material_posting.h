@@ -5,7 +5,7 @@
 // OwnerData comes in as [kind, client id] and is read before any record,
 // so a bad OwnerData fails the request with nothing written. Each request
 // runs in one transaction on the module's connection, held by the provider
-// (wholeRequestTransaction): rolled back at the first record that fails
+// as ApplyTransaction::AtomicRequest: rolled back at the first record that fails
 // (NewAccountNumber then becomes 0 and nothing more of the request is
 // written), committed at the end; OwnerData goes back as NewAccountNumber.
 //

@@ -3,36 +3,36 @@
 // back a client's delta through the event handlers and the default
 // resolution.
 //
-// Calling order of applyUpdates:
+// Calling order of applyUpdates; the provider declares how the request
+// holds its transaction (applyTransaction):
 //   1. beforeApplyUpdates(ownerData).
-//   2. When no transaction is open on the connection now, the provider
-//      opens its own.
+//   2. The provider begins its transaction.
 //   3. Master rows in delta order; an inserted master before its detail
 //      rows, a modified or deleted master after them (recursively). Per row:
 //      beforeUpdateRecord -> unless applied, the default resolution ->
-//      afterUpdateRecord, inside a savepoint when a transaction is open, so
-//      that a failed record is undone alone. An error calls onUpdateError
-//      with the response preset to Skip while fewer errors than maxErrors
-//      occurred before (any negative maxErrors: no limit), else Abort; the
-//      error is counted and logged
-//      for the error packet; Abort resolves no further rows. Resolving also
-//      stops when a handler ended the transaction that was open (a rolled
-//      back request writes nothing more), and after the first error when
-//      stopOnFirstError is set. The detail rows of a master insert that
-//      failed are not resolved (they would have no master).
-//   4. The provider's own transaction is committed when the error count does
-//      not exceed maxErrors (or maxErrors is -1), else rolled back.
+//      afterUpdateRecord, inside a savepoint so that a failed record is
+//      undone alone. An error calls onUpdateError with the response preset
+//      to Skip while fewer errors than maxErrors occurred before (any
+//      negative maxErrors: no limit), else Abort; the error is counted and
+//      logged for the error packet; Abort resolves no further rows, nor does
+//      the first error when stopOnFirstError is set. The detail rows of a
+//      master insert that failed are not resolved (they would have no
+//      master).
+//   4. The transaction is committed when the error count does not exceed
+//      maxErrors (or maxErrors is -1), else rolled back.
 //   5. afterApplyUpdates(ownerData).
 // When the provider itself fails (bad delta, handler exception other than
 // from a record), the call fails as a whole, afterApplyUpdates is not
 // called, and a transaction begun during the call is rolled back.
 //
-// A posting rule that treats each request as one unit sets
-// wholeRequestTransaction: the provider begins its transaction before step
-// 1, the first failed record rolls it back and ends the request (whatever
-// onUpdateError answered), afterApplyUpdates runs while the transaction is
-// still open, and the provider commits after it. The rule's handlers leave
-// the transaction alone.
+// ApplyTransaction::AtomicRequest, for a posting rule that treats each
+// request as one unit: the provider begins the transaction before step 1,
+// records run without savepoints, the first failed record rolls it all back
+// and ends the request (whatever onUpdateError answered), afterApplyUpdates
+// runs while the transaction is still open, and the provider commits after
+// it. Handlers never begin, commit or roll back the transaction themselves.
+// When the caller opened a transaction before the call, the request runs
+// inside it and the provider neither begins nor commits one.
 //
 // Request keys: applyUpdates with a client's request key posts and records
 // the answer (error count, error packet, OwnerData) in the same transaction,
@@ -40,11 +40,11 @@
 // refuses that row at the commit: the posting is rolled back and the answer
 // is the recorded one (the same key with a different request is refused).
 // A request that records nothing (rolled back, failed) also looks for its
-// key, since a repeat of a posted request may fail where the first did not. A request that is rolled
-// back records nothing. Without wholeRequestTransaction the recorded
-// OwnerData is the one at the commit (step 4). Only a transaction the
-// provider owns records keys: a provider whose handlers begin and commit
-// their own transaction takes the key and records nothing.
+// key, since a repeat of a posted request may fail where the first did not.
+// A request that is rolled back records nothing. With MaxErrors the
+// recorded OwnerData is the one at the commit (step 4). Only a transaction
+// the provider began records keys: a request inside the caller's
+// transaction takes the key and records nothing.
 //
 // Thread-safety: belongs to one module instance; one thread at a time.
 #pragma once
@@ -65,6 +65,16 @@
 namespace qz::provider {
 
 enum class ResolverResponse : uint8_t { Skip, Abort };
+
+// How an apply-updates request holds its transaction (see the top).
+enum class ApplyTransaction : uint8_t {
+  // The provider's own transaction: each record in a savepoint, failures
+  // counted against MaxErrors, committed when within it.
+  WithMaxErrors,
+  // The whole request is one unit for the module's posting rule: undone at
+  // its first failure, committed after afterApplyUpdates.
+  AtomicRequest,
+};
 
 // A request refused by the provider; what() is the system's text.
 class ProviderError : public std::runtime_error {
@@ -105,14 +115,7 @@ class Provider {
   // Options.
   bool allowCommandText = true;
   bool stopOnFirstError = false;
-  // Each record runs in a savepoint of its own while a transaction is open,
-  // so a skipped failure leaves the rest of the request usable. A provider
-  // whose error handler rolls the whole request back at the first failure
-  // needs none and saves two statements (round trips) per record.
-  bool recordSavepoints = true;
-  // The request is one unit whose transaction the provider holds from
-  // before beforeApplyUpdates to after afterApplyUpdates (see the top).
-  bool wholeRequestTransaction = false;
+  ApplyTransaction applyTransaction = ApplyTransaction::WithMaxErrors;
 
   // Events (empty = none).
   std::function<void(Provider&, Variant& ownerData)> beforeApplyUpdates;

@@ -12,9 +12,12 @@ namespace qz::provider {
 
 struct Provider::ApplyState {
   int maxErrors;
+  bool atomic;  // ApplyTransaction::AtomicRequest
   int errorCount = 0;
   bool abort = false;
-  bool transactionAtStart = false;
+  // The transaction of the request is open (set on begin, cleared by the
+  // roll-back of an atomic request).
+  bool transactionOpen = false;
   ErrorPacket* errors;
   TableColumns* columns;  // of the tables this request writes
 };
@@ -55,20 +58,22 @@ bool Provider::resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields
                           const std::vector<RowStep>& path, ApplyState& st) {
   UpdateKind kind = row.kind;
   DeltaRecord rec(ds.name(), &fields, &row);
-  // Each record runs inside a savepoint: a failed record leaves nothing of
-  // its own behind, and the transaction stays usable for the records after
-  // it (an engine that aborts a transaction on a failed statement would
-  // otherwise lose every row of the request at commit).
-  const bool savepoint = recordSavepoints && !wholeRequestTransaction && conn_.inTransaction();
+  // With MaxErrors each record runs inside a savepoint: a failed record
+  // leaves nothing of its own behind, and the transaction stays usable for
+  // the records after it (an engine that aborts a transaction on a failed
+  // statement would otherwise lose every row of the request at commit). An
+  // atomic request is undone whole at its first failure and needs none,
+  // which saves two statements (round trips) per record.
+  const bool savepoint = !st.atomic;
   try {
     if (savepoint) conn_.execute("SAVEPOINT qz_record");
     if (beforeUpdateRecord) beforeUpdateRecord(*this, ds, rec, kind, rec.applied);
     if (!rec.applied) resolveRecord(conn_, *st.columns, targetTable(ds), fields, row);
     if (afterUpdateRecord) afterUpdateRecord(*this, ds, rec, kind);
-    if (savepoint && conn_.inTransaction()) conn_.execute("RELEASE SAVEPOINT qz_record");
+    if (savepoint) conn_.execute("RELEASE SAVEPOINT qz_record");
     return true;
   } catch (const std::exception& e) {
-    if (savepoint && conn_.inTransaction()) {
+    if (savepoint) {
       try {
         conn_.execute("ROLLBACK TO SAVEPOINT qz_record");
         conn_.execute("RELEASE SAVEPOINT qz_record");
@@ -82,14 +87,14 @@ bool Provider::resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields
     ++st.errorCount;
     if (st.errors) st.errors->errors.push_back(UpdateError{path, kind, e.what(), 0});
     if (response == ResolverResponse::Abort || stopOnFirstError) st.abort = true;
-    if (wholeRequestTransaction) {
-      // The request is one unit: its first failure undoes it all.
-      if (conn_.inTransaction()) conn_.rollbackTrans();
+    if (st.atomic) {
+      // The request is one unit: its first failure undoes it all and ends it.
+      if (st.transactionOpen) {
+        st.transactionOpen = false;
+        conn_.rollbackTrans();
+      }
       st.abort = true;
     }
-    // A handler that rolled the request back ends it: rows resolved now
-    // would be committed one statement at a time with nothing to undo them.
-    if (st.transactionAtStart && !conn_.inTransaction()) st.abort = true;
     return false;
   }
 }
@@ -140,44 +145,46 @@ int Provider::applyDelta(Delta& delta, int maxErrors, Variant& ownerData, ErrorP
   if (maxErrors < 0) maxErrors = -1;  // every negative limit means none
   checkShape(*dataset_, delta.fields);
   conn_.ensureOpen();
-  const bool transactionBefore = conn_.inTransaction();
+  const bool atomic = applyTransaction == ApplyTransaction::AtomicRequest;
+  ErrorPacket keyedErrors;  // a keyed request records its errors even when the caller wants none
+  if (keyed && !errors) errors = &keyedErrors;
+  // A transaction the caller opened stays the caller's: the request runs
+  // inside it and neither commits nor records a key.
+  const bool own = !conn_.inTransaction();
+  ApplyState st{maxErrors, atomic, 0, false, !own, errors, nullptr};
+  auto begin = [&] {
+    if (!own) return;
+    conn_.beginTrans();
+    st.transactionOpen = true;
+  };
   try {
-    bool own = false;
-    if (wholeRequestTransaction && !conn_.inTransaction()) {
-      conn_.beginTrans();
-      own = true;
-    }
+    if (atomic) begin();
     if (beforeApplyUpdates) beforeApplyUpdates(*this, ownerData);
-    if (!conn_.inTransaction()) {
-      conn_.beginTrans();
-      own = true;
-    }
+    if (!atomic) begin();
     TableColumns columns(conn_);
-    ErrorPacket keyedErrors;  // a keyed request records its errors even when the caller wants none
-    if (keyed && !errors) errors = &keyedErrors;
-    ApplyState st{maxErrors, 0, false, true, errors, &columns};
+    st.columns = &columns;
     std::vector<RowStep> path{RowStep{"", 0}};
     resolveRows(*dataset_, delta.fields, delta.rows, path, st);
     const bool withinLimit = maxErrors == -1 || st.errorCount <= maxErrors;
-    auto commit = [&] {
+    auto finish = [&] {
+      if (!own || !st.transactionOpen) return;
+      st.transactionOpen = false;
+      if (!withinLimit) {
+        conn_.rollbackTrans();
+        return;
+      }
       if (keyed) recordKey(*keyed, st.errorCount, *errors, ownerData);
       conn_.commitTrans();
       if (keyed && afterKeyedCommit) afterKeyedCommit();
     };
-    if (wholeRequestTransaction) {
-      if (own && conn_.inTransaction() && !withinLimit) conn_.rollbackTrans();
-      if (afterApplyUpdates) afterApplyUpdates(*this, ownerData);
-      if (own && conn_.inTransaction()) commit();
-    } else {
-      if (own && conn_.inTransaction()) {
-        if (withinLimit) commit();
-        else conn_.rollbackTrans();
-      }
-      if (afterApplyUpdates) afterApplyUpdates(*this, ownerData);
-    }
+    // An atomic request's rule sets its answer inside the transaction.
+    if (atomic && afterApplyUpdates) afterApplyUpdates(*this, ownerData);
+    finish();
+    if (!atomic && afterApplyUpdates) afterApplyUpdates(*this, ownerData);
     return st.errorCount;
   } catch (...) {
-    if (!transactionBefore && conn_.inTransaction()) {
+    // Whatever this call began is undone; a failed commit may have ended it.
+    if (own && conn_.inTransaction()) {
       try {
         conn_.rollbackTrans();
       } catch (...) {

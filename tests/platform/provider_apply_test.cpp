@@ -297,19 +297,20 @@ TEST_P(ProviderApplyTest, RolledBackRequestResolvesNothingMore) {
   fillBills();
   Provider p("billP", conn_, billsDataset());
   std::vector<FieldDef> fields = billFields(p);
-  // The posting frame: its own transaction, rolled back on the first error,
-  // committed after the last row when still open.
-  p.beforeApplyUpdates = [&](Provider& pr, Variant&) { pr.connection().beginTrans(); };
-  p.onUpdateError = [&](Provider& pr, DeltaRecord&, const std::exception&, UpdateKind, ResolverResponse&) {
-    if (pr.connection().inTransaction()) pr.connection().rollbackTrans();
-  };
+  // An atomic request: the first error undoes it all and ends it, whatever
+  // the handler answered; afterApplyUpdates still runs, outside it.
+  p.applyTransaction = ApplyTransaction::AtomicRequest;
+  p.onUpdateError = [&](Provider&, DeltaRecord&, const std::exception&, UpdateKind,
+                        ResolverResponse& r) { r = ResolverResponse::Skip; };
+  bool inTransactionAfter = true;
   p.afterApplyUpdates = [&](Provider& pr, Variant&) {
-    if (pr.connection().inTransaction()) pr.connection().commitTrans();
+    inTransactionAfter = pr.connection().inTransaction();
   };
   Delta d = threeInserts(fields);  // 10 ok, 1 collides, 12 would be ok
   ErrorPacket e;
   EXPECT_EQ(apply(p, d, -1, &e), 1);
   EXPECT_EQ(value("select count(*) from bills where num >= 10").toInt32(), 0);
+  EXPECT_FALSE(inTransactionAfter);
   EXPECT_FALSE(conn_.inTransaction());
 
   // stopOnFirstError ends resolving even when no handler rolls back.
