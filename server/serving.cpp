@@ -126,6 +126,13 @@ std::string Serving::endpointsText() const {
       out += "activated socket, port " + std::to_string(ports[i]);
     }
   }
+  const auto webPorts = host_->webPorts();
+  const char* scheme = settings_.transport.tls.enabled() ? "https://" : "http://";
+  for (size_t i = 0; i < webPorts.size() && i < settings_.listenWeb.size(); ++i) {
+    const std::string& l = settings_.listenWeb[i];
+    out += std::string(", web page at ") + scheme + l.substr(0, l.rfind(':') + 1) +
+           std::to_string(webPorts[i]) + "/";
+  }
   return out;
 }
 

@@ -39,7 +39,8 @@ class Serving {
   // Stops accepting, rolls back calls in flight, releases every instance.
   void stop();
   size_t instanceCount() const;
-  // "127.0.0.1:5211, [::1]:5211" once started (actual ports).
+  // "127.0.0.1:5211, [::1]:5211" once started (actual ports), followed by
+  // ", web page at http://127.0.0.1:8080/" for each web listener.
   std::string endpointsText() const;
   void setOnLastInstanceReleased(std::function<void()> fn) { onLast_ = std::move(fn); }
 

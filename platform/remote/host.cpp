@@ -248,8 +248,9 @@ void HostCore::startWeb() {
     const asio::ip::address a = asio::ip::make_address(address, ec);
     return !ec && admits(a, address);
   };
-  web.take = [this](std::shared_ptr<WebLink> link, const std::string& address, uint16_t port) {
-    admitWeb(std::move(link), address, port);
+  web.take = [this](std::shared_ptr<WebLink> link, const std::string& address, uint16_t port,
+                    const std::string& subject) {
+    admitWeb(std::move(link), address, port, subject);
   };
   web_ = std::make_unique<WebServer>(std::move(web));
   web_->start();
@@ -260,7 +261,7 @@ void HostCore::startWeb() {
 }
 
 void HostCore::admitWeb(std::shared_ptr<WebLink> link, const std::string& address,
-                        uint16_t port) {
+                        uint16_t port, const std::string& subject) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (stopping_) {
@@ -269,7 +270,8 @@ void HostCore::admitWeb(std::shared_ptr<WebLink> link, const std::string& addres
     }
   }
   asio::error_code ec;
-  const std::string peer = EndpointText({asio::ip::make_address(address, ec), port});
+  std::string peer = EndpointText({asio::ip::make_address(address, ec), port});
+  if (!subject.empty()) peer += " (" + subject + ")";
   const bool busy = !countConnection(peer);
   asio::any_io_executor strand = asio::make_strand(io_);
   addSession(std::make_shared<Session>(*this, SessionStream(std::move(link), strand), peer, busy));

@@ -92,8 +92,10 @@ class HostCore {
   // handed to a new session (a busy one beyond the connection limit).
   void admit(asio::ip::tcp::socket socket);
   // A WebSocket connection just opened by the web server: served like a
-  // socket connection (the address was checked when it was accepted).
-  void admitWeb(std::shared_ptr<WebLink> link, const std::string& address, uint16_t port);
+  // socket connection (the address was checked when it was accepted);
+  // subject: of the client's certificate over TLS, else empty.
+  void admitWeb(std::shared_ptr<WebLink> link, const std::string& address, uint16_t port,
+                const std::string& subject);
   // Whether the allow-list admits address (logging a refusal).
   bool admits(const asio::ip::address& address, const std::string& peer) const;
   // Counts a new connection; false (busy, logged) beyond the limit.

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/remote/peer_certificate.h"
 #include "platform/remote/transport_settings.h"
 
 namespace qz::remote {
@@ -22,10 +23,6 @@ namespace qz::remote {
 // that does not match the certificate.
 // REQUIRES: settings.enabled().
 std::unique_ptr<asio::ssl::context> MakeServerTlsContext(const TlsServerSettings& settings);
-
-// The subject of the certificate the peer presented, one line in OpenSSL's
-// RFC 2253 form ("CN=desk-1,O=Hotel"); empty when it presented none.
-std::string PeerCertificateSubject(SSL* ssl);
 
 // What went wrong in the handshake on ssl, for the log: OpenSSL's reason,
 // why the client's certificate did not check, or a hint when the peer

@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "platform/log/server_log.h"
+#include "platform/remote/peer_certificate.h"
 #include "platform/remote/web_files.h"
 
 namespace qz::remote {
@@ -253,6 +254,8 @@ class HttpConn : public std::enable_shared_from_this<HttpConn<Stream>> {
                                                " failed: " + ec.message());
                                   return;
                                 }
+                                self->subject_ =
+                                    PeerCertificateSubject(self->stream_.native_handle());
                                 self->readRequest();
                               });
     } else {
@@ -291,13 +294,12 @@ class HttpConn : public std::enable_shared_from_this<HttpConn<Stream>> {
         res.set(http::field::server, "qzserver");
       }));
       auto& srv = server_;
-      std::string address = address_;
-      uint16_t port = port_;
-      ws->async_accept(req, [ws, &srv, address, port](beast::error_code ec) {
+      ws->async_accept(req, [ws, &srv, address = address_, port = port_,
+                             subject = subject_](beast::error_code ec) {
         if (ec) return;
         auto link = std::make_shared<BeastLink<Stream>>(std::move(*ws));
         srv.keep(link);
-        srv.options().take(std::move(link), address, port);
+        srv.options().take(std::move(link), address, port, subject);
       });
       return;
     }
@@ -338,6 +340,7 @@ class HttpConn : public std::enable_shared_from_this<HttpConn<Stream>> {
   Stream stream_;
   std::string address_;
   uint16_t port_;
+  std::string subject_;  // of the client's certificate, over TLS
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
 };

@@ -34,8 +34,10 @@ struct WebServerOptions {
   // Whether a connection from this address (text form) is admitted; called
   // on accepting it. Empty: every address.
   std::function<bool(const std::string& address)> admits;
-  // Takes a WebSocket connection just opened; address and port of the peer.
-  std::function<void(std::shared_ptr<WebLink> link, const std::string& address, uint16_t port)>
+  // Takes a WebSocket connection just opened; address and port of the peer,
+  // and the subject of the certificate it presented over TLS (else empty).
+  std::function<void(std::shared_ptr<WebLink> link, const std::string& address, uint16_t port,
+                     const std::string& subject)>
       take;
 };
 

@@ -127,6 +127,8 @@ int ServerProcess::start(const std::vector<std::string>& extra, int port) {
     const std::string fresh = out_.substr(from);
     if (std::regex_search(fresh, m, re)) {
       port_ = std::stoi(m[1]);
+      const std::regex web("web page at https?://127\\.0\\.0\\.1:([0-9]+)/");
+      webPort_ = std::regex_search(fresh, m, web) ? std::stoi(m[1]) : 0;
       return port_;
     }
     int status;

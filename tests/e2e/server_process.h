@@ -44,6 +44,8 @@ class ServerProcess {
   int stop(int sig = 15);
   bool running() const { return pid_ > 0; }
   int port() const { return port_; }
+  // The port of the first --listen-web address; 0 when none was given.
+  int webPort() const { return webPort_; }
   int pid() const { return pid_; }
   // Everything the server printed so far (stdout and stderr).
   std::string output();
@@ -56,6 +58,7 @@ class ServerProcess {
   int pid_ = -1;
   int outFd_ = -1;
   int port_ = 0;
+  int webPort_ = 0;
   std::string out_;
   std::string pgDatabase_;
 };

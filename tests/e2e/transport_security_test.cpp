@@ -1,7 +1,8 @@
 // Who may connect, against the real qzserver: TLS with client certificates
 // (made by the test), the address allow-list, the connection limit, the
 // handshake time limit, the same settings read from sysinfo.ini with the
-// command line winning, and the server log lines they leave.
+// command line winning, and the server log lines they leave; the WebSocket
+// connections of the web transport under the same rules.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <thread>
 
+#include <boost/system/system_error.hpp>
 #include <gtest/gtest.h>
 
 #include "client/connection.h"
@@ -21,6 +23,7 @@
 #include "platform/provider/packet.h"
 #include "tests/e2e/server_process.h"
 #include "tests/e2e/test_certificates.h"
+#include "tests/e2e/web_socket_client.h"
 #include "tests/e2e/wire_session.h"
 
 namespace qz::client {
@@ -29,6 +32,7 @@ namespace {
 using qz::testing::ServerProcess;
 using qz::testing::TestCertificates;
 using qz::testing::TestEngine;
+using qz::testing::WebSocketClient;
 using qz::testing::WireSession;
 
 std::string address(const ServerProcess& s) { return "127.0.0.1:" + std::to_string(s.port()); }
@@ -77,13 +81,26 @@ std::string readUntilClosed(int fd, int ms, bool* closed) {
 const char* kCreate = R"({"jsonrpc":"2.0","id":1,"method":"create","params":{"class":"top_dm2"}})"
                       "\n";
 
+// Whether a WebSocket client gets an instance created: false when the
+// connection, TLS, the upgrade or the create fails.
+bool webCreates(int port, const WebSocketClient::Options& o, std::string* answer = nullptr) {
+  try {
+    WebSocketClient c(port, o);
+    const std::string got = c.call(kCreate);
+    if (answer) *answer = got;
+    return got.find("\"result\"") != std::string::npos;
+  } catch (const boost::system::system_error&) {
+    return false;
+  }
+}
+
 class TlsServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string why;
     if (!server.createDatabase(TestEngine::Embedded, &why)) FAIL() << why;
     ASSERT_GT(server.start({"--tls-cert", certs.server.cert, "--tls-key", certs.server.key,
-                            "--tls-client-ca", certs.ca.cert}),
+                            "--tls-client-ca", certs.ca.cert, "--listen-web", "127.0.0.1:0"}),
               0);
   }
   ClientTlsOptions as(const qz::testing::CertFiles& who) const {
@@ -169,6 +186,32 @@ TEST_F(TlsServerTest, RefusedClientsLeaveAdmittedOnesServing) {
   EXPECT_TRUE(server.waitForOutput("certificate has expired", 5000)) << server.output();
 }
 
+TEST_F(TlsServerTest, WebSocketsSpeakTlsWithTheSameCertificatesAndClientCheck) {
+  ASSERT_GT(server.webPort(), 0) << server.output();
+  auto keeper = admitted();
+  struct Case {
+    const char* name;
+    WebSocketClient::Options options;
+    bool admitted;
+  };
+  const Case cases[] = {
+      {"client certificate from the trusted authority", {&certs.ca, &certs.desk, ""}, true},
+      {"no client certificate", {&certs.ca, nullptr, ""}, false},
+      {"certificate from another authority", {&certs.ca, &certs.stranger, ""}, false},
+      {"expired certificate", {&certs.ca, &certs.expired, ""}, false},
+      {"server certificate from an unknown authority", {&certs.other, &certs.desk, ""}, false},
+      {"plain ws:// on the TLS port", {nullptr, nullptr, ""}, false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    std::string answer;
+    EXPECT_EQ(k.admitted, webCreates(server.webPort(), k.options, &answer)) << answer;
+    EXPECT_FALSE(keeper->getProviderNames().empty());
+  }
+  EXPECT_TRUE(server.waitForOutput("(CN=desk-1,O=Test Hotel) over WebSocket", 5000))
+      << server.output();
+}
+
 TEST_F(TlsServerTest, QzClientConnectsWithItsCertificateAndSaysWhyItIsRefused) {
   const std::string at = address(server);
   std::ostringstream out, err;
@@ -201,20 +244,28 @@ TEST(TransportLimitsTest, AllowListAdmitsOnlyItsAddressesAndFailuresAreLogged) {
   ServerProcess server;
   std::string why;
   ASSERT_TRUE(server.createDatabase(TestEngine::Embedded, &why)) << why;
-  ASSERT_GT(server.start({"--allow", "10.0.0.0/8, 127.0.0.1"}), 0);
+  ASSERT_GT(server.start({"--allow", "10.0.0.0/8, 127.0.0.1", "--listen-web", "127.0.0.1:0"}), 0);
 
   WireSession inside(server.port());
   inside.create("top_dm2");
   EXPECT_EQ("Provider not exported: noSuchP",
             inside.errorMessage("AS_GetRecords", R"({"provider":"noSuchP","count":-1})"));
+  EXPECT_TRUE(webCreates(server.webPort(), {}));
 
-  int fd = connectFrom("127.0.0.2", server.port());
-  ASSERT_GE(fd, 0) << "no second loopback address here";
-  ::send(fd, kCreate, std::strlen(kCreate), MSG_NOSIGNAL);
-  bool closed = false;
-  EXPECT_EQ("", readUntilClosed(fd, 5000, &closed));
-  EXPECT_TRUE(closed);
-  ::close(fd);
+  // Outside the list: closed before anything is read, on either port.
+  const std::string upgrade =
+      "GET /rpc HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+  for (auto [port, first] : {std::pair{server.port(), std::string(kCreate)},
+                             std::pair{server.webPort(), upgrade}}) {
+    int fd = connectFrom("127.0.0.2", port);
+    ASSERT_GE(fd, 0) << "no second loopback address here";
+    ::send(fd, first.data(), first.size(), MSG_NOSIGNAL);
+    bool closed = false;
+    EXPECT_EQ("", readUntilClosed(fd, 5000, &closed)) << port;
+    EXPECT_TRUE(closed) << port;
+    ::close(fd);
+  }
 
   EXPECT_TRUE(server.waitForOutput("refused connection from 127.0.0.2:", 5000)) << server.output();
   EXPECT_NE(std::string::npos,
@@ -263,6 +314,45 @@ TEST(TransportLimitsTest, ConnectionLimitAndHandshakeTimeoutFromSysinfoWithComma
   EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
   EXPECT_FALSE(a.ok("AS_GetProviderNames").IsNull());
   EXPECT_TRUE(server.waitForOutput("no instance created within 1 s", 5000)) << server.output();
+}
+
+TEST(TransportLimitsTest, WebSocketConnectionsShareTheLimitAndTheHandshakeTime) {
+  ServerProcess server;
+  std::string why;
+  ASSERT_TRUE(server.createDatabase(TestEngine::Embedded, &why)) << why;
+  ASSERT_GT(server.start({"--max-connections", "2", "--handshake-timeout", "1", "--listen-web",
+                          "127.0.0.1:0"}),
+            0);
+  ASSERT_GT(server.webPort(), 0) << server.output();
+
+  // A WebSocket that creates nothing is closed after the handshake time.
+  {
+    WebSocketClient idle(server.webPort(), {});
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_THROW(idle.read(), boost::system::system_error);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
+    EXPECT_TRUE(server.waitForOutput("no instance created within 1 s", 5000)) << server.output();
+    // Its place is free once the close is logged.
+    EXPECT_TRUE(server.waitForOutput(" closed\n", 5000)) << server.output();
+  }
+
+  // One socket and one WebSocket client fill the two places ...
+  WireSession a(server.port());
+  a.create("top_dm2");
+  WebSocketClient b(server.webPort(), {});
+  ASSERT_NE(std::string::npos, b.call(kCreate).find("\"result\""));
+
+  // ... so a third is refused as busy on either transport.
+  std::string busy;
+  EXPECT_FALSE(webCreates(server.webPort(), {}, &busy));
+  EXPECT_NE(std::string::npos, busy.find("Server busy")) << busy;
+  int fd = connectFrom("127.0.0.1", server.port());
+  bool closed = false;
+  busy = readUntilClosed(fd, 5000, &closed);
+  ::close(fd);
+  EXPECT_TRUE(closed);
+  EXPECT_NE(std::string::npos, busy.find("Server busy")) << busy;
+  EXPECT_FALSE(a.ok("AS_GetProviderNames").IsNull());
 }
 
 }  // namespace
