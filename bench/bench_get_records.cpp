@@ -2,12 +2,17 @@
 // client receives and decodes the whole packet) against reading the same
 // rows through the engine's own C API (sqlite3_step; libpq over its
 // socket). The two alternate over several rounds (QZ_BENCH_ROUNDS, default
-// 5); prints the medians and their ratio for each engine, then the same
-// read over TLS against plain TCP.
+// 5); prints the medians and their ratio for each engine, the same answer
+// over the web transport (WebSocket) against the socket transport, then
+// the read over TLS against plain TCP.
 //
 // Usage: bench_get_records [bills]   (default 100000)
 #include <libpq-fe.h>
 #include <sqlite3.h>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
 
 #include <cstdio>
 #include <stdexcept>
@@ -37,25 +42,80 @@ double serverRead(client::Connection& c, size_t* rowsOut) {
   return t;
 }
 
-// The server's share alone: the same request over a bare socket, the answer
-// received as one line but not decoded.
-double serverOnly(const BenchServer& s, size_t* bytesOut) {
-  client::LineSocket sock;
-  sock.connect(s.address(), std::chrono::seconds(10));
-  sock.send("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"create\",\"params\":{\"class\":\"top_dm2\"}}\n");
-  sock.readLine(std::chrono::seconds(30));
-  const std::string req = std::string("{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"AS_GetRecords\",") +
-                          "\"params\":{\"provider\":\"SqlProvider\",\"count\":-1,\"options\":0," +
-                          "\"commandText\":\"" + kSql + "\"}}\n";
-  std::vector<double> times;
-  for (int i = 0; i < benchRounds(); ++i) {
-    auto t0 = std::chrono::steady_clock::now();
-    sock.send(req);
-    auto line = sock.readLine(std::chrono::seconds(120));
-    times.push_back(secondsSince(t0));
-    *bytesOut = line ? line->size() : 0;
+const char* kCreate = R"({"jsonrpc":"2.0","id":1,"method":"create","params":{"class":"top_dm2"}})";
+
+std::string recordsRequest() {
+  return std::string("{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"AS_GetRecords\",") +
+         "\"params\":{\"provider\":\"SqlProvider\",\"count\":-1,\"options\":0," +
+         "\"commandText\":\"" + kSql + "\"}}";
+}
+
+// The server's share alone, on each transport: one client with an
+// instance; each read() sends the request and receives the whole answer
+// without decoding it, returning the seconds it took.
+class SocketAnswers {
+ public:
+  explicit SocketAnswers(const BenchServer& s) {
+    sock_.connect(s.address(), std::chrono::seconds(10));
+    sock_.send(std::string(kCreate) + "\n");
+    sock_.readLine(std::chrono::seconds(30));
   }
+  double read(size_t* bytes) {
+    auto t0 = std::chrono::steady_clock::now();
+    sock_.send(recordsRequest() + "\n");
+    auto line = sock_.readLine(std::chrono::seconds(120));
+    const double t = secondsSince(t0);
+    *bytes = line ? line->size() : 0;
+    return t;
+  }
+
+ private:
+  client::LineSocket sock_;
+};
+
+class WebAnswers {
+ public:
+  explicit WebAnswers(const BenchServer& s) : ws_(ioc_) {
+    namespace net = boost::asio;
+    if (s.webPort() == 0) throw std::runtime_error("the server has no web port");
+    ws_.next_layer().connect(net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"),
+                                                    static_cast<uint16_t>(s.webPort())));
+    ws_.next_layer().set_option(net::ip::tcp::no_delay(true));
+    ws_.read_message_max(0);  // the answer is tens of megabytes
+    ws_.handshake("127.0.0.1", "/rpc");
+    ws_.text(true);
+    ws_.write(net::buffer(std::string(kCreate)));
+    boost::beast::flat_buffer created;
+    ws_.read(created);
+  }
+  double read(size_t* bytes) {
+    auto t0 = std::chrono::steady_clock::now();
+    ws_.write(boost::asio::buffer(recordsRequest()));
+    boost::beast::flat_buffer answer;
+    ws_.read(answer);
+    const double t = secondsSince(t0);
+    *bytes = answer.size();
+    return t;
+  }
+
+ private:
+  boost::asio::io_context ioc_;
+  boost::beast::websocket::stream<boost::asio::ip::tcp::socket> ws_;
+};
+
+double serverOnly(const BenchServer& s, size_t* bytesOut) {
+  SocketAnswers sock(s);
+  std::vector<double> times;
+  for (int i = 0; i < benchRounds(); ++i) times.push_back(sock.read(bytesOut));
   return median(times);
+}
+
+// The web transport against the socket transport, alternating; in the
+// result "ours" is the WebSocket and "capi" the socket.
+Medians webAgainstSocket(const BenchServer& s, size_t* webBytes, size_t* socketBytes) {
+  WebAnswers web(s);
+  SocketAnswers sock(s);
+  return alternate([&] { return web.read(webBytes); }, [&] { return sock.read(socketBytes); });
 }
 
 double sqliteRead(sqlite3* db, size_t* rowsOut) {
@@ -156,6 +216,16 @@ int main(int argc, char** argv) {
                             const double alone = serverOnly(s, &bytes);
                             std::printf("           of which the server's answer (%zu bytes, not decoded) %.3f s\n",
                                         bytes, alone);
+                            size_t webBytes = 0, socketBytes = 0;
+                            const Medians w = webAgainstSocket(s, &webBytes, &socketBytes);
+                            if (webBytes != socketBytes)
+                              std::printf("  !! answer sizes differ: %zu and %zu\n", webBytes,
+                                          socketBytes);
+                            std::printf("           over WebSocket: answer %.3f s, socket %.3f s, "
+                                        "ratio %.2f (target <= 1.2)\n",
+                                        w.ours, w.capi, w.ratio());
+                            printRatio((std::string("get_records.web_vs_socket.") + engine).c_str(),
+                                       w.ratio(), 1.2);
                             s.restartWithTls();
                             size_t c = 0;
                             auto tlsClient = openReader(s);

@@ -109,6 +109,9 @@ class BenchServer {
   const client::ClientTlsOptions& tls() const { return tls_; }
 
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // The port of the web transport (WebSocket at /rpc), which every bench
+  // server also listens on.
+  int webPort() const { return webPort_; }
   int pid() const { return pid_; }
   const std::string& appDir() const { return dir_; }
   const std::string& pgDatabase() const { return pgDb_; }
@@ -117,7 +120,8 @@ class BenchServer {
   void launch(const std::vector<std::string>& extra) {
     port_ = 0;
     std::vector<std::string> args = {QZ_SERVER_BIN, "--headless", "--app-dir", dir_, "--listen",
-                                     "127.0.0.1:0", "--log-level", "error"};
+                                     "127.0.0.1:0", "--listen-web", "127.0.0.1:0",
+                                     "--log-level", "error"};
     args.insert(args.end(), extra.begin(), extra.end());
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe");
@@ -135,10 +139,12 @@ class BenchServer {
     FILE* out = fdopen(fds[0], "r");
     char line[1024];
     const std::regex re("serving on 127\\.0\\.0\\.1:([0-9]+)");
+    const std::regex web("web page at https?://127\\.0\\.0\\.1:([0-9]+)/");
     while (fgets(line, sizeof line, out)) {
       std::cmatch m;
       if (std::regex_search(line, m, re)) {
         port_ = std::stoi(m[1]);
+        if (std::regex_search(line, m, web)) webPort_ = std::stoi(m[1]);
         break;
       }
     }
@@ -165,6 +171,7 @@ class BenchServer {
   client::ClientTlsOptions tls_;
   int pid_ = -1;
   int port_ = 0;
+  int webPort_ = 0;
   std::thread reader_;
 };
 
