@@ -20,6 +20,12 @@ struct ActivityEntry {
   std::string work;
 };
 
+// The headless console line of e: time, operator, station and work joined
+// by tabs, ending in a newline. Control characters and backslashes inside
+// the texts are written escaped (\t, \n, \r, \\, \xHH), so a client's text
+// can never start a line of its own or shift the columns.
+std::string ActivityLine(const ActivityEntry& e);
+
 class ActivityLog {
  public:
   static constexpr size_t kMaxRows = 127;

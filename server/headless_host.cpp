@@ -16,8 +16,8 @@ namespace qz::server {
 int runHeadlessHost(HostContext& ctx) {
   remote::EventLoopDispatcher loop;
   ctx.activityLog->addListener([](bool, const ActivityEntry& e) {
-    std::printf("%s\t%s\t%s\t%s\n", e.time.c_str(), e.operatorName.c_str(), e.station.c_str(),
-                e.work.c_str());
+    const std::string line = ActivityLine(e);
+    std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
   });
 

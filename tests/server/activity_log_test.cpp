@@ -32,5 +32,17 @@ TEST(ActivityLogTest, EmptyTextsGiveEmptyCellsAndALocalTime) {
   EXPECT_EQ(e.time[10], ' ');
 }
 
+TEST(ActivityLogTest, HeadlessLineEscapesControlCharactersSoEachLoginIsOneLine) {
+  struct Case { const char* op; const char* line; };
+  const Case cases[] = {
+      {"张三", "T\t张三\tst\tw\n"},
+      {"a\nT\tforged\tst\tw", "T\ta\\nT\\tforged\\tst\\tw\tst\tw\n"},
+      {"a\r\x1b[2Jb\x7f", "T\ta\\r\\x1b[2Jb\\x7f\tst\tw\n"},
+      {"back\\slash", "T\tback\\\\slash\tst\tw\n"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ActivityLine(ActivityEntry{"T", c.op, "st", "w"}), c.line) << c.op;
+}
+
 }  // namespace
 }  // namespace qz::server
