@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "platform/db/connection_string.h"
 #include "platform/db/request_keys.h"
 #include "server/config.h"
 #include "server/request_key_sweeper.h"
@@ -135,12 +136,24 @@ Outcome MaintenanceFunctions::RestoreDatabase(const std::string& password) {
 
 Outcome MaintenanceFunctions::rangeCleanUp(bool rooms) {
   const Day today = settings_.today();
-  Day from = addDays(today, -360);
-  Day to = addDays(today, -sysInfo_.readInteger(server::ini::kBackUp, server::ini::kBeforeDays,
-                                                server::ini::kBeforeDaysDefault));
+  const int beforeDays = sysInfo_.readInteger(server::ini::kBackUp, server::ini::kBeforeDays,
+                                              server::ini::kBeforeDaysDefault);
+  Day from, to;
+  if (!CleanUpDefaultRange(today, beforeDays, &from, &to)) {
+    const std::string text = badBeforeDaysText(beforeDays);
+    ui_.message(kSystemHintCaption, text);
+    return {Outcome::Failed, text};
+  }
   const std::string backupFileName =
       sysInfo_.readString(server::ini::kBackUp, server::ini::kBackupFileName,
                           server::ini::kBackupFileNameDefault);
+  const std::string archive = sysInfo_.readString(server::ini::kBackUp, server::ini::kDatabase,
+                                                  server::ini::kDatabaseDefault);
+  if (!db::IsPlainDatabaseName(archive)) {
+    const std::string text = badArchiveNameText(archive);
+    ui_.message(kSystemHintCaption, text);
+    return {Outcome::Failed, text};
+  }
   if (!ui_.selectDateRange(from, to)) return {};
   if (!ui_.confirm(kConfirmDeleteCaption,
                    rooms ? roomCleanQuestion(from, to) : salesCleanQuestion(from, to)))
@@ -152,8 +165,6 @@ Outcome MaintenanceFunctions::rangeCleanUp(bool rooms) {
       ADOQuery1_.clear();
       const std::string database = settings_.databaseName();
       if (database.empty()) throw std::runtime_error(kNoDatabaseName);
-      const std::string archive = sysInfo_.readString(
-          server::ini::kBackUp, server::ini::kDatabase, server::ini::kDatabaseDefault);
       const std::string statement =
           rooms ? roomCleanStatement(database, archive, dayText(from), dayText(to), backupFileName)
                 : salesCleanStatement(database, archive, dayText(from), dayText(to));

@@ -105,6 +105,28 @@ Day addDays(const Day& day, int days) {
   return Day(std::chrono::sys_days(day) + std::chrono::days(days));
 }
 
+bool CleanUpDefaultRange(const Day& today, int beforeDays, Day* from, Day* to) {
+  using std::chrono::sys_days;
+  if (beforeDays < 1) return false;
+  // Counted in 64 bits: a day count near INT_MAX would wrap the calendar.
+  const int64_t end = sys_days(today).time_since_epoch().count() - int64_t{beforeDays};
+  const int64_t first = sys_days(std::chrono::year(1) / 1 / 1).time_since_epoch().count();
+  if (end < first) return false;
+  *from = addDays(today, -360);
+  *to = Day(sys_days(std::chrono::days(end)));
+  return true;
+}
+
+std::string badBeforeDaysText(int beforeDays) {
+  return "sysinfo.ini [BackUp] BeforeDays=" + std::to_string(beforeDays) +
+         " 不是有效的天数（应为 1 以上、结束日期在今天之前且不早于公元 1 年），未清理任何数据。";
+}
+
+std::string badArchiveNameText(const std::string& archive) {
+  return "sysinfo.ini [BackUp] Database=" + archive +
+         " 不是有效的数据库名（不能含 ; = ' \" [ ] . / \\ 或控制字符），未清理任何数据。";
+}
+
 Day localToday() {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};

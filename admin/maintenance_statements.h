@@ -71,6 +71,15 @@ std::string dayText(const Day& day);
 // Parses "2026-01-31" (or with '/'). Returns false for anything else.
 bool parseDayText(const std::string& text, Day* day);
 Day addDays(const Day& day, int days);
+// The range a clean-up proposes: from 360 days before today to beforeDays
+// ([BackUp] BeforeDays) before today. Returns false, leaving from and to
+// untouched, when the end leaves the calendar (years 1 to 9999) or is not
+// before today: such a range would move live bills out of the database.
+bool CleanUpDefaultRange(const Day& today, int beforeDays, Day* from, Day* to);
+// The message shown when CleanUpDefaultRange refuses beforeDays.
+std::string badBeforeDaysText(int beforeDays);
+// The message shown when [BackUp] Database is no plain database name.
+std::string badArchiveNameText(const std::string& archive);
 // Today on the host's calendar.
 Day localToday();
 

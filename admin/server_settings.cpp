@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 
+#include "platform/db/connection_string.h"
 #include "server/config.h"
 
 namespace qz::admin {
@@ -48,15 +49,15 @@ std::string ComposeSqlConnectionString(const ServerSettings& s) {
   std::string t = "Provider=SQLOLEDB.1;";
   if (s.windowsAuthOnly) t += "Integrated Security=SSPI;";
   t += "Persist Security Info=False;";
-  t += "User ID=" + s.user + ";";
-  t += "Password=" + s.password + ";";
-  t += "Initial Catalog=" + s.database + ";";
-  t += "Data Source=" + s.server + ";";
+  t += "User ID=" + db::ConnectionTextValue(s.user) + ";";
+  t += "Password=" + db::ConnectionTextValue(s.password) + ";";
+  t += "Initial Catalog=" + db::ConnectionTextValue(s.database) + ";";
+  t += "Data Source=" + db::ConnectionTextValue(s.server) + ";";
   t += "Use Procedure for Prepare=1;";
   t += "Auto Translate=True;";
   t += "Packet Size=4096;";
-  t += "Workstation ID=" + s.workstation + ";";
-  t += "Initial File Name=" + s.databaseFile + ";";
+  t += "Workstation ID=" + db::ConnectionTextValue(s.workstation) + ";";
+  t += "Initial File Name=" + db::ConnectionTextValue(s.databaseFile) + ";";
   t += "Use Encryption for Data=False";
   return t;
 }

@@ -111,19 +111,21 @@ class Attachment {
 
 // Creates the archive database with the application's schema when missing.
 void ensureArchiveDatabase(EmbeddedContext& ctx, const std::string& archive) {
+  // The name comes from a settings file and goes into a connection text.
+  if (!db::IsPlainDatabaseName(archive))
+    throw DbError("Invalid archive database name '" + archive + "'.");
   try {
     ctx.databaseFile(archive);
     return;
   } catch (const DbError&) {
   }
-  if (!db::catalog::isValidDatabaseName(archive))
-    throw DbError("Invalid archive database name '" + archive + "'.");
   db::Connection master;
   master.setConnectionString("Provider=SQLOLEDB.1;Initial Catalog=master;Data Source=");
   master.execute("CREATE DATABASE " + db::quoteIdentifier(archive));
   try {
     db::Connection conn;
-    conn.setConnectionString("Provider=SQLOLEDB.1;Initial Catalog=" + archive + ";Data Source=");
+    conn.setConnectionString("Provider=SQLOLEDB.1;Initial Catalog=" + db::ConnectionTextValue(archive) +
+                           ";Data Source=");
     installSchema(conn);
   } catch (...) {
     try {

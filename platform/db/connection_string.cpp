@@ -100,6 +100,30 @@ bool ConnectionString::remove(std::string_view key) {
   return pairs_.size() != before;
 }
 
+std::string ConnectionTextValue(std::string_view v) {
+  const size_t first = v.find_first_not_of(" \t");
+  const bool quoteFirst = first != std::string_view::npos && (v[first] == '"' || v[first] == '\'');
+  if (v.find(';') == std::string_view::npos && !quoteFirst) return std::string(v);
+  const char q = v.find('"') == std::string_view::npos ? '"' : '\'';
+  std::string out(1, q);
+  for (const char c : v) {
+    if (c == q) out += q;
+    out += c;
+  }
+  out += q;
+  return out;
+}
+
+bool IsPlainDatabaseName(std::string_view name) {
+  if (name.empty() || name.size() > 128 || name.front() == ' ' || name.back() == ' ') return false;
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7f) return false;
+    if (std::string_view(";='\"[]./\\").find(ch) != std::string_view::npos) return false;
+  }
+  return true;
+}
+
 std::string ConnectionString::toString() const {
   std::string out;
   for (const auto& [k, v] : pairs_) {

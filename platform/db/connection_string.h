@@ -43,6 +43,19 @@ class ConnectionString {
   std::vector<std::pair<std::string, std::string>> pairs_;
 };
 
+// True for a database name that can stand in a connection text, a
+// statement and a file name as it is: 1 to 128 bytes, no outer blanks, no
+// control characters and none of ; = ' " [ ] . / \. Names read from
+// settings files are checked with it before they are used, so a value such
+// as "qz9;Initial Catalog=master" cannot redirect a connection.
+bool IsPlainDatabaseName(std::string_view name);
+
+// v as a value in a composed connection text: quoted when it holds ';' or
+// begins with a quote (either would end the value or be read as quoting,
+// so a password or a database name could add keys of its own); otherwise
+// as it is, so ordinary settings give the very text they always gave.
+std::string ConnectionTextValue(std::string_view v);
+
 // ASCII case-insensitive comparison, used for keys and identifiers.
 bool equalsNoCase(std::string_view a, std::string_view b);
 

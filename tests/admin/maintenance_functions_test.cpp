@@ -327,6 +327,32 @@ TEST_P(MaintenanceFunctionsTest, DefaultRangeWithoutBeforeDaysAndWithMoreThan360
   EXPECT_EQ(dayText(ui_.proposedTo), "2025-01-25");  // after the start: accepted as is
 }
 
+TEST_P(MaintenanceFunctionsTest, SettingsThatWouldOverreachFailTheCleanUpAndMoveNothing) {
+  auto f = functions();
+  for (const char* days : {"1000000000", "2147000000", "2147483646", "2147483647", "0", "-3"}) {
+    sysInfo_.writeString("BackUp", "BeforeDays", days);
+    ui_.log.clear();
+    const Outcome out = f.N9Click();
+    EXPECT_EQ(out.status, Outcome::Failed) << days;
+    EXPECT_NE(out.answer.find(std::string("BeforeDays=") + days), std::string::npos) << out.answer;
+    EXPECT_EQ(ui_.log, "message[系统提示];") << days;
+  }
+  sysInfo_.writeString("BackUp", "BeforeDays", "30");
+  // A settings value is a name, never a piece of a connection text.
+  for (const char* archive : {"qz9;Initial Catalog=master", "../qz", "qz]"}) {
+    sysInfo_.writeString("BackUp", "Database", archive);
+    ui_.log.clear();
+    EXPECT_EQ(f.N9Click().status, Outcome::Failed) << archive;
+    EXPECT_EQ(ui_.log, "message[系统提示];") << archive;
+  }
+  EXPECT_EQ(bills(), "1");
+  sysInfo_.writeString("BackUp", "Database", "qz1");
+  sysInfo_.writeString("BackUp", "BeforeDays", "1");
+  ui_.ok = false;
+  f.N14Click();
+  EXPECT_EQ(dayText(ui_.proposedTo), "2026-02-28");  // yesterday
+}
+
 TEST_P(MaintenanceFunctionsTest, CancelOrNoInTheCleanUpsSendsNothing) {
   auto f = functions();
   ui_.ok = false;
