@@ -10,6 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/db/connection_string.h"
+
 namespace qz::server {
 namespace {
 std::string gAppDir;  // process-wide; set once at start
@@ -59,8 +61,8 @@ std::string ReadFileLine(const std::string& path, int n) {
   if (::stat(path.c_str(), &st) != 0) return result;  // a missing file reads as empty
   if (n < 1) return result;
   std::ifstream in(path, std::ios::binary);
-  if (!in || S_ISDIR(st.st_mode))
-    throw std::runtime_error("Cannot read " + path + ": " + std::strerror(errno ? errno : EISDIR));
+  if (S_ISDIR(st.st_mode)) throw std::runtime_error("Cannot read " + path + ": it is a folder");
+  if (!in) throw std::runtime_error("Cannot read " + path + ": " + std::strerror(errno));
   std::ostringstream ss;
   ss << in.rdbuf();
   if (in.bad()) throw std::runtime_error("Cannot read " + path + ": " + std::strerror(errno));
@@ -123,17 +125,36 @@ std::string BuildSqlConnectionString(const std::string& systemIniPath) {
   std::string s = "Provider=SQLOLEDB.1;";
   if (line(7) == "SSPI") s += "Integrated Security=SSPI;";
   s += "Persist Security Info=False;";
-  s += "User ID=" + line(2) + ";";
-  s += "Password=" + line(3) + ";";
-  s += "Initial Catalog=" + line(4) + ";";
-  s += "Data Source=" + line(1) + ";";
+  s += "User ID=" + db::ConnectionTextValue(line(2)) + ";";
+  s += "Password=" + db::ConnectionTextValue(line(3)) + ";";
+  s += "Initial Catalog=" + db::ConnectionTextValue(line(4)) + ";";
+  s += "Data Source=" + db::ConnectionTextValue(line(1)) + ";";
   s += "Use Procedure for Prepare=1;";
   s += "Auto Translate=True;";
   s += "Packet Size=4096;";
-  s += "Workstation ID=" + line(6) + ";";
-  s += "Initial File Name=" + line(5) + ";";
+  s += "Workstation ID=" + db::ConnectionTextValue(line(6)) + ";";
+  s += "Initial File Name=" + db::ConnectionTextValue(line(5)) + ";";
   s += "Use Encryption for Data=False";
   return s;
+}
+
+std::string ModuleConnectionString() {
+  static constexpr const char* kHolds =
+      " It should hold seven lines: 1 the database server (empty for the embedded engine), "
+      "2 the user, 3 the password, 4 the database name, 5 the database file (may be empty), "
+      "6 the workstation, 7 SSPI for integrated security (may be empty).";
+  const std::string path = appDir() + "system.ini";
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    throw std::runtime_error("The server settings file " + path + " is missing (" +
+                             std::strerror(errno) + ")." + kHolds);
+  if (!S_ISREG(st.st_mode))
+    throw std::runtime_error("The server settings file " + path + " is not a file." + kHolds);
+  try {
+    return BuildSqlConnectionString();
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error(std::string(e.what()) + "." + kHolds);
+  }
 }
 
 std::string BuildAccessConnectionString() {

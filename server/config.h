@@ -48,6 +48,12 @@ std::string ReadExpressIniLine(unsigned short n);  // AppDir + "express.ini"
 std::string BuildSqlConnectionString();
 // The same text from another file of system.ini's seven lines.
 std::string BuildSqlConnectionString(const std::string& systemIniPath);
+// The connection text for a client's module instance: BuildSqlConnectionString,
+// but a system.ini that is missing, a folder or unreadable throws
+// std::runtime_error saying so and what the file holds (an empty text would
+// otherwise reach some default database and fail later with a puzzling
+// "no such table").
+std::string ModuleConnectionString();
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=...", from express.ini.
 std::string BuildAccessConnectionString();
 

@@ -80,7 +80,7 @@ void Serving::start(remote::UiDispatcher& dispatcher) {
   if (opt.listenFds.empty()) opt.listen = cl_.listen;
 
   services::ModuleEnvironment env;
-  env.connectionString = [] { return BuildSqlConnectionString(); };
+  env.connectionString = [] { return ModuleConnectionString(); };
   env.addActivityEntry = [log = log_, &dispatcher](const std::string& op, const std::string& st,
                                                    const std::string& work) {
     dispatcher.invoke([&] { log->append(op, st, work); });

@@ -1,4 +1,6 @@
 // Line files, connection texts and sysinfo.ini semantics.
+#include <filesystem>
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -128,6 +130,33 @@ TEST_F(AppDirTest, SqlTextRoundTripsThroughTheParser) {
   EXPECT_EQ(cs.value("Use Encryption for Data"), "False");
   auto again = db::ConnectionString::parse(cs.toString());
   EXPECT_EQ(again.pairs(), cs.pairs());
+}
+
+TEST_F(AppDirTest, LinesHoldingSeparatorsOrQuotesStayOneValue) {
+  dir.write("system.ini", "\nsa\np;w\nqz9;Initial Catalog=master\n\"x\"y\nAPP1\n");
+  auto cs = db::ConnectionString::parse(BuildSqlConnectionString());
+  EXPECT_EQ(cs.value("Password"), "p;w");
+  EXPECT_EQ(cs.value("Initial Catalog"), "qz9;Initial Catalog=master");
+  EXPECT_EQ(cs.value("Initial File Name"), "\"x\"y");
+  EXPECT_EQ(cs.pairs().size(), 12u);
+}
+
+TEST_F(AppDirTest, ModuleTextSaysWhichSettingsFileIsUnusableAndWhatItHolds) {
+  for (bool folder : {false, true}) {
+    if (folder) std::filesystem::create_directory(dir.file("system.ini"));
+    try {
+      ModuleConnectionString();
+      ADD_FAILURE() << "no error, folder=" << folder;
+    } catch (const std::runtime_error& e) {
+      const std::string what = e.what();
+      EXPECT_NE(what.find(dir.file("system.ini") + (folder ? " is not a file" : " is missing")),
+                std::string::npos) << what;
+      EXPECT_NE(what.find("4 the database name"), std::string::npos) << what;
+    }
+  }
+  std::filesystem::remove(dir.file("system.ini"));
+  dir.write("system.ini", "\nsa\n\nqz\n");
+  EXPECT_EQ(ModuleConnectionString(), BuildSqlConnectionString());
 }
 
 TEST_F(AppDirTest, AccessText) {
