@@ -100,7 +100,12 @@ void MaterialPosting::carryPriceOver(provider::DeltaRecord& delta) {
   const Variant& price = delta.fieldByName("price").newValue();
   if (price.isEmpty() || !(price.toDouble() > 0)) return;
 
-  const std::string basePrice = formatBasePrice(price, factor);
+  std::string basePrice;
+  try {
+    basePrice = formatBasePrice(price, factor);
+  } catch (const std::range_error& e) {
+    throw std::range_error("Field 'price': " + std::string(e.what()));
+  }
   const char* column = AccountKind == kPurchase ? "price" : "price1";
   ServerQuery_.clear();
   // The base price is our own number text; the material id is bound.

@@ -48,7 +48,13 @@ std::string formatBasePrice(const Variant& price, int32_t factor) {
     if (twice > den || (twice == den && (q & 1))) q += negative ? -1 : 1;
     return Currency{q}.toPlain();
   }
-  return plainDouble(price.toDouble() / factor);
+  // The base price goes into a money column: a value outside the currency
+  // range would be stored wrapped or make the row unreadable.
+  const double base = price.toDouble() / factor;
+  Currency check;
+  if (!Currency::fromDouble(base, &check))
+    throw std::range_error("'" + plainDouble(price.toDouble()) + "' is out of range for currency");
+  return plainDouble(base);
 }
 
 std::string todayText() { return DateTime::today().dateText(); }

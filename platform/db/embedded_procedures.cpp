@@ -86,6 +86,18 @@ std::unique_ptr<Cursor> spDropDevice(EmbeddedCall& call) {
 
 // ------------------------------------------------------------ runner
 
+// SQLite stores a text of any length: an argument longer than its declared
+// varchar(n) is refused here, as the other engine refuses it where it is
+// stored, so both keep the same data.
+void checkDeclaredLength(const Parameter& p) {
+  if (p.type != FieldType::String || p.size <= 0 || p.value.type() != VarType::String) return;
+  size_t chars = 0;
+  for (unsigned char b : p.value.asString()) chars += (b & 0xC0) != 0x80;
+  if (chars > static_cast<size_t>(p.size))
+    throw DbError("Parameter '" + p.name + "': text of " + std::to_string(chars) +
+                  " characters is longer than its declared " + std::to_string(p.size));
+}
+
 // A procedure's variables: parameters and DECLAREd locals, by name.
 class Variables {
  public:
@@ -143,6 +155,7 @@ class Runner {
         target = vars_.find(decl[pos++].name);
       }
       target->value = a.value.isUnassigned() ? Variant::null() : a.value;
+      checkDeclaredLength(*target);
     }
     bool returned = false;
     for (std::string_view stmt : splitSqlStatements(proc_.body)) {

@@ -372,6 +372,11 @@ class PgSession : public EngineSession, private RowFeed {
       if (v.isEmpty()) continue;
       bool binary = false;
       b.texts[i] = pgParamText(v, &binary);
+      // The server reads a text parameter up to its first NUL: the rest
+      // would be dropped without a word.
+      if (!binary && b.texts[i].find('\0') != std::string::npos)
+        throw DbError("Text with a NUL character (\\u0000) cannot be stored on PostgreSQL "
+                      "(parameter '" + binds[i].name + "')");
       b.values[i] = b.texts[i].data();
       b.lengths[i] = static_cast<int>(b.texts[i].size());
       if (binary) {

@@ -154,8 +154,11 @@ Variant pgDecodeValue(PgDecode decode, std::string_view t) {
     }
     case PgDecode::Currency: {
       Currency c;
-      if (!Currency::parse(t, &c)) badValue("money", t);
-      return Variant(c);
+      if (Currency::parse(t, &c)) return Variant(c);
+      // numeric(19,4) holds values beyond the currency range (written by an
+      // older version): they read as decimal so the row can still be read.
+      if (t == "NaN") badValue("money", t);
+      return Variant::decimal(std::string(t));
     }
     case PgDecode::Decimal:
       if (t == "NaN") badValue("numeric", t);

@@ -257,9 +257,21 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
         return Variant(sqlite3_column_double(stmt, i));
       break;
     case FieldType::Currency:
-      if (storage == SQLITE_INTEGER)
-        return Variant(Currency{static_cast<int64_t>(sqlite3_column_int64(stmt, i)) * 10000});
-      if (storage == SQLITE_FLOAT) return Variant(Currency::fromDouble(sqlite3_column_double(stmt, i)));
+      // A stored number outside the currency range (written by an older
+      // version) reads as decimal text, so the row can still be read.
+      if (storage == SQLITE_INTEGER) {
+        const int64_t units = sqlite3_column_int64(stmt, i);
+        Currency c;
+        if (Currency::fromUnits(units, &c)) return Variant(c);
+        return Variant::decimal(std::to_string(units));
+      }
+      if (storage == SQLITE_FLOAT) {
+        const double d = sqlite3_column_double(stmt, i);
+        Currency c;
+        if (Currency::fromDouble(d, &c)) return Variant(c);
+        if (std::isfinite(d)) return Variant::decimal(decimalText(d, -1));
+        break;
+      }
       {
         Currency c;
         if (Currency::parse(columnText(stmt, i), &c)) return Variant(c);
@@ -353,8 +365,31 @@ void bindVariant(sqlite3* db, sqlite3_stmt* stmt, int index, const Variant& v) {
   if (rc != SQLITE_OK) throwSqlite(db, rc);
 }
 
+namespace {
+
+// SQLite would store a value of any kind in any column: a parameter whose
+// value does not read as its declared type is refused here, as the other
+// engine refuses it, so both keep the same data.
+[[noreturn]] void refuseParameter(const Parameter& p, const std::string& what) {
+  throw DbError("Parameter '" + p.name + "': " + what + " is not a valid " +
+                fieldTypeName(p.type) + " value");
+}
+
+bool fitsIntType(int64_t n, FieldType t) {
+  if (t == FieldType::Int16) return n >= INT16_MIN && n <= INT16_MAX;
+  if (t == FieldType::Int32) return n >= INT32_MIN && n <= INT32_MAX;
+  return true;
+}
+
+}  // namespace
+
 void bindParameter(sqlite3* db, sqlite3_stmt* stmt, int index, const Parameter& p) {
   const Variant& v = p.value;
+  const bool intType =
+      p.type == FieldType::Int16 || p.type == FieldType::Int32 || p.type == FieldType::Int64;
+  if (intType && v.type() >= VarType::Int16 && v.type() <= VarType::Int64 &&
+      !fitsIntType(v.asInt(), p.type))
+    refuseParameter(p, std::to_string(v.asInt()));
   if (v.type() == VarType::String) {
     const std::string& s = v.asString();
     switch (p.type) {
@@ -362,18 +397,18 @@ void bindParameter(sqlite3* db, sqlite3_stmt* stmt, int index, const Parameter& 
       case FieldType::Int32:
       case FieldType::Int64: {
         int64_t n;
-        if (parseInt64(s, &n)) return bindVariant(db, stmt, index, Variant(n));
-        break;
+        if (parseInt64(s, &n) && fitsIntType(n, p.type)) return bindVariant(db, stmt, index, Variant(n));
+        refuseParameter(p, "'" + s + "'");
       }
       case FieldType::Float: {
         double d;
         if (parseDouble(s, &d)) return bindVariant(db, stmt, index, Variant(d));
-        break;
+        refuseParameter(p, "'" + s + "'");
       }
       case FieldType::Currency: {
         Currency c;
         if (Currency::parse(s, &c)) return bindVariant(db, stmt, index, Variant(c));
-        break;
+        refuseParameter(p, "'" + s + "'");
       }
       case FieldType::Boolean: {
         const std::string l = asciiLower(s);
@@ -385,7 +420,7 @@ void bindParameter(sqlite3* db, sqlite3_stmt* stmt, int index, const Parameter& 
       case FieldType::Date: {
         DateTime dt;
         if (DateTime::parse(s, &dt)) return bindVariant(db, stmt, index, Variant(dt));
-        break;
+        refuseParameter(p, "'" + s + "'");
       }
       default:
         break;

@@ -47,6 +47,15 @@ std::string doubleText(double d) {
   return out;
 }
 
+// A JSON number as the client wrote it, near enough for an error message.
+std::string numberText(const rapidjson::Value& v) {
+  if (v.IsInt64()) return std::to_string(v.GetInt64());
+  if (v.IsUint64()) return std::to_string(v.GetUint64());
+  char buf[32];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v.GetDouble());
+  return std::string(buf, end);
+}
+
 bool isIntKind(VarType t) { return t >= VarType::Boolean && t <= VarType::Int64; }
 
 Variant intOfType(int64_t i, FieldType t, bool* ok) {
@@ -146,9 +155,11 @@ bool typedText(const Variant& v, FieldType t, std::string* out) {
     case FieldType::Currency: {
       Currency c;
       if (v.type() == VarType::Currency) c = v.asCurrency();
-      else if (isIntKind(v.type()) && v.type() != VarType::Boolean) c.scaled = v.asInt() * 10000;
-      else if (v.type() == VarType::Double) c = Currency::fromDouble(v.asDouble());
-      else if (v.type() == VarType::Decimal || v.type() == VarType::String) {
+      else if (isIntKind(v.type()) && v.type() != VarType::Boolean) {
+        if (!Currency::fromUnits(v.asInt(), &c)) return false;
+      } else if (v.type() == VarType::Double) {
+        if (!Currency::fromDouble(v.asDouble(), &c)) return false;
+      } else if (v.type() == VarType::Decimal || v.type() == VarType::String) {
         if (!Currency::parse(v.asString(), &c)) return false;
       } else return false;
       *out = c.toFixed4();
@@ -195,7 +206,8 @@ Variant variantFromTypedText(std::string_view text, const db::FieldDef& f, bool 
   switch (f.type) {
     case FieldType::Currency: {
       Currency c;
-      if (!Currency::parse(text, &c)) fieldError(f, "'" + std::string(text) + "' is not a valid currency value");
+      if (!Currency::parse(text, &c))
+        fieldError(f, "'" + std::string(text) + "' is not a valid currency value or is out of range");
       return Variant(c);
     }
     case FieldType::Decimal: {
@@ -300,9 +312,13 @@ Variant readTypedValue(const rapidjson::Value& v, const db::FieldDef& f) {
           return r;
         }
         case FieldType::Float: return Variant(v.GetDouble());
-        case FieldType::Currency:
-          if (v.IsInt64()) return Variant(Currency{v.GetInt64() * 10000});
-          return Variant(Currency::fromDouble(v.GetDouble()));
+        case FieldType::Currency: {
+          Currency c;
+          if (v.IsInt64() ? Currency::fromUnits(v.GetInt64(), &c)
+                          : Currency::fromDouble(v.GetDouble(), &c))
+            return Variant(c);
+          fieldError(f, numberText(v) + " is out of range for currency");
+        }
         case FieldType::Decimal:
           if (v.IsInt64()) return Variant::decimal(std::to_string(v.GetInt64()));
           return Variant::decimal(doubleText(v.GetDouble()));

@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "platform/provider/column_fit.h"
 #include "platform/provider/provider.h"
 #include "platform/provider/sql_names.h"
 
@@ -78,6 +79,7 @@ ResolverStatement composeResolverStatement(const std::string& table,
           missingColumn(f, table);
         }
         if (v.isNull() && (columns[c].readOnly || f.readOnly)) continue;
+        CheckFitsColumn(columns[c], f.name, v);
         std::string pn = "n" + std::to_string(i);
         if (!names.empty()) names += ", ", values += ", ";
         names += bracketName(columns[c].name);
@@ -96,6 +98,7 @@ ResolverStatement composeResolverStatement(const std::string& table,
         if (f.type == FieldType::Dataset || v.isUnassigned()) continue;
         int c = findField(columns, f.name);
         if (c < 0) missingColumn(f, table);
+        CheckFitsColumn(columns[c], f.name, v);
         std::string pn = "n" + std::to_string(i);
         sets += sets.empty() ? "" : ", ";
         sets += bracketName(columns[c].name) + " = :" + pn;

@@ -30,7 +30,9 @@ struct ResolverStatement {
 // fields the table lacks, do not take part in finding the row.
 // Throws std::runtime_error for a changed field the table lacks ("Field
 // 'x' not found in table 't'") and for an update or delete with no old
-// value to find the row by (it would touch every row).
+// value to find the row by (it would touch every row); throws
+// ProviderError for a new value that does not fit its column
+// (CheckFitsColumn).
 ResolverStatement composeResolverStatement(const std::string& table,
                                            const std::vector<FieldDef>& columns,
                                            const std::vector<FieldDef>& fields,

@@ -257,9 +257,12 @@ bool Currency::parse(std::string_view text, Currency* out) {
   return true;
 }
 
-Currency Currency::fromDouble(double v) {
+bool Currency::fromDouble(double v, Currency* out) {
   const double scaled = v * 10000.0;
   const double r = roundHalfEven(scaled);
+  // 2^63 is exactly representable; every double below it converts without
+  // overflow. NaN fails both comparisons.
+  if (!(r >= -9223372036854775808.0 && r < 9223372036854775808.0)) return false;
   // A product within its rounding error of a half: the double stands for a
   // decimal such as 0.00015 (stored as 0.000149999...), and that decimal
   // decides, so a number rounds as its written form does.
@@ -267,9 +270,26 @@ Currency Currency::fromDouble(double v) {
     char buf[400];  // the longest fixed form of a double has about 330 characters
     const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
     Currency c;
-    if (ec == std::errc() && parse(std::string_view(buf, static_cast<size_t>(end - buf)), &c)) return c;
+    if (ec == std::errc() && parse(std::string_view(buf, static_cast<size_t>(end - buf)), &c)) {
+      *out = c;
+      return true;
+    }
   }
-  return Currency{static_cast<int64_t>(r)};
+  out->scaled = static_cast<int64_t>(r);
+  return true;
+}
+
+Currency Currency::fromDouble(double v) {
+  Currency c;
+  fromDouble(v, &c);
+  return c;
+}
+
+bool Currency::fromUnits(int64_t units, Currency* out) {
+  int64_t scaled;
+  if (__builtin_mul_overflow(units, int64_t{10000}, &scaled)) return false;
+  out->scaled = scaled;
+  return true;
 }
 
 std::string Currency::toFixed4() const {

@@ -74,15 +74,25 @@ struct DateTime {
   friend auto operator<=>(DateTime a, DateTime b) { return a.msecs <=> b.msecs; }
 };
 
-// Fixed-point money with four decimals.
+// Fixed-point money with four decimals. The range is that of a 64-bit count
+// of ten-thousandths: -922337203685477.5808 to 922337203685477.5807. Every
+// conversion into Currency checks it, because a wrapped value would be
+// stored as a different amount.
 struct Currency {
   int64_t scaled = 0;  // value * 10000
 
   // Parses "[-]digits[.digits]"; more than four decimals round half to even.
+  // Returns false for other text and for values outside the range.
   static bool parse(std::string_view text, Currency* out);
   // Rounds half to even at four decimals; a half is judged on the shortest
   // decimal that reads back as v (0.00015 gives 0.0002 like its text does).
+  // Returns false (out untouched) for NaN, infinities and values outside the
+  // range.
+  static bool fromDouble(double v, Currency* out);
+  // REQUIRES: v within the range (use the checked form otherwise).
   static Currency fromDouble(double v);
+  // Whole units. Returns false when units * 10000 leaves the range.
+  static bool fromUnits(int64_t units, Currency* out);
   // Plain decimal text with exactly four decimals ("12.3400"), the wire form.
   std::string toFixed4() const;
   // Plain decimal text without trailing zeros ("12.34", "2.5", "3").

@@ -68,7 +68,8 @@ TEST(CodecDeltaTest, RecordFindsFieldsWithoutRegardToCaseAndWritesNewValues) {
 
 TEST(CodecDeltaTest, BadDeltasAreRefusedWithClearMessages) {
   struct Case { const char* json; const char* expect; };
-  const char* f = R"("fields":[{"name":"a","type":"int32"},{"name":"d","type":"dataset","fields":[]}])";
+  const char* f = R"("fields":[{"name":"a","type":"int32"},{"name":"d","type":"dataset","fields":[]},)"
+                  R"({"name":"m","type":"currency"}])";
   std::string base = std::string("{") + f + ",\"rows\":[";
   const Case cases[] = {
       {"{\"kind\":\"upsert\",\"new\":{}}", "unknown row kind 'upsert'"},
@@ -78,6 +79,13 @@ TEST(CodecDeltaTest, BadDeltasAreRefusedWithClearMessages) {
       {"{\"kind\":\"insert\",\"new\":{\"a\":1},\"details\":{\"zz\":[]}}", "no detail named 'zz'"},
       {"{\"kind\":\"insert\",\"new\":{\"d\":1}}", "use \"details\""},
       {"{\"new\":{}}", "needs a \"kind\""},
+      // Money outside the 64-bit range of ten-thousandths would wrap.
+      {"{\"kind\":\"insert\",\"new\":{\"m\":922337203685477.5808}}", "Field 'm': 922337203685477.6 is out of range"},
+      {"{\"kind\":\"insert\",\"new\":{\"m\":922337203685478}}", "Field 'm': 922337203685478 is out of range"},
+      {"{\"kind\":\"insert\",\"new\":{\"m\":1e15}}", "out of range for currency"},
+      {"{\"kind\":\"insert\",\"new\":{\"m\":-1e300}}", "out of range for currency"},
+      {"{\"kind\":\"insert\",\"new\":{\"m\":\"1e308\"}}", "Field 'm'"},
+      {"{\"kind\":\"insert\",\"new\":{\"m\":{\"$currency\":\"922337203685477.5808\"}}}", "Field 'm'"},
   };
   for (const Case& c : cases) {
     std::string json = base + c.json + "]}";

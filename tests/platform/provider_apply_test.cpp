@@ -420,6 +420,65 @@ TEST_P(ProviderApplyTest, TargetTableComesFromTheClientsStatementOrTheTableDatas
   EXPECT_NE(e.errors.back().message.find("no table name"), std::string::npos);
 }
 
+TEST_P(ProviderApplyTest, ValuesThatDoNotFitTheirColumnAreRefusedNamingTheField) {
+  Provider p("billP", conn_, billsDataset());
+  struct Case { const char* field; Variant value; const char* expect; };
+  const Case cases[] = {
+      {"amount", Variant(922337203685477.5808), "Field 'amount': "},
+      {"amount", Variant(1e300), "out of range for currency"},
+      {"amount", Variant(-1e300), "out of range for currency"},
+      {"amount", Variant::decimal("922337203685478"), "out of range for currency"},
+      {"cltname", Variant(std::string(100000, 'x')), "Field 'cltname': text of 100000 characters"},
+  };
+  for (const Case& c : cases) {
+    Delta d;
+    d.fields = billFields(p);
+    d.rows.push_back(row(d.fields, UpdateKind::Insert, {}, {{"num", Variant(int32_t{9})}, {c.field, c.value}}));
+    ErrorPacket e;
+    EXPECT_EQ(apply(p, d, -1, &e), 1) << c.expect;
+    ASSERT_EQ(e.errors.size(), 1u);
+    EXPECT_NE(e.errors[0].message.find(c.expect), std::string::npos) << e.errors[0].message;
+  }
+  EXPECT_EQ(value("select count(*) from bills").toInt32(), 0);
+  // Fifty characters of Chinese text fill a fifty-character column exactly.
+  std::string fifty;
+  for (int i = 0; i < 50; ++i) fifty += "张";
+  Delta d;
+  d.fields = billFields(p);
+  d.rows.push_back(row(d.fields, UpdateKind::Insert, {}, {{"num", Variant(int32_t{9})}, {"cltname", Variant(fifty)}}));
+  ErrorPacket e;
+  EXPECT_EQ(apply(p, d, -1, &e), 0) << (e.errors.empty() ? "" : e.errors[0].message);
+}
+
+TEST_P(ProviderApplyTest, TextWithNulIsKeptOrRefusedButNeverCut) {
+  Provider p("billP", conn_, billsDataset());
+  const std::string text("a\0b", 3);
+  Delta d;
+  d.fields = billFields(p);
+  d.rows.push_back(row(d.fields, UpdateKind::Insert, {}, {{"num", Variant(int32_t{9})}, {"cltname", Variant(text)}}));
+  ErrorPacket e;
+  const int errors = apply(p, d, -1, &e);
+  if (GetParam() == TestEngine::PostgreSQL) {
+    ASSERT_EQ(errors, 1);
+    EXPECT_NE(e.errors[0].message.find("NUL character"), std::string::npos) << e.errors[0].message;
+    EXPECT_EQ(value("select count(*) from bills").toInt32(), 0);
+  } else {
+    ASSERT_EQ(errors, 0) << e.errors[0].message;
+    EXPECT_EQ(value("select cltname from bills where num = 9"), Variant(text));
+  }
+}
+
+TEST_P(ProviderApplyTest, StoredMoneyOutsideTheCurrencyRangeStillReads) {
+  // Rows written by an older version that did not check the range.
+  conn_.execute("insert into bills (num, amount) values (1, 999999999999999)");
+  conn_.execute("insert into bills (num, amount) values (2, -922337203685477.5808)");
+  Provider p("billP", conn_, billsDataset({"select num, amount from bills order by num"}));
+  const DataPacket read = decodePacket(encodePacket(p.getRecordsPacket(ReadRequest{})));
+  ASSERT_EQ(read.rows.size(), 2u);
+  EXPECT_EQ(read.rows[0].values[1].toText(), "999999999999999");
+  EXPECT_EQ(read.rows[1].values[1], Variant(Currency{INT64_MIN}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, ProviderApplyTest,
                          ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL), engineName);
 

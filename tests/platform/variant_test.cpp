@@ -1,5 +1,7 @@
 // The variant's conversions with the platform's semantics: banker's
 // rounding, range checks, Null versus Unassigned, date-time and money text.
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "platform/provider/variant.h"
@@ -48,6 +50,23 @@ TEST(VariantTest, CurrencyParsesRoundsAndPrints) {
   EXPECT_EQ(Currency::fromDouble(0.1 + 0.2).toFixed4(), "0.3000");
   EXPECT_EQ(Currency{-5}.toFixed4(), "-0.0005");
   EXPECT_EQ(Variant(Currency{30000}).toText(), "3");
+}
+
+TEST(VariantTest, CurrencyConversionsRefuseValuesOutsideTheRange) {
+  Currency c;
+  struct Text { const char* text; bool ok; };
+  for (const Text& t : {Text{"922337203685477.5807", true}, Text{"-922337203685477.5808", true},
+                        Text{"922337203685477.5808", false}, Text{"-922337203685477.5809", false},
+                        Text{"1000000000000000", false}})
+    EXPECT_EQ(Currency::parse(t.text, &c), t.ok) << t.text;
+  struct Number { double d; bool ok; };
+  for (const Number& n : {Number{922337203685477.0, true}, Number{-922337203685477.0, true},
+                          Number{922337203685477.6, false}, Number{1e15, false},
+                          Number{-1e300, false}, Number{HUGE_VAL, false}, Number{NAN, false}})
+    EXPECT_EQ(Currency::fromDouble(n.d, &c), n.ok) << n.d;
+  EXPECT_TRUE(Currency::fromUnits(922337203685477, &c));
+  EXPECT_FALSE(Currency::fromUnits(922337203685478, &c));
+  EXPECT_FALSE(Currency::fromUnits(INT64_MIN, &c));
 }
 
 TEST(VariantTest, DateTimeParsesWireAndDatabaseFormsAndRejectsOthers) {

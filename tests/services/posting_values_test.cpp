@@ -71,7 +71,7 @@ TEST(BasePriceTest, OtherNumbersGiveDoublesWithFifteenDigitsAndNoExponent) {
   EXPECT_EQ(formatBasePrice(Variant(1.0), 3), "0.333333333333333");
   EXPECT_EQ(formatBasePrice(Variant(2.0), 3), "0.666666666666667");
   EXPECT_EQ(formatBasePrice(Variant(1e-7), 1), "0.0000001");
-  EXPECT_EQ(formatBasePrice(Variant(1e20), 1), "100000000000000000000");
+  EXPECT_EQ(formatBasePrice(Variant(1e14), 1), "100000000000000");
   EXPECT_EQ(formatBasePrice(Variant(123456.789), 1), "123456.789");
   EXPECT_EQ(formatBasePrice(Variant::decimal("7.5"), 3), "2.5");
   EXPECT_EQ(formatBasePrice(Variant("45"), 2), "22.5");
@@ -82,6 +82,9 @@ TEST(BasePriceTest, ZeroFactorAndNonNumbersFail) {
   EXPECT_THROW(formatBasePrice(Variant(30.0), 0), std::domain_error);
   EXPECT_THROW(formatBasePrice(Variant("abc"), 2), VariantError);
   EXPECT_THROW(formatBasePrice(Variant::null(), 2), VariantError);
+  // The base price goes into a money column.
+  EXPECT_THROW(formatBasePrice(Variant("1e308"), 1), std::range_error);
+  EXPECT_THROW(formatBasePrice(Variant(1e15), 1), std::range_error);
 }
 
 TEST(TodayTextTest, IsoYearMonthDay) {
