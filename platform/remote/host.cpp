@@ -92,7 +92,10 @@ const HostedClass* findHostedClass(const std::vector<HostedClass>& classes,
 namespace detail {
 
 HostCore::HostCore(HostOptions options, UiDispatcher& dispatcher)
-    : options_(std::move(options)), dispatcher_(dispatcher), acceptStrand_(asio::make_strand(io_)) {}
+    : options_(std::move(options)),
+      dispatcher_(dispatcher),
+      answerBudget_(options_.answerBytesPerConnection, options_.answerBytesTotal),
+      acceptStrand_(asio::make_strand(io_)) {}
 
 HostCore::~HostCore() { stop(); }
 
@@ -519,5 +522,6 @@ void Host::stop() { impl_->stop(); }
 size_t Host::instanceCount() const { return impl_->instanceCount(); }
 std::vector<uint16_t> Host::ports() const { return impl_->ports(); }
 std::vector<uint16_t> Host::webPorts() const { return impl_->webPorts(); }
+size_t Host::answerBytesHeld() const { return impl_->answerBytesHeld(); }
 
 }  // namespace qz::remote

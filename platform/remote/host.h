@@ -74,6 +74,12 @@ struct HostOptions {
   TransportSettings transport;
   // A call that runs at least this long is logged as slow; 0 = never.
   std::chrono::milliseconds slowRequest{1000};
+  // Bytes of answers a connection may hold that its client has not taken
+  // yet (composed, or being written) before its next call waits; reading
+  // from it pauses too. The total is across all connections; a connection
+  // holding nothing may always go on.
+  size_t answerBytesPerConnection = 16u * 1024 * 1024;
+  size_t answerBytesTotal = 256u * 1024 * 1024;
   // Stack reserved for each module thread.
   size_t moduleStackSize = 512u * 1024;
   // Threads doing socket I/O. One is enough: the work of a request runs on
@@ -123,6 +129,10 @@ class Host {
   std::vector<uint16_t> ports() const;
   // The same for options.listenWeb.
   std::vector<uint16_t> webPorts() const;
+
+  // Bytes of answers held for clients that have not taken them yet, across
+  // all connections (see answerBytesPerConnection).
+  size_t answerBytesHeld() const;
 
  private:
   class Impl;

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/remote/answer_budget.h"
 #include "platform/remote/host.h"
 #include "platform/remote/small_thread.h"
 #include "platform/remote/web_server.h"
@@ -65,6 +66,8 @@ class HostCore {
   std::vector<uint16_t> webPorts() const;
 
   const HostOptions& options() const { return options_; }
+  AnswerBudget& answerBudget() { return answerBudget_; }
+  size_t answerBytesHeld() const { return answerBudget_.held(); }
 
   // Queues a "create" for the creation worker. The session gets the outcome
   // through Session::createFinished().
@@ -113,6 +116,7 @@ class HostCore {
 
   const HostOptions options_;
   UiDispatcher& dispatcher_;
+  AnswerBudget answerBudget_;
 
   mutable std::mutex mu_;
   std::condition_variable cv_;

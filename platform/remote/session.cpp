@@ -20,6 +20,9 @@ namespace {
 constexpr size_t kReadChunk = 16 * 1024;
 // Messages read but not yet answered before reading pauses.
 constexpr uint64_t kMaxInFlight = 256;
+// How often a module thread held back by the total answer budget looks
+// again (other connections free their bytes without waking it).
+constexpr auto kBudgetRecheck = std::chrono::milliseconds(20);
 // A method's answer leaves in parts of this size while it is being
 // written; a shorter answer leaves whole, when complete.
 constexpr size_t kAnswerPart = 256 * 1024;
@@ -92,7 +95,11 @@ Session::Session(HostCore& host, SessionStream stream, std::string peer, bool bu
       framer_(host.options().maxMessage),
       readBuf_(new char[kReadChunk]) {}
 
-Session::~Session() = default;
+Session::~Session() {
+  // Bytes of answers that never left (the connection ended) leave the
+  // host's count with the session.
+  host_.answerBudget().remove(held_);
+}
 
 void Session::start() {
   asio::error_code ignored;
@@ -194,7 +201,7 @@ void Session::onRead(const asio::error_code& ec, size_t n) {
     // until it has caught up, so it cannot make the server hold an
     // unbounded backlog.
     std::lock_guard<std::mutex> lock(mu_);
-    if (nextSeq_ - nextWrite_ >= kMaxInFlight) {
+    if (nextSeq_ - nextWrite_ >= kMaxInFlight || host_.answerBudget().overConnectionLimit(held_)) {
       readPaused_ = true;
       return;
     }
@@ -264,21 +271,43 @@ void Session::pumpLocked() {
   postFlushLocked();
 }
 
+void Session::holdLocked(size_t n) {
+  held_ += n;
+  host_.answerBudget().add(n);
+}
+
+void Session::releaseHeldLocked(size_t n) {
+  held_ -= n;
+  host_.answerBudget().remove(n);
+}
+
+bool Session::mayComposeLocked() const { return host_.answerBudget().mayCompose(held_); }
+
+void Session::waitToComposeLocked(std::unique_lock<std::mutex>& lock) {
+  // onWritten wakes us when this connection's own bytes leave; the total
+  // falls through other connections, so look again now and then.
+  while (!dead_ && !mayComposeLocked()) cv_.wait_for(lock, kBudgetRecheck);
+}
+
 void Session::completeLocked(uint64_t seq, AnswerLine line) {
   PendingAnswer& a = answers_[seq];
+  holdLocked(line.size());
   if (!line.empty()) a.parts.push_back(std::move(line));
   a.open = false;
   postFlushLocked();
 }
 
 bool Session::takePart(uint64_t seq, std::unique_ptr<rapidjson::StringBuffer> part) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::unique_lock<std::mutex> lock(mu_);
   if (dead_) return false;
   PendingAnswer& a = answers_[seq];
+  holdLocked(part->GetSize());
   a.parts.emplace_back(std::move(part));
   a.open = true;
   postFlushLocked();
-  return true;
+  // The method writes its next part only once the client takes enough.
+  waitToComposeLocked(lock);
+  return !dead_;
 }
 
 void Session::postFlushLocked() {
@@ -290,27 +319,37 @@ void Session::postFlushLocked() {
 void Session::flush() {
   std::unique_lock<std::mutex> lock(mu_);
   flushPosted_ = false;
-  if (socketClosed_) {
+  auto dropAnswers = [this] {
+    for (const auto& [seq, a] : answers_)
+      for (const AnswerLine& part : a.parts) releaseHeldLocked(part.size());
     answers_.clear();
+  };
+  if (socketClosed_) {
+    dropAnswers();
     return;
   }
   if (writeBusy_) return;
   if (dead_) {
-    answers_.clear();
+    dropAnswers();
     lock.unlock();
     closeSocket();
     return;
   }
   writing_.clear();
+  writingBytes_ = 0;
   while (!answers_.empty() && answers_.begin()->first == nextWrite_) {
     PendingAnswer& a = answers_.begin()->second;
-    for (AnswerLine& part : a.parts) writing_.push_back(std::move(part));
+    for (AnswerLine& part : a.parts) {
+      writingBytes_ += part.size();
+      writing_.push_back(std::move(part));
+    }
     a.parts.clear();
     if (a.open) break;  // the rest is still being written; later answers wait
     answers_.erase(answers_.begin());
     ++nextWrite_;
   }
-  bool resume = readPaused_ && !inputClosed_ && nextSeq_ - nextWrite_ < kMaxInFlight / 2;
+  bool resume = readPaused_ && !inputClosed_ && nextSeq_ - nextWrite_ < kMaxInFlight / 2 &&
+                host_.answerBudget().mayResumeReading(held_);
   if (resume) readPaused_ = false;
   if (!writing_.empty()) {
     writeBusy_ = true;
@@ -339,6 +378,9 @@ void Session::onWritten(const asio::error_code& ec) {
   writing_.clear();
   writing_.shrink_to_fit();
   std::lock_guard<std::mutex> lock(mu_);
+  releaseHeldLocked(writingBytes_);
+  writingBytes_ = 0;
+  cv_.notify_all();  // a module thread may be waiting for the budget
   writeBusy_ = false;
   if (ec) {
     inputClosed_ = true;
@@ -500,7 +542,10 @@ void Session::moduleMain(Instance* instance) noexcept {
       cv_.wait(lock, [&] {
         return state_ == State::kLive && (!queue_.empty() || inputClosed_ || dead_);
       });
-      if (queue_.empty()) break;  // input ended: release
+      // The next call waits while the answers held for the client are over
+      // the budget.
+      if (!queue_.empty()) waitToComposeLocked(lock);
+      if (queue_.empty()) break;  // input ended (or the connection died): release
       call = std::move(queue_.front());
       queue_.pop_front();
       if (call->head.method == "release") {

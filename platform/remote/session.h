@@ -16,7 +16,11 @@
 // are dropped. The socket is closed when input is closed, no instance
 // exists or is being created, and every answer has been written (or at
 // once when dead_). Reading pauses while too many messages wait for their
-// answers and resumes once the client has read enough of them.
+// answers, or while the answers held for the client exceed its byte limit
+// (AnswerBudget), and resumes once the client has read enough of them. The
+// module thread does not start the next call, nor add the next part of a
+// long answer, while the budget says no: a client that never reads holds
+// the server to a bounded amount of memory.
 //
 // A long answer leaves in parts while the method is still writing it (see
 // provider/partial_output.h): its parts are written as they come when it is
@@ -144,6 +148,12 @@ class Session : public std::enable_shared_from_this<Session> {
   bool takePart(uint64_t seq, std::unique_ptr<rapidjson::StringBuffer> part);
   void markDeadLocked();
   void postFlushLocked();
+  // Answer bytes this connection holds, counted in the host's budget too.
+  void holdLocked(size_t n);
+  void releaseHeldLocked(size_t n);
+  bool mayComposeLocked() const;
+  // Waits until the budget lets this connection compose more or it is dead.
+  void waitToComposeLocked(std::unique_lock<std::mutex>& lock);
 
   // On the strand.
   void onHandshake(const asio::error_code& ec);
@@ -173,6 +183,7 @@ class Session : public std::enable_shared_from_this<Session> {
   LineFramer framer_;
   std::unique_ptr<char[]> readBuf_;
   std::vector<AnswerLine> writing_;  // answers being written now
+  size_t writingBytes_ = 0;          // their size, still held until written
   bool writeBusy_ = false;
   bool socketClosed_ = false;
   bool readPaused_ = false;  // too many answers outstanding; flush() resumes
@@ -185,6 +196,7 @@ class Session : public std::enable_shared_from_this<Session> {
   uint64_t nextSeq_ = 0;    // sequence number of the next message read
   uint64_t nextWrite_ = 0;  // sequence number of the next answer to write
   std::map<uint64_t, PendingAnswer> answers_;  // not yet written; no parts = none
+  size_t held_ = 0;  // bytes of answers composed and not yet written
   bool flushPosted_ = false;
   bool inputClosed_ = false;
   bool dead_ = false;

@@ -2,6 +2,7 @@
 // order among pipelined answers, pausing a client that does not read, a
 // failure after part of the answer left, and a client that goes away in
 // the middle.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -145,6 +146,52 @@ TEST_F(StreamedAnswerTest, ClientGoneInTheMiddleStopsTheWritingAndReleases) {
   LineClient again(port);
   ASSERT_TRUE(again.call("create", R"({"class":"echo_dm"})").HasMember("result"));
   EXPECT_EQ(1, again.call("count")["result"].GetInt());
+}
+
+TEST_F(StreamedAnswerTest, ClientsThatNeverReadHoldTheServerToItsAnswerBudget) {
+  // Two clients pipeline answers of about 2 MB and 1 MB without reading.
+  // Unbounded, the server would compose all 60 MB; with 1 MB per
+  // connection and 1 MB in total it holds at most the total plus one part
+  // (256 KB and a row) per connection, and a third client is still served.
+  constexpr size_t kLimit = 1u << 20;
+  HostOptions options;
+  options.classes.push_back(testing::testClass(probe));
+  options.listen.push_back("127.0.0.1:0");
+  options.answerBytesPerConnection = kLimit;
+  options.answerBytesTotal = kLimit;
+  Host tight(std::move(options), window.loop);
+  tight.start();
+  const uint16_t tightPort = tight.ports().at(0);
+  std::string batch = LineClient::request(1, "create", R"({"class":"echo_dm"})");
+  for (int i = 2; i < 22; ++i) {
+    batch += rowsRequest(i, kManyRows);
+    batch += LineClient::request(i + 100, "big", R"({"n":1000000})");
+  }
+  LineClient a(tightPort), b(tightPort);
+  a.send(batch);
+  b.send(batch);
+  // The kernel takes a few megabytes per connection before the budget
+  // matters; once the writing stalls, the held bytes stay where they are.
+  size_t most = 0;
+  for (int i = 0; i < 40; ++i) {
+    most = std::max(most, tight.answerBytesHeld());
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_LE(most, kLimit + 2 * (300u << 10));
+  EXPECT_LT(probe.rowsWritten.load(), 10 * kManyRows) << "the methods wrote on for nobody";
+
+  LineClient c(tightPort);
+  ASSERT_TRUE(c.call("create", R"({"class":"echo_dm"})").HasMember("result"));
+  EXPECT_EQ(1, c.call("count")["result"].GetInt());
+  expectRows(c.call("rows", R"({"n":3000})"), 3000);
+
+  // Reading catches up and every answer arrives whole and in order.
+  for (int i = 0; i < 6; ++i) {
+    const auto answer = a.readAnswer(10000);
+    ASSERT_TRUE(answer.HasMember("result")) << errorMessage(answer);
+    if (i > 0 && i % 2 == 1) expectRows(answer, kManyRows);
+  }
+  tight.stop();
 }
 
 }  // namespace
