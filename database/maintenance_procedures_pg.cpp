@@ -35,7 +35,10 @@ BEGIN
 END
 $qz$)SQL";
 
-// Runs a script on the server; raises its output when it fails.
+// Runs a script on the server; raises the first two lines of its output
+// (the reason the program gave) when it fails. The program always ends
+// with its exit status as the last line: a failing program would make COPY
+// fail with the whole script as its message and lose what it printed.
 constexpr const char* kRunProgram = R"SQL(
 CREATE FUNCTION qz_run_program(script text) RETURNS void LANGUAGE plpgsql AS $qz$
 DECLARE
@@ -45,10 +48,12 @@ BEGIN
   TRUNCATE qz_program_output;
   EXECUTE format('COPY qz_program_output(line) FROM PROGRAM %L '
                  'WITH (FORMAT csv, DELIMITER E''\x02'', QUOTE E''\x01'')',
-                 '( ' || script || E'\n) 2>&1 && echo qz-ok');
+                 '( ' || script || E'\n) 2>&1; echo qz-exit-$?');
   SELECT string_agg(line, E'\n' ORDER BY n) INTO out FROM qz_program_output;
-  IF out IS NULL OR out NOT LIKE '%qz-ok' THEN
-    RAISE EXCEPTION '%', coalesce(nullif(trim(out), ''), 'the server program failed');
+  IF out IS NULL OR out NOT LIKE '%qz-exit-0' THEN
+    out := trim(regexp_replace(coalesce(out, ''), E'\n?qz-exit-[0-9]+$', ''));
+    RAISE EXCEPTION '%', coalesce(nullif(array_to_string((string_to_array(out, E'\n'))[1:2], E'\n'), ''),
+                                  'the server program failed');
   END IF;
 END
 $qz$)SQL";
@@ -87,6 +92,7 @@ BEGIN
     || 'set -e' || E'\n'
     || 'f=' || f || E'\n'
     || 'dir=$(dirname "$f"); set=qzset-$(date +%Y%m%d%H%M%S)-$$.dump' || E'\n'
+    || '[ -d "$dir" ] || { echo "Cannot open backup device ''$f''. The folder $dir does not exist."; exit 1; }' || E'\n'
     || 'trap ''rm -f "$dir/$set" "$dir/$set.sha256" "$f.writing"'' EXIT' || E'\n'
     || '"$bin/pg_dump" -Fc -h "$h" -p "$p" -U "$u" -f "$dir/$set" ' || qz_shell_quote(current_database()) || E'\n'
     || CASE WHEN coalesce(media, 0) = 1 THEN 'rm -f "$f.writing"'

@@ -43,20 +43,29 @@ bool databaseExists(EngineSession& s, const std::string& name) {
   return !firstText(s, "SELECT 1 FROM pg_database WHERE datname = " + sqlLiteral(name)).empty();
 }
 
-// Runs a shell script on the server; returns its output and whether it
-// succeeded.
+// Runs a shell script on the server; returns whether it succeeded and its
+// output (on failure, the first two lines: the reason the program gave).
+// The program always ends by printing its exit status: a failing program
+// would make COPY fail with the whole script as its message and lose what
+// the program printed.
 bool runOnServer(EngineSession& s, const std::string& script, std::string* output) {
   s.execute("CREATE TEMP TABLE IF NOT EXISTS qz_program_output(n serial, line text)", {});
   s.execute("TRUNCATE qz_program_output", {});
   s.execute("COPY qz_program_output(line) FROM PROGRAM " +
-                sqlLiteral("( " + script + "\n) 2>&1 && echo qz-ok") +
+                sqlLiteral("( " + script + "\n) 2>&1; echo qz-exit-$?") +
                 " WITH (FORMAT csv, DELIMITER E'\\x02', QUOTE E'\\x01')",
             {});
   *output = firstText(s, "SELECT string_agg(line, E'\\n' ORDER BY n) FROM qz_program_output");
-  const std::string ok = "qz-ok";
-  const bool done = output->size() >= ok.size() &&
-                    output->compare(output->size() - ok.size(), ok.size(), ok) == 0;
-  if (done) output->resize(output->size() - ok.size());
+  const size_t mark = output->rfind("qz-exit-");
+  const bool done = mark != std::string::npos && output->compare(mark, std::string::npos, "qz-exit-0") == 0;
+  if (mark != std::string::npos) output->resize(mark);
+  if (!done) {
+    // One or two lines say why; the rest repeats it ("exiting now").
+    output->erase(0, output->find_first_not_of("\n "));
+    size_t cut = output->find('\n');
+    if (cut != std::string::npos) cut = output->find('\n', cut + 1);
+    if (cut != std::string::npos) output->resize(cut);
+  }
   while (!output->empty() && (output->back() == '\n' || output->back() == ' ')) output->pop_back();
   return done;
 }

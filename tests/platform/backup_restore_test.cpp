@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "database/maintenance_procedures.h"
 #include "database/schema.h"
@@ -211,6 +213,47 @@ TEST_P(BackupRestoreTest, DamagedOrMissingMediaLeavesTheDatabaseUntouched) {
   conn_.close();
   EXPECT_NE(restoreError(dir_.file("never-written.dat")), "<no error>");
   EXPECT_EQ(bills(), "1,2");
+}
+
+TEST_P(BackupRestoreTest, MaintenanceFailuresGiveTheReasonInOneOrTwoLines) {
+  addBill(1, "2026-01-05");
+  backup(0, 0);
+  const auto size = std::filesystem::file_size(media());
+  std::string backupError = "<no error>";
+  try {
+    backup(0, 0, "", dir_.file("no-such-folder/qz.dat"));
+  } catch (const db::DbError& e) {
+    backupError = e.what();
+  }
+  EXPECT_NE(backupError.find("Cannot open backup device"), std::string::npos) << backupError;
+  struct Case { const char* name; std::function<void(const std::string&)> make; const char* reason; };
+  const Case cases[] = {
+      {"missing.dat", [](const std::string&) {}, "does not exist"},
+      {"empty.dat", [](const std::string& f) { std::ofstream{f}; }, ""},
+      {"garbage.dat", [](const std::string& f) { std::ofstream{f} << std::string(5000, 'g'); }, ""},
+      {"half.dat", [&](const std::string& f) {
+         std::filesystem::copy_file(media(), f);
+         std::filesystem::resize_file(f, size / 2);
+       }, ""},
+      {"flipped.dat", [&](const std::string& f) {
+         std::filesystem::copy_file(media(), f);
+         std::fstream io(f, std::ios::in | std::ios::out | std::ios::binary);
+         io.seekp(static_cast<std::streamoff>(size / 2));
+         io.put('\x55');
+         io.put('\xaa');
+       }, ""},
+  };
+  for (const Case& c : cases) {
+    c.make(media(c.name));
+    conn_.close();
+    const std::string err = restoreError(media(c.name));
+    EXPECT_NE(err, "<no error>") << c.name;
+    EXPECT_NE(err.find(c.reason), std::string::npos) << c.name << ": " << err;
+    EXPECT_EQ(err.find("child process"), std::string::npos) << c.name << ": " << err;
+    EXPECT_LE(std::count(err.begin(), err.end(), '\n'), 2) << c.name << ": " << err;
+    EXPECT_LT(err.size(), 400u) << c.name << ": " << err;
+    EXPECT_EQ(bills(), "1");
+  }
 }
 
 TEST_P(BackupRestoreTest, RestoreWhileAnotherClientHoldsTheDatabaseIsRefused) {
