@@ -219,7 +219,14 @@ bool hasMediaHeader(int fd, uint64_t size, const std::string& path) {
   if (size < kMediaHeaderSize) return false;
   char head[kMediaHeaderSize];
   readAt(fd, 0, head, kMediaHeaderSize, path);
-  return std::memcmp(head, kMediaMagic, 16) == 0;
+  if (std::memcmp(head, kMediaMagic, 16) != 0) return false;
+  // A version this code does not know may lay its sets out differently:
+  // reading them as version 1 would restore garbage.
+  In in{reinterpret_cast<const uint8_t*>(head) + 16, 8};
+  const uint64_t version = in.uint(4), reserved = in.uint(4);
+  if (version != kVersion || reserved != 0)
+    throw DbError(damaged(path, "unknown media version " + std::to_string(version)));
+  return true;
 }
 
 }  // namespace

@@ -156,9 +156,10 @@ TEST_F(BackupMediaTest, DamageAnywhereInASetIsFoundWithAndWithoutPassword) {
   for (const char* password : {"", "secret"}) {
     media::writeSet(path(), true, fullSet("qz"), bytes(std::string(300, 'x')), password);
     const auto set = media::readSets(path()).at(0);
-    // A byte of the payload, of the header (the device name), of the MAC.
+    // A byte of the payload, of the header (the device name), of the MAC,
+    // of the media's version field and of the reserved word after it.
     for (uint64_t offset : {set.payloadOffset + 150, set.headerOffset + 40,
-                            set.payloadOffset + set.payloadSize + 5}) {
+                            set.payloadOffset + set.payloadSize + 5, uint64_t{16}, uint64_t{20}}) {
       flipByte(offset);
       try {
         auto sets = media::readSets(path());
