@@ -2,6 +2,7 @@
 // cross-database names, system procedures, stored procedures kept as text,
 // and write transactions that wait instead of deadlocking.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sqlite3.h>
 
 #include <atomic>
@@ -128,6 +129,43 @@ TEST(EmbeddedStartTest, ManyConnectionsOpeningAFreshDataFolderAtOnce) {
   std::filesystem::remove_all(dir);
 }
 
+TEST_F(EmbeddedTest, DescriptorsOfClosedConnectionsAreReusedAndFreedWithTheLastOne) {
+  // SQLite cannot close the file of a connection while another connection
+  // of the process holds a lock on the same file (closing would drop the
+  // process's locks): it parks the descriptor, reuses it for the next
+  // connection and closes it when the file's last lock goes. So parked
+  // descriptors stay within the peak of simultaneous connections, and
+  // return to the baseline when no connection is left.
+  rlimit lim{};
+  getrlimit(RLIMIT_NOFILE, &lim);
+  if (lim.rlim_cur < 4096 && lim.rlim_max >= 4096) {
+    lim.rlim_cur = 4096;
+    setrlimit(RLIMIT_NOFILE, &lim);
+  }
+  auto openFds = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator{});
+  };
+  auto round = [&] {
+    std::vector<std::unique_ptr<Connection>> many;
+    for (int i = 0; i < 300; ++i) {
+      many.push_back(std::make_unique<Connection>());
+      many.back()->setConnectionString(db_->connectionString());
+      many.back()->query("select count(*) from master.dbo.sysdatabases")->next();
+    }
+  };
+  const auto base = openFds();
+  round();
+  EXPECT_LE(openFds(), base + 2);
+  conn_.query("select count(*) from master.dbo.sysdatabases")->next();  // stays, as the window's does
+  round();
+  const auto parked = openFds();
+  round();
+  EXPECT_LE(openFds(), parked) << "a second round must reuse the parked descriptors";
+  conn_.close();
+  EXPECT_LE(openFds(), base + 2);
+}
+
 TEST_F(EmbeddedTest, InitialFileNameRegistersAnExistingFile) {
   const std::string file = db_->dataDir() + "elsewhere/old_qz.mdf";
   std::filesystem::create_directories(db_->dataDir() + "elsewhere");
@@ -206,6 +244,48 @@ TEST_F(EmbeddedTest, CreateAndDropDatabaseGuardTheirCases) {
 }
 
 // ------------------------------------------------------------ stored procedures
+
+TEST_F(EmbeddedTest, ParametersThatDoNotReadAsTheirTypeAreRefusedByName) {
+  conn_.execute("create table t (fyear int, fdate datetime)");
+  struct Case { FieldType type; Variant value; };
+  const Case cases[] = {
+      {FieldType::Int32, Variant("x")},
+      {FieldType::Int32, Variant("MMXXVI")},
+      {FieldType::Int32, Variant(int64_t{1} << 40)},
+      {FieldType::Int32, Variant("1099511627776")},
+      {FieldType::Int16, Variant("40000")},
+      {FieldType::DateTime, Variant("garbage")},
+      {FieldType::DateTime, Variant("2026-02-30")},
+      {FieldType::DateTime, Variant("2026-13-01")},
+      {FieldType::Float, Variant("1,5")},
+      {FieldType::Currency, Variant("1e308")},
+  };
+  for (const Case& c : cases) {
+    ParamList p = {param("v", c.type, ParamDirection::Input, c.value)};
+    try {
+      conn_.execute("insert into t (fyear) values (:v)", p);
+      ADD_FAILURE() << "accepted " << c.value.toText();
+    } catch (const DbError& e) {
+      EXPECT_NE(std::string(e.what()).find("Parameter 'v': "), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(rows(conn_, "select count(*) from t").rows.at(0).at(0).toInt32(), 0);
+  ParamList ok = {param("y", FieldType::Int32, ParamDirection::Input, Variant("2026")),
+                  param("d", FieldType::DateTime, ParamDirection::Input, Variant("2026-02-28"))};
+  conn_.execute("insert into t (fyear, fdate) values (:y, :d)", ok);
+  EXPECT_EQ(rows(conn_, "select count(*) from t").rows.at(0).at(0).toInt32(), 1);
+
+  addProcedure("t_name", "@name varchar(5)", "insert into t(fyear) values (length(@name))");
+  ParamList longText = {param("@name", FieldType::String, ParamDirection::Input, Variant("张三李四王五"))};
+  try {
+    conn_.callProcedure("t_name", longText);
+    ADD_FAILURE() << "six characters went into varchar(5)";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("Parameter '@name': text of 6 characters"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(rows(conn_, "select count(*) from t").rows.at(0).at(0).toInt32(), 1);
+}
 
 TEST_F(EmbeddedTest, ProcedureReturnsValueOutputsAndRows) {
   conn_.execute("create table bills(num integer primary key autoincrement, cltname varchar(50), "
