@@ -93,6 +93,7 @@ BEGIN
     || 'f=' || f || E'\n'
     || 'dir=$(dirname "$f"); set=qzset-$(date +%Y%m%d%H%M%S)-$$.dump' || E'\n'
     || '[ -d "$dir" ] || { echo "Cannot open backup device ''$f''. The folder $dir does not exist."; exit 1; }' || E'\n'
+    || '[ -w "$dir" ] || { echo "Cannot open backup device ''$f''. The database server runs as the operating-system user $(id -un), who cannot write to the folder $dir."; exit 1; }' || E'\n'
     || 'trap ''rm -f "$dir/$set" "$dir/$set.sha256" "$f.writing"'' EXIT' || E'\n'
     || '"$bin/pg_dump" -Fc -h "$h" -p "$p" -U "$u" -f "$dir/$set" ' || qz_shell_quote(current_database()) || E'\n'
     || CASE WHEN coalesce(media, 0) = 1 THEN 'rm -f "$f.writing"'

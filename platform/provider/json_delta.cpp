@@ -2,7 +2,10 @@
 #include "platform/provider/json_delta.h"
 
 #include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 
+#include "platform/provider/json_numbers.h"
 #include "platform/provider/json_packet.h"
 
 namespace qz::provider {
@@ -108,10 +111,23 @@ void writeDeltaRows(JsonWriter& w, const std::vector<FieldDef>& fields, const st
 }  // namespace
 
 void parseJson(std::string_view json, rapidjson::Document* doc) {
-  doc->Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(json.data(), json.size());
-  if (doc->HasParseError())
-    throw CodecError("Invalid JSON at offset " + std::to_string(doc->GetErrorOffset()) + ": " +
-                     rapidjson::GetParseError_En(doc->GetParseError()));
+  rapidjson::ParseResult r;
+  bool tooBig = false;
+  auto generate = [&](rapidjson::Document& d) {
+    ExactNumbers<rapidjson::Document> h(d);
+    rapidjson::Reader reader;
+    rapidjson::MemoryStream ms(json.data(), json.size());
+    r = reader.Parse<kExactNumberParseFlags>(ms, h);
+    tooBig = h.numberTooBig();
+    return static_cast<bool>(r);
+  };
+  doc->Populate(generate);
+  if (!r) {
+    doc->SetNull();
+    throw CodecError("Invalid JSON at offset " + std::to_string(r.Offset()) + ": " +
+                     (tooBig ? "Number too big to be stored in double."
+                             : rapidjson::GetParseError_En(r.Code())));
+  }
 }
 
 Delta deltaFromValue(const rapidjson::Value& v) {

@@ -9,6 +9,7 @@
 
 #include <rapidjson/reader.h>
 
+#include "platform/provider/json_numbers.h"
 #include "platform/provider/json_packet.h"
 
 namespace qz::provider {
@@ -348,9 +349,12 @@ bool PacketHandler::endContainer(bool object) {
 void parseInto(std::string_view json, PacketHandler& h) {
   rapidjson::Reader reader;
   rapidjson::MemoryStream ms(json.data(), json.size());
-  rapidjson::ParseResult r = reader.Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(ms, h);
+  ExactNumbers<PacketHandler> exact(h);
+  rapidjson::ParseResult r = reader.Parse<kExactNumberParseFlags>(ms, exact);
   if (!r) {
-    std::string why = !h.error().empty() ? h.error() : "malformed JSON";
+    std::string why = !h.error().empty()     ? h.error()
+                      : exact.numberTooBig() ? "number too big to be stored in a double"
+                                             : "malformed JSON";
     throw CodecError("Invalid packet at offset " + std::to_string(r.Offset()) + ": " + why);
   }
 }
@@ -494,9 +498,9 @@ bool decodeEmbedded(Stream& in, const char* outerKey, const char* packetKey,
   size_t offset = 0;
   auto generate = [&](rapidjson::Document& d) {
     EmbeddedPacketHandler h(d, ph, outerKey, packetKey);
+    ExactNumbers<EmbeddedPacketHandler> exact(h);
     rapidjson::Reader reader;
-    rapidjson::ParseResult r =
-        reader.Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(in, h);
+    rapidjson::ParseResult r = reader.Parse<kExactNumberParseFlags>(in, exact);
     found = h.found();
     if (!r && h.packetFailed()) {
       packetError = ph.error();

@@ -226,6 +226,20 @@ TEST_P(BackupRestoreTest, MaintenanceFailuresGiveTheReasonInOneOrTwoLines) {
     backupError = e.what();
   }
   EXPECT_NE(backupError.find("Cannot open backup device"), std::string::npos) << backupError;
+  if (pg()) {
+    // The database server's own user writes the file: the message names it.
+    const std::string locked = dir_.file("locked");
+    std::filesystem::create_directory(locked);
+    ::chmod(locked.c_str(), 0555);
+    backupError = "<no error>";
+    try {
+      backup(0, 0, "", locked + "/qz.dat");
+    } catch (const db::DbError& e) {
+      backupError = e.what();
+    }
+    EXPECT_NE(backupError.find("runs as the operating-system user"), std::string::npos) << backupError;
+    EXPECT_EQ(backupError.find('\n'), std::string::npos) << backupError;
+  }
   struct Case { const char* name; std::function<void(const std::string&)> make; const char* reason; };
   const Case cases[] = {
       {"missing.dat", [](const std::string&) {}, "does not exist"},

@@ -1,4 +1,5 @@
 // Deltas, error packets, parameters and tagged variants in JSON.
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include "platform/provider/json_delta.h"
@@ -151,6 +152,31 @@ TEST(CodecDeltaTest, TaggedVariantsKeepTheirKind) {
   EXPECT_NO_THROW(readTaggedValue(doc));
   parseJson(std::string(100000, '[') + std::string(100000, ']'), &doc);
   EXPECT_THROW(readTaggedValue(doc), CodecError);
+}
+
+// Numbers are read exactly: a zero with a large exponent is zero (RapidJSON
+// alone reads "0e55" as about 1.3e36), integers keep their width, doubles
+// round correctly and only a magnitude beyond a double is refused.
+TEST(CodecDeltaTest, NumbersReadExactly) {
+  rapidjson::Document doc;
+  parseJson("[0e55, -0.0e300, 0e00055, 1e-400, 0.1, 4294967295, 4294967296, -2147483649,"
+            " 18446744073709551616, 2.2250738585072011e-308]", &doc);
+  EXPECT_EQ(doc[0].GetDouble(), 0.0);
+  EXPECT_TRUE(std::signbit(doc[1].GetDouble()));
+  EXPECT_EQ(doc[2].GetDouble(), 0.0);
+  EXPECT_EQ(doc[3].GetDouble(), 0.0);
+  EXPECT_EQ(doc[4].GetDouble(), 0.1);
+  EXPECT_TRUE(doc[5].IsUint());
+  EXPECT_TRUE(doc[6].IsUint64() && !doc[6].IsUint());
+  EXPECT_EQ(doc[7].GetInt64(), -2147483649);
+  EXPECT_EQ(doc[8].GetDouble(), 18446744073709551616.0);
+  EXPECT_EQ(doc[9].GetDouble(), 2.2250738585072011e-308);
+  try {
+    parseJson("[1, 1e400]", &doc);
+    FAIL() << "1e400 was read";
+  } catch (const CodecError& e) {
+    EXPECT_STREQ(e.what(), "Invalid JSON at offset 9: Number too big to be stored in double.");
+  }
 }
 
 TEST(CodecDeltaTest, ParamsRoundTripAndAssignByNameWithConversion) {
