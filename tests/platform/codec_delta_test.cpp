@@ -175,7 +175,7 @@ TEST(CodecDeltaTest, NumbersReadExactly) {
     parseJson("[1, 1e400]", &doc);
     FAIL() << "1e400 was read";
   } catch (const CodecError& e) {
-    EXPECT_STREQ(e.what(), "Invalid JSON at offset 9: Number too big to be stored in double.");
+    EXPECT_STREQ(e.what(), "Invalid JSON at offset 4: Number too big to be stored in double.");
   }
 }
 
