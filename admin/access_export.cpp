@@ -177,26 +177,39 @@ Outcome AccessExport::ExportToAccess() {
     ui_.message("数据导出", "文件建立失败.");
     return {Outcome::Failed, "文件建立失败."};
   }
-  literalStep("正在导出物资编号数据", 2, "select * from material", true);
-  literalStep("正在导出客户资料", 20, "select * from client", false);
-  std::string headers = "select * from maccount";
-  if (!c.all)
-    headers += "\r\n where fdate>=cast('" + dayText(c.from) + "' as datetime) and fdate<cast('" +
-               dayText(addDays(c.to, 1)) + "' as datetime)";
-  parameterStep("正在导出主表数据", headers,
-                "INSERT INTO MAccount ( num, consumption, DeptID, cltid, ndate, fdate, tdate, operator, waiter, "
-                "receiver, sanctifier, checker, marck, cltname )",
-                " VALUES (:num, :consumption, :DeptID, :cltid, :ndate, :fdate, :tdate, :operator, :waiter, "
-                ":receiver, :sanctifier, :checker, :marck, :cltname);",
-                "delete MAccount from MAccount where num=:num", "num");
-  parameterStep("正在导出物资进/出数据", "select * from maccitems", "INSERT INTO maccitems ",
-                "VALUES (:bnum, :oprt, :summary, :MID, :plan_price, :plan_amount, :pye, :pye_amount, :jf_PRICE, "
-                ":jf_amount, :df_PRICE, :xs_Price, :df_amount, :ye, :ye_amount, :marck , :inum, :iinum, :MName, "
-                ":MSize, :dw, :dw1, :exchange);",
-                "delete maccitems from maccitems where iinum=:iinum", "iinum");
-  parameterStep("正在导出收/付款数据", "select * from mgathering", "INSERT INTO Mgathering",
-                "VALUES (:inum, :bnum, :ndate, :type, :summary, :PAYMODE, :money, :worker);",
-                "delete mgathering from mgathering where inum=:inum", "inum");
+  // The file library writes rows out shortly after each statement; the
+  // rest is written here, so a write failure is reported as the export's
+  // failure and an interrupted export leaves its rows in the file at once.
+  try {
+    literalStep("正在导出物资编号数据", 2, "select * from material", true);
+    literalStep("正在导出客户资料", 20, "select * from client", false);
+    std::string headers = "select * from maccount";
+    if (!c.all)
+      headers += "\r\n where fdate>=cast('" + dayText(c.from) + "' as datetime) and fdate<cast('" +
+                 dayText(addDays(c.to, 1)) + "' as datetime)";
+    parameterStep("正在导出主表数据", headers,
+                  "INSERT INTO MAccount ( num, consumption, DeptID, cltid, ndate, fdate, tdate, operator, waiter, "
+                  "receiver, sanctifier, checker, marck, cltname )",
+                  " VALUES (:num, :consumption, :DeptID, :cltid, :ndate, :fdate, :tdate, :operator, :waiter, "
+                  ":receiver, :sanctifier, :checker, :marck, :cltname);",
+                  "delete MAccount from MAccount where num=:num", "num");
+    parameterStep("正在导出物资进/出数据", "select * from maccitems", "INSERT INTO maccitems ",
+                  "VALUES (:bnum, :oprt, :summary, :MID, :plan_price, :plan_amount, :pye, :pye_amount, :jf_PRICE, "
+                  ":jf_amount, :df_PRICE, :xs_Price, :df_amount, :ye, :ye_amount, :marck , :inum, :iinum, :MName, "
+                  ":MSize, :dw, :dw1, :exchange);",
+                  "delete maccitems from maccitems where iinum=:iinum", "iinum");
+    parameterStep("正在导出收/付款数据", "select * from mgathering", "INSERT INTO Mgathering",
+                  "VALUES (:inum, :bnum, :ndate, :type, :summary, :PAYMODE, :money, :worker);",
+                  "delete mgathering from mgathering where inum=:inum", "inum");
+  } catch (...) {
+    try {
+      ADOC2_.flush();
+    } catch (const std::exception&) {
+      // The first error is the one reported.
+    }
+    throw;
+  }
+  ADOC2_.flush();
   ui_.progress("正在...", 0, -1);
   ui_.hideProgress();
   return {Outcome::Done, ""};

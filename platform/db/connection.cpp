@@ -141,6 +141,10 @@ void Connection::close() {
   session_.reset();
 }
 
+void Connection::flush() {
+  if (session_) session_->flush();
+}
+
 EngineKind Connection::engine() const {
   if (session_) return session_->kind();
   return isEmbeddedSource(ConnectionString::parse(text_).value("Data Source"))
@@ -202,25 +206,9 @@ std::unique_ptr<Cursor> runStatement(EngineSession& s, const DialectStatement& s
 
 }  // namespace
 
-namespace {
-
-// A statement to an Access file: the parameters in order of their first
-// appearance, bound by name.
-std::vector<Parameter> jetBinds(std::string_view sql, const ParamList& params) {
-  std::vector<Parameter> binds;
-  for (const std::string& name : parseParamNames(sql)) {
-    const Parameter* p = findParam(params, name);
-    if (!p) throw DbError(kNoValue);
-    binds.push_back(*p);
-  }
-  return binds;
-}
-
-}  // namespace
-
 int64_t Connection::execute(std::string_view sql, const ParamList& params) {
   ensureOpen();
-  if (IsJetSession(*session_)) return session_->execute(std::string(sql), jetBinds(sql, params));
+  if (IsJetSession(*session_)) return JetExecute(*session_, sql, params);
   const Translation translation = translate(sql);
   const std::vector<DialectStatement>& stmts = *translation;
   if (stmts.empty()) throw DbError(kNoCommand);
@@ -232,7 +220,7 @@ int64_t Connection::execute(std::string_view sql, const ParamList& params) {
 std::unique_ptr<Cursor> Connection::query(std::string_view sql, const ParamList& params) {
   ensureOpen();
   if (IsJetSession(*session_)) {
-    std::unique_ptr<Cursor> rows = session_->query(std::string(sql), jetBinds(sql, params));
+    std::unique_ptr<Cursor> rows = JetQuery(*session_, sql, params);
     if (!rows || rows->fields().empty()) throw DbError(kNoResultSet);
     return rows;
   }

@@ -81,8 +81,13 @@ class Connection {
   void open();
   // Opens when not yet open (connections open when first used).
   void ensureOpen() { if (!session_) open(); }
-  // Closes, rolling back an open transaction. Never throws.
+  // Closes, rolling back an open transaction. Never throws: changes an
+  // Access file still holds are written out, a failure only logged (call
+  // flush() first to see it).
   void close();
+  // Writes out changes the engine holds in memory (an Access file's
+  // pages; other engines write at each statement). Throws DbError.
+  void flush();
   bool isOpen() const { return session_ != nullptr; }
   EngineKind engine() const;
 

@@ -39,6 +39,9 @@ class EngineSession {
   // name without ";1". See Connection::callProcedure.
   virtual std::unique_ptr<Cursor> callProcedure(const std::string& name, ParamList& params) = 0;
   virtual std::vector<FieldDef> tableFields(const std::string& table) = 0;
+  // Writes out changes the engine still holds in memory (an Access file's
+  // pages); the default has none. Throws DbError when they cannot be written.
+  virtual void flush() {}
 
   // The text to write before a name that T-SQL qualifies with a database
   // ("db.dbo.name"), e.g. "master." for an attached catalogue; "" drops the

@@ -3,10 +3,14 @@
 
 #include <unistd.h>
 
+#include <string_view>
+#include <unordered_map>
+
 #include "platform/db/jet_statement.h"
 #include "platform/jet/database.h"
 #include "platform/jet/jet_error.h"
 #include "platform/jet/row_codec.h"
+#include "platform/log/server_log.h"
 
 namespace qz::db {
 namespace {
@@ -49,9 +53,48 @@ class RowsCursor : public Cursor {
   size_t at_ = size_t(-1);
 };
 
+// A parsed statement with its parameters resolved to slots: the distinct
+// names in order of first appearance.
+struct Prepared {
+  JetStatement st;
+  std::vector<std::string> names;
+  std::vector<int> valueSlots;  // per st.values: slot, or -1 for a literal
+  int whereSlot = -1;
+  // Where each name was found in the caller's list last time, tried first.
+  mutable std::vector<size_t> hints;
+};
+
+Prepared Prepare(std::string_view sql) {
+  Prepared p;
+  p.st = ParseJetStatement(sql);
+  auto slotOf = [&](const JetValue& v) {
+    if (!v.isParam) return -1;
+    for (size_t i = 0; i < p.names.size(); ++i)
+      if (equalsNoCase(p.names[i], v.param)) return int(i);
+    p.names.push_back(v.param);
+    return int(p.names.size() - 1);
+  };
+  for (const JetValue& v : p.st.values) p.valueSlots.push_back(slotOf(v));
+  if (!p.st.whereColumn.empty()) p.whereSlot = slotOf(p.st.whereValue);
+  p.hints.assign(p.names.size(), 0);
+  return p;
+}
+
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
 class JetSession : public EngineSession {
  public:
   explicit JetSession(std::unique_ptr<jet::Database> db) : db_(std::move(db)) {}
+  ~JetSession() override {
+    try {
+      db_->flush();
+    } catch (const jet::JetError& e) {
+      log::error(std::string("Access file: changes not written on close: ") + e.what());
+    }
+  }
   EngineKind kind() const override { return EngineKind::Embedded; }
   SqlFlavor flavor() const override { return SqlFlavor::Sqlite; }
   void begin() override { throw DbError("Transactions are not supported on this Access file connection."); }
@@ -59,14 +102,35 @@ class JetSession : public EngineSession {
   void rollback() override { throw DbError("No transaction is active."); }
   bool inTransaction() const override { return false; }
   void setCommandTimeout(int) override {}
+  void flush() override {
+    guarded([&] { db_->flush(); });
+  }
 
   int64_t execute(const std::string& sql, const std::vector<Parameter>& binds) override {
-    return guarded([&] { return run(sql, binds, nullptr); });
+    return guarded([&] {
+      const Prepared& p = prepare(sql);
+      return run(p, positional(p, binds), nullptr);
+    });
   }
   std::unique_ptr<Cursor> query(const std::string& sql, const std::vector<Parameter>& binds) override {
     return guarded([&] {
+      const Prepared& p = prepare(sql);
       std::unique_ptr<Cursor> out;
-      run(sql, binds, &out);
+      run(p, positional(p, binds), &out);
+      return out;
+    });
+  }
+  int64_t executeNamed(std::string_view sql, const ParamList& params) {
+    return guarded([&] {
+      const Prepared& p = prepare(sql);
+      return run(p, named(p, params), nullptr);
+    });
+  }
+  std::unique_ptr<Cursor> queryNamed(std::string_view sql, const ParamList& params) {
+    return guarded([&] {
+      const Prepared& p = prepare(sql);
+      std::unique_ptr<Cursor> out;
+      run(p, named(p, params), &out);
       return out;
     });
   }
@@ -82,6 +146,11 @@ class JetSession : public EngineSession {
   }
 
  private:
+  // Statements with parameters are kept parsed: the export runs each of
+  // them once per row. Literal statements are rarely sent twice.
+  static constexpr size_t kMaxPrepared = 64;
+  static constexpr const char* kNoValue = "No value given for one or more required parameters.";
+
   template <class F>
   auto guarded(F&& f) -> decltype(f()) {
     try {
@@ -91,24 +160,55 @@ class JetSession : public EngineSession {
     }
   }
 
-  Variant valueOf(const JetValue& v, const std::vector<Parameter>& binds, size_t* nextBind) const {
-    if (!v.isParam) return v.literal;
-    if (*nextBind >= binds.size()) throw DbError("No value given for one or more required parameters.");
-    return binds[(*nextBind)++].value;
+  const Prepared& prepare(std::string_view sql) {
+    if (auto it = prepared_.find(sql); it != prepared_.end()) return it->second;
+    Prepared p = Prepare(sql);
+    if (p.names.empty()) {
+      oneOff_ = std::move(p);
+      return oneOff_;
+    }
+    if (prepared_.size() >= kMaxPrepared) prepared_.clear();
+    return prepared_.emplace(std::string(sql), std::move(p)).first->second;
   }
 
-  int64_t run(const std::string& sql, const std::vector<Parameter>& binds, std::unique_ptr<Cursor>* rows) {
-    const JetStatement st = ParseJetStatement(sql);
+  // Slot values from binds in order of first appearance.
+  static std::vector<const Variant*> positional(const Prepared& p, const std::vector<Parameter>& binds) {
+    if (binds.size() < p.names.size()) throw DbError(kNoValue);
+    std::vector<const Variant*> slots;
+    for (size_t i = 0; i < p.names.size(); ++i) slots.push_back(&binds[i].value);
+    return slots;
+  }
+
+  // Slot values from the caller's parameters by name (ASCII case ignored).
+  static std::vector<const Variant*> named(const Prepared& p, const ParamList& params) {
+    std::vector<const Variant*> slots;
+    for (size_t i = 0; i < p.names.size(); ++i) {
+      size_t& hint = p.hints[i];
+      if (hint >= params.size() || !equalsNoCase(params[hint].name, p.names[i])) {
+        hint = 0;
+        while (hint < params.size() && !equalsNoCase(params[hint].name, p.names[i])) ++hint;
+        if (hint == params.size()) throw DbError(kNoValue);
+      }
+      slots.push_back(&params[hint].value);
+    }
+    return slots;
+  }
+
+  static const Variant& valueOf(const JetValue& v, int slot, const std::vector<const Variant*>& slots) {
+    return slot < 0 ? v.literal : *slots[size_t(slot)];
+  }
+
+  int64_t run(const Prepared& p, const std::vector<const Variant*>& slots, std::unique_ptr<Cursor>* rows) {
+    const JetStatement& st = p.st;
     const jet::TableDef& def = db_->table(st.table);
     const auto cols = def.columnsInRowOrder();
-    size_t nextBind = 0;
     switch (st.kind) {
       case JetStatement::Kind::Insert: {
         std::vector<Variant> values(cols.size(), Variant::null());
         if (st.columns.empty()) {
           if (st.values.size() != cols.size())
             throw DbError("Number of query values and destination fields are not the same.");
-          for (size_t i = 0; i < cols.size(); ++i) values[i] = valueOf(st.values[i], binds, &nextBind);
+          for (size_t i = 0; i < cols.size(); ++i) values[i] = valueOf(st.values[i], p.valueSlots[i], slots);
         } else {
           if (st.values.size() != st.columns.size())
             throw DbError("Number of query values and destination fields are not the same.");
@@ -120,7 +220,7 @@ class JetSession : public EngineSession {
               throw DbError("The INSERT INTO statement contains the following unknown field name: '" +
                             st.columns[i] + "'.  Make sure you have typed the name correctly, and try the operation again.");
             }
-            values[at] = valueOf(st.values[i], binds, &nextBind);
+            values[at] = valueOf(st.values[i], p.valueSlots[i], slots);
           }
         }
         db_->insert(st.table, values);
@@ -128,7 +228,7 @@ class JetSession : public EngineSession {
       }
       case JetStatement::Kind::Delete:
         return db_->deleteWhere(st.table, db_->columnIndex(def, st.whereColumn),
-                                valueOf(st.whereValue, binds, &nextBind));
+                                valueOf(st.whereValue, p.whereSlot, slots));
       case JetStatement::Kind::Select: {
         std::vector<size_t> pick;
         if (st.columns.empty())
@@ -140,7 +240,7 @@ class JetSession : public EngineSession {
         Variant want;
         if (!st.whereColumn.empty()) {
           whereAt = db_->columnIndex(def, st.whereColumn);
-          want = jet::CoerceToColumn(*cols[whereAt], valueOf(st.whereValue, binds, &nextBind));
+          want = jet::CoerceToColumn(*cols[whereAt], valueOf(st.whereValue, p.whereSlot, slots));
         }
         std::vector<std::vector<Variant>> out;
         db_->scan(st.table, [&](const std::vector<Variant>& row) {
@@ -158,11 +258,21 @@ class JetSession : public EngineSession {
   }
 
   std::unique_ptr<jet::Database> db_;
+  std::unordered_map<std::string, Prepared, TextHash, std::equal_to<>> prepared_;
+  Prepared oneOff_;
 };
 
 }  // namespace
 
 bool IsJetSession(const EngineSession& session) { return dynamic_cast<const JetSession*>(&session) != nullptr; }
+
+int64_t JetExecute(EngineSession& session, std::string_view sql, const ParamList& params) {
+  return static_cast<JetSession&>(session).executeNamed(sql, params);
+}
+
+std::unique_ptr<Cursor> JetQuery(EngineSession& session, std::string_view sql, const ParamList& params) {
+  return static_cast<JetSession&>(session).queryNamed(sql, params);
+}
 
 bool IsJetProvider(const ConnectionString& cs) {
   const std::string p = cs.value("Provider");

@@ -29,7 +29,35 @@ constexpr uint32_t kGlobalMap = (1u << 8) | 0;
 
 }  // namespace
 
-Database::~Database() = default;
+Database::~Database() {
+  if (!file_ || !file_->writable()) return;
+  try {
+    file_->flush();
+  } catch (const JetError&) {
+    // Nowhere to report it from a destructor; callers that care flush().
+  }
+}
+
+void Database::flush() {
+  file_->flush();
+  lastWrite_ = std::chrono::steady_clock::now();
+}
+
+void Database::writeBehind() {
+  if (file_->dirtyCount() == 0) return;
+  if (file_->dirtyCount() >= kWriteBehindPages ||
+      std::chrono::steady_clock::now() - lastWrite_ >= kWriteBehindDelay)
+    flush();
+}
+
+uint32_t Database::openPage(uint32_t freeMap) {
+  auto it = openPages_.find(freeMap);
+  if (it != openPages_.end() && UsageMapHas(*file_, freeMap, it->second)) return it->second;
+  const std::vector<uint32_t> open = UsageMapPages(*file_, freeMap);
+  const uint32_t p = open.empty() ? 0 : open.back();
+  openPages_[freeMap] = p;
+  return p;
+}
 
 std::unique_ptr<Database> Database::Open(const std::string& path, const std::string& password,
                                          bool writable) {
@@ -132,9 +160,7 @@ uint32_t Database::placeRow(TableDef& def, const std::string& row) {
   if (row.size() > kMaxRowSize)
     throw JetError(JetErrorCode::RowTooLarge, "Record is too large.");
   auto alloc = [this] { return allocatePage(); };
-  const std::vector<uint32_t> open = UsageMapPages(*file_, def.freeMap);
-  if (!open.empty()) {
-    const uint32_t p = open.back();
+  if (const uint32_t p = openPage(def.freeMap)) {
     const int r = DataPageAddRow(file_->mutablePage(p), row);
     if (r >= 0) return RowPointer(p, uint8_t(r));
     // Full for this row: later rows go to a fresh page.
@@ -158,11 +184,10 @@ uint32_t Database::storeLongValue(TableDef& def, const ColumnDef& column, std::s
   if (!maps) throw JetError(JetErrorCode::Unsupported, "Column '" + column.name + "' has no long-value usage map.");
   auto alloc = [this] { return allocatePage(); };
   auto put = [&](std::string_view bytes) {
-    const std::vector<uint32_t> open = UsageMapPages(*file_, maps->freeMap);
-    if (!open.empty()) {
-      const int r = DataPageAddRow(file_->mutablePage(open.back()), bytes);
-      if (r >= 0) return RowPointer(open.back(), uint8_t(r));
-      UsageMapSet(*file_, maps->freeMap, open.back(), false, alloc);
+    if (const uint32_t open = openPage(maps->freeMap)) {
+      const int r = DataPageAddRow(file_->mutablePage(open), bytes);
+      if (r >= 0) return RowPointer(open, uint8_t(r));
+      UsageMapSet(*file_, maps->freeMap, open, false, alloc);
     }
     const uint32_t p = allocatePage();
     InitDataPage(file_->mutablePage(p), 0);
@@ -228,7 +253,7 @@ void Database::insert(const std::string& name, const std::vector<Variant>& value
   setRowCount(def, def.rowCount + 1);
   if (system)
     for (size_t i = 0; i < def.realIndexes.size(); ++i) rebuildIndex(def, i);
-  file_->flush();
+  writeBehind();
 }
 
 int64_t Database::deleteWhere(const std::string& name, size_t column, const Variant& value) {
@@ -252,7 +277,7 @@ int64_t Database::deleteWhere(const std::string& name, size_t column, const Vari
   rows.erase(from, to);
   if (deleted) {
     setRowCount(def, def.rowCount - uint32_t(std::min<int64_t>(deleted, def.rowCount)));
-    file_->flush();
+    writeBehind();
   }
   return deleted;
 }
@@ -356,7 +381,7 @@ void Database::createTable(const std::string& name, const std::vector<ColumnSpec
   defs_.emplace(Lower(name), def);
   AddCatalogRows(*this, name, def.page, created);
   catalog_.push_back(CatalogEntry{name, def.page, 1, 0});
-  file_->flush();
+  writeBehind();
 }
 
 }  // namespace qz::jet

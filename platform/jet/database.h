@@ -1,10 +1,15 @@
 // A Jet 4 database file (.mdb): create one, open one with its database
 // password, create tables, add, delete and read rows.
 //
-// Every change is written to the file before the call returns (there are
-// no transactions): an insert that fails leaves the rows before it in
-// place. Pages are only ever added at the end of the file; deleted rows
-// keep their bytes until the file is compacted by Access.
+// Every change takes effect at once for this object (there are no
+// transactions): an insert that fails leaves the rows before it in place.
+// Changed pages are kept in memory and written out together (write-behind):
+// when a call leaves more than kWriteBehindPages changed pages or the last
+// write-out is kWriteBehindDelay old, at flush(), and when the object is
+// destroyed. So a file read by another object or program lags this one by
+// at most that much until flush() or the end of this object. Pages are only
+// ever added at the end of the file; deleted rows keep their bytes until
+// the file is compacted by Access.
 //
 // What is written follows the layout of files made by the Jet engine
 // itself: the four system tables with their catalog rows, access-control
@@ -16,6 +21,7 @@
 // write the same file.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -48,6 +54,11 @@ struct CatalogEntry {
 
 class Database {
  public:
+  static constexpr size_t kWriteBehindPages = 256;
+  static constexpr std::chrono::milliseconds kWriteBehindDelay{1000};
+
+  // Writes out what is still pending, ignoring a failure (call flush()
+  // first to see it).
   ~Database();
 
   // Creates (or truncates) path as an empty database holding the four
@@ -86,6 +97,10 @@ class Database {
   void scan(const std::string& table,
             const std::function<void(const std::vector<Variant>&)>& visit) const;
 
+  // Writes every changed page to the file. Throws JetError(Io); the
+  // changes then stay pending.
+  void flush();
+
   // The data pages a table owns according to its usage map.
   std::vector<uint32_t> ownedPages(const TableDef& def) const;
   // The entries a catalog index must hold for the table's live rows,
@@ -103,6 +118,10 @@ class Database {
   uint32_t placeRow(TableDef& def, const std::string& row);
   uint32_t storeLongValue(TableDef& def, const ColumnDef& column, std::string_view data, bool* single);
   void setRowCount(TableDef& def, uint32_t count);
+  // A page with room listed in a free-space map, or 0 for none.
+  uint32_t openPage(uint32_t freeMap);
+  // The end of a changing call: writes out when enough is pending.
+  void writeBehind();
   void rebuildIndex(const TableDef& def, size_t realIndex);
   void writeDef(const TableDef& def, const std::vector<uint32_t>& pages);
   std::vector<uint32_t> defPages(uint32_t first) const;
@@ -119,6 +138,10 @@ class Database {
   HeaderInfo header_;
   std::map<std::pair<uint32_t, size_t>, Lookup> lookups_;  // (TDEF page, column)
   std::map<std::string, TableDef> defs_;  // by lower-case name
+  // The page each free-space map gave last, checked against the map before
+  // use, so an insert does not scan the whole map.
+  std::unordered_map<uint32_t, uint32_t> openPages_;
+  std::chrono::steady_clock::time_point lastWrite_ = std::chrono::steady_clock::now();
   std::vector<CatalogEntry> catalog_;
   friend class DatabaseBuilder;
 };

@@ -3,9 +3,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "platform/jet/jet_error.h"
@@ -81,16 +83,34 @@ uint32_t PageFile::appendPage() {
 }
 
 void PageFile::flush() {
+  if (dirty_.empty()) return;
   if (!writable_) throw JetError(JetErrorCode::Io, "The file '" + path_ + "' is open read-only.");
-  for (uint32_t n : dirty_) {
-    size_t done = 0;
-    while (done < kPageSize) {
-      const ssize_t w = ::pwrite(fd_, pages_[n].get() + done, kPageSize - done, off_t(n) * kPageSize + off_t(done));
+  // Adjacent pages (rows filling fresh pages at the end of the file) go out
+  // in one call.
+  std::vector<iovec> run;
+  uint32_t first = 0;
+  auto writeRun = [&] {
+    size_t at = 0;  // bytes of the run written so far
+    const size_t total = run.size() * kPageSize;
+    while (at < total) {
+      std::vector<iovec> rest;
+      for (size_t k = at / kPageSize; k < run.size() && rest.size() < IOV_MAX; ++k) {
+        const size_t skip = k == at / kPageSize ? at % kPageSize : 0;
+        rest.push_back({static_cast<uint8_t*>(run[k].iov_base) + skip, kPageSize - skip});
+      }
+      const ssize_t w = ::pwritev(fd_, rest.data(), int(rest.size()), off_t(first) * kPageSize + off_t(at));
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) throw IoError("Cannot write", path_);
-      done += size_t(w);
+      at += size_t(w);
     }
+    run.clear();
+  };
+  for (uint32_t n : dirty_) {
+    if (!run.empty() && n != first + run.size()) writeRun();
+    if (run.empty()) first = n;
+    run.push_back({pages_[n].get(), kPageSize});
   }
+  writeRun();
   dirty_.clear();
 }
 

@@ -1,6 +1,7 @@
-// The pages of one database file, held in memory and written back page by
-// page: flush() writes every page changed since the last flush, so each
-// statement of the caller takes effect on disk on its own.
+// The pages of one database file, held in memory: the page cache. Changed
+// pages stay marked until flush() writes them out (runs of adjacent pages
+// in one call each); when they are written is the caller's choice (see
+// Database).
 //
 // Thread-safety: one thread at a time.
 #pragma once
@@ -37,6 +38,8 @@ class PageFile {
   uint32_t appendPage();
   // Writes the changed pages. Throws JetError(Io); the pages stay marked.
   void flush();
+  // How many pages are changed and not yet written.
+  size_t dirtyCount() const { return dirty_.size(); }
   bool writable() const { return writable_; }
 
  private:

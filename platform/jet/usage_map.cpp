@@ -61,6 +61,22 @@ std::vector<uint32_t> UsageMapPages(const PageFile& file, uint32_t ptr) {
   return out;
 }
 
+bool UsageMapHas(const PageFile& file, uint32_t ptr, uint32_t page) {
+  std::string_view row = DataPageRow(file.page(PointerPage(ptr)), PointerRow(ptr));
+  const auto* r = reinterpret_cast<const uint8_t*>(row.data());
+  if (row.size() < 5) return false;
+  auto bit = [](const uint8_t* bits, size_t i) { return (bits[i / 8] >> (i % 8)) & 1; };
+  if (r[0] == 0) {
+    const uint32_t first = Get32(r + 1);
+    return page >= first && page - first < (row.size() - 5) * 8 && bit(r + 5, page - first);
+  }
+  if (r[0] != 1) return false;
+  const size_t slot = page / kPagesPerMapPage;
+  if (1 + 4 * slot + 4 > row.size()) return false;
+  const uint32_t mp = Get32(r + 1 + 4 * slot);
+  return mp && bit(file.page(mp) + 4, page % kPagesPerMapPage);
+}
+
 void UsageMapSet(PageFile& file, uint32_t ptr, uint32_t page, bool on,
                  const std::function<uint32_t()>& allocate) {
   size_t len = 0;

@@ -27,6 +27,9 @@ inline constexpr uint32_t kPagesPerMapPage = (kPageSize - 4) * 8;
 // Throws JetError(Corrupt) for an unknown map type.
 std::vector<uint32_t> UsageMapPages(const PageFile& file, uint32_t rowPointer);
 
+// Whether page is marked in the map at rowPointer.
+bool UsageMapHas(const PageFile& file, uint32_t rowPointer, uint32_t page);
+
 // Marks or clears page in the map. allocate() adds a page to the file
 // and returns its number (used when a reference map needs a map page).
 void UsageMapSet(PageFile& file, uint32_t rowPointer, uint32_t page, bool on,
