@@ -237,25 +237,32 @@ void AccessExport::parameterStep(const char* band, const std::string& source, co
                                  const std::string& insertValues, const std::string& deleteSql,
                                  const char* keyColumn) {
   ui_.progress(band, 0, -1);
-  ADOQuery1_.setSql({source});
-  db::RowSet rows = db::RowSet::readAll(*ADOQuery1_.open());
-  maximum_ = int(rows.rows.size()) + 10;
+  // The rows are counted first for the bar's maximum and then read one at a
+  // time, so a large table is never held in memory whole.
+  const int64_t total = db::RowSet::readAll(*ADOC1_.query("select count(*) from (" + source + ") q"))
+                            .rows.at(0).at(0).toInt64();
+  maximum_ = int(total) + 10;
   int position = 10;
   ui_.progress(band, position, maximum_);
+  ADOQuery1_.setSql({source});
+  std::unique_ptr<db::Cursor> rows = ADOQuery1_.open();
   db::Query insert(&ADOC2_);
   insert.setSql({insertHead, insertValues});
   db::Query ADOQuery2(&ADOC2_);
   ADOQuery2.setSql({deleteSql});
-  const size_t key = ColumnOf(rows.fields, keyColumn);
+  const size_t key = ColumnOf(rows->fields(), keyColumn);
   const size_t count = insert.params().size();
-  if (rows.fields.size() < count)
+  if (rows->fields().size() < count)
     throw db::DbError("The source of " + insertHead + " has fewer columns than the statement's parameters.");
-  for (const auto& row : rows.rows) {
+  while (rows->next()) {
+    const std::vector<Variant>& row = rows->row();
     ADOQuery2.params()[0].value = row[key];
     ADOQuery2.execSql();
     for (size_t i = 0; i < count; ++i) insert.params()[i].value = row[i];
     insert.execSql();
-    ui_.progress(band, ++position, maximum_);
+    // Rows added to the source since the count lengthen the bar.
+    if (++position > maximum_) maximum_ = position;
+    ui_.progress(band, position, maximum_);
   }
 }
 

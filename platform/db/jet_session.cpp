@@ -62,6 +62,12 @@ struct Prepared {
   int whereSlot = -1;
   // Where each name was found in the caller's list last time, tried first.
   mutable std::vector<size_t> hints;
+  // The column names resolved against the table definition they were
+  // resolved for: per st.values (Insert) the value's column, and the
+  // WHERE column.
+  mutable const jet::TableDef* resolvedFor = nullptr;
+  mutable std::vector<size_t> targets;
+  mutable size_t whereAt = 0;
 };
 
 Prepared Prepare(std::string_view sql) {
@@ -198,50 +204,61 @@ class JetSession : public EngineSession {
     return slot < 0 ? v.literal : *slots[size_t(slot)];
   }
 
+  // Resolves the statement's column names against def, once per definition.
+  void resolve(const Prepared& p, const jet::TableDef& def) {
+    if (p.resolvedFor == &def) return;
+    const JetStatement& st = p.st;
+    const size_t width = def.columnsInRowOrder().size();
+    std::vector<size_t> targets;
+    if (st.kind == JetStatement::Kind::Insert) {
+      if (st.columns.empty()) {
+        if (st.values.size() != width)
+          throw DbError("Number of query values and destination fields are not the same.");
+        for (size_t i = 0; i < width; ++i) targets.push_back(i);
+      } else {
+        if (st.values.size() != st.columns.size())
+          throw DbError("Number of query values and destination fields are not the same.");
+        for (const std::string& c : st.columns) {
+          try {
+            targets.push_back(db_->columnIndex(def, c));
+          } catch (const jet::JetError&) {
+            throw DbError("The INSERT INTO statement contains the following unknown field name: '" + c +
+                          "'.  Make sure you have typed the name correctly, and try the operation again.");
+          }
+        }
+      }
+    }
+    p.whereAt = st.whereColumn.empty() ? 0 : db_->columnIndex(def, st.whereColumn);
+    p.targets = std::move(targets);
+    p.resolvedFor = &def;
+  }
+
   int64_t run(const Prepared& p, const std::vector<const Variant*>& slots, std::unique_ptr<Cursor>* rows) {
     const JetStatement& st = p.st;
     const jet::TableDef& def = db_->table(st.table);
-    const auto cols = def.columnsInRowOrder();
+    resolve(p, def);
     switch (st.kind) {
       case JetStatement::Kind::Insert: {
-        std::vector<Variant> values(cols.size(), Variant::null());
-        if (st.columns.empty()) {
-          if (st.values.size() != cols.size())
-            throw DbError("Number of query values and destination fields are not the same.");
-          for (size_t i = 0; i < cols.size(); ++i) values[i] = valueOf(st.values[i], p.valueSlots[i], slots);
-        } else {
-          if (st.values.size() != st.columns.size())
-            throw DbError("Number of query values and destination fields are not the same.");
-          for (size_t i = 0; i < st.columns.size(); ++i) {
-            size_t at;
-            try {
-              at = db_->columnIndex(def, st.columns[i]);
-            } catch (const jet::JetError&) {
-              throw DbError("The INSERT INTO statement contains the following unknown field name: '" +
-                            st.columns[i] + "'.  Make sure you have typed the name correctly, and try the operation again.");
-            }
-            values[at] = valueOf(st.values[i], p.valueSlots[i], slots);
-          }
-        }
+        std::vector<Variant> values(def.columns.size(), Variant::null());
+        for (size_t i = 0; i < st.values.size(); ++i)
+          values[p.targets[i]] = valueOf(st.values[i], p.valueSlots[i], slots);
         db_->insert(st.table, values);
         return 1;
       }
       case JetStatement::Kind::Delete:
-        return db_->deleteWhere(st.table, db_->columnIndex(def, st.whereColumn),
-                                valueOf(st.whereValue, p.whereSlot, slots));
+        return db_->deleteWhere(st.table, p.whereAt, valueOf(st.whereValue, p.whereSlot, slots));
       case JetStatement::Kind::Select: {
+        const auto cols = def.columnsInRowOrder();
         std::vector<size_t> pick;
         if (st.columns.empty())
           for (size_t i = 0; i < cols.size(); ++i) pick.push_back(i);
         for (const std::string& c : st.columns) pick.push_back(db_->columnIndex(def, c));
         std::vector<FieldDef> fields;
         for (size_t i : pick) fields.push_back(FieldOf(*cols[i]));
-        size_t whereAt = 0;
+        const size_t whereAt = p.whereAt;
         Variant want;
-        if (!st.whereColumn.empty()) {
-          whereAt = db_->columnIndex(def, st.whereColumn);
+        if (!st.whereColumn.empty())
           want = jet::CoerceToColumn(*cols[whereAt], valueOf(st.whereValue, p.whereSlot, slots));
-        }
         std::vector<std::vector<Variant>> out;
         db_->scan(st.table, [&](const std::vector<Variant>& row) {
           if (!st.whereColumn.empty() && (row[whereAt].isNull() || !(row[whereAt] == want))) return;

@@ -129,9 +129,11 @@ int RealIndexDef::keyCount() const {
 
 std::vector<const ColumnDef*> TableDef::columnsInRowOrder() const {
   std::vector<const ColumnDef*> out;
+  out.reserve(columns.size());
   for (const ColumnDef& c : columns) out.push_back(&c);
-  std::sort(out.begin(), out.end(),
-            [](const ColumnDef* a, const ColumnDef* b) { return a->number < b->number; });
+  auto byNumber = [](const ColumnDef* a, const ColumnDef* b) { return a->number < b->number; };
+  // Usually stored in that order already (every row write asks for it).
+  if (!std::is_sorted(out.begin(), out.end(), byNumber)) std::sort(out.begin(), out.end(), byNumber);
   return out;
 }
 
