@@ -190,7 +190,10 @@ class JetSession : public EngineSession {
     std::vector<const Variant*> slots;
     for (size_t i = 0; i < p.names.size(); ++i) {
       size_t& hint = p.hints[i];
-      if (hint >= params.size() || !equalsNoCase(params[hint].name, p.names[i])) {
+      // The caller's names are usually spelled as in the text: compared
+      // exactly first.
+      if (hint >= params.size() ||
+          (params[hint].name != p.names[i] && !equalsNoCase(params[hint].name, p.names[i]))) {
         hint = 0;
         while (hint < params.size() && !equalsNoCase(params[hint].name, p.names[i])) ++hint;
         if (hint == params.size()) throw DbError(kNoValue);

@@ -266,15 +266,27 @@ int64_t Database::deleteWhere(const std::string& name, size_t column, const Vari
   const Variant want = CoerceToColumn(*cols[column], value);
   if (want.isNull()) return 0;
   Lookup& rows = lookup(def, column);
-  const auto [from, to] = rows.equal_range(LookupKey(want));
+  const std::string wanted = want.debugString();
+  auto fetch = [this](uint32_t ptr) { return DataPageRow(file_->page(PointerPage(ptr)), PointerRow(ptr)); };
+  auto [it, to] = rows.equal_range(LookupKey(want));
   int64_t deleted = 0;
-  for (auto it = from; it != to; ++it) {
+  while (it != to) {
+    const uint32_t page = PointerPage(it->second);
+    const uint8_t row = PointerRow(it->second);
     // A row deleted through another column's lookup may still be listed.
-    if (!DataPageRowLive(file_->page(PointerPage(it->second)), PointerRow(it->second))) continue;
-    DataPageDeleteRow(file_->mutablePage(PointerPage(it->second)), PointerRow(it->second));
+    if (!DataPageRowLive(file_->page(page), row)) {
+      it = rows.erase(it);
+      continue;
+    }
+    // Another value with the same hash stays.
+    if (DecodeRow(def, DataPageRow(file_->page(page), row), fetch).at(column).debugString() != wanted) {
+      ++it;
+      continue;
+    }
+    DataPageDeleteRow(file_->mutablePage(page), row);
     ++deleted;
+    it = rows.erase(it);
   }
-  rows.erase(from, to);
   if (deleted) {
     setRowCount(def, def.rowCount - uint32_t(std::min<int64_t>(deleted, def.rowCount)));
     writeBehind();

@@ -130,9 +130,10 @@ class Database {
   // Row pointers by value of one column, built on the first delete by that
   // column and kept up to date by inserts and deletes, so that a delete
   // before every insert does not read the whole table each time.
-  using Lookup = std::unordered_multimap<std::string, uint32_t>;
+  // Keyed by a hash of the value: a row found is checked against the value.
+  using Lookup = std::unordered_multimap<uint64_t, uint32_t>;
   Lookup& lookup(const TableDef& def, size_t column);
-  static std::string LookupKey(const Variant& v) { return v.debugString(); }
+  static uint64_t LookupKey(const Variant& v) { return std::hash<std::string>{}(v.debugString()); }
 
   std::unique_ptr<PageFile> file_;
   HeaderInfo header_;

@@ -2,6 +2,7 @@
 #include "platform/jet/page_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "platform/jet/jet_error.h"
 
@@ -36,18 +38,18 @@ std::unique_ptr<PageFile> PageFile::Open(const std::string& path, bool writable)
   if (st.st_size == 0 || st.st_size % kPageSize != 0)
     throw JetError(JetErrorCode::NotJet4, "The file '" + path + "' is not a Jet database.");
   const size_t n = size_t(st.st_size) / kPageSize;
-  f->pages_.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    auto buf = std::make_unique<uint8_t[]>(kPageSize);
-    size_t got = 0;
-    while (got < kPageSize) {
-      const ssize_t r = ::pread(f->fd_, buf.get() + got, kPageSize - got, off_t(i * kPageSize + got));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) throw IoError("Cannot read", path);
-      got += size_t(r);
-    }
-    f->pages_.push_back(std::move(buf));
+  // All pages in one block, read in one pass.
+  f->blocks_.push_back(NewBlock(n * kPageSize));
+  uint8_t* all = f->blocks_.back().get();
+  size_t got = 0;
+  while (got < n * kPageSize) {
+    const ssize_t r = ::pread(f->fd_, all + got, n * kPageSize - got, off_t(got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) throw IoError("Cannot read", path);
+    got += size_t(r);
   }
+  f->pages_.reserve(n);
+  for (size_t i = 0; i < n; ++i) f->pages_.push_back(all + i * kPageSize);
   return f;
 }
 
@@ -63,20 +65,37 @@ std::unique_ptr<PageFile> PageFile::Create(const std::string& path) {
 const uint8_t* PageFile::page(uint32_t n) const {
   if (n >= pages_.size())
     throw JetError(JetErrorCode::Corrupt, "A page number points past the end of the file.");
-  return pages_[n].get();
+  return pages_[n];
 }
 
 uint8_t* PageFile::mutablePage(uint32_t n) {
   if (n >= pages_.size())
     throw JetError(JetErrorCode::Corrupt, "A page number points past the end of the file.");
   dirty_.insert(n);
-  return pages_[n].get();
+  return pages_[n];
+}
+
+PageFile::Block PageFile::NewBlock(size_t bytes) {
+  constexpr size_t kAlign = kBlockPages * kPageSize;
+  const size_t size = (bytes + kAlign - 1) / kAlign * kAlign;
+  auto* p = static_cast<uint8_t*>(std::aligned_alloc(kAlign, size));
+  if (!p) throw std::bad_alloc();
+  ::madvise(p, size, MADV_HUGEPAGE);  // a hint; without it pages fault one by one
+  return Block(p);
+}
+
+uint8_t* PageFile::newPageMemory() {
+  if (blockUsed_ == kBlockPages) {
+    blocks_.push_back(NewBlock(kBlockPages * kPageSize));
+    blockUsed_ = 0;
+  }
+  return blocks_.back().get() + kPageSize * blockUsed_++;
 }
 
 uint32_t PageFile::appendPage() {
-  auto buf = std::make_unique<uint8_t[]>(kPageSize);
-  std::memset(buf.get(), 0, kPageSize);
-  pages_.push_back(std::move(buf));
+  uint8_t* page = newPageMemory();
+  std::memset(page, 0, kPageSize);
+  pages_.push_back(page);
   const auto n = uint32_t(pages_.size() - 1);
   dirty_.insert(n);
   return n;
@@ -108,7 +127,7 @@ void PageFile::flush() {
   for (uint32_t n : dirty_) {
     if (!run.empty() && n != first + run.size()) writeRun();
     if (run.empty()) first = n;
-    run.push_back({pages_[n].get(), kPageSize});
+    run.push_back({pages_[n], kPageSize});
   }
   writeRun();
   dirty_.clear();

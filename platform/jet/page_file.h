@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <set>
 #include <string>
@@ -47,7 +48,18 @@ class PageFile {
   int fd_ = -1;
   bool writable_ = false;
   std::string path_;
-  std::vector<std::unique_ptr<uint8_t[]>> pages_;
+  // Pages live in blocks of 2 MiB, so that a growing file costs neither one
+  // allocation nor (with transparent huge pages) one page fault per page.
+  static constexpr size_t kBlockPages = 512;
+  struct FreeBlock {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  using Block = std::unique_ptr<uint8_t[], FreeBlock>;
+  static Block NewBlock(size_t bytes);
+  uint8_t* newPageMemory();
+  std::vector<Block> blocks_;
+  size_t blockUsed_ = kBlockPages;  // pages taken from blocks_.back()
+  std::vector<uint8_t*> pages_;
   std::set<uint32_t> dirty_;
 };
 
