@@ -5,7 +5,11 @@
 // keeping the rows written before it; the band's texts and positions.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <iterator>
 
 #include "admin/access_export.h"
 #include "database/demo_data.h"
@@ -49,6 +53,26 @@ class ExportUi : public MaintenanceUi {
   int stopAfter = 0;
   int maximum_ = 100;
 };
+
+// Gives a table of the file an index (in its definition only), as a
+// template made with Access may carry.
+void AddIndex(const std::string& file, const std::string& table, const std::string& index) {
+  jet::TableDef def = jet::Database::Open(file, "6391", false)->table(table);
+  jet::RealIndexDef real;
+  real.keys[0] = {0, 1};
+  def.realIndexes.push_back(real);
+  def.indexes.push_back(jet::LogicalIndexDef{index});
+  ASSERT_EQ(jet::TableDefPageCount(def), 1u);
+  const std::string page = jet::EncodeTableDef(def, {def.page})[0];
+  const int fd = ::open(file.c_str(), O_WRONLY);
+  ASSERT_EQ(::pwrite(fd, page.data(), page.size(), off_t(def.page) * off_t(page.size())), ssize_t(page.size()));
+  ::close(fd);
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 Day D(int y, unsigned m, unsigned d) { return Day{std::chrono::year{y}, std::chrono::month{m}, std::chrono::day{d}}; }
 
@@ -197,11 +221,44 @@ TEST_P(AccessExportTest, FilesThatCannotBeUsedAreReported) {
   jet::Database::Create(dir_ + "other.mdb", "secret");
   EXPECT_FALSE(e.ConnectExportFile(dir_ + "other.mdb"));
   EXPECT_EQ(ui_.messages, "|Not a valid password.;");
+  // A template table with an index: refused before the target is touched.
+  AddIndex(dir_ + "qz.dat", "maccitems", "ByLine");
+  ui_.choices.file = dir_ + "kept.mdb";
+  std::ofstream(ui_.choices.file) << "earlier";
+  try {
+    e.ExportToAccess();
+    ADD_FAILURE() << "exported with an indexed template";
+  } catch (const std::runtime_error& x) {
+    EXPECT_NE(std::string(x.what()).find("maccitems carries the index ByLine"), std::string::npos) << x.what();
+  }
+  EXPECT_EQ(FileText(ui_.choices.file), "earlier");
   // No template: the file error; the target stays empty.
   ::unlink((dir_ + "qz.dat").c_str());
   ui_.choices.file = dir_ + "empty.mdb";
   EXPECT_THROW(e.ExportToAccess(), std::runtime_error);
   EXPECT_TRUE(ui_.bands.empty()) << "the band is not shown yet";
+}
+
+TEST_P(AccessExportTest, ANullIdIsWrittenAsAnEmptyText) {
+  // The store's keys are never null; a source whose material id is nullable
+  // stands in for an older database.
+  db::Connection c;
+  c.setConnectionString(source_->connectionString());
+  c.execute("DROP TABLE material");
+  std::string columns;
+  for (const char* n : {"id", "name", "dw", "dw1", "exchange", "addi", "price", "price0", "price1", "info", "cost",
+                        "pym", "slye", "ye", "tctype", "TcCoefficient", "rebate", "sMax", "sMin", "mType"})
+    columns += std::string(columns.empty() ? "" : ", ") + n + " varchar(20)";
+  c.execute("CREATE TABLE material (" + columns + ")");
+  c.execute("INSERT INTO material (id, name) VALUES (NULL, '无编号')");
+  ui_.choices.file = dir_ + "nullid.mdb";
+  ui_.choices.all = true;
+  AccessExport e(ADOC1_, ADOQuery1_, ADOC2_, dir_, ui_);
+  ASSERT_EQ(e.ExportToAccess().status, Outcome::Done);
+  const auto rows = fileRows(ui_.choices.file, "material");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], Variant(""));
+  EXPECT_EQ(rows[0][1], Variant("无编号"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, AccessExportTest,
