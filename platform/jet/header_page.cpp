@@ -18,8 +18,13 @@ constexpr size_t kPasswordLen = 40;
 constexpr char kSignature[] = "Standard Jet DB";
 
 void MaskPassword(uint8_t* field, double creationDate) {
+  // The mask is the date's day number; a date no day number can hold is a
+  // damaged header.
+  const double day = std::floor(creationDate);
+  if (!(day >= -2147483648.0 && day <= 2147483647.0))
+    throw JetError(JetErrorCode::Corrupt, "The database header holds no valid creation date.");
   uint8_t mask[4];
-  Put32(mask, static_cast<uint32_t>(static_cast<int32_t>(std::floor(creationDate))));
+  Put32(mask, static_cast<uint32_t>(static_cast<int32_t>(day)));
   for (size_t i = 0; i < kPasswordLen; ++i) field[i] ^= mask[i % 4];
 }
 
