@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "server/sysinfo_ini.h"
+#include "settings/sysinfo_ini.h"
 
 namespace qz::admin {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "server/sysinfo_ini.h"
+#include "settings/sysinfo_ini.h"
 
 namespace qz::admin {
 

@@ -5,8 +5,8 @@
 
 #include "platform/db/connection_string.h"
 #include "platform/db/request_keys.h"
-#include "server/config.h"
-#include "server/request_key_sweeper.h"
+#include "settings/config.h"
+#include "admin/request_key_sweeper.h"
 
 namespace qz::admin {
 namespace {

@@ -21,7 +21,7 @@
 #include "admin/export_choices.h"
 #include "admin/maintenance_statements.h"
 #include "platform/db/connection.h"
-#include "server/sysinfo_ini.h"
+#include "settings/sysinfo_ini.h"
 
 namespace qz::admin {
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "platform/db/connection_string.h"
-#include "server/config.h"
+#include "settings/config.h"
 
 namespace qz::admin {
 namespace {

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
-#include "server/config.h"
-#include "server/ini_file.h"
+#include "settings/config.h"
+#include "settings/ini_file.h"
 
 using namespace qz;
 

@@ -11,7 +11,7 @@
 
 #include "platform/remote/remote_object.h"
 #include "server/activity_log.h"
-#include "server/sysinfo_ini.h"
+#include "settings/sysinfo_ini.h"
 
 namespace qz::server {
 

@@ -13,7 +13,7 @@
 #include "platform/log/server_log.h"
 #include "server/activity_log.h"
 #include "server/command_line.h"
-#include "server/config.h"
+#include "settings/config.h"
 #include "server/headless_host.h"
 #include "server/maintenance_cli.h"
 #include "server/maintenance_commands.h"
@@ -22,7 +22,7 @@
 #include "server/registration.h"
 #include "server/serve_settings.h"
 #include "server/serving.h"
-#include "server/sysinfo_ini.h"
+#include "settings/sysinfo_ini.h"
 #ifdef QZ_HAVE_WINDOW
 #include "server/window/window_host.h"
 #endif

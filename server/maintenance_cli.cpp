@@ -9,8 +9,8 @@
 
 #include "admin/access_export.h"
 #include "admin/maintenance_functions.h"
-#include "server/config.h"
-#include "server/sysinfo_ini.h"
+#include "settings/config.h"
+#include "settings/sysinfo_ini.h"
 
 namespace qz::server {
 namespace {

@@ -11,7 +11,7 @@
 #include "database/create_database.h"
 #include "database/export_template.h"
 #include "platform/db/connection.h"
-#include "server/config.h"
+#include "settings/config.h"
 
 namespace qz::server {
 

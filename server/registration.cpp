@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "server/ini_file.h"
+#include "settings/ini_file.h"
 
 namespace qz::server {
 namespace {

@@ -19,7 +19,7 @@
 #include "platform/log/server_log.h"
 #include "platform/remote/transport_settings.h"
 #include "server/command_line.h"
-#include "server/sysinfo_ini.h"
+#include "settings/sysinfo_ini.h"
 
 namespace qz::server {
 

@@ -12,9 +12,9 @@
 #include "platform/remote/host.h"
 #include "platform/remote/socket_activation.h"
 #include "server/class_table.h"
-#include "server/config.h"
+#include "settings/config.h"
 #include "server/registration.h"
-#include "server/request_key_sweeper.h"
+#include "admin/request_key_sweeper.h"
 #include "services/modules.h"
 
 namespace qz::server {

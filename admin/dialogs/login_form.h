@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/db/connection.h"
-#include "server/sysinfo_ini.h"
+#include "settings/sysinfo_ini.h"
 
 class QCheckBox;
 class QComboBox;

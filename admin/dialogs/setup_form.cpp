@@ -12,7 +12,7 @@
 
 #include "admin/dialogs/computer_browser.h"
 #include "admin/dialogs/error_display.h"
-#include "server/config.h"
+#include "settings/config.h"
 
 namespace qz::admin {
 namespace {

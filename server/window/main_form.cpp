@@ -22,7 +22,7 @@
 #include "admin/dialogs/error_display.h"
 #include "admin/dialogs/login_form.h"
 #include "admin/dialogs/setup_form.h"
-#include "server/config.h"
+#include "settings/config.h"
 #include "server/window/activity_log_model.h"
 #include "server/window/tool_images.h"
 #include "server/window/window_font.h"

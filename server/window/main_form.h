@@ -29,7 +29,7 @@
 
 #include "platform/db/connection.h"
 #include "server/activity_log.h"
-#include "server/sysinfo_ini.h"
+#include "settings/sysinfo_ini.h"
 
 class QAction;
 class QLabel;

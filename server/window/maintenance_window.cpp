@@ -10,7 +10,7 @@
 #include "admin/dialogs/express_form.h"
 #include "admin/dialogs/file_open_edit.h"
 #include "admin/dialogs/select_date_form.h"
-#include "server/config.h"
+#include "settings/config.h"
 #include "server/window/main_form.h"
 #include "server/window/msg_hint_form.h"
 

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "admin/server_settings.h"
-#include "server/config.h"
+#include "settings/config.h"
 
 namespace qz::admin {
 namespace {

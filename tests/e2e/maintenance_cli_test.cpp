@@ -8,7 +8,7 @@
 #include <regex>
 
 #include "platform/db/connection.h"
-#include "server/config.h"
+#include "settings/config.h"
 #include "tests/e2e/server_process.h"
 
 namespace qz::testing {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include "server/ini_file.h"
+#include "settings/ini_file.h"
 #include "tests/e2e/server_process.h"
 #include "tests/e2e/wire_client.h"
 

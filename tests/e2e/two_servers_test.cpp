@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "platform/db/connection.h"
-#include "server/config.h"
+#include "settings/config.h"
 #include "tests/e2e/server_process.h"
 #include "tests/e2e/wire_session.h"
 

@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 
 #include "platform/db/connection_string.h"
-#include "server/config.h"
-#include "server/sysinfo_ini.h"
+#include "settings/config.h"
+#include "settings/sysinfo_ini.h"
 #include "tests/server/temp_dir.h"
 
 namespace qz::server {

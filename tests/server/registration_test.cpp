@@ -1,7 +1,7 @@
 // Class registration in registry.ini and its removal.
 #include <gtest/gtest.h>
 
-#include "server/ini_file.h"
+#include "settings/ini_file.h"
 #include "server/registration.h"
 #include "tests/server/temp_dir.h"
 

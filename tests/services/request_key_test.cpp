@@ -2,7 +2,7 @@
 // request sent again is posted once and answered alike, a rolled-back one
 // records nothing, a reused key is refused, old keys are removed.
 #include "platform/db/request_keys.h"
-#include "server/request_key_sweeper.h"
+#include "admin/request_key_sweeper.h"
 #include "tests/services/posting_fixture.h"
 
 #include <fstream>

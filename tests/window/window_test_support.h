@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "server/config.h"
+#include "settings/config.h"
 
 namespace qz::testing {
 

@@ -1,5 +1,5 @@
 // AppDir, the line files and the two connection texts.
-#include "server/config.h"
+#include "settings/config.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "server/sysinfo_ini.h"
+#include "settings/sysinfo_ini.h"
 
 namespace qz::server {
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <string>
 
-#include "server/config.h"
+#include "settings/config.h"
 
 namespace qz::server {
 namespace {

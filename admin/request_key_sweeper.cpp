@@ -1,5 +1,5 @@
 // The background removal of old request keys.
-#include "server/request_key_sweeper.h"
+#include "admin/request_key_sweeper.h"
 
 #include "platform/db/connection.h"
 #include "platform/db/request_keys.h"

@@ -1,10 +1,10 @@
 // SysInfoIni: read-through and write-through access to sysinfo.ini.
-#include "server/sysinfo_ini.h"
+#include "settings/sysinfo_ini.h"
 
 #include <cerrno>
 #include <charconv>
 
-#include "server/ini_file.h"
+#include "settings/ini_file.h"
 
 namespace qz::server {
 namespace {

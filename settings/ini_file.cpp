@@ -1,5 +1,5 @@
 // Reading, changing and atomically saving an INI file.
-#include "server/ini_file.h"
+#include "settings/ini_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "platform/db/connection_string.h"
-#include "server/config.h"
+#include "settings/config.h"
 
 namespace qz::server {
 namespace {
