@@ -45,10 +45,12 @@ std::string BuildLeafPage(uint32_t tdefPage, std::vector<std::string> entries) {
 }
 
 std::vector<std::string> LeafEntries(const uint8_t* p) {
-  const size_t used = kPageSize - Get16(p + 2);
+  const size_t free = Get16(p + 2);
+  const size_t used = kPageSize - std::min(free, kPageSize);
   const size_t prefixLen = Get16(p + 0x14);
   std::vector<std::string> out;
-  if (used < kLeafEntriesAt) throw JetError(JetErrorCode::Corrupt, "An index page has a bad free-space count.");
+  // A free count past the page size would make the entries run off it.
+  if (free > kPageSize || used < kLeafEntriesAt) throw JetError(JetErrorCode::Corrupt, "An index page has a bad free-space count.");
   size_t start = kLeafEntriesAt;
   std::string prefix;
   for (size_t at = kLeafEntriesAt + 1; at <= used; ++at) {
