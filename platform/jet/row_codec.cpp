@@ -70,6 +70,9 @@ double ToJetDate(DateTime t) {
 }
 
 DateTime FromJetDate(double d) {
+  // Far past the years Jet stores (100 to 9999), and within what the
+  // millisecond count can hold.
+  if (!(std::fabs(d) < 1e9)) throw JetError(JetErrorCode::Corrupt, "A date value is out of range.");
   const double whole = std::trunc(d);
   const double frac = std::fabs(d - whole);
   const int64_t ms = std::llround(frac * double(kMsPerDay));
