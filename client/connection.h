@@ -53,7 +53,7 @@ class CallError : public ClientError {
             std::string iid)
       : ClientError(message), code(code), hresult(hresult), source(std::move(source)),
         iid(std::move(iid)) {}
-  int code;          // 1 for failed calls, -32xxx for protocol faults
+  int code;          // the error kind's code (docs/protocol.md, "Error codes")
   uint32_t hresult;  // 0 when the server sent none
   std::string source;
   std::string iid;

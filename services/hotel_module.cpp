@@ -3,6 +3,8 @@
 
 #include <stdexcept>
 
+#include "platform/provider/error_kind_of.h"
+#include "platform/remote/json_rpc.h"
 #include "services/document_posting.h"
 #include "services/material_posting.h"
 
@@ -80,15 +82,17 @@ bool HotelModule::callCustom(std::string_view method, const rapidjson::Value& pa
     if (it == params.MemberEnd() || it->value.IsNull()) return {};
     if (!it->value.IsString())
       throw remote::RemoteError(std::string("login: ") + key + " must be a string", 0, {}, {},
-                                -32602);
+                                remote::kInvalidParams);
     return std::string(it->value.GetString(), it->value.GetStringLength());
   };
   const std::string op = text("operator"), station = text("station"), work = text("work");
   try {
     login(op, station, work);
   } catch (const std::exception& e) {
-    constexpr uint32_t E_UNEXPECTED = 0x8000FFFF;
-    throw remote::RemoteError(e.what(), E_UNEXPECTED, identity_.progId, identity_.interfaceId);
+    remote::RemoteError failure = provider::remoteErrorOf(e);
+    failure.source = identity_.progId;
+    failure.iid = identity_.interfaceId;
+    throw failure;
   }
   w.StartObject();
   w.Key("hresult");

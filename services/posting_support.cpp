@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/provider/provider.h"
 #include "services/posting_values.h"
 
 namespace qz::services {
@@ -74,8 +75,10 @@ void UpdateClientNearDate(db::Query& serverQuery, int32_t id) {
 int32_t numberForNewDetail(bool masterInsertedThisRequest, int32_t number, std::string_view field,
                            std::string_view dataset) {
   if (!masterInsertedThisRequest)
-    throw std::runtime_error("A new " + std::string(dataset) + " row with " + std::string(field) +
-                             " 0 needs its master inserted in the same request");
+    throw provider::ProviderError(remote::ErrorKind::PostingRefused,
+                                  "A new " + std::string(dataset) + " row with " +
+                                      std::string(field) +
+                                      " 0 needs its master inserted in the same request");
   return number;
 }
 

@@ -32,7 +32,7 @@ std::vector<Parameter> bindsFor(const DialectStatement& st, const ParamList& par
   binds.reserve(st.markers.size());
   for (const std::string& name : st.markers) {
     const Parameter* p = findParam(params, name);
-    if (!p) throw DbError(kNoValue);
+    if (!p) throw StatementRefusedError(kNoValue);
     binds.push_back(*p);
   }
   return binds;
@@ -47,7 +47,7 @@ ParamList execArgs(const DialectStatement& st, const ParamList& params) {
     p.direction = a.output ? ParamDirection::InputOutput : ParamDirection::Input;
     if (!a.param.empty()) {
       const Parameter* src = findParam(params, a.param);
-      if (!src) throw DbError(kNoValue);
+      if (!src) throw StatementRefusedError(kNoValue);
       p.type = src->type;
       p.size = src->size;
       p.value = src->value;
@@ -211,7 +211,7 @@ int64_t Connection::execute(std::string_view sql, const ParamList& params) {
   if (IsJetSession(*session_)) return JetExecute(*session_, sql, params);
   const Translation translation = translate(sql);
   const std::vector<DialectStatement>& stmts = *translation;
-  if (stmts.empty()) throw DbError(kNoCommand);
+  if (stmts.empty()) throw StatementRefusedError(kNoCommand);
   int64_t affected = 0;
   for (const DialectStatement& st : stmts) runStatement(*session_, st, params, false, &affected);
   return affected;
@@ -221,17 +221,17 @@ std::unique_ptr<Cursor> Connection::query(std::string_view sql, const ParamList&
   ensureOpen();
   if (IsJetSession(*session_)) {
     std::unique_ptr<Cursor> rows = JetQuery(*session_, sql, params);
-    if (!rows || rows->fields().empty()) throw DbError(kNoResultSet);
+    if (!rows || rows->fields().empty()) throw StatementRefusedError(kNoResultSet);
     return rows;
   }
   const Translation translation = translate(sql);
   const std::vector<DialectStatement>& stmts = *translation;
-  if (stmts.empty()) throw DbError(kNoCommand);
+  if (stmts.empty()) throw StatementRefusedError(kNoCommand);
   int64_t affected = 0;
   for (size_t i = 0; i + 1 < stmts.size(); ++i)
     runStatement(*session_, stmts[i], params, false, &affected);
   std::unique_ptr<Cursor> rows = runStatement(*session_, stmts.back(), params, true, &affected);
-  if (!rows || rows->fields().empty()) throw DbError(kNoResultSet);
+  if (!rows || rows->fields().empty()) throw StatementRefusedError(kNoResultSet);
   return rows;
 }
 

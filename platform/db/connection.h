@@ -30,6 +30,21 @@ namespace qz::db {
 class DbError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  DbError(const std::string& message, std::string engineCode)
+      : std::runtime_error(message), engineCode_(std::move(engineCode)) {}
+  // The engine's own code for the failure: the SQLSTATE on PostgreSQL, the
+  // extended result code on the embedded engine; "" where it gave none.
+  const std::string& engineCode() const { return engineCode_; }
+
+ private:
+  std::string engineCode_;
+};
+
+// A statement refused before any engine runs it: none given, no rows where
+// rows are wanted, a marker without a parameter.
+class StatementRefusedError : public DbError {
+ public:
+  using DbError::DbError;
 };
 
 enum class EngineKind : uint8_t { Embedded, PostgreSQL };

@@ -174,7 +174,7 @@ void EmbeddedSession::execPlainOn(sqlite3* db, const char* sql) {
   if (rc != SQLITE_OK) {
     std::string msg = ((rc & 0xff) == SQLITE_BUSY || !err) ? sqliteErrorText(db, rc) : err;
     sqlite3_free(err);
-    throw DbError(msg);
+    throw DbError(msg, sqliteEngineCode(db, rc));
   }
 }
 
@@ -244,7 +244,7 @@ int64_t EmbeddedSession::runToEnd(sqlite3_stmt* st) {
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
   }
-  if (rc != SQLITE_DONE) throw DbError(sqliteErrorText(db_, rc));
+  if (rc != SQLITE_DONE) throw DbError(sqliteErrorText(db_, rc), sqliteEngineCode(db_, rc));
   return firstWordIsDml(sqlite3_sql(st)) ? sqlite3_changes64(db_) : 0;
 }
 

@@ -179,7 +179,7 @@ class JetSession : public EngineSession {
 
   // Slot values from binds in order of first appearance.
   static std::vector<const Variant*> positional(const Prepared& p, const std::vector<Parameter>& binds) {
-    if (binds.size() < p.names.size()) throw DbError(kNoValue);
+    if (binds.size() < p.names.size()) throw StatementRefusedError(kNoValue);
     std::vector<const Variant*> slots;
     for (size_t i = 0; i < p.names.size(); ++i) slots.push_back(&binds[i].value);
     return slots;
@@ -196,7 +196,7 @@ class JetSession : public EngineSession {
           (params[hint].name != p.names[i] && !equalsNoCase(params[hint].name, p.names[i]))) {
         hint = 0;
         while (hint < params.size() && !equalsNoCase(params[hint].name, p.names[i])) ++hint;
-        if (hint == params.size()) throw DbError(kNoValue);
+        if (hint == params.size()) throw StatementRefusedError(kNoValue);
       }
       slots.push_back(&params[hint].value);
     }

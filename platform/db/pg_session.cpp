@@ -44,6 +44,12 @@ std::string resultError(const PGresult* r, PGconn* conn) {
   return trimmed(text);
 }
 
+// The failure of a statement with the server's SQLSTATE.
+DbError resultFailure(const PGresult* r, PGconn* conn) {
+  const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  return DbError(resultError(r, conn), state ? state : "");
+}
+
 constexpr Oid kVoidOid = 2278;
 
 constexpr const char* kLostTransaction =
@@ -317,7 +323,7 @@ class PgSession : public EngineSession, private RowFeed {
   ResultPtr command(const char* sql) {
     ResultPtr r = guarded([&] { return PQexec(conn_, sql); });
     auto st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) throw DbError(resultError(r.get(), conn_));
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) throw resultFailure(r.get(), conn_);
     return r;
   }
 
@@ -402,7 +408,7 @@ class PgSession : public EngineSession, private RowFeed {
           [&] { return PQprepare(conn_, plan.name.c_str(), sql.c_str(), b.count(), b.types.data()); });
       if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) {
         forgetSchema();
-        throw DbError(resultError(p.get(), conn_));
+        throw resultFailure(p.get(), conn_);
       }
       statements_.prepared(b.key, plan.name);
       return plan.name;
@@ -461,7 +467,7 @@ class PgSession : public EngineSession, private RowFeed {
       // since it was looked up, so the next lookup is fresh.
       forgetSchema();
       if (prepared && staleSchemaError(r.get())) statements_.forget(b.key);
-      throw DbError(resultError(r.get(), conn_));
+      throw resultFailure(r.get(), conn_);
     }
     return r;
   }
@@ -514,7 +520,7 @@ class PgSession : public EngineSession, private RowFeed {
       }
       forgetSchema();
       if (!name.empty() && staleSchemaError(first.get())) statements_.forget(b.key);
-      throw DbError(resultError(first.get(), conn_));
+      throw resultFailure(first.get(), conn_);
     }
     std::vector<FieldDef> fields;
     std::vector<PgDecode> decode;
@@ -604,7 +610,7 @@ class PgSession : public EngineSession, private RowFeed {
           [&] { return PQprepare(conn_, "", sql.c_str(), b.count(), b.types.data()); });
       if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) {
         forgetSchema();
-        throw DbError(resultError(p.get(), conn_));
+        throw resultFailure(p.get(), conn_);
       }
     }
     const auto before = PQtransactionStatus(conn_);
@@ -614,7 +620,7 @@ class PgSession : public EngineSession, private RowFeed {
         return false;
       forgetSchema();
       if (!name.empty() && staleSchemaError(d.get())) statements_.forget(b.key);
-      throw DbError(resultError(d.get(), conn_));
+      throw resultFailure(d.get(), conn_);
     }
     for (int c = 0, n = PQnfields(d.get()); c < n; ++c) {
       const Oid table = PQftable(d.get(), c);
@@ -689,7 +695,7 @@ class PgSession : public EngineSession, private RowFeed {
     const char* value = oidText.c_str();
     ResultPtr r = guarded(
         [&] { return PQexecParams(conn_, kCatalogueQuery, 1, nullptr, &value, nullptr, nullptr, 0); });
-    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) throw DbError(resultError(r.get(), conn_));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) throw resultFailure(r.get(), conn_);
     TableMeta meta;
     for (int i = 0, rows = PQntuples(r.get()); i < rows; ++i) {
       FieldDef f;

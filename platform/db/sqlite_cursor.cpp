@@ -56,9 +56,10 @@ SqliteCursor::SqliteCursor(sqlite3* db, sqlite3_stmt* stmt, std::shared_ptr<Curs
     done_ = true;
   } else {
     const std::string msg = sqliteErrorText(db_, rc);
+    const std::string code = sqliteEngineCode(db_, rc);
     sqlite3_finalize(stmt_);
     stmt_ = nullptr;
-    throw DbError(msg);
+    throw DbError(msg, code);
   }
   const int n = sqlite3_column_count(stmt_);
   fields_.reserve(n);

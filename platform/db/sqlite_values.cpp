@@ -441,6 +441,12 @@ std::string sqliteErrorText(sqlite3* db, int rc) {
   return sqlite3_errmsg(db);
 }
 
-void throwSqlite(sqlite3* db, int rc) { throw DbError(sqliteErrorText(db, rc)); }
+std::string sqliteEngineCode(sqlite3* db, int rc) {
+  return std::to_string(db ? sqlite3_extended_errcode(db) : rc);
+}
+
+void throwSqlite(sqlite3* db, int rc) {
+  throw DbError(sqliteErrorText(db, rc), sqliteEngineCode(db, rc));
+}
 
 }  // namespace qz::db

@@ -44,6 +44,8 @@ void bindVariant(sqlite3* db, sqlite3_stmt* stmt, int index, const Variant& v);
 // The message for a failed call: SQLite's own text, except that a lock wait
 // that ran out of time says so.
 std::string sqliteErrorText(sqlite3* db, int rc);
+// The engine's own code of that failure: its extended result code, as text.
+std::string sqliteEngineCode(sqlite3* db, int rc);
 [[noreturn]] void throwSqlite(sqlite3* db, int rc);
 
 // Decimal text of a double: exactly `scale` decimals when scale >= 0 (as

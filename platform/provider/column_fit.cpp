@@ -8,7 +8,7 @@ namespace qz::provider {
 namespace {
 
 [[noreturn]] void refuse(const std::string& field, const std::string& what) {
-  throw ProviderError("Field '" + field + "': " + what);
+  throw ProviderError(remote::ErrorKind::BadRequest, "Field '" + field + "': " + what);
 }
 
 // True when v is a number (or number text) that has no currency value.

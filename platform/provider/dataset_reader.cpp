@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/provider/partial_output.h"
+#include "platform/provider/provider.h"
 #include "platform/provider/sql_names.h"
 
 namespace qz::provider {
@@ -14,7 +15,7 @@ namespace {
 std::string queryText(const Dataset& ds, const std::string& statement) {
   std::string text = statement.empty() ? ds.sqlText() : statement;
   if (text.find_first_not_of(" \t\r\n") == std::string::npos)
-    throw std::runtime_error("No SQL statement given for dataset '" + ds.name() + "'");
+    throw ProviderError(remote::ErrorKind::StatementRefused, "No SQL statement given for dataset '" + ds.name() + "'");
   return text;
 }
 
@@ -34,7 +35,7 @@ int64_t DatasetReader::execute(const Dataset& ds, const std::string& statement,
       return 0;
     case DatasetKind::Table: break;
   }
-  throw std::runtime_error("Dataset '" + ds.name() + "' has no statement to execute");
+  throw ProviderError(remote::ErrorKind::StatementRefused, "Dataset '" + ds.name() + "' has no statement to execute");
 }
 
 DatasetReader::~DatasetReader() {
@@ -61,7 +62,7 @@ std::unique_ptr<db::Cursor> DatasetReader::open(const Dataset& ds, const std::st
     }
     case DatasetKind::Table: {
       const std::string& table = statement.empty() ? ds.tableName() : statement;
-      if (!isTableName(table)) throw std::runtime_error("Invalid table name: '" + table + "'");
+      if (!isTableName(table)) throw ProviderError(remote::ErrorKind::StatementRefused, "Invalid table name: '" + table + "'");
       return conn_.query("select * from " + table);
     }
     case DatasetKind::StoredProc:

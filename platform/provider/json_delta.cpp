@@ -183,6 +183,10 @@ void writeErrorPacket(JsonWriter& w, const ErrorPacket& e) {
     w.String(u.message.data(), static_cast<rapidjson::SizeType>(u.message.size()));
     w.Key("code");
     w.Int(u.code);
+    if (!u.engineCode.empty()) {
+      w.Key("engineCode");
+      w.String(u.engineCode.data(), static_cast<rapidjson::SizeType>(u.engineCode.size()));
+    }
     w.EndObject();
   }
   w.EndArray();
@@ -221,6 +225,8 @@ ErrorPacket errorPacketFromValue(const rapidjson::Value& v) {
     if (m != e.MemberEnd() && m->value.IsString()) u.message = m->value.GetString();
     auto c = e.FindMember("code");
     if (c != e.MemberEnd() && c->value.IsInt()) u.code = c->value.GetInt();
+    auto ec = e.FindMember("engineCode");
+    if (ec != e.MemberEnd() && ec->value.IsString()) u.engineCode = ec->value.GetString();
     out.errors.push_back(std::move(u));
   }
   return out;

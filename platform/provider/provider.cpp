@@ -13,7 +13,7 @@ Provider::Provider(std::string name, db::Connection& conn, std::unique_ptr<Datas
     : name_(std::move(name)), conn_(conn), dataset_(std::move(dataset)) {}
 
 void Provider::checkCommandText(const std::string& commandText) const {
-  if (!commandText.empty() && !allowCommandText) throw ProviderError(kCommandTextNotAllowed);
+  if (!commandText.empty() && !allowCommandText) throw ProviderError(remote::ErrorKind::StatementRefused, kCommandTextNotAllowed);
 }
 
 db::ParamList& Provider::prepareParams(const std::string& commandText,
@@ -117,7 +117,7 @@ DataPacket Provider::rowRequest(const DataPacket& in, int requestType) {
       std::vector<size_t> selected;
       ResolverStatement st = composeRefreshStatement(table, columns, base, o.values, &selected);
       auto cursor = conn_.query(st.sql, st.params);
-      if (!cursor->next()) throw ProviderError(kRecordChanged);
+      if (!cursor->next()) throw ProviderError(remote::ErrorKind::RecordChanged, kRecordChanged);
       for (size_t k = 0; k < selected.size(); ++k) o.values[selected[k]] = cursor->row()[k];
     }
     std::vector<Variant> values = o.values;

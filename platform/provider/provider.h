@@ -61,6 +61,7 @@
 #include "platform/provider/error_packet.h"
 #include "platform/provider/json_values.h"
 #include "platform/provider/packet.h"
+#include "platform/remote/error_kinds.h"
 
 namespace qz::provider {
 
@@ -76,10 +77,16 @@ enum class ApplyTransaction : uint8_t {
   AtomicRequest,
 };
 
-// A request refused by the provider; what() is the system's text.
+// A request refused by the provider or a module's rule; what() is the
+// system's text, kind what the client is told (error_kinds.h).
 class ProviderError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  ProviderError(remote::ErrorKind kind, const std::string& message)
+      : std::runtime_error(message), kind_(kind) {}
+  remote::ErrorKind kind() const { return kind_; }
+
+ private:
+  remote::ErrorKind kind_;
 };
 
 constexpr const char* kCommandTextNotAllowed = "CommandText changes are not allowed";

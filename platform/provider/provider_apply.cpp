@@ -4,6 +4,7 @@
 // target table of the default resolution.
 #include <stdexcept>
 
+#include "platform/provider/error_kind_of.h"
 #include "platform/provider/provider.h"
 #include "platform/provider/resolver.h"
 #include "platform/provider/sql_names.h"
@@ -35,7 +36,7 @@ std::string Provider::targetTable(const Dataset& ds) const {
     case DatasetKind::StoredProc: break;
   }
   if (table.empty() || !isTableName(table))
-    throw std::runtime_error("Unable to resolve records of dataset '" + ds.name() +
+    throw ProviderError(remote::ErrorKind::StatementRefused, "Unable to resolve records of dataset '" + ds.name() +
                              "': no table name found");
   return table;
 }
@@ -47,7 +48,7 @@ void checkShape(const Dataset& ds, const std::vector<FieldDef>& fields) {
   for (const FieldDef& f : fields) {
     if (f.type != FieldType::Dataset) continue;
     const Dataset* d = ds.findDetail(f.name);
-    if (!d) throw std::runtime_error("Dataset '" + ds.name() + "' has no detail '" + f.name + "'");
+    if (!d) throw ProviderError(remote::ErrorKind::BadRequest, "Dataset '" + ds.name() + "' has no detail '" + f.name + "'");
     checkShape(*d, f.children);
   }
 }
@@ -85,7 +86,9 @@ bool Provider::resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields
                                     : ResolverResponse::Abort;
     if (onUpdateError) onUpdateError(*this, rec, e, kind, response);
     ++st.errorCount;
-    if (st.errors) st.errors->errors.push_back(UpdateError{path, kind, e.what(), 0});
+    if (st.errors)
+      st.errors->errors.push_back(UpdateError{path, kind, e.what(),
+                                              remote::errorCode(errorKindOf(e)), engineCodeOf(e)});
     if (response == ResolverResponse::Abort || stopOnFirstError) st.abort = true;
     if (st.atomic) {
       // The request is one unit: its first failure undoes it all and ends it.

@@ -35,7 +35,7 @@ std::string requestDigest(const Delta& delta, int maxErrors, const Variant& owne
 // was recorded for another request.
 int replay(const db::RecordedAnswer& a, const std::string& digest, std::string_view key,
            Variant& ownerData, ErrorPacket* errors) {
-  if (a.digest != digest) throw ProviderError(kRequestKeyReused + std::string(key));
+  if (a.digest != digest) throw ProviderError(remote::ErrorKind::PostingRefused, kRequestKeyReused + std::string(key));
   if (errors) {
     rapidjson::Document doc;
     parseJson(a.errors, &doc);
@@ -58,7 +58,7 @@ int Provider::applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, Erro
   if (replayed) *replayed = false;
   if (requestKey.empty()) return applyDelta(delta, maxErrors, ownerData, errors, nullptr);
   if (!db::requestKeyFits(requestKey))
-    throw ProviderError("Request key longer than " + std::to_string(db::kMaxRequestKeyLength) +
+    throw ProviderError(remote::ErrorKind::BadRequest, "Request key longer than " + std::to_string(db::kMaxRequestKeyLength) +
                         " characters");
   conn_.ensureOpen();
   KeyedRequest keyed{std::string(requestKey), requestDigest(delta, maxErrors, ownerData)};

@@ -3,6 +3,7 @@
 
 #include "platform/db/connection_string.h"
 #include "platform/db/request_keys.h"
+#include "platform/provider/error_kind_of.h"
 #include "platform/provider/json_delta.h"
 #include "platform/provider/json_packet.h"
 #include "platform/provider/json_params.h"
@@ -10,10 +11,8 @@
 namespace qz::provider {
 namespace {
 
-constexpr int kInvalidParams = -32602;
-
 [[noreturn]] void badParam(const std::string& what) {
-  throw remote::RemoteError("Invalid params: " + what, 0, {}, {}, kInvalidParams);
+  throw remote::RemoteError("Invalid params: " + what, 0, {}, {}, remote::kInvalidParams);
 }
 
 const rapidjson::Value* member(const rapidjson::Value& params, const char* name) {
@@ -87,12 +86,27 @@ Provider* RemoteDataModule::findProvider(std::string_view name) const {
 
 Provider& RemoteDataModule::provider(std::string_view name) const {
   Provider* p = findProvider(name);
-  if (!p) throw remote::RemoteError("Provider not exported: " + std::string(name));
+  if (!p)
+    throw remote::RemoteError("Provider not exported: " + std::string(name),
+                              remote::errorHresult(remote::ErrorKind::UnknownName), {}, {},
+                              remote::errorCode(remote::ErrorKind::UnknownName));
   return *p;
 }
 
 void RemoteDataModule::call(std::string_view method, const rapidjson::Value& params,
                             remote::JsonWriter& w) {
+  try {
+    answer(method, params, w);
+  } catch (const remote::RemoteError&) {
+    throw;
+  } catch (const std::exception& e) {
+    if (errorKindOf(e) == remote::ErrorKind::UnexpectedFailure) throw;
+    throw remoteErrorOf(e);
+  }
+}
+
+void RemoteDataModule::answer(std::string_view method, const rapidjson::Value& params,
+                              remote::JsonWriter& w) {
   if (!params.IsObject() && !params.IsNull() && method.substr(0, 3) == "AS_")
     badParam("params must be an object");
 
@@ -200,7 +214,8 @@ void RemoteDataModule::call(std::string_view method, const rapidjson::Value& par
     return;
   }
   if (callCustom(method, params, w)) return;
-  throw remote::RemoteError("Method not found: " + std::string(method), 0, {}, {}, -32601);
+  throw remote::RemoteError("Method not found: " + std::string(method), 0, {}, {},
+                            remote::kMethodNotFound);
 }
 
 void RemoteDataModule::release() noexcept {

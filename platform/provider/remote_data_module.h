@@ -32,8 +32,10 @@ class RemoteDataModule : public remote::RemoteObject {
   ~RemoteDataModule() override = default;
 
   // Answers the operations above, else callCustom, else throws RemoteError
-  // -32601. Missing or mistyped arguments throw RemoteError -32602; refused
-  // requests and database errors throw with their message (code 1).
+  // -32601. Failures throw RemoteError with their message and the code of
+  // their kind (error_kind_of.h): missing or mistyped arguments -32602, an
+  // unknown provider 2, refused requests and database errors theirs; other
+  // exceptions pass as they are (an unexpected failure).
   void call(std::string_view method, const rapidjson::Value& params,
             remote::JsonWriter& w) override;
   // Rolls back an open transaction and closes every registered connection.
@@ -61,6 +63,8 @@ class RemoteDataModule : public remote::RemoteObject {
   }
 
  private:
+  void answer(std::string_view method, const rapidjson::Value& params, remote::JsonWriter& w);
+
   std::vector<std::unique_ptr<Provider>> providers_;
   std::vector<db::Connection*> connections_;
 };

@@ -22,7 +22,7 @@ db::Parameter bind(std::string name, const FieldDef& f, const Variant& v) {
 }
 
 [[noreturn]] void missingColumn(const FieldDef& f, const std::string& table) {
-  throw std::runtime_error("Field '" + f.name + "' not found in table '" + table + "'");
+  throw ProviderError(remote::ErrorKind::StatementRefused, "Field '" + f.name + "' not found in table '" + table + "'");
 }
 
 void appendWhere(ResolverStatement& st, const std::string& table,
@@ -55,7 +55,7 @@ void appendWhere(ResolverStatement& st, const std::string& table,
     }
   }
   if (where.empty())
-    throw std::runtime_error("Record of table '" + table + "' has no old values to find it by");
+    throw ProviderError(remote::ErrorKind::BadRequest, "Record of table '" + table + "' has no old values to find it by");
   st.sql += where;
 }
 
@@ -136,7 +136,7 @@ ResolverStatement composeRefreshStatement(const std::string& table,
     selected->push_back(i);
   }
   if (names.empty())
-    throw std::runtime_error("Record of table '" + table + "' has no field to read");
+    throw ProviderError(remote::ErrorKind::BadRequest, "Record of table '" + table + "' has no field to read");
   DeltaRow row;
   row.kind = UpdateKind::Delete;
   row.oldValues = values;
@@ -179,11 +179,11 @@ void resolveRecord(db::Connection& conn, TableColumns& tables, const std::string
                    const std::vector<FieldDef>& fields, const DeltaRow& row) {
   conn.ensureOpen();
   const std::vector<FieldDef>& columns = tables.of(table);
-  if (columns.empty()) throw std::runtime_error("Table '" + table + "' not found");
+  if (columns.empty()) throw ProviderError(remote::ErrorKind::StatementRefused, "Table '" + table + "' not found");
   ResolverStatement st = composeResolverStatement(table, columns, fields, row);
   if (st.sql.empty()) return;
   int64_t n = conn.execute(st.sql, st.params);
-  if (st.mustTouchRow && n == 0) throw ProviderError(kRecordChanged);
+  if (st.mustTouchRow && n == 0) throw ProviderError(remote::ErrorKind::RecordChanged, kRecordChanged);
 }
 
 }  // namespace qz::provider

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "platform/remote/error_kinds.h"
 #include "platform/remote/host_core.h"
 #include "platform/remote/session.h"
 #include "platform/remote/tls_context.h"
@@ -397,8 +398,8 @@ bool HostCore::createInstance(const std::shared_ptr<Session>& session,
   if (!registered) {
     log::warning(session->peer() + ": refused to create \"" + name + "\": class not registered");
     finishCreate(session, std::move(call), nullptr,
-                            errorResponse(id, kCallFailed, "Class not registered",
-                                          kClassNotRegistered));
+                            errorResponse(id, errorCode(ErrorKind::UnknownName),
+                                          "Class not registered", kClassNotRegistered));
     return false;
   }
   bool stopping;

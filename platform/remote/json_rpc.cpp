@@ -23,7 +23,8 @@ std::string hresultText(uint32_t hresult) {
 }
 
 std::string errorResponse(std::string_view idJson, int code, std::string_view message,
-                          uint32_t hresult, std::string_view source, std::string_view iid) {
+                          uint32_t hresult, std::string_view source, std::string_view iid,
+                          std::string_view engineCode) {
   rapidjson::StringBuffer buf;
   rapidjson::Writer<rapidjson::StringBuffer> w(buf);
   w.StartObject();
@@ -39,8 +40,8 @@ std::string errorResponse(std::string_view idJson, int code, std::string_view me
   w.String(message.data(), static_cast<rapidjson::SizeType>(message.size()));
   // Every failed call carries a result code, so that clients find one
   // shape of "data" whatever failed.
-  if (code == kCallFailed && hresult == 0) hresult = kUnexpectedFailure;
-  if (hresult != 0 || !source.empty() || !iid.empty()) {
+  if (code > 0 && hresult == 0) hresult = code == kCallFailed ? kUnexpectedFailure : kRefusedFailure;
+  if (hresult != 0 || !source.empty() || !iid.empty() || !engineCode.empty()) {
     w.Key("data");
     w.StartObject();
     if (hresult != 0) {
@@ -55,6 +56,10 @@ std::string errorResponse(std::string_view idJson, int code, std::string_view me
     if (!iid.empty()) {
       w.Key("interface");
       w.String(iid.data(), static_cast<rapidjson::SizeType>(iid.size()));
+    }
+    if (!engineCode.empty()) {
+      w.Key("engineCode");
+      w.String(engineCode.data(), static_cast<rapidjson::SizeType>(engineCode.size()));
     }
     w.EndObject();
   }

@@ -24,6 +24,7 @@ inline constexpr int kServerBusy = -32000;
 
 inline constexpr uint32_t kClassNotRegistered = 0x80040154;  // REGDB_E_CLASSNOTREG
 inline constexpr uint32_t kUnexpectedFailure = 0x8000FFFF;   // E_UNEXPECTED
+inline constexpr uint32_t kRefusedFailure = 0x80004005;      // E_FAIL
 
 // The id as JSON text, exactly as the request gave it ("null" for null).
 std::string jsonText(const rapidjson::Value& v);
@@ -32,12 +33,14 @@ std::string jsonText(const rapidjson::Value& v);
 std::string hresultText(uint32_t hresult);
 
 // A full error response line. idJson is JSON text ("null", "7", "\"a\"").
-// A failed call (code kCallFailed) always has "data" with "hresult"
-// (0x8000FFFF where hresult is 0), plus "source" and "interface" where set.
-// Other codes have "data" only where hresult, source or iid are set.
+// A failed call (a positive code, error_kinds.h) always has "data" with
+// "hresult" (where hresult is 0: 0x8000FFFF for code kCallFailed, else
+// 0x80004005), plus "source", "interface" and "engineCode" where set. The
+// JSON-RPC faults (negative codes) have "data" only where hresult, source or
+// iid are set.
 std::string errorResponse(std::string_view idJson, int code, std::string_view message,
                           uint32_t hresult = 0, std::string_view source = {},
-                          std::string_view iid = {});
+                          std::string_view iid = {}, std::string_view engineCode = {});
 
 // What the host needs of a request that passed checkRequest().
 struct RequestHead {

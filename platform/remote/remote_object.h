@@ -22,8 +22,8 @@ namespace qz::remote {
 using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 // A failed call, as the wire reports it: {"code":1,"message":...,"data":
-// {"hresult":"0x8000FFFF","source":...,"interface":...}}. hresult 0 means
-// "none defined" and leaves data.hresult out.
+// {"hresult":"0x8000FFFF","source":...,"interface":...}}. code is one of
+// error_kinds.h. hresult 0 means the kind's default (json_rpc.h).
 class RemoteError : public std::runtime_error {
  public:
   explicit RemoteError(const std::string& message, uint32_t hresult = 0,
@@ -33,15 +33,17 @@ class RemoteError : public std::runtime_error {
   uint32_t hresult;
   std::string source;
   std::string iid;
-  int code;  // JSON-RPC error code: 1, or -32602 for bad params
+  int code;                // error_kinds.h
+  std::string engineCode;  // a database error's own code (data.engineCode), or ""
 };
 
 class RemoteObject {
  public:
   virtual ~RemoteObject() = default;
   // Answers one method: writes the JSON-RPC "result" value with w (exactly
-  // one value). Throws RemoteError (or any std::exception, reported with
-  // code 1 and its what()) on failure; then nothing written counts.
+  // one value). Throws RemoteError (or any std::exception, reported as an
+  // unexpected failure, code 1, with its what()) on failure; then nothing
+  // written counts.
   // An unknown method throws RemoteError with code -32601.
   virtual void call(std::string_view method, const rapidjson::Value& params, JsonWriter& w) = 0;
   // Called on the module thread when the instance is released (client

@@ -490,11 +490,12 @@ AnswerLine Session::runCall(Instance& instance, Call& call, bool* broken) {
                           w);
     if (!w.IsComplete()) throw std::logic_error("the method wrote no result");
   } catch (const RemoteError& e) {
-    if (e.code != kCallFailed) error = errorResponse(id, e.code, e.what(), e.hresult);
+    // JSON-RPC faults (negative codes) carry no data; a failed call names its class.
+    if (e.code < 0) error = errorResponse(id, e.code, e.what(), e.hresult);
     else
       error = errorResponse(id, e.code, e.what(), e.hresult,
                             e.source.empty() ? std::string_view(c.progId) : e.source,
-                            e.iid.empty() ? std::string_view(c.iid) : e.iid);
+                            e.iid.empty() ? std::string_view(c.iid) : e.iid, e.engineCode);
   } catch (const std::exception& e) {
     error = errorResponse(id, kCallFailed, e.what(), kUnexpectedFailure, c.progId, c.iid);
   } catch (...) {

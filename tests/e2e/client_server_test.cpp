@@ -93,7 +93,7 @@ TEST_P(ClientServerTest, RefusalsCarryTheSystemTexts) {
     FAIL() << "an unknown provider answered";
   } catch (const CallError& e) {
     EXPECT_STREQ("Provider not exported: nosuchP", e.what());
-    EXPECT_EQ(1, e.code);
+    EXPECT_EQ(2, e.code);
   }
   try {
     c->create("top_dm2");

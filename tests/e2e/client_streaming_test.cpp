@@ -208,7 +208,7 @@ TEST(ClientStreamingTest, ErrorAnswerToARecordsRequestIsACallError) {
       {createReply,
        [](int64_t id) {
          return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
-                R"(,"error":{"code":1,"message":"Provider not exported: guestQ"}})" "\n";
+                R"(,"error":{"code":2,"message":"Provider not exported: guestQ"}})" "\n";
        },
        [](int64_t id) { return countReply(id); }},
       2);

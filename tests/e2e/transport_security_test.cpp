@@ -269,7 +269,7 @@ TEST(TransportLimitsTest, AllowListAdmitsOnlyItsAddressesAndFailuresAreLogged) {
 
   EXPECT_TRUE(server.waitForOutput("refused connection from 127.0.0.2:", 5000)) << server.output();
   EXPECT_NE(std::string::npos,
-            server.output().find("top_dm2.AS_GetRecords failed (code 1, hresult 0x8000FFFF: Provider not exported: noSuchP)"))
+            server.output().find("top_dm2.AS_GetRecords failed (code 2, hresult 0x80004005: Provider not exported: noSuchP)"))
       << server.output();
 }
 

@@ -93,7 +93,7 @@ TEST_P(ProviderModuleTest, UnknownProviderAndMethodAreRefused) {
   int code = 0;
   EXPECT_EQ(callError("AS_GetRecords", R"({"provider":"nope","count":-1})", &code),
             "Provider not exported: nope");
-  EXPECT_EQ(code, 1);
+  EXPECT_EQ(code, 2);
   EXPECT_EQ(callError("AS_ApplyUpdates", R"({"provider":"ghostP","delta":{"fields":[]}})"),
             "Provider not exported: ghostP");
   callError("AS_Frobnicate", "{}", &code);
