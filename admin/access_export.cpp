@@ -42,8 +42,10 @@ void CopyFile(const std::string& from, const std::string& to) {
     for (ssize_t done = 0; !failed && done < n;) {
       const ssize_t w = ::write(out, buf + done, size_t(n - done));
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) failed = true;
-      else done += w;
+      if (w <= 0)
+        failed = true;
+      else
+        done += w;
     }
     if (failed) {
       const int e = errno;
@@ -79,9 +81,10 @@ void CheckTemplate(const std::string& path) {
       throw std::runtime_error("The export template " + path + " has no table " + t.name + ".");
     }
     if (!def->indexes.empty())
-      throw std::runtime_error("The export template " + path + ": table " + t.name + " carries the index " +
-                               def->indexes.front().name +
-                               ", which this server cannot keep up to date; remove the index from the template.");
+      throw std::runtime_error(
+          "The export template " + path + ": table " + t.name + " carries the index " +
+          def->indexes.front().name +
+          ", which this server cannot keep up to date; remove the index from the template.");
   }
 }
 
@@ -98,11 +101,16 @@ std::string Literal(const Variant& v, Rule rule) {
   const bool null = v.isEmpty();
   const std::string text = null ? std::string() : v.toText();
   switch (rule) {
-    case Rule::T: return null ? "null," : db::quoteStringLiteral(text) + ",";
-    case Rule::N: return null ? "null," : text + ",";
-    case Rule::K: return db::quoteStringLiteral(text) + ",";
-    case Rule::X: return null ? "1," : text + ",";
-    case Rule::L: return null ? "null)" : db::quoteStringLiteral(text) + ")";
+    case Rule::T:
+      return null ? "null," : db::quoteStringLiteral(text) + ",";
+    case Rule::N:
+      return null ? "null," : text + ",";
+    case Rule::K:
+      return db::quoteStringLiteral(text) + ",";
+    case Rule::X:
+      return null ? "1," : text + ",";
+    case Rule::L:
+      return null ? "null)" : db::quoteStringLiteral(text) + ")";
   }
   return {};
 }
@@ -113,22 +121,25 @@ struct LiteralLine {
 };
 
 const std::vector<std::string> kMaterialHead = {
-    "INSERT INTO material(id, name, dw, dw1, exchange,", "addi, PRICE, price0, price1, INFO, cost, pym,slye,ye,",
+    "INSERT INTO material(id, name, dw, dw1, exchange,",
+    "addi, PRICE, price0, price1, INFO, cost, pym,slye,ye,",
     "TcType, TcCoefficient, rebate, sMax, sMin, mType) ", "values ("};
 const std::vector<LiteralLine> kMaterialLines = {
-    {"id", Rule::K},     {"name", Rule::T},   {"dw", Rule::T},     {"dw1", Rule::T},
+    {"id", Rule::K},       {"name", Rule::T}, {"dw", Rule::T},     {"dw1", Rule::T},
     {"exchange", Rule::X}, {"addi", Rule::T}, {"price", Rule::N},  {"price0", Rule::N},
-    {"price1", Rule::N}, {"info", Rule::T},   {"cost", Rule::T},   {"pym", Rule::T},
-    {"slye", Rule::N},   {"ye", Rule::N},     {"tctype", Rule::T}, {"TcCoefficient", Rule::N},
-    {"rebate", Rule::N}, {"sMax", Rule::N},   {"sMin", Rule::N},   {"mType", Rule::L}};
+    {"price1", Rule::N},   {"info", Rule::T}, {"cost", Rule::T},   {"pym", Rule::T},
+    {"slye", Rule::N},     {"ye", Rule::N},   {"tctype", Rule::T}, {"TcCoefficient", Rule::N},
+    {"rebate", Rule::N},   {"sMax", Rule::N}, {"sMin", Rule::N},   {"mType", Rule::L}};
 const std::vector<std::string> kClientHead = {"INSERT INTO client(type, id, name, addi, mailno,",
-                                              "email, tel, m_tel, fax ,bank , bankID, taxid, pym)", "values ("};
+                                              "email, tel, m_tel, fax ,bank , bankID, taxid, pym)",
+                                              "values ("};
 // m_tel is text in the source and in the file: written as quoted text, so
 // a number such as "0571-8888" is not turned into a sum.
 const std::vector<LiteralLine> kClientLines = {
-    {"type", Rule::T}, {"id", Rule::K},     {"name", Rule::T}, {"addi", Rule::T},   {"mailno", Rule::T},
-    {"email", Rule::T}, {"tel", Rule::T},   {"m_tel", Rule::T}, {"fax", Rule::T},   {"bank", Rule::T},
-    {"bankid", Rule::T}, {"taxid", Rule::T}, {"pym", Rule::L}};
+    {"type", Rule::T},   {"id", Rule::K},    {"name", Rule::T},   {"addi", Rule::T},
+    {"mailno", Rule::T}, {"email", Rule::T}, {"tel", Rule::T},    {"m_tel", Rule::T},
+    {"fax", Rule::T},    {"bank", Rule::T},  {"bankid", Rule::T}, {"taxid", Rule::T},
+    {"pym", Rule::L}};
 
 }  // namespace
 
@@ -187,15 +198,19 @@ Outcome AccessExport::ExportToAccess() {
     if (!c.all)
       headers += "\r\n where fdate>=cast('" + dayText(c.from) + "' as datetime) and fdate<cast('" +
                  dayText(addDays(c.to, 1)) + "' as datetime)";
-    parameterStep("正在导出主表数据", headers,
-                  "INSERT INTO MAccount ( num, consumption, DeptID, cltid, ndate, fdate, tdate, operator, waiter, "
-                  "receiver, sanctifier, checker, marck, cltname )",
-                  " VALUES (:num, :consumption, :DeptID, :cltid, :ndate, :fdate, :tdate, :operator, :waiter, "
-                  ":receiver, :sanctifier, :checker, :marck, :cltname);",
-                  "delete MAccount from MAccount where num=:num", "num");
+    parameterStep(
+        "正在导出主表数据", headers,
+        "INSERT INTO MAccount ( num, consumption, DeptID, cltid, ndate, fdate, tdate, operator, "
+        "waiter, "
+        "receiver, sanctifier, checker, marck, cltname )",
+        " VALUES (:num, :consumption, :DeptID, :cltid, :ndate, :fdate, :tdate, :operator, :waiter, "
+        ":receiver, :sanctifier, :checker, :marck, :cltname);",
+        "delete MAccount from MAccount where num=:num", "num");
     parameterStep("正在导出物资进/出数据", "select * from maccitems", "INSERT INTO maccitems ",
-                  "VALUES (:bnum, :oprt, :summary, :MID, :plan_price, :plan_amount, :pye, :pye_amount, :jf_PRICE, "
-                  ":jf_amount, :df_PRICE, :xs_Price, :df_amount, :ye, :ye_amount, :marck , :inum, :iinum, :MName, "
+                  "VALUES (:bnum, :oprt, :summary, :MID, :plan_price, :plan_amount, :pye, "
+                  ":pye_amount, :jf_PRICE, "
+                  ":jf_amount, :df_PRICE, :xs_Price, :df_amount, :ye, :ye_amount, :marck , :inum, "
+                  ":iinum, :MName, "
                   ":MSize, :dw, :dw1, :exchange);",
                   "delete maccitems from maccitems where iinum=:iinum", "iinum");
     parameterStep("正在导出收/付款数据", "select * from mgathering", "INSERT INTO Mgathering",
@@ -227,20 +242,24 @@ void AccessExport::literalStep(const char* band, int position, const char* sourc
   std::vector<std::string> text = head;
   for (size_t i = 0; i < lines.size(); ++i) text.push_back(std::to_string(head.size() + i));
   for (const auto& row : rows.rows) {
-    for (size_t i = 0; i < lines.size(); ++i) text[head.size() + i] = Literal(row[at[i]], lines[i].rule);
+    for (size_t i = 0; i < lines.size(); ++i)
+      text[head.size() + i] = Literal(row[at[i]], lines[i].rule);
     ADOQuery2.setSql(text);
     ADOQuery2.execSql();
   }
 }
 
-void AccessExport::parameterStep(const char* band, const std::string& source, const std::string& insertHead,
-                                 const std::string& insertValues, const std::string& deleteSql,
-                                 const char* keyColumn) {
+void AccessExport::parameterStep(const char* band, const std::string& source,
+                                 const std::string& insertHead, const std::string& insertValues,
+                                 const std::string& deleteSql, const char* keyColumn) {
   ui_.progress(band, 0, -1);
   // The rows are counted first for the bar's maximum and then read one at a
   // time, so a large table is never held in memory whole.
-  const int64_t total = db::RowSet::readAll(*ADOC1_.query("select count(*) from (" + source + ") q"))
-                            .rows.at(0).at(0).toInt64();
+  const int64_t total =
+      db::RowSet::readAll(*ADOC1_.query("select count(*) from (" + source + ") q"))
+          .rows.at(0)
+          .at(0)
+          .toInt64();
   maximum_ = int(total) + 10;
   int position = 10;
   ui_.progress(band, position, maximum_);
@@ -253,7 +272,8 @@ void AccessExport::parameterStep(const char* band, const std::string& source, co
   const size_t key = ColumnOf(rows->fields(), keyColumn);
   const size_t count = insert.params().size();
   if (rows->fields().size() < count)
-    throw db::DbError("The source of " + insertHead + " has fewer columns than the statement's parameters.");
+    throw db::DbError("The source of " + insertHead +
+                      " has fewer columns than the statement's parameters.");
   while (rows->next()) {
     const std::vector<Variant>& row = rows->row();
     ADOQuery2.params()[0].value = row[key];

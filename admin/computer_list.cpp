@@ -68,7 +68,8 @@ std::vector<std::string> ParseAvahiBrowse(std::string_view text) {
     if (fields.size() < 7) continue;
     std::string host = fields[6];
     const std::string suffix = ".local";
-    if (host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0)
+    if (host.size() > suffix.size() &&
+        host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0)
       host.resize(host.size() - suffix.size());
     AddUnique(names, host);
   }

@@ -3,7 +3,6 @@
 
 #include <iconv.h>
 
-
 namespace qz::admin {
 namespace {
 
@@ -21,7 +20,8 @@ size_t SequenceLength(std::string_view s, size_t i) {
 size_t GbkBytesOfChar(std::string_view ch) {
   if (ch.size() == 1) return 1;
   iconv_t cd = iconv_open("GBK", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return 2;  // no converter: assume a double-byte character
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return 2;  // no converter: assume a double-byte character
   char out[8];
   char* in = const_cast<char*>(ch.data());
   size_t inLeft = ch.size();

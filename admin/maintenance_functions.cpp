@@ -3,10 +3,10 @@
 
 #include <stdexcept>
 
+#include "admin/request_key_sweeper.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/request_keys.h"
 #include "settings/config.h"
-#include "admin/request_key_sweeper.h"
 
 namespace qz::admin {
 namespace {
@@ -38,8 +38,8 @@ MaintenanceSettings serverMaintenanceSettings() {
   MaintenanceSettings s;
   s.connectionText = [] { return server::BuildSqlConnectionString(); };
   s.databaseName = [] { return server::ReadSystemIniLine(4); };
-  s.proposedBackupFolder = db::embeddedDataDir().empty() ? server::appDir() + "data/"
-                                                         : db::embeddedDataDir();
+  s.proposedBackupFolder =
+      db::embeddedDataDir().empty() ? server::appDir() + "data/" : db::embeddedDataDir();
   return s;
 }
 
@@ -144,9 +144,8 @@ Outcome MaintenanceFunctions::rangeCleanUp(bool rooms) {
     ui_.message(kSystemHintCaption, text);
     return {Outcome::Failed, text};
   }
-  const std::string backupFileName =
-      sysInfo_.readString(server::ini::kBackUp, server::ini::kBackupFileName,
-                          server::ini::kBackupFileNameDefault);
+  const std::string backupFileName = sysInfo_.readString(
+      server::ini::kBackUp, server::ini::kBackupFileName, server::ini::kBackupFileNameDefault);
   const std::string archive = sysInfo_.readString(server::ini::kBackUp, server::ini::kDatabase,
                                                   server::ini::kDatabaseDefault);
   if (!db::IsPlainDatabaseName(archive)) {

@@ -83,7 +83,10 @@ class MaintenanceFunctions {
   MaintenanceFunctions(db::Connection& ADOC1, db::Query& ADOQuery1,
                        const server::SysInfoIni& sysInfo, MaintenanceSettings settings,
                        MaintenanceUi& ui)
-      : ADOC1_(ADOC1), ADOQuery1_(ADOQuery1), sysInfo_(sysInfo), settings_(std::move(settings)),
+      : ADOC1_(ADOC1),
+        ADOQuery1_(ADOQuery1),
+        sysInfo_(sysInfo),
+        settings_(std::move(settings)),
         ui_(ui) {}
   MaintenanceFunctions(const MaintenanceFunctions&) = delete;
   MaintenanceFunctions& operator=(const MaintenanceFunctions&) = delete;

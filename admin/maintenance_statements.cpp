@@ -57,8 +57,8 @@ std::string roomCleanStatement(const std::string& database, const std::string& a
 
 std::string salesCleanStatement(const std::string& database, const std::string& archive,
                                 const std::string& from, const std::string& to) {
-  return "exec " + quoteSqlName(database) + ".dbo.material_backup " + quoteSqlText(database) +
-         "," + quoteSqlText(archive) + "," + quoteSqlText(from) + "," + quoteSqlText(to);
+  return "exec " + quoteSqlName(database) + ".dbo.material_backup " + quoteSqlText(database) + "," +
+         quoteSqlText(archive) + "," + quoteSqlText(from) + "," + quoteSqlText(to);
 }
 
 std::string ReplaceAllText(const std::string& text, const std::string& old,

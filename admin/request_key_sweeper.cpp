@@ -8,14 +8,13 @@
 namespace qz::server {
 
 int requestKeyDays(const SysInfoIni& sysInfo) {
-  const int days = sysInfo.readInteger(ini::kServer, ini::kRequestKeyDays,
-                                       ini::kRequestKeyDaysDefault);
+  const int days =
+      sysInfo.readInteger(ini::kServer, ini::kRequestKeyDays, ini::kRequestKeyDaysDefault);
   return days < 1 ? 1 : days;
 }
 
 RequestKeySweeper::RequestKeySweeper(std::function<std::string()> connectionText,
-                                     std::function<int()> days,
-                                     std::chrono::milliseconds interval)
+                                     std::function<int()> days, std::chrono::milliseconds interval)
     : connectionText_(std::move(connectionText)), days_(std::move(days)), interval_(interval) {}
 
 RequestKeySweeper::~RequestKeySweeper() { stop(); }

@@ -63,7 +63,12 @@ std::string ComposeSqlConnectionString(const ServerSettings& s) {
 }
 
 std::array<std::string, 7> SystemIniLines(const ServerSettings& s) {
-  return {s.server, s.user, s.password, s.database, s.databaseFile, s.workstation,
+  return {s.server,
+          s.user,
+          s.password,
+          s.database,
+          s.databaseFile,
+          s.workstation,
           s.windowsAuthOnly ? "SSPI" : ""};
 }
 

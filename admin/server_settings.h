@@ -11,12 +11,12 @@
 namespace qz::admin {
 
 struct ServerSettings {
-  std::string server;        // line 1, Edit1, "Data Source"
-  std::string user;          // line 2, Edit2, "User ID"
-  std::string password;      // line 3, Edit3, "Password"
-  std::string database;      // line 4, Edit4, "Initial Catalog"
-  std::string databaseFile;  // line 5, Edit5, "Initial File Name"
-  std::string workstation;   // line 6, Edit6, "Workstation ID"
+  std::string server;            // line 1, Edit1, "Data Source"
+  std::string user;              // line 2, Edit2, "User ID"
+  std::string password;          // line 3, Edit3, "Password"
+  std::string database;          // line 4, Edit4, "Initial Catalog"
+  std::string databaseFile;      // line 5, Edit5, "Initial File Name"
+  std::string workstation;       // line 6, Edit6, "Workstation ID"
   bool windowsAuthOnly = false;  // line 7 "SSPI", CheckBox1
 };
 

@@ -30,8 +30,8 @@ size_t FieldIndex(const db::RowSet& rows, const char* name) {
 
 }  // namespace
 
-bool CheckAdminSignIn(db::Connection& conn, db::Query& query, const std::string& name, const std::string& password,
-                      const std::string& mark) {
+bool CheckAdminSignIn(db::Connection& conn, db::Query& query, const std::string& name,
+                      const std::string& password, const std::string& mark) {
   conn.ensureOpen();
   query.clear();
   query.add("select * from users where id=:id and psw=:psw and mark=:mark");

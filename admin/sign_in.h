@@ -23,8 +23,8 @@ inline constexpr const char* kPasswordNotChangedText = "不能修改口令!";
 // back and the first row's popedom begins with "1"; a NULL or empty popedom
 // fails. Opens conn (the query's connection) when it is closed. Throws db::DbError on a
 // database failure (unreachable server, missing column).
-bool CheckAdminSignIn(db::Connection& conn, db::Query& query, const std::string& name, const std::string& password,
-                      const std::string& mark);
+bool CheckAdminSignIn(db::Connection& conn, db::Query& query, const std::string& name,
+                      const std::string& password, const std::string& mark);
 
 // Runs "update users set psw=.. where id=.. and mark=..". Throws db::DbError
 // when the database rejects it.

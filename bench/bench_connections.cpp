@@ -278,20 +278,23 @@ int runEngine(const Engine& e, int n, int reads) {
   });
 
   double wireReads = static_cast<double>(n) * reads / seconds(tReads);
-  std::printf("  create + login:     %8.0f connections/s (%d connections in %.3f s, 3 calls each)\n",
-              n / seconds(tCreate), n, seconds(tCreate));
+  std::printf(
+      "  create + login:     %8.0f connections/s (%d connections in %.3f s, 3 calls each)\n",
+      n / seconds(tCreate), n, seconds(tCreate));
   std::printf("  first read (billP): %8.0f calls/s (opens each instance's database connection)\n",
               n / seconds(tFirstRead));
   std::printf("  reads (%s): %8.0f calls/s, %ld rows\n", kReadSql, wireReads, rowsRead.load());
   std::printf("  release:            %8.0f calls/s\n", n / seconds(tRelease));
-  std::printf("  server RSS: %ld KiB at start, %ld KiB with %d idle instances, %ld KiB after"
-              " their first read, %ld KiB after all reads\n",
-              rss0, rssIdle, n, rssWithDb, rssAfter);
+  std::printf(
+      "  server RSS: %ld KiB at start, %ld KiB with %d idle instances, %ld KiB after"
+      " their first read, %ld KiB after all reads\n",
+      rss0, rssIdle, n, rssWithDb, rssAfter);
   double perIdle = static_cast<double>(rssIdle - rss0) / n;
   double perWithDb = static_cast<double>(rssWithDb - rss0) / n;
-  std::printf("  RSS per idle instance: %.1f KiB without its database connection (target < 256),"
-              " %.1f KiB with it\n",
-              perIdle, perWithDb);
+  std::printf(
+      "  RSS per idle instance: %.1f KiB without its database connection (target < 256),"
+      " %.1f KiB with it\n",
+      perIdle, perWithDb);
   double direct = directReadsPerSecond(e, appDir, std::min(n, 8), n * reads);
   if (direct > 0) {
     std::printf("  same statement through the C API: %8.0f reads/s; wire/direct ratio %.2f\n",
@@ -327,8 +330,9 @@ class PingObject : public qz::remote::RemoteObject {
 };
 
 int runTransportOnly(int n, int calls) {
-  std::printf("== transport alone (in-process host, no database), %d connections, %d calls each ==\n",
-              n, calls);
+  std::printf(
+      "== transport alone (in-process host, no database), %d connections, %d calls each ==\n", n,
+      calls);
   qz::remote::EventLoopDispatcher window;
   std::thread windowThread([&] { window.run(); });
   qz::remote::HostOptions o;
@@ -387,9 +391,10 @@ int main(int argc, char** argv) {
   if (host && port) {
     std::string u = user ? user : "postgres";
     std::string db = "qz_bench_" + std::to_string(getpid());
-    Engine pg{"PostgreSQL",
-              std::string(host) + "," + port + "\r\n" + u + "\r\n\r\n" + db + "\r\n\r\nbench\r\n\r\n",
-              std::string("host=") + host + " port=" + port + " user=" + u, db};
+    Engine pg{
+        "PostgreSQL",
+        std::string(host) + "," + port + "\r\n" + u + "\r\n\r\n" + db + "\r\n\r\nbench\r\n\r\n",
+        std::string("host=") + host + " port=" + port + " user=" + u, db};
     errors += runEngine(pg, n, reads);
   } else {
     std::printf("(PostgreSQL not measured: QZ_TEST_PG_HOST/QZ_TEST_PG_PORT not set)\n");

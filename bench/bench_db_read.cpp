@@ -45,13 +45,27 @@ struct Sink {
 
 void addVariant(Sink& s, const qz::Variant& v) {
   switch (v.type()) {
-    case qz::VarType::Null: ++s.nulls; break;
-    case qz::VarType::Boolean: case qz::VarType::Int16: case qz::VarType::Int32:
-    case qz::VarType::Int64: s.ints += v.asInt(); break;
-    case qz::VarType::Double: s.reals += v.asDouble(); break;
-    case qz::VarType::Currency: s.reals += v.asCurrency().toDouble(); break;
-    case qz::VarType::DateTime: s.msecs += v.asDateTime().msecs; break;
-    default: s.textBytes += static_cast<int64_t>(v.asString().size()); break;
+    case qz::VarType::Null:
+      ++s.nulls;
+      break;
+    case qz::VarType::Boolean:
+    case qz::VarType::Int16:
+    case qz::VarType::Int32:
+    case qz::VarType::Int64:
+      s.ints += v.asInt();
+      break;
+    case qz::VarType::Double:
+      s.reals += v.asDouble();
+      break;
+    case qz::VarType::Currency:
+      s.reals += v.asCurrency().toDouble();
+      break;
+    case qz::VarType::DateTime:
+      s.msecs += v.asDateTime().msecs;
+      break;
+    default:
+      s.textBytes += static_cast<int64_t>(v.asString().size());
+      break;
   }
 }
 
@@ -80,8 +94,7 @@ int64_t parseMsecs(const char* t, size_t len) {
     for (size_t i = 20; i < len && digits < 3; ++i, ++digits) ms = ms * 10 + (t[i] - '0');
     for (; digits < 3; ++digits) ms *= 10;
   }
-  return qz::DateTime::fromParts(d(0, 4), d(5, 2), d(8, 2), d(11, 2), d(14, 2), d(17, 2), ms)
-      .msecs;
+  return qz::DateTime::fromParts(d(0, 4), d(5, 2), d(8, 2), d(11, 2), d(14, 2), d(17, 2), ms).msecs;
 }
 
 // sqlite3_step over the same file, each column read by its declared type.
@@ -94,10 +107,10 @@ Sink readThroughSqlite(sqlite3* db) {
   for (int c = 0; c < n; ++c) {
     std::string decl = sqlite3_column_decltype(st, c) ? sqlite3_column_decltype(st, c) : "";
     std::transform(decl.begin(), decl.end(), decl.begin(), ::tolower);
-    kind[c] = decl.find("int") != std::string::npos || decl == "bit"  ? 'i'
-              : decl == "float" || decl == "money"                     ? 'r'
-              : decl == "datetime"                                     ? 'd'
-                                                                       : 't';
+    kind[c] = decl.find("int") != std::string::npos || decl == "bit" ? 'i'
+              : decl == "float" || decl == "money"                   ? 'r'
+              : decl == "datetime"                                   ? 'd'
+                                                                     : 't';
   }
   while (sqlite3_step(st) == SQLITE_ROW) {
     ++s.rows;
@@ -107,8 +120,12 @@ Sink readThroughSqlite(sqlite3* db) {
         continue;
       }
       switch (kind[c]) {
-        case 'i': s.ints += sqlite3_column_int64(st, c); break;
-        case 'r': s.reals += sqlite3_column_double(st, c); break;
+        case 'i':
+          s.ints += sqlite3_column_int64(st, c);
+          break;
+        case 'r':
+          s.reals += sqlite3_column_double(st, c);
+          break;
         case 'd': {
           const char* t = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
           s.msecs += parseMsecs(t, sqlite3_column_bytes(st, c));
@@ -143,20 +160,28 @@ Sink readThroughLibpq(PGconn* conn) {
       const char* v = PQgetvalue(r, i, c);
       const int len = PQgetlength(r, i, c);
       switch (type[c]) {
-        case 16: s.ints += v[0] == 't'; break;                      // bool
-        case 20: case 21: case 23: {                                 // int8/2/4
+        case 16:
+          s.ints += v[0] == 't';
+          break;  // bool
+        case 20:
+        case 21:
+        case 23: {  // int8/2/4
           int64_t x = 0;
           std::from_chars(v, v + len, x);
           s.ints += x;
           break;
         }
-        case 700: case 701: case 1700: {                             // float, numeric
+        case 700:
+        case 701:
+        case 1700: {  // float, numeric
           double x = 0;
           std::from_chars(v, v + len, x);
           s.reals += x;
           break;
         }
-        case 1114: s.msecs += parseMsecs(v, len); break;             // timestamp
+        case 1114:
+          s.msecs += parseMsecs(v, len);
+          break;  // timestamp
         default: {
           std::string value(v, len);
           s.textBytes += static_cast<int64_t>(value.size());
@@ -239,8 +264,9 @@ bool runPostgres(int rows) {
   }
   const std::string userName = user && *user ? user : "postgres";
   const std::string name = "qzbench_" + std::to_string(getpid());
-  const std::string text = "Provider=SQLOLEDB.1;User ID=" + userName + ";Password=;Initial Catalog=" +
-                           name + ";Data Source=" + host + "," + port;
+  const std::string text = "Provider=SQLOLEDB.1;User ID=" + userName +
+                           ";Password=;Initial Catalog=" + name + ";Data Source=" + host + "," +
+                           port;
   qz::database::CreateOptions opt;
   opt.demoRows = rows;
   opt.force = true;
@@ -255,16 +281,16 @@ bool runPostgres(int rows) {
     qz::db::Connection conn;
     conn.setConnectionString(text);
     conn.open();
-    const std::string info = "host=" + std::string(host) + " port=" + port + " user=" + userName +
-                             " dbname=" + name;
+    const std::string info =
+        "host=" + std::string(host) + " port=" + port + " user=" + userName + " dbname=" + name;
     PGconn* raw = PQconnectdb(info.c_str());
     bestOfRounds([&] { return readThroughPlatform(conn); }, [&] { return readThroughLibpq(raw); },
                  &ourMs, &rawMs, &a, &b);
     PQfinish(raw);
   }
   qz::db::Connection master;
-  master.setConnectionString("User ID=" + userName + ";Initial Catalog=master;Data Source=" +
-                             host + "," + port);
+  master.setConnectionString("User ID=" + userName + ";Initial Catalog=master;Data Source=" + host +
+                             "," + port);
   master.open();
   master.session().execute("DROP DATABASE \"" + name + "\"", {});
   if (a.rows != b.rows || a.nulls != b.nulls || a.msecs != b.msecs || a.ints != b.ints) {

@@ -27,7 +27,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Ms(Clock::time_point since) { return std::chrono::duration<double, std::milli>(Clock::now() - since).count(); }
+double Ms(Clock::time_point since) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
 
 // Processor time of this (single-threaded) process in ms: printed beside the
 // wall times because on a shared machine waiting for a core inflates the
@@ -45,7 +47,9 @@ class QuietUi : public qz::admin::MaintenanceUi {
   bool askRestore(std::string&) override { return false; }
   bool selectDateRange(qz::admin::Day&, qz::admin::Day&) override { return false; }
   bool confirm(const std::string&, const std::string&) override { return false; }
-  void message(const std::string&, const std::string& text) override { std::printf("message: %s\n", text.c_str()); }
+  void message(const std::string&, const std::string& text) override {
+    std::printf("message: %s\n", text.c_str());
+  }
   void showWait(const std::string&) override {}
   void closeWait() override {}
   bool askExport(qz::admin::ExportChoices& c) override {
@@ -77,12 +81,14 @@ void AddItems(const std::string& file, int items) {
   sqlite3_finalize(count);
   Exec(db, "BEGIN");
   sqlite3_stmt* ins = nullptr;
-  sqlite3_prepare_v2(db,
-                     "insert into MAccItems (bnum, oprt, summary, MID, plan_price, plan_amount, pye, pye_amount, "
-                     "jf_PRICE, jf_amount, df_PRICE, xs_Price, df_amount, ye, ye_amount, marck, inum, MName, "
-                     "MSize, dw, dw1, exchange) values (?1, '采购', '购进物资', 'A001', 12.5, 3, 1.25, 2, 12.5, 3, "
-                     "0, 0, 0, 37.5, 3, 0, ?2, '标准间用品', '大号', '个', '箱', 12)",
-                     -1, &ins, nullptr);
+  sqlite3_prepare_v2(
+      db,
+      "insert into MAccItems (bnum, oprt, summary, MID, plan_price, plan_amount, pye, pye_amount, "
+      "jf_PRICE, jf_amount, df_PRICE, xs_Price, df_amount, ye, ye_amount, marck, inum, MName, "
+      "MSize, dw, dw1, exchange) values (?1, '采购', '购进物资', 'A001', 12.5, 3, 1.25, 2, 12.5, "
+      "3, "
+      "0, 0, 0, 37.5, 3, 0, ?2, '标准间用品', '大号', '个', '箱', 12)",
+      -1, &ins, nullptr);
   for (int i = have; i < items; ++i) {
     sqlite3_bind_int(ins, 1, 1 + i / 10);
     sqlite3_bind_int(ins, 2, i % 10);
@@ -123,7 +129,8 @@ int64_t CopyWithSqlite(const std::string& source, const std::string& target) {
     sqlite3_prepare_v2(src, steps[s].select, -1, &sel, nullptr);
     sqlite3_prepare_v2(dst, (insert + ")").c_str(), -1, &ins, nullptr);
     while (sqlite3_step(sel) == SQLITE_ROW) {
-      for (int c = 0; c < widths[s]; ++c) sqlite3_bind_value(ins, c + 1, sqlite3_column_value(sel, c));
+      for (int c = 0; c < widths[s]; ++c)
+        sqlite3_bind_value(ins, c + 1, sqlite3_column_value(sel, c));
       sqlite3_step(ins);
       sqlite3_reset(ins);
       ++rows;
@@ -142,7 +149,9 @@ int64_t CopyWithSqlite(const std::string& source, const std::string& target) {
 int main(int argc, char** argv) {
   const int items = argc > 1 ? std::atoi(argv[1]) : 100000;
   const std::string dir =
-      (std::filesystem::temp_directory_path() / ("qz-bench-export-" + std::to_string(getpid()))).string() + "/";
+      (std::filesystem::temp_directory_path() / ("qz-bench-export-" + std::to_string(getpid())))
+          .string() +
+      "/";
   std::filesystem::create_directories(dir);
   qz::db::setEmbeddedDataDir(dir);
   const std::string text = "Provider=SQLOLEDB.1;Initial Catalog=qzbench;Data Source=";
@@ -176,14 +185,18 @@ int main(int argc, char** argv) {
     return Ms(t1);
   };
   const qz::bench::Medians m = qz::bench::alternate(ours, capi);
-  std::printf("export     %lld rows (%d account items)  export %8.1f ms  SQLite C API copy %8.1f ms  ratio %.2f%s"
-              "  (medians of %d rounds)\n",
-              static_cast<long long>(rows), items, m.ours, m.capi, m.ratio(),
-              m.ratio() <= 2.0 ? "" : "  (above the 2.0 target)", qz::bench::benchRounds());
+  std::printf(
+      "export     %lld rows (%d account items)  export %8.1f ms  SQLite C API copy %8.1f ms  ratio "
+      "%.2f%s"
+      "  (medians of %d rounds)\n",
+      static_cast<long long>(rows), items, m.ours, m.capi, m.ratio(),
+      m.ratio() <= 2.0 ? "" : "  (above the 2.0 target)", qz::bench::benchRounds());
   const double oc = qz::bench::median(oursCpu), cc = qz::bench::median(capiCpu);
-  std::printf("processor time: export %8.1f ms  SQLite C API copy %8.1f ms  ratio %.2f\n", oc, cc, oc / cc);
+  std::printf("processor time: export %8.1f ms  SQLite C API copy %8.1f ms  ratio %.2f\n", oc, cc,
+              oc / cc);
   qz::bench::printRatio("export.embedded", m.ratio(), 2.0);
-  std::printf("export file %.1f MB\n", double(std::filesystem::file_size(dir + "export.mdb")) / 1e6);
+  std::printf("export file %.1f MB\n",
+              double(std::filesystem::file_size(dir + "export.mdb")) / 1e6);
   std::filesystem::remove_all(dir);
   return 0;
 }

@@ -13,7 +13,6 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
-
 #include <cstdio>
 #include <stdexcept>
 
@@ -129,10 +128,17 @@ double sqliteRead(sqlite3* db, size_t* rowsOut) {
     while (sqlite3_step(st) == SQLITE_ROW) {
       for (int k = 0; k < n; ++k) {
         switch (sqlite3_column_type(st, k)) {
-          case SQLITE_INTEGER: bytes += static_cast<size_t>(sqlite3_column_int64(st, k)) & 1; break;
-          case SQLITE_FLOAT: bytes += sqlite3_column_double(st, k) > 0; break;
-          case SQLITE_TEXT: bytes += static_cast<size_t>(sqlite3_column_bytes(st, k)); break;
-          default: break;
+          case SQLITE_INTEGER:
+            bytes += static_cast<size_t>(sqlite3_column_int64(st, k)) & 1;
+            break;
+          case SQLITE_FLOAT:
+            bytes += sqlite3_column_double(st, k) > 0;
+            break;
+          case SQLITE_TEXT:
+            bytes += static_cast<size_t>(sqlite3_column_bytes(st, k));
+            break;
+          default:
+            break;
         }
       }
       ++rows;
@@ -165,9 +171,9 @@ struct CapiReader {
   PGconn* pg = nullptr;
   CapiReader(const BenchServer& s, const PgServer* server) {
     if (server) {
-      const std::string conninfo = "host=" + server->host() + " port=" +
-                                   std::to_string(server->port()) + " user=postgres dbname=" +
-                                   s.pgDatabase();
+      const std::string conninfo = "host=" + server->host() +
+                                   " port=" + std::to_string(server->port()) +
+                                   " user=postgres dbname=" + s.pgDatabase();
       pg = PQconnectdb(conninfo.c_str());
       if (PQstatus(pg) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(pg));
       return;
@@ -188,9 +194,10 @@ struct CapiReader {
 };
 
 void report(const char* engine, size_t rows, const Medians& m) {
-  std::printf("%-10s AS_GetRecords of %zu bills, median of %d rounds: qzserver %.3f s, C API "
-              "%.3f s, ratio %.2f\n",
-              engine, rows, benchRounds(), m.ours, m.capi, m.ratio());
+  std::printf(
+      "%-10s AS_GetRecords of %zu bills, median of %d rounds: qzserver %.3f s, C API "
+      "%.3f s, ratio %.2f\n",
+      engine, rows, benchRounds(), m.ours, m.capi, m.ratio());
   std::fflush(stdout);
 }
 
@@ -200,41 +207,40 @@ void report(const char* engine, size_t rows, const Medians& m) {
 int main(int argc, char** argv) {
   using namespace qz::bench;
   if (argc > 1) kRows = std::max(1, std::atoi(argv[1]));
-  return runOnBothEngines("bench_get_records", kRows,
-                          [](BenchServer& s, const char* engine, const PgServer* pg) {
-                            size_t a = 0, b = 0;
-                            CapiReader capi(s, pg);
-                            const Medians m = [&] {
-                              auto c = openReader(s);
-                              return alternate([&] { return serverRead(*c, &a); },
-                                               [&] { return capi.read(&b); });
-                            }();
-                            if (a != b) std::printf("  !! row counts differ: %zu and %zu\n", a, b);
-                            report(engine, a, m);
-                            printRatio((std::string("get_records.") + engine).c_str(), m.ratio(), 1.5);
-                            size_t bytes = 0;
-                            const double alone = serverOnly(s, &bytes);
-                            std::printf("           of which the server's answer (%zu bytes, not decoded) %.3f s\n",
-                                        bytes, alone);
-                            size_t webBytes = 0, socketBytes = 0;
-                            const Medians w = webAgainstSocket(s, &webBytes, &socketBytes);
-                            if (webBytes != socketBytes)
-                              std::printf("  !! answer sizes differ: %zu and %zu\n", webBytes,
-                                          socketBytes);
-                            std::printf("           over WebSocket: answer %.3f s, socket %.3f s, "
-                                        "ratio %.2f (target <= 1.2)\n",
-                                        w.ours, w.capi, w.ratio());
-                            printRatio((std::string("get_records.web_vs_socket.") + engine).c_str(),
-                                       w.ratio(), 1.2);
-                            s.restartWithTls();
-                            size_t c = 0;
-                            auto tlsClient = openReader(s);
-                            const Medians t = alternate([&] { return serverRead(*tlsClient, &c); },
-                                                        [&] { return capi.read(&b); });
-                            std::printf("           over TLS: qzserver %.3f s, ratio to C API %.2f, "
-                                        "to plain TCP %.2f (target <= 1.15)\n",
-                                        t.ours, t.ratio(), t.ours / m.ours);
-                            printRatio((std::string("get_records.tls_vs_tcp.") + engine).c_str(),
-                                       t.ours / m.ours, 1.15);
-                          });
+  return runOnBothEngines(
+      "bench_get_records", kRows, [](BenchServer& s, const char* engine, const PgServer* pg) {
+        size_t a = 0, b = 0;
+        CapiReader capi(s, pg);
+        const Medians m = [&] {
+          auto c = openReader(s);
+          return alternate([&] { return serverRead(*c, &a); }, [&] { return capi.read(&b); });
+        }();
+        if (a != b) std::printf("  !! row counts differ: %zu and %zu\n", a, b);
+        report(engine, a, m);
+        printRatio((std::string("get_records.") + engine).c_str(), m.ratio(), 1.5);
+        size_t bytes = 0;
+        const double alone = serverOnly(s, &bytes);
+        std::printf("           of which the server's answer (%zu bytes, not decoded) %.3f s\n",
+                    bytes, alone);
+        size_t webBytes = 0, socketBytes = 0;
+        const Medians w = webAgainstSocket(s, &webBytes, &socketBytes);
+        if (webBytes != socketBytes)
+          std::printf("  !! answer sizes differ: %zu and %zu\n", webBytes, socketBytes);
+        std::printf(
+            "           over WebSocket: answer %.3f s, socket %.3f s, "
+            "ratio %.2f (target <= 1.2)\n",
+            w.ours, w.capi, w.ratio());
+        printRatio((std::string("get_records.web_vs_socket.") + engine).c_str(), w.ratio(), 1.2);
+        s.restartWithTls();
+        size_t c = 0;
+        auto tlsClient = openReader(s);
+        const Medians t =
+            alternate([&] { return serverRead(*tlsClient, &c); }, [&] { return capi.read(&b); });
+        std::printf(
+            "           over TLS: qzserver %.3f s, ratio to C API %.2f, "
+            "to plain TCP %.2f (target <= 1.15)\n",
+            t.ours, t.ratio(), t.ours / m.ours);
+        printRatio((std::string("get_records.tls_vs_tcp.") + engine).c_str(), t.ours / m.ours,
+                   1.15);
+      });
 }

@@ -37,15 +37,18 @@ bool resetPeak(int pid) {
 void measure(BenchServer& s, const char* engine) {
   client::LineSocket sock;
   sock.connect(s.address(), std::chrono::seconds(10));
-  sock.send("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"create\",\"params\":{\"class\":\"top_dm2\"}}\n");
+  sock.send(
+      "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"create\",\"params\":{\"class\":\"top_dm2\"}}\n");
   sock.readLine(std::chrono::seconds(30));
   auto request = [&](int id, const char* sql) {
-    sock.send(std::string("{\"jsonrpc\":\"2.0\",\"id\":") + std::to_string(id) +
-              ",\"method\":\"AS_GetRecords\",\"params\":{\"provider\":\"SqlProvider\",\"count\":-1," +
-              "\"options\":0,\"commandText\":\"" + sql + "\"}}\n");
+    sock.send(
+        std::string("{\"jsonrpc\":\"2.0\",\"id\":") + std::to_string(id) +
+        ",\"method\":\"AS_GetRecords\",\"params\":{\"provider\":\"SqlProvider\",\"count\":-1," +
+        "\"options\":0,\"commandText\":\"" + sql + "\"}}\n");
     size_t bytes = 0;
     const char *b, *e;
-    while (sock.nextLinePiece(&b, &e, std::chrono::seconds(600))) bytes += static_cast<size_t>(e - b);
+    while (sock.nextLinePiece(&b, &e, std::chrono::seconds(600)))
+      bytes += static_cast<size_t>(e - b);
     return bytes;
   };
   // A small read first, so the statement machinery is warm at idle.
@@ -70,7 +73,9 @@ void measure(BenchServer& s, const char* engine) {
 int main(int argc, char** argv) {
   const int bills = argc > 1 ? std::atoi(argv[1]) : 1000000;
   std::printf("bench_memory: %d bills read through AS_GetRecords\n", bills);
-  return qz::bench::runOnBothEngines("bench_memory", bills,
-                                     [](qz::bench::BenchServer& s, const char* engine,
-                                        const qz::bench::PgServer*) { qz::bench::measure(s, engine); });
+  return qz::bench::runOnBothEngines(
+      "bench_memory", bills,
+      [](qz::bench::BenchServer& s, const char* engine, const qz::bench::PgServer*) {
+        qz::bench::measure(s, engine);
+      });
 }

@@ -7,6 +7,7 @@
 // back by the streaming reader against a JSON tree parse.
 //
 // Usage: bench_packet [bills]   (default 100000)
+#include <rapidjson/document.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -16,8 +17,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-
-#include <rapidjson/document.h>
 
 #include "bench/bench_rounds.h"
 #include "database/create_database.h"
@@ -56,9 +55,15 @@ qz::bench::Medians pairMs(const std::function<size_t()>& ours, const std::functi
 
 void writeColumn(JsonWriter& w, sqlite3_stmt* st, int i) {
   switch (sqlite3_column_type(st, i)) {
-    case SQLITE_INTEGER: w.Int64(sqlite3_column_int64(st, i)); break;
-    case SQLITE_FLOAT: w.Double(sqlite3_column_double(st, i)); break;
-    case SQLITE_NULL: w.Null(); break;
+    case SQLITE_INTEGER:
+      w.Int64(sqlite3_column_int64(st, i));
+      break;
+    case SQLITE_FLOAT:
+      w.Double(sqlite3_column_double(st, i));
+      break;
+    case SQLITE_NULL:
+      w.Null();
+      break;
     default:
       w.String(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
                static_cast<rapidjson::SizeType>(sqlite3_column_bytes(st, i)));
@@ -70,7 +75,8 @@ size_t rawPacket(sqlite3* db, int64_t limit, bool items) {
   sqlite3_stmt* st = nullptr;
   sqlite3_prepare_v2(db, "select * from bills", -1, &st, nullptr);
   sqlite3_stmt* det = nullptr;
-  sqlite3_prepare_v2(db, "select * from billitems where bnum = ?1 order by inum", -1, &det, nullptr);
+  sqlite3_prepare_v2(db, "select * from billitems where bnum = ?1 order by inum", -1, &det,
+                     nullptr);
   rapidjson::StringBuffer sb;
   JsonWriter w(sb);
   w.StartObject();
@@ -129,8 +135,8 @@ size_t providerPacket(qz::provider::Provider& p, int64_t limit, std::string* out
 }
 
 void report(const char* what, double ours, double raw, size_t oursBytes, size_t rawBytes) {
-  std::printf("%-28s provider %8.1f ms (%zu bytes)  C API %8.1f ms (%zu bytes)  ratio %.2f\n",
-              what, ours, oursBytes, raw, rawBytes, ours / raw);
+  std::printf("%-28s provider %8.1f ms (%zu bytes)  C API %8.1f ms (%zu bytes)  ratio %.2f\n", what,
+              ours, oursBytes, raw, rawBytes, ours / raw);
 }
 
 }  // namespace
@@ -141,8 +147,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_packet [bills]\n");
     return 2;
   }
-  const std::string dir = (std::filesystem::temp_directory_path() /
-                           ("qz-bench-packet-" + std::to_string(getpid()))).string();
+  const std::string dir =
+      (std::filesystem::temp_directory_path() / ("qz-bench-packet-" + std::to_string(getpid())))
+          .string();
   try {
     std::filesystem::create_directories(dir);
     qz::db::setEmbeddedDataDir(dir);
@@ -177,30 +184,36 @@ int main(int argc, char** argv) {
     m = pairMs([&] { return providerPacket(nested, nestedBills); },
                [&] { return rawPacket(raw, nestedBills, true); }, &ob, &rb);
     char label[64];
-    std::snprintf(label, sizeof label, "%lld bills with items", static_cast<long long>(nestedBills));
+    std::snprintf(label, sizeof label, "%lld bills with items",
+                  static_cast<long long>(nestedBills));
     report(label, m.ours, m.capi, ob, rb);
     qz::bench::printRatio("packet.nested.embedded", m.ratio(), 0);
 
     std::string json;
     providerPacket(flat, -1, &json);
     size_t rows = 0;
-    double sax = medianMs([&] {
-      struct Count : qz::provider::PacketSink {
-        void onFields(const std::vector<qz::db::FieldDef>&) override {}
-        void onRow(qz::provider::DataRow&&) override { ++n; }
-        size_t n = 0;
-      } c;
-      qz::provider::decodePacket(json, c);
-      return c.n;
-    }, &rows);
+    double sax = medianMs(
+        [&] {
+          struct Count : qz::provider::PacketSink {
+            void onFields(const std::vector<qz::db::FieldDef>&) override {}
+            void onRow(qz::provider::DataRow&&) override { ++n; }
+            size_t n = 0;
+          } c;
+          qz::provider::decodePacket(json, c);
+          return c.n;
+        },
+        &rows);
     size_t members = 0;
-    double tree = medianMs([&] {
-      rapidjson::Document d;
-      d.Parse(json.data(), json.size());
-      return static_cast<size_t>(d["rows"].Size());
-    }, &members);
-    std::printf("%-28s streaming reader %8.1f ms (%zu rows, typed)  JSON tree parse %8.1f ms  ratio %.2f\n",
-                "read back", sax, rows, tree, sax / tree);
+    double tree = medianMs(
+        [&] {
+          rapidjson::Document d;
+          d.Parse(json.data(), json.size());
+          return static_cast<size_t>(d["rows"].Size());
+        },
+        &members);
+    std::printf(
+        "%-28s streaming reader %8.1f ms (%zu rows, typed)  JSON tree parse %8.1f ms  ratio %.2f\n",
+        "read back", sax, rows, tree, sax / tree);
     sqlite3_close(raw);
     conn.close();
   } catch (const std::exception& e) {

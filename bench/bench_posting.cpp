@@ -124,12 +124,13 @@ double sqliteRun(const std::string& file, int count = kBills) {
                      nullptr),
         db);
   sqlite3_stmt *bill, *item, *client, *begin, *commit;
-  check(sqlite3_prepare_v2(db,
-                           "INSERT INTO bills (consumption, roomid, PAmount, cltname, ndate, fdate, "
-                           "tdate, operator, waiter, receiver, sanctifier, checker, rebate, settle, "
-                           "comefrom, station, cltid) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
-                           -1, &bill, nullptr),
-        db);
+  check(
+      sqlite3_prepare_v2(db,
+                         "INSERT INTO bills (consumption, roomid, PAmount, cltname, ndate, fdate, "
+                         "tdate, operator, waiter, receiver, sanctifier, checker, rebate, settle, "
+                         "comefrom, station, cltid) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                         -1, &bill, nullptr),
+      db);
   check(sqlite3_prepare_v2(db,
                            "INSERT INTO billitems (bnum, inum, name, price, amount) "
                            "VALUES (?,?,?,?,?)",
@@ -207,11 +208,13 @@ double pgRun(const std::string& host, int port, const std::string& dbname, int c
   auto run = [&](const char* stmt, std::vector<std::string> args) {
     std::vector<const char*> v;
     for (auto& a : args) v.push_back(a.c_str());
-    PGresult* r = PQexecPrepared(c, stmt, static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0);
+    PGresult* r =
+        PQexecPrepared(c, stmt, static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0);
     auto st = PQresultStatus(r);
     std::string first = st == PGRES_TUPLES_OK && PQntuples(r) ? PQgetvalue(r, 0, 0) : "";
     PQclear(r);
-    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) throw std::runtime_error(PQerrorMessage(c));
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
+      throw std::runtime_error(PQerrorMessage(c));
     return first;
   };
   auto t0 = std::chrono::steady_clock::now();
@@ -238,8 +241,10 @@ double concurrentCapi(const BenchServer& s, const PgServer* pg) {
     threads.emplace_back([&] {
       try {
         const int n = kBills / kConcurrentClients;
-        if (pg) pgRun(pg->host(), pg->port(), s.pgDatabase(), n);
-        else sqliteRun(s.appDir() + "data/qz.db", n);
+        if (pg)
+          pgRun(pg->host(), pg->port(), s.pgDatabase(), n);
+        else
+          sqliteRun(s.appDir() + "data/qz.db", n);
       } catch (const std::exception& e) {
         if (failures++ == 0) std::fprintf(stderr, "C API: %s\n", e.what());
       }
@@ -256,46 +261,50 @@ double concurrentCapi(const BenchServer& s, const PgServer* pg) {
 int main(int argc, char** argv) {
   using namespace qz::bench;
   if (argc > 1) kBills = std::max(kConcurrentClients, std::atoi(argv[1]));
-  return runOnBothEngines("bench_posting", 0,
-                          [](BenchServer& s, const char* engine, const PgServer* pg) {
-                            auto capi = [&] {
-                              return pg ? pgRun(pg->host(), pg->port(), s.pgDatabase())
-                                        : sqliteRun(s.appDir() + "data/qz.db");
-                            };
-                            const Medians one = alternate([&] { return serverRun(s); }, capi);
-                            std::printf("%-10s %d bills x 3 items, median of %d rounds: qzserver "
-                                        "%.2f s (%.0f bills/s), C API %.2f s (%.0f bills/s), "
-                                        "ratio %.2f\n",
-                                        engine, kBills, benchRounds(), one.ours, kBills / one.ours,
-                                        one.capi, kBills / one.capi, one.ratio());
-                            printRatio((std::string("posting.") + engine).c_str(), one.ratio(),
-                                       pg ? 1.3 : 2.5);
-                            // Bills per second: the ratio of C API to ours is the cost ratio.
-                            const Medians many = alternate([&] { return concurrentRun(s); },
-                                                           [&] { return concurrentCapi(s, pg); });
-                            std::printf("           %d clients at once: qzserver %.0f bills/s, "
-                                        "C API with %d connections %.0f bills/s, ratio %.2f\n",
-                                        kConcurrentClients, many.ours, kConcurrentClients,
-                                        many.capi, many.capi / many.ours);
-                            printRatio((std::string("posting.8_clients.") + engine).c_str(),
-                                       many.capi / many.ours, 1.3);
-                            // Request keys beside none, alternated like the rest.
-                            int serial = 1000000;
-                            const Medians keys = alternate(
-                                [&] { serial += kBills; return serverRun(s, true, serial); },
-                                [&] { return serverRun(s); });
-                            std::printf("           with request keys: %.2f s, without %.2f s, "
-                                        "ratio %.3f (target <= 1.10)\n",
-                                        keys.ours, keys.capi, keys.ratio());
-                            printRatio((std::string("posting.request_keys.") + engine).c_str(),
-                                       keys.ratio(), 1.10);
-                            std::fflush(stdout);
-                            s.restartWithTls();
-                            const Medians tls = alternate([&] { return serverRun(s); }, capi);
-                            std::printf("           over TLS: qzserver %.2f s (%.0f bills/s), "
-                                        "ratio to C API %.2f, to plain TCP %.2f (target <= 1.10)\n",
-                                        tls.ours, kBills / tls.ours, tls.ratio(), tls.ours / one.ours);
-                            printRatio((std::string("posting.tls_vs_tcp.") + engine).c_str(),
-                                       tls.ours / one.ours, 1.10);
-                          });
+  return runOnBothEngines(
+      "bench_posting", 0, [](BenchServer& s, const char* engine, const PgServer* pg) {
+        auto capi = [&] {
+          return pg ? pgRun(pg->host(), pg->port(), s.pgDatabase())
+                    : sqliteRun(s.appDir() + "data/qz.db");
+        };
+        const Medians one = alternate([&] { return serverRun(s); }, capi);
+        std::printf(
+            "%-10s %d bills x 3 items, median of %d rounds: qzserver "
+            "%.2f s (%.0f bills/s), C API %.2f s (%.0f bills/s), "
+            "ratio %.2f\n",
+            engine, kBills, benchRounds(), one.ours, kBills / one.ours, one.capi, kBills / one.capi,
+            one.ratio());
+        printRatio((std::string("posting.") + engine).c_str(), one.ratio(), pg ? 1.3 : 2.5);
+        // Bills per second: the ratio of C API to ours is the cost ratio.
+        const Medians many =
+            alternate([&] { return concurrentRun(s); }, [&] { return concurrentCapi(s, pg); });
+        std::printf(
+            "           %d clients at once: qzserver %.0f bills/s, "
+            "C API with %d connections %.0f bills/s, ratio %.2f\n",
+            kConcurrentClients, many.ours, kConcurrentClients, many.capi, many.capi / many.ours);
+        printRatio((std::string("posting.8_clients.") + engine).c_str(), many.capi / many.ours,
+                   1.3);
+        // Request keys beside none, alternated like the rest.
+        int serial = 1000000;
+        const Medians keys = alternate(
+            [&] {
+              serial += kBills;
+              return serverRun(s, true, serial);
+            },
+            [&] { return serverRun(s); });
+        std::printf(
+            "           with request keys: %.2f s, without %.2f s, "
+            "ratio %.3f (target <= 1.10)\n",
+            keys.ours, keys.capi, keys.ratio());
+        printRatio((std::string("posting.request_keys.") + engine).c_str(), keys.ratio(), 1.10);
+        std::fflush(stdout);
+        s.restartWithTls();
+        const Medians tls = alternate([&] { return serverRun(s); }, capi);
+        std::printf(
+            "           over TLS: qzserver %.2f s (%.0f bills/s), "
+            "ratio to C API %.2f, to plain TCP %.2f (target <= 1.10)\n",
+            tls.ours, kBills / tls.ours, tls.ratio(), tls.ours / one.ours);
+        printRatio((std::string("posting.tls_vs_tcp.") + engine).c_str(), tls.ours / one.ours,
+                   1.10);
+      });
 }

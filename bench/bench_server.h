@@ -79,10 +79,9 @@ class BenchServer {
       ini << pgHost << "," << pgPort << "\r\npostgres\r\n\r\n" << pgDb_ << "\r\n\r\nbench\r\n\r\n";
     }
     ini.close();
-    std::string cmd = std::string(QZ_SERVER_BIN) + " --app-dir " + dir_ +
-                      " --create-database --force" +
-                      (demoRows > 0 ? " --demo-rows " + std::to_string(demoRows) : "") +
-                      " >/dev/null 2>&1";
+    std::string cmd =
+        std::string(QZ_SERVER_BIN) + " --app-dir " + dir_ + " --create-database --force" +
+        (demoRows > 0 ? " --demo-rows " + std::to_string(demoRows) : "") + " >/dev/null 2>&1";
     if (std::system(cmd.c_str()) != 0) throw std::runtime_error("database creation failed");
     launch({});
   }
@@ -100,7 +99,8 @@ class BenchServer {
         "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " + key +
         " -out " + cert + " -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1" +
         " >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("openssl could not make a certificate");
+    if (std::system(cmd.c_str()) != 0)
+      throw std::runtime_error("openssl could not make a certificate");
     halt();
     launch({"--tls-cert", cert, "--tls-key", key});
     tls_.enabled = true;
@@ -119,8 +119,8 @@ class BenchServer {
  private:
   void launch(const std::vector<std::string>& extra) {
     port_ = 0;
-    std::vector<std::string> args = {QZ_SERVER_BIN, "--headless", "--app-dir", dir_, "--listen",
-                                     "127.0.0.1:0", "--listen-web", "127.0.0.1:0",
+    std::vector<std::string> args = {QZ_SERVER_BIN, "--headless",  "--app-dir",    dir_,
+                                     "--listen",    "127.0.0.1:0", "--listen-web", "127.0.0.1:0",
                                      "--log-level", "error"};
     args.insert(args.end(), extra.begin(), extra.end());
     int fds[2];
@@ -178,9 +178,9 @@ class BenchServer {
 // Runs body on a server over the embedded engine, then on one over
 // PostgreSQL (skipped with a message when no PostgreSQL server can start).
 // Returns the exit status for main.
-inline int runOnBothEngines(const char* benchName, int demoRows,
-                            const std::function<void(BenchServer&, const char* engine,
-                                                     const PgServer* pg)>& body) {
+inline int runOnBothEngines(
+    const char* benchName, int demoRows,
+    const std::function<void(BenchServer&, const char* engine, const PgServer* pg)>& body) {
   try {
     {
       BenchServer s(0, "", demoRows);

@@ -228,8 +228,7 @@ bool ChangeTracker::hasChanges() const {
   return false;
 }
 
-void ChangeTracker::currentRows(const std::vector<Node>& table,
-                                const std::vector<FieldDef>& fields,
+void ChangeTracker::currentRows(const std::vector<Node>& table, const std::vector<FieldDef>& fields,
                                 std::vector<provider::DataRow>* out) {
   std::vector<size_t> ds = provider::datasetFieldIndexes(fields);
   for (const Node& n : table) {

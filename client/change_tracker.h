@@ -74,8 +74,8 @@ class ChangeTracker {
   enum class State { kRead, kInserted, kDeleted };
   struct Node {
     State state = State::kRead;
-    std::vector<Variant> read;     // values as read (empty for inserted rows)
-    std::vector<Variant> current;  // one per field
+    std::vector<Variant> read;               // values as read (empty for inserted rows)
+    std::vector<Variant> current;            // one per field
     std::vector<std::vector<Node>> details;  // one table per Dataset field
   };
 

@@ -30,7 +30,8 @@ ClientSession::ClientSession(SessionOptions options) : options_(std::move(option
 
 Connection& ClientSession::connection() {
   if (conn_) return *conn_;
-  std::unique_ptr<Connection> c = Connection::open(options_.server, options_.connectTimeout, options_.tls);
+  std::unique_ptr<Connection> c =
+      Connection::open(options_.server, options_.connectTimeout, options_.tls);
   c->setCallTimeout(options_.callTimeout);
   c->create(options_.cls);
   if (options_.login.size() == 3) c->login(options_.login[0], options_.login[1], options_.login[2]);

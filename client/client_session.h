@@ -25,13 +25,13 @@
 namespace qz::client {
 
 struct SessionOptions {
-  std::string server = "127.0.0.1:5211";     // HOST:PORT
-  std::string cls = "top_dm2";               // class name, ProgID or class id
-  std::vector<std::string> login;            // OP STATION WORK, or empty: no login
-  ClientTlsOptions tls;                      // TLS when tls.enabled
+  std::string server = "127.0.0.1:5211";  // HOST:PORT
+  std::string cls = "top_dm2";            // class name, ProgID or class id
+  std::vector<std::string> login;         // OP STATION WORK, or empty: no login
+  ClientTlsOptions tls;                   // TLS when tls.enabled
   std::chrono::milliseconds connectTimeout = std::chrono::seconds(10);
   std::chrono::milliseconds callTimeout = std::chrono::minutes(5);
-  int tries = 5;                             // sends of one request in all (at least 1)
+  int tries = 5;  // sends of one request in all (at least 1)
   std::chrono::milliseconds retryDelay = std::chrono::milliseconds(500);  // between tries
 };
 

@@ -7,8 +7,8 @@
 
 #include "platform/provider/json_delta.h"
 #include "platform/provider/json_packet.h"
-#include "platform/provider/json_pull_stream.h"
 #include "platform/provider/json_params.h"
+#include "platform/provider/json_pull_stream.h"
 #include "platform/provider/json_values.h"
 
 namespace qz::client {
@@ -87,8 +87,7 @@ std::unique_ptr<Connection> Connection::open(std::string_view hostPort,
 
 Connection::~Connection() = default;
 
-void Connection::sendRequest(std::string_view method, std::string_view paramsJson,
-                             int64_t* idOut) {
+void Connection::sendRequest(std::string_view method, std::string_view paramsJson, int64_t* idOut) {
   if (!socket_.isOpen()) throw TransportError("the connection is closed");
   const int64_t id = nextId_++;
   *idOut = id;
@@ -153,8 +152,7 @@ class AnswerPieces : public provider::TextSource {
 
 }  // namespace
 
-rapidjson::Document Connection::callForPacket(std::string_view method,
-                                              std::string_view paramsJson,
+rapidjson::Document Connection::callForPacket(std::string_view method, std::string_view paramsJson,
                                               const char* packetKey, bool* found,
                                               DataPacket* packet) {
   int64_t id = 0;
@@ -271,9 +269,8 @@ std::vector<std::string> Connection::getProviderNames() {
 }
 
 RecordsResult Connection::getRecords(std::string_view provider, int count,
-                                     std::string_view commandText,
-                                     const db::ParamList& params, const Variant& owner,
-                                     int options) {
+                                     std::string_view commandText, const db::ParamList& params,
+                                     const Variant& owner, int options) {
   rapidjson::StringBuffer buf;
   Writer w(buf);
   w.StartObject();
@@ -307,14 +304,14 @@ RecordsResult Connection::getRecords(std::string_view provider, int count,
     throw TransportError(std::string("the server sent a malformed packet: ") + e.what());
   }
   auto recs = r.FindMember("recsOut");
-  out.recsOut = recs != r.MemberEnd() && recs->value.IsInt() ? recs->value.GetInt()
-                                                             : static_cast<int>(out.data.rows.size());
+  out.recsOut = recs != r.MemberEnd() && recs->value.IsInt()
+                    ? recs->value.GetInt()
+                    : static_cast<int>(out.data.rows.size());
   return out;
 }
 
-ApplyResult Connection::applyUpdates(std::string_view provider, const Delta& delta,
-                                     int maxErrors, const Variant& owner,
-                                     std::string_view requestKey) {
+ApplyResult Connection::applyUpdates(std::string_view provider, const Delta& delta, int maxErrors,
+                                     const Variant& owner, std::string_view requestKey) {
   rapidjson::StringBuffer buf;
   Writer w(buf);
   w.StartObject();
@@ -393,8 +390,8 @@ ParamsResult Connection::getParams(std::string_view provider, const Variant& own
   return paramsResult(r);
 }
 
-RowResult Connection::rowRequest(std::string_view provider, const DataPacket& row,
-                                 int requestType, const Variant& owner) {
+RowResult Connection::rowRequest(std::string_view provider, const DataPacket& row, int requestType,
+                                 const Variant& owner) {
   rapidjson::StringBuffer buf;
   Writer w(buf);
   w.StartObject();

@@ -10,6 +10,8 @@
 // travel in the JSON forms of docs/protocol.md.
 #pragma once
 
+#include <rapidjson/document.h>
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -17,8 +19,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <rapidjson/document.h>
 
 #include "client/line_socket.h"
 #include "platform/db/types.h"
@@ -51,7 +51,10 @@ class CallError : public ClientError {
  public:
   CallError(int code, const std::string& message, uint32_t hresult, std::string source,
             std::string iid)
-      : ClientError(message), code(code), hresult(hresult), source(std::move(source)),
+      : ClientError(message),
+        code(code),
+        hresult(hresult),
+        source(std::move(source)),
         iid(std::move(iid)) {}
   int code;          // the error kind's code (docs/protocol.md, "Error codes")
   uint32_t hresult;  // 0 when the server sent none
@@ -99,10 +102,9 @@ class Connection {
   // Connects to "HOST:PORT", with TLS when tls.enabled (the timeout bounds
   // the handshake too). Throws TransportError saying why: no connection, a
   // server certificate that does not check, a handshake the server refused.
-  static std::unique_ptr<Connection> open(std::string_view hostPort,
-                                          std::chrono::milliseconds timeout =
-                                              std::chrono::seconds(10),
-                                          const ClientTlsOptions& tls = {});
+  static std::unique_ptr<Connection> open(
+      std::string_view hostPort, std::chrono::milliseconds timeout = std::chrono::seconds(10),
+      const ClientTlsOptions& tls = {});
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -127,8 +129,7 @@ class Connection {
   // makes the request safe to send again: the server posts a keyed request
   // once and answers a repeat with the recorded answer (replayed).
   ApplyResult applyUpdates(std::string_view provider, const Delta& delta, int maxErrors = -1,
-                           const Variant& ownerData = Variant(),
-                           std::string_view requestKey = {});
+                           const Variant& ownerData = Variant(), std::string_view requestKey = {});
   ParamsResult execute(std::string_view provider, std::string_view commandText,
                        const db::ParamList& params = {}, const Variant& ownerData = Variant());
   ParamsResult getParams(std::string_view provider, const Variant& ownerData = Variant());

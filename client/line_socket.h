@@ -67,12 +67,12 @@ class LineSocket {
 
   int fd_ = -1;
   std::unique_ptr<TlsChannel> tls_;  // null: plain TCP
-  std::unique_ptr<char[]> chunk_;  // receiving area, kChunk bytes once used
-  std::string buffer_;        // bytes received; those before start_ are used
-  size_t start_ = 0;          // first byte of buffer_ not yet handed out
-  size_t scanned_ = 0;        // bytes from start_ known to hold no line feed
-  bool pieceEndedLine_ = false;  // the last piece handed out ended its line
-  bool inLine_ = false;          // part of the current line has been handed out
+  std::unique_ptr<char[]> chunk_;    // receiving area, kChunk bytes once used
+  std::string buffer_;               // bytes received; those before start_ are used
+  size_t start_ = 0;                 // first byte of buffer_ not yet handed out
+  size_t scanned_ = 0;               // bytes from start_ known to hold no line feed
+  bool pieceEndedLine_ = false;      // the last piece handed out ended its line
+  bool inLine_ = false;              // part of the current line has been handed out
 };
 
 }  // namespace qz::client

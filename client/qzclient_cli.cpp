@@ -57,7 +57,7 @@ struct Options {
   int count = -1;
   std::string ownerData;
   int maxErrors = -1;
-  bool help = false;  // --help: the usage on standard output, status 0
+  bool help = false;       // --help: the usage on standard output, status 0
   std::string requestKey;  // "" = a fresh one
   int tries = 5;
 };
@@ -233,9 +233,8 @@ void printParams(const db::ParamList& params, std::ostream& out) {
     if (p.direction == db::ParamDirection::Input) continue;
     const Variant& v = p.value;
     std::string text = v.isEmpty() ? std::string("null")
-                       : (v.type() == VarType::Array || v.type() == VarType::Bytes)
-                           ? variantJson(v)
-                           : v.toText();
+                       : (v.type() == VarType::Array || v.type() == VarType::Bytes) ? variantJson(v)
+                                                                                    : v.toText();
     out << p.name << " = " << text << "\n";
   }
 }
@@ -298,7 +297,8 @@ int run(const Options& o, std::ostream& out) {
     // client that read with its own statement opens it again first (on
     // every new connection of a retry too).
     std::function<void(Connection&)> prepare;
-    if (o.sqlGiven) prepare = [&](Connection& c) { c.getRecords(o.positional[0], 0, o.sql, o.params); };
+    if (o.sqlGiven)
+      prepare = [&](Connection& c) { c.getRecords(o.positional[0], 0, o.sql, o.params); };
     const std::string key = o.requestKey.empty() ? newRequestKey() : o.requestKey;
     ApplyResult r;
     try {

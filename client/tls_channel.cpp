@@ -4,10 +4,9 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <poll.h>
-
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
+#include <poll.h>
 
 #include <cerrno>
 #include <cstring>
@@ -148,7 +147,8 @@ size_t TlsChannel::receive(char* buf, size_t n, std::chrono::milliseconds timeou
     int err = SSL_get_error(ssl_, r);
     if (err == SSL_ERROR_ZERO_RETURN) return 0;
     if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
-      if (!waitFor(fd_, err, timeout)) throw std::runtime_error("no answer from the server in time");
+      if (!waitFor(fd_, err, timeout))
+        throw std::runtime_error("no answer from the server in time");
       continue;
     }
     if (err == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) return 0;  // closed without close_notify

@@ -16,9 +16,9 @@ namespace qz::client {
 // How a client speaks TLS. Off unless enabled.
 struct ClientTlsOptions {
   bool enabled = false;
-  std::string caFile;    // PEM authority of the server's certificate; empty: the system's
-  std::string certFile;  // PEM client certificate (and chain), for servers that require one
-  std::string keyFile;   // its private key
+  std::string caFile;      // PEM authority of the server's certificate; empty: the system's
+  std::string certFile;    // PEM client certificate (and chain), for servers that require one
+  std::string keyFile;     // its private key
   std::string serverName;  // name to check the certificate against; empty: the host connected to
   bool insecure = false;   // accept any server certificate (testing only)
 };

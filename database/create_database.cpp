@@ -30,7 +30,8 @@ std::string databaseName(const db::ConnectionString& cs) {
   if (name.empty())
     throw std::runtime_error("the connection text names no database (Initial Catalog is empty)");
   if (db::equalsNoCase(name, "master") || name == "postgres")
-    throw std::runtime_error("'" + name + "' is the server's own catalogue, not an application "
+    throw std::runtime_error("'" + name +
+                             "' is the server's own catalogue, not an application "
                              "database");
   for (unsigned char c : name)
     if (!(std::isalnum(c) || c == '_' || c == '-' || c >= 0x80))
@@ -138,8 +139,6 @@ void createDatabase(const std::string& connectionText, const CreateOptions& opti
   }
 }
 
-std::vector<std::string> defaultSystemIniLines() {
-  return {"", "", "", "qz", "", "", ""};
-}
+std::vector<std::string> defaultSystemIniLines() { return {"", "", "", "qz", "", "", ""}; }
 
 }  // namespace qz::database

@@ -38,7 +38,9 @@ const std::string kNull = "NULL";
 constexpr int64_t kDay = 86400000;
 constexpr int64_t kMinute = 60000;
 
-double round2(double v) { return static_cast<double>(static_cast<int64_t>(v * 100 + (v >= 0 ? 0.5 : -0.5))) / 100; }
+double round2(double v) {
+  return static_cast<double>(static_cast<int64_t>(v * 100 + (v >= 0 ? 0.5 : -0.5))) / 100;
+}
 
 // Collects rows of one table and sends them as multi-row INSERTs.
 class Bulk {
@@ -78,18 +80,17 @@ class Bulk {
 
 const char* const kSurnames[] = {"王", "李", "张", "刘", "陈", "杨", "黄", "赵", "吴", "周",
                                  "徐", "孙", "马", "朱", "胡", "郭", "何", "林", "罗", "高"};
-const char* const kGiven[] = {"伟", "芳", "娜", "敏", "静", "丽", "强", "磊", "军", "洋",
-                              "勇", "艳", "杰", "娟", "涛", "明", "超", "秀英", "华", "平",
-                              "建国", "晓东", "海燕", "志强", "丹"};
+const char* const kGiven[] = {"伟", "芳", "娜",   "敏",   "静",   "丽",   "强", "磊", "军",
+                              "洋", "勇", "艳",   "杰",   "娟",   "涛",   "明", "超", "秀英",
+                              "华", "平", "建国", "晓东", "海燕", "志强", "丹"};
 
 struct Dept {
   const char* id;
   const char* name;
 };
-const Dept kDepts[] = {{"01", "总经理室"}, {"02", "前厅部"},   {"0201", "总台"},
-                       {"0202", "礼宾部"},  {"03", "客房部"},   {"04", "餐饮部"},
-                       {"0401", "中餐厅"},  {"0402", "西餐厅"}, {"05", "财务部"},
-                       {"06", "仓库"},      {"07", "工程部"},   {"08", "康乐部"}};
+const Dept kDepts[] = {{"01", "总经理室"}, {"02", "前厅部"}, {"0201", "总台"},   {"0202", "礼宾部"},
+                       {"03", "客房部"},   {"04", "餐饮部"}, {"0401", "中餐厅"}, {"0402", "西餐厅"},
+                       {"05", "财务部"},   {"06", "仓库"},   {"07", "工程部"},   {"08", "康乐部"}};
 
 struct Material {
   const char* id;
@@ -167,8 +168,8 @@ struct RoomType {
   double price;
   int beds;
 };
-const RoomType kRoomTypes[] = {{"标准间", 368, 2}, {"大床房", 398, 1}, {"商务套房", 688, 1},
-                               {"豪华套房", 1288, 1}};
+const RoomType kRoomTypes[] = {
+    {"标准间", 368, 2}, {"大床房", 398, 1}, {"商务套房", 688, 1}, {"豪华套房", 1288, 1}};
 
 class DemoBuilder {
  public:
@@ -215,9 +216,9 @@ class DemoBuilder {
   void staff() {
     // Department of each staff member: the management ("01") first, so the
     // staff query's default pattern lists people.
-    const char* deptOf[] = {"01", "01", "01", "0201", "0201", "0201", "0201", "0202",
-                            "0202", "03",  "03",  "03",   "03",   "03",   "0401", "0401",
-                            "0401", "0402", "0402", "05",  "05",   "06",   "07",   "08"};
+    const char* deptOf[] = {"01",   "01",   "01",   "0201", "0201", "0201", "0201", "0202",
+                            "0202", "03",   "03",   "03",   "03",   "03",   "0401", "0401",
+                            "0401", "0402", "0402", "05",   "05",   "06",   "07",   "08"};
     const char* duties[] = {"经理", "主管", "领班", "服务员"};
     Bulk b(s_, "staffer", "id, name, deptid, sex, duty, statype, tel, idcard, indate, memo");
     int n = 0;
@@ -232,8 +233,8 @@ class DemoBuilder {
       b.row({q(id), q(name), q(d), q(chance() < 0.5 ? "男" : "女"),
              q(n <= 3 ? "经理" : duties[1 + pick(3)]), q(n <= 19 ? "01" : "02"),
              q("139" + std::to_string(10000000 + pick(89999999))),
-             q("3205" + std::to_string(1970 + pick(30)) + "0" + std::to_string(1 + pick(9)) +
-               "1" + std::to_string(pick(10)) + std::to_string(1000 + pick(9000))),
+             q("3205" + std::to_string(1970 + pick(30)) + "0" + std::to_string(1 + pick(9)) + "1" +
+               std::to_string(pick(10)) + std::to_string(1000 + pick(9000))),
              when(daysAgo(200 + pick(3000), 540)), kNull});
     }
     b.flush();
@@ -301,11 +302,26 @@ class DemoBuilder {
     for (const auto& m : kMaterials) {
       double stock = 20 + pick(200);
       double unit = round2(m.price / m.exchange);
-      b.row({q(m.id), q(m.name), q(m.dw), q(m.dw1), num(m.exchange), kNull, money(unit),
-             money(unit), money(m.price1), kNull, q("加权平均"), kNull, money(stock),
-             money(round2(stock * unit)), q(m.price1 > 0 ? "提成" : "无"),
-             m.price1 > 0 ? std::string("0.05") : kNull, std::string("1"), money(500),
-             money(10), q(m.type)});
+      b.row({q(m.id),
+             q(m.name),
+             q(m.dw),
+             q(m.dw1),
+             num(m.exchange),
+             kNull,
+             money(unit),
+             money(unit),
+             money(m.price1),
+             kNull,
+             q("加权平均"),
+             kNull,
+             money(stock),
+             money(round2(stock * unit)),
+             q(m.price1 > 0 ? "提成" : "无"),
+             m.price1 > 0 ? std::string("0.05") : kNull,
+             std::string("1"),
+             money(500),
+             money(10),
+             q(m.type)});
     }
     b.flush();
   }
@@ -332,7 +348,9 @@ class DemoBuilder {
       head.row({num(doc), q(kind), q("06"), cltid ? num(cltid) : kNull, when(day), when(day),
                 when(day), q(who), q(someStaff()), q(someStaff()), q(staffNames_[0]),
                 q(staffNames_[19]), flag(false), cltid ? q(clientNames_[cltid - 1]) : kNull,
-                q(kind == "购进" ? "采购入库" : kind == "销售" ? "商品销售" : "部门领用"),
+                q(kind == "购进"   ? "采购入库"
+                  : kind == "销售" ? "商品销售"
+                                   : "部门领用"),
                 q(dept2), kNull});
       double total = 0;
       int lines = 2 + pick(4);
@@ -344,16 +362,36 @@ class DemoBuilder {
         double value = round2(price * amount);
         total += value;
         bool in = kind == "购进";
-        items.row({num(doc), q(kind), q(std::string(m.name) + (in ? "入库" : "出库")), q(m.id),
-                   money(unit), money(amount), money(unit), money(amount),
-                   in ? money(price) : kNull, in ? money(amount) : kNull,
-                   in ? kNull : money(price), kind == "销售" ? money(m.price1) : kNull,
-                   in ? kNull : money(amount), money(unit), money(50 + pick(200)), flag(false),
-                   num(line), num(++iinum), q(m.name), kNull, q(m.dw), q(m.dw1),
-                   num(m.exchange), money(price), money(amount), money(value)});
+        items.row({num(doc),
+                   q(kind),
+                   q(std::string(m.name) + (in ? "入库" : "出库")),
+                   q(m.id),
+                   money(unit),
+                   money(amount),
+                   money(unit),
+                   money(amount),
+                   in ? money(price) : kNull,
+                   in ? money(amount) : kNull,
+                   in ? kNull : money(price),
+                   kind == "销售" ? money(m.price1) : kNull,
+                   in ? kNull : money(amount),
+                   money(unit),
+                   money(50 + pick(200)),
+                   flag(false),
+                   num(line),
+                   num(++iinum),
+                   q(m.name),
+                   kNull,
+                   q(m.dw),
+                   q(m.dw1),
+                   num(m.exchange),
+                   money(price),
+                   money(amount),
+                   money(value)});
       }
       if (kind != "领用")
-        pays.row({num(++gatheringId_), num(doc), when(day), q(kind == "购进" ? "采购付款" : "销售收款"),
+        pays.row({num(++gatheringId_), num(doc), when(day),
+                  q(kind == "购进" ? "采购付款" : "销售收款"),
                   q(kind == "购进" ? "货款" : "销售货款"), q(chance() < 0.5 ? "转账" : "现金"),
                   money(total), q(who), q("CK01"), kNull});
     }
@@ -395,8 +433,11 @@ class DemoBuilder {
     const char* payTypes[] = {"现金", "信用卡", "挂账", "支票"};
     for (int n = 1; n <= bills_; ++n) {
       double r = chance();
-      std::string kind = groupOf[n] ? "住宿" : r < 0.6 ? "住宿" : r < 0.85 ? "餐饮"
-                                               : r < 0.95 ? "娱乐" : "商品";
+      std::string kind = groupOf[n] ? "住宿"
+                         : r < 0.6  ? "住宿"
+                         : r < 0.85 ? "餐饮"
+                         : r < 0.95 ? "娱乐"
+                                    : "商品";
       int ago = pick(span);
       DateTime opened = daysAgo(ago, 420 + pick(900));
       int nights = kind == "住宿" ? 1 + pick(3) : 0;
@@ -406,24 +447,37 @@ class DemoBuilder {
           std::string_view(kClients[clt - 1].type) == "供应商")
         clt = 0;
       double rebate = clt && clt <= 10 ? 0.9 : 1.0;
-      std::string room = kind == "住宿" ? roomIds_[pick(static_cast<int>(roomIds_.size()))]
+      std::string room = kind == "住宿"   ? roomIds_[pick(static_cast<int>(roomIds_.size()))]
                          : kind == "餐饮" ? "包厢" + std::to_string(1 + pick(12))
                                           : "";
       const std::string& op = someStaff();
-      bl.row({num(n), groupOf[n] ? num(groupOf[n]) : kNull, q(kind), room.empty() ? kNull : q(room),
-              num(1 + pick(3)), q(clt ? clientNames_[clt - 1] : personName()), when(opened),
-              when(daysAgo(ago, 0)), when(daysAgo(ago - nights, 0)), q(op), q(someStaff()),
-              q(someStaff()), kNull, settled ? q(staffNames_[19]) : kNull, money(rebate),
-              flag(settled), q(comefrom[pick(std::size(comefrom))]),
-              q(kind == "住宿" ? "QT01" : "CT01"), clt ? num(clt) : kNull, kNull});
+      bl.row({num(n),
+              groupOf[n] ? num(groupOf[n]) : kNull,
+              q(kind),
+              room.empty() ? kNull : q(room),
+              num(1 + pick(3)),
+              q(clt ? clientNames_[clt - 1] : personName()),
+              when(opened),
+              when(daysAgo(ago, 0)),
+              when(daysAgo(ago - nights, 0)),
+              q(op),
+              q(someStaff()),
+              q(someStaff()),
+              kNull,
+              settled ? q(staffNames_[19]) : kNull,
+              money(rebate),
+              flag(settled),
+              q(comefrom[pick(std::size(comefrom))]),
+              q(kind == "住宿" ? "QT01" : "CT01"),
+              clt ? num(clt) : kNull,
+              kNull});
       double total = 0;
       int line = 0;
-      auto item = [&](const std::string& id, const std::string& name, double price,
-                      double amount) {
+      auto item = [&](const std::string& id, const std::string& name, double price, double amount) {
         double value = round2(price * amount * rebate);
         total += value;
-        it.row({num(n), num(++line), q(id), q(name), money(price), money(amount),
-                money(rebate), money(value), q(someStaff()), when(opened), kNull});
+        it.row({num(n), num(++line), q(id), q(name), money(price), money(amount), money(rebate),
+                money(value), q(someStaff()), when(opened), kNull});
       };
       if (kind == "住宿") {
         const RoomType& t = kRoomTypes[pick(std::size(kRoomTypes))];
@@ -475,9 +529,9 @@ class DemoBuilder {
       const char* kind;
       double base;
     };
-    const Item kItems[] = {{"基本工资", "应发", 0},   {"岗位津贴", "应发", 400},
-                           {"加班费", "应发", 150},   {"全勤奖", "应发", 100},
-                           {"社会保险", "扣款", 0},   {"住房公积金", "扣款", 0},
+    const Item kItems[] = {{"基本工资", "应发", 0},  {"岗位津贴", "应发", 400},
+                           {"加班费", "应发", 150},  {"全勤奖", "应发", 100},
+                           {"社会保险", "扣款", 0},  {"住房公积金", "扣款", 0},
                            {"个人所得税", "扣款", 0}};
     Bulk stru(s_, "gzstru", "id, ndate, fname, ftype, fvalue, forder, memo");
     Bulk gz(s_, "gz", "id, ndate, staid, staname, deptID, xz, kind, money, memo");
@@ -491,25 +545,31 @@ class DemoBuilder {
         mm += 12;
         --yy;
       }
-      DateTime nextFirst = mm == 12 ? DateTime::fromParts(yy + 1, 1, 1)
-                                    : DateTime::fromParts(yy, mm + 1, 1);
+      DateTime nextFirst =
+          mm == 12 ? DateTime::fromParts(yy + 1, 1, 1) : DateTime::fromParts(yy, mm + 1, 1);
       DateTime monthEnd{nextFirst.msecs - kDay};
       int order = 0;
       for (const auto& i : kItems)
-        stru.row({num(++struId), when(monthEnd), q(i.name), q(i.kind), money(i.base),
-                  num(++order), kNull});
+        stru.row({num(++struId), when(monthEnd), q(i.name), q(i.kind), money(i.base), num(++order),
+                  kNull});
       for (size_t s = 0; s < staffIds_.size(); ++s) {
         double base = s < 3 ? 6800 : s < 19 ? 3200 + 100 * pick(8) : 2600;
         double earned = 0;
         for (const auto& i : kItems) {
           double v;
           std::string_view name = i.name;
-          if (name == "基本工资") v = base;
-          else if (name == "加班费") v = 150.0 * pick(4);
-          else if (name == "社会保险") v = round2(base * 0.105);
-          else if (name == "住房公积金") v = round2(base * 0.07);
-          else if (name == "个人所得税") v = round2(std::max(0.0, earned - 5000) * 0.03);
-          else v = i.base;
+          if (name == "基本工资")
+            v = base;
+          else if (name == "加班费")
+            v = 150.0 * pick(4);
+          else if (name == "社会保险")
+            v = round2(base * 0.105);
+          else if (name == "住房公积金")
+            v = round2(base * 0.07);
+          else if (name == "个人所得税")
+            v = round2(std::max(0.0, earned - 5000) * 0.03);
+          else
+            v = i.base;
           if (std::string_view(i.kind) == "应发") earned += v;
           gz.row({num(++gzId), when(monthEnd), q(staffIds_[s]), q(staffNames_[s]),
                   q(staffDepts_[s]), q(i.name), q(i.kind), money(v), kNull});
@@ -523,8 +583,8 @@ class DemoBuilder {
   void reports() {
     Bulk b(s_, "rptlist", "id, name, kind, sqltext, memo");
     b.row({num(1), q("营业日报"), q("日报"), q("EXEC DayRpt :fdate, :tdate, 0, 0, 0, 0"), kNull});
-    b.row({num(2), q("经营分析表"), q("经营"), q("EXEC manageRpt :fdate, :tdate, :t1, :t2, :t3, :t4"),
-           kNull});
+    b.row({num(2), q("经营分析表"), q("经营"),
+           q("EXEC manageRpt :fdate, :tdate, :t1, :t2, :t3, :t4"), kNull});
     b.row({num(3), q("工资汇总表"), q("工资"), q("EXEC gz_gatherGz :year, :month, '%'"), kNull});
     b.row({num(4), q("客户消费排行"), q("客户"),
            q("select cltname, count(*) as bills from bills group by cltname order by 2 desc"),

@@ -20,7 +20,7 @@ inline constexpr const char* kExportTemplateName = "qz.dat";
 inline constexpr const char* kExportPassword = "6391";
 
 struct ExportTable {
-  std::string name;                    // as the export's statements write it
+  std::string name;                      // as the export's statements write it
   std::vector<jet::ColumnSpec> columns;  // in the file's column order
 };
 

@@ -5,10 +5,10 @@
 // and fails with that output when the script does not end with "qz-ok".
 //
 // Media on PostgreSQL: a tar archive of pg_dump custom-format files, one per
-// backup set, each followed by its SHA-256 sum (name.dump.sha256), appended (or the archive rewritten) through a copy that is
-// renamed over the media at the end, so a failing backup leaves the media as
-// it was. Differential and password-protected sets are not available: the
-// procedure answers with a message row and writes nothing.
+// backup set, each followed by its SHA-256 sum (name.dump.sha256), appended (or the archive
+// rewritten) through a copy that is renamed over the media at the end, so a failing backup leaves
+// the media as it was. Differential and password-protected sets are not available: the procedure
+// answers with a message row and writes nothing.
 #include "database/maintenance_procedures.h"
 
 namespace qz::database {

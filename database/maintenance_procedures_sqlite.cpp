@@ -52,20 +52,22 @@ int flagArg(const EmbeddedCall& call, size_t i, const char* what) {
 
 std::unique_ptr<db::Cursor> qzBackup(EmbeddedCall& call) {
   const std::string type = db::asciiLower(arg(call, 0));
-  if (type != "disk") throw DbError("QZ_backup: only 'disk' backups are supported, not '" + type + "'.");
+  if (type != "disk")
+    throw DbError("QZ_backup: only 'disk' backups are supported, not '" + type + "'.");
   db::BackupRequest r;
   r.device = arg(call, 1);
   r.path = arg(call, 2);
   r.database = arg(call, 3);
   if (r.database.empty()) r.database = call.context.database();
-  r.kind = flagArg(call, 4, "backup kind") ? db::media::SetKind::Differential : db::media::SetKind::Full;
+  r.kind =
+      flagArg(call, 4, "backup kind") ? db::media::SetKind::Differential : db::media::SetKind::Full;
   r.overwrite = flagArg(call, 5, "media choice") == 1;
   r.password = arg(call, 6);
   const db::BackupOutcome out = db::backupEmbeddedDatabase(call.context, r);
   std::string text = "数据库 " + r.database;
   if (r.kind == db::media::SetKind::Full) {
-    text += " 已完全备份到 " + out.path + "（备份集 " + std::to_string(out.set.number) +
-            "，共 " + std::to_string(out.totalPages) + " 页";
+    text += " 已完全备份到 " + out.path + "（备份集 " + std::to_string(out.set.number) + "，共 " +
+            std::to_string(out.totalPages) + " 页";
   } else {
     text += " 已差异备份到 " + out.path + "（备份集 " + std::to_string(out.set.number) +
             "，基于备份集 " + std::to_string(out.set.baseNumber) + "，" +
@@ -124,8 +126,8 @@ void ensureArchiveDatabase(EmbeddedContext& ctx, const std::string& archive) {
   master.execute("CREATE DATABASE " + db::quoteIdentifier(archive));
   try {
     db::Connection conn;
-    conn.setConnectionString("Provider=SQLOLEDB.1;Initial Catalog=" + db::ConnectionTextValue(archive) +
-                           ";Data Source=");
+    conn.setConnectionString("Provider=SQLOLEDB.1;Initial Catalog=" +
+                             db::ConnectionTextValue(archive) + ";Data Source=");
     installSchema(conn);
   } catch (...) {
     try {
@@ -141,8 +143,7 @@ void ensureArchiveDatabase(EmbeddedContext& ctx, const std::string& archive) {
 std::string createTableIn(const std::string& schema, const std::string& table) {
   const std::string head = "CREATE TABLE " + table + " (";
   for (const std::string& s : schemaStatements(db::SqlFlavor::Sqlite))
-    if (s.compare(0, head.size(), head) == 0)
-      return "CREATE TABLE " + schema + "." + s.substr(13);
+    if (s.compare(0, head.size(), head) == 0) return "CREATE TABLE " + schema + "." + s.substr(13);
   throw DbError("No table " + table + " in the application schema.");
 }
 
@@ -170,7 +171,7 @@ struct MovePart {
 };
 
 struct MovePlan {
-  const char* documents;  // SELECT of the documents' numbers; ?1 first day, ?2 day after last
+  const char* documents;        // SELECT of the documents' numbers; ?1 first day, ?2 day after last
   std::vector<MovePart> parts;  // parents first
 };
 
@@ -220,15 +221,17 @@ std::vector<int64_t> moveRows(EmbeddedContext& ctx, const MovePlan& plan, const 
       counts.push_back(0);
     }
     for (size_t i = plan.parts.size(); i-- > 0;)
-      counts[i] = ctx.execute("DELETE FROM " + src + "." + plan.parts[i].table + " WHERE " +
-                                  plan.parts[i].condition,
-                              {});
+      counts[i] = ctx.execute(
+          "DELETE FROM " + src + "." + plan.parts[i].table + " WHERE " + plan.parts[i].condition,
+          {});
     ctx.execute("DELETE FROM temp.qz_move_keys", {});
     ctx.execute(own ? "COMMIT" : "RELEASE qz_clean", {});
   } catch (...) {
     try {
-      if (own) ctx.execute("ROLLBACK", {});
-      else ctx.execute("ROLLBACK TO qz_clean; RELEASE qz_clean", {});
+      if (own)
+        ctx.execute("ROLLBACK", {});
+      else
+        ctx.execute("ROLLBACK TO qz_clean; RELEASE qz_clean", {});
     } catch (const DbError&) {
     }
     throw;
@@ -275,8 +278,8 @@ std::unique_ptr<db::Cursor> hptBackup(EmbeddedCall& call) {
   const auto n = moveRows(call.context, kRooms, src.schema(), arch.schema(), a.day, a.next);
   return messageRow("已将 " + a.from + " 至 " + a.to + " 的客房结算数据移到数据库 " + a.archive +
                     "：账单 " + std::to_string(n[0]) + " 张，消费明细 " + std::to_string(n[1]) +
-                    " 条，收款 " + std::to_string(n[2]) + " 条。移动前已完全备份到 " +
-                    backup.path + "（备份集 " + std::to_string(backup.set.number) + "）。");
+                    " 条，收款 " + std::to_string(n[2]) + " 条。移动前已完全备份到 " + backup.path +
+                    "（备份集 " + std::to_string(backup.set.number) + "）。");
 }
 
 std::unique_ptr<db::Cursor> materialBackup(EmbeddedCall& call) {
@@ -299,8 +302,10 @@ std::unique_ptr<db::Cursor> deleteAll(EmbeddedCall& call) {
     ctx.execute(own ? "COMMIT" : "RELEASE qz_deleteall", {});
   } catch (...) {
     try {
-      if (own) ctx.execute("ROLLBACK", {});
-      else ctx.execute("ROLLBACK TO qz_deleteall; RELEASE qz_deleteall", {});
+      if (own)
+        ctx.execute("ROLLBACK", {});
+      else
+        ctx.execute("ROLLBACK TO qz_deleteall; RELEASE qz_deleteall", {});
     } catch (const DbError&) {
     }
     throw;
@@ -319,9 +324,8 @@ void registerEmbeddedMaintenanceProcedures() {
 }
 
 const std::vector<std::string>& businessTables() {
-  static const std::vector<std::string> tables = {"billitems", "gathering", "bills",
-                                                  "gorders",   "MAccItems", "Maccount",
-                                                  "gz",        "gzstru"};
+  static const std::vector<std::string> tables = {"billitems", "gathering", "bills", "gorders",
+                                                  "MAccItems", "Maccount",  "gz",    "gzstru"};
   return tables;
 }
 

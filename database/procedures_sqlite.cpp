@@ -11,10 +11,9 @@ namespace qz::database {
 namespace {
 
 // [from day, day after to) as SQLite conditions on column `col`.
-#define QZ_DAY_RANGE(col, from, to) \
-  col " >= date(" from ") AND " col " < date(" to ", '+1 day')"
+#define QZ_DAY_RANGE(col, from, to) col " >= date(" from ") AND " col " < date(" to ", '+1 day')"
 // The same with a null bound leaving its side open.
-#define QZ_OPEN_RANGE(col, from, to)                                          \
+#define QZ_OPEN_RANGE(col, from, to)                                             \
   "(" col " >= coalesce(date(" from "), '0000') AND " col " < coalesce(date(" to \
   ", '+1 day'), '9999'))"
 
@@ -52,35 +51,62 @@ const std::vector<EmbeddedProcedure> kProcedures = {
      "@subscription1 decimal(19,4) OUTPUT",
      "SET @fdate = coalesce(@fdate, date('now', 'localtime'));\n"
      "SET @tdate = coalesce(@tdate, @fdate);\n"
-     "SET @billcont = (SELECT count(*) FROM bills WHERE " QZ_DAY_RANGE("ndate", "@fdate",
-                                                                         "@tdate") ");\n"
-     "SET @subscription = (SELECT coalesce(sum(money), 0) FROM gathering WHERE type = '订金' "
-     "AND " QZ_DAY_RANGE("ndate", "@fdate", "@tdate") ");\n"
-     "SET @settlement = (SELECT coalesce(sum(g.money), 0) FROM gathering g JOIN bills b ON "
-     "b.num = g.bnum WHERE b.settle = 1 AND g.type NOT IN ('订金', '销售收款', '采购付款') "
-     "AND " QZ_DAY_RANGE("g.ndate", "@fdate", "@tdate") ");\n"
-     "SET @subscription1 = (SELECT coalesce(sum(g.money), 0) FROM gathering g JOIN bills b ON "
-     "b.num = g.bnum WHERE g.type = '订金' AND coalesce(b.settle, 0) = 0 AND "
-     "g.ndate < date(@tdate, '+1 day'));\n"
-     "RETURN 0"},
+     "SET @billcont = (SELECT count(*) FROM bills WHERE " QZ_DAY_RANGE(
+         "ndate", "@fdate",
+         "@tdate") ");\n"
+                   "SET @subscription = (SELECT coalesce(sum(money), 0) FROM gathering WHERE type "
+                   "= '订金' "
+                   "AND " QZ_DAY_RANGE(
+                       "ndate", "@fdate",
+                       "@tdate") ");\n"
+                                 "SET @settlement = (SELECT coalesce(sum(g.money), 0) FROM "
+                                 "gathering g JOIN bills b ON "
+                                 "b.num = g.bnum WHERE b.settle = 1 AND g.type NOT IN ('订金', "
+                                 "'销售收款', '采购付款') "
+                                 "AND " QZ_DAY_RANGE(
+                                     "g.ndate", "@fdate",
+                                     "@tdate") ");\n"
+                                               "SET @subscription1 = (SELECT "
+                                               "coalesce(sum(g.money), 0) FROM gathering g JOIN "
+                                               "bills b ON "
+                                               "b.num = g.bnum WHERE g.type = '订金' AND "
+                                               "coalesce(b.settle, 0) = 0 AND "
+                                               "g.ndate < date(@tdate, '+1 day'));\n"
+                                               "RETURN 0"},
     {"manageRpt",
      "@fdate datetime, @tdate datetime, @t1 datetime, @t2 datetime, @t3 datetime, "
      "@t4 datetime",
      "SELECT coalesce(b.consumption, '') AS consumption, "
-     "count(DISTINCT CASE WHEN " QZ_OPEN_RANGE("b.ndate", "@fdate", "@tdate") " THEN b.num END) "
-     "AS billcount, "
-     "coalesce(sum(CASE WHEN " QZ_OPEN_RANGE("b.ndate", "@fdate", "@tdate") " THEN i.money END), "
-     "0) AS amount, "
-     "coalesce(sum(CASE WHEN " QZ_OPEN_RANGE("b.ndate", "@t1", "@t2") " THEN i.money END), 0) "
-     "AS amount1, "
-     "coalesce(sum(CASE WHEN " QZ_OPEN_RANGE("b.ndate", "@t3", "@t4") " THEN i.money END), 0) "
-     "AS amount2 "
-     "FROM bills b LEFT JOIN billitems i ON i.bnum = b.num "
-     "WHERE " QZ_OPEN_RANGE("b.ndate", "@fdate", "@tdate") " OR " QZ_OPEN_RANGE(
-         "b.ndate", "@t1", "@t2") " OR " QZ_OPEN_RANGE("b.ndate", "@t3", "@t4") " "
-     "GROUP BY 1 ORDER BY 1;\nRETURN 0"},
-    {"gz_gatherGz",
-     "@vYear int, @vMonth int, @deptID varchar(10)",
+     "count(DISTINCT CASE WHEN " QZ_OPEN_RANGE(
+         "b.ndate", "@fdate",
+         "@tdate") " THEN b.num END) "
+                   "AS billcount, "
+                   "coalesce(sum(CASE WHEN " QZ_OPEN_RANGE(
+                       "b.ndate", "@fdate",
+                       "@tdate") " THEN i.money END), "
+                                 "0) AS amount, "
+                                 "coalesce(sum(CASE WHEN " QZ_OPEN_RANGE(
+                                     "b.ndate", "@t1",
+                                     "@t2") " THEN i.money END), 0) "
+                                            "AS amount1, "
+                                            "coalesce(sum(CASE WHEN " QZ_OPEN_RANGE(
+                                                "b.ndate", "@t3",
+                                                "@t4") " THEN i.money END), 0) "
+                                                       "AS amount2 "
+                                                       "FROM bills b LEFT JOIN billitems i ON "
+                                                       "i.bnum = b.num "
+                                                       "WHERE " QZ_OPEN_RANGE(
+                                                           "b.ndate", "@fdate",
+                                                           "@tdate") " OR " QZ_OPEN_RANGE("b.ndate",
+                                                                                          "@t1",
+                                                                                          "@t2") " "
+                                                                                                 "O"
+                                                                                                 "R"
+                                                                                                 " " QZ_OPEN_RANGE("b.ndate",
+                                                                                                                   "@t3",
+                                                                                                                   "@t4") " "
+                                                                                                                          "GROUP BY 1 ORDER BY 1;\nRETURN 0"},
+    {"gz_gatherGz", "@vYear int, @vMonth int, @deptID varchar(10)",
      "SELECT staid, max(staname) AS staname, max(deptID) AS deptid, "
      "coalesce(sum(CASE WHEN kind = '应发' THEN money END), 0) AS earning, "
      "coalesce(sum(CASE WHEN kind = '扣款' THEN money END), 0) AS deduction, "

@@ -11,9 +11,9 @@ namespace qz::database {
 namespace {
 
 using C = ColumnDef;
-constexpr ColType S = ColType::Str, T = ColType::Text, I = ColType::Int,
-                  SI = ColType::SmallInt, B = ColType::Bit, F = ColType::Float,
-                  M = ColType::Money, D = ColType::DateTime, N = ColType::Serial;
+constexpr ColType S = ColType::Str, T = ColType::Text, I = ColType::Int, SI = ColType::SmallInt,
+                  B = ColType::Bit, F = ColType::Float, M = ColType::Money, D = ColType::DateTime,
+                  N = ColType::Serial;
 
 std::vector<TableDef> buildTables() {
   return {
@@ -28,13 +28,13 @@ std::vector<TableDef> buildTables() {
        {}},
       {"staffer",
        {C{"id", S, 10}, C{"name", S, 20, true}, C{"deptid", S, 10}, C{"sex", S, 2},
-        C{"duty", S, 20}, C{"statype", S, 10}, C{"tel", S, 20}, C{"idcard", S, 20},
-        C{"indate", D}, C{"memo", S, 100}},
+        C{"duty", S, 20}, C{"statype", S, 10}, C{"tel", S, 20}, C{"idcard", S, 20}, C{"indate", D},
+        C{"memo", S, 100}},
        {"id"},
        {{"deptid"}}},
       {"users",
-       {C{"id", S, 10}, C{"psw", S, 20}, C{"mark", S, 20}, C{"popedom", S, 100},
-        C{"name", S, 20}, C{"memo", S, 50}},
+       {C{"id", S, 10}, C{"psw", S, 20}, C{"mark", S, 20}, C{"popedom", S, 100}, C{"name", S, 20},
+        C{"memo", S, 50}},
        {"id", "mark"},
        {}},
       {"room",
@@ -44,70 +44,88 @@ std::vector<TableDef> buildTables() {
        {}},
       // Export columns first: type .. pym.
       {"CLIENT",
-       {C{"type", S, 10}, C{"id", N}, C{"name", S, 50, true}, C{"addi", S, 100},
-        C{"mailno", S, 10}, C{"email", S, 50}, C{"tel", S, 20}, C{"m_tel", S, 20},
-        C{"fax", S, 20}, C{"bank", S, 50}, C{"bankID", S, 30}, C{"taxid", S, 30},
-        C{"pym", S, 20}, C{"neardate", D}, C{"rebate", F}, C{"credit", M},
-        C{"memo", S, 100}},
+       {C{"type", S, 10}, C{"id", N}, C{"name", S, 50, true}, C{"addi", S, 100}, C{"mailno", S, 10},
+        C{"email", S, 50}, C{"tel", S, 20}, C{"m_tel", S, 20}, C{"fax", S, 20}, C{"bank", S, 50},
+        C{"bankID", S, 30}, C{"taxid", S, 30}, C{"pym", S, 20}, C{"neardate", D}, C{"rebate", F},
+        C{"credit", M}, C{"memo", S, 100}},
        {},
        {{"name"}}},
       // Export columns first: id .. mType.
       {"material",
-       {C{"id", S, 10}, C{"name", S, 50, true}, C{"dw", S, 10}, C{"dw1", S, 10},
-        C{"exchange", I}, C{"addi", S, 50}, C{"price", M}, C{"price0", M}, C{"price1", M},
-        C{"info", S, 100}, C{"cost", S, 10}, C{"pym", S, 20}, C{"slye", F}, C{"ye", M},
-        C{"TcType", S, 10}, C{"TcCoefficient", F}, C{"rebate", F}, C{"sMax", F},
-        C{"sMin", F}, C{"mType", S, 10}},
+       {C{"id", S, 10},     C{"name", S, 50, true},
+        C{"dw", S, 10},     C{"dw1", S, 10},
+        C{"exchange", I},   C{"addi", S, 50},
+        C{"price", M},      C{"price0", M},
+        C{"price1", M},     C{"info", S, 100},
+        C{"cost", S, 10},   C{"pym", S, 20},
+        C{"slye", F},       C{"ye", M},
+        C{"TcType", S, 10}, C{"TcCoefficient", F},
+        C{"rebate", F},     C{"sMax", F},
+        C{"sMin", F},       C{"mType", S, 10}},
        {"id"},
        {}},
       // The first 14 columns are the export's account header.
       {"Maccount",
-       {C{"num", N}, C{"consumption", S, 10}, C{"DeptID", S, 10}, C{"cltid", I},
-        C{"ndate", D}, C{"fdate", D}, C{"tdate", D}, C{"operator", S, 10},
-        C{"waiter", S, 10}, C{"receiver", S, 10}, C{"sanctifier", S, 10},
-        C{"checker", S, 10}, C{"marck", B}, C{"cltname", S, 50}, C{"item", S, 50},
-        C{"dept2id", S, 10}, C{"memo", S, 100}},
+       {C{"num", N}, C{"consumption", S, 10}, C{"DeptID", S, 10}, C{"cltid", I}, C{"ndate", D},
+        C{"fdate", D}, C{"tdate", D}, C{"operator", S, 10}, C{"waiter", S, 10},
+        C{"receiver", S, 10}, C{"sanctifier", S, 10}, C{"checker", S, 10}, C{"marck", B},
+        C{"cltname", S, 50}, C{"item", S, 50}, C{"dept2id", S, 10}, C{"memo", S, 100}},
        {},
        {{"fdate"}}},
       // The first 23 columns are the export's account item; iinum is the
       // line's own generated key, inum its position in the document.
       {"MAccItems",
-       {C{"bnum", I, 0, true}, C{"oprt", S, 10}, C{"summary", S, 50}, C{"MID", S, 10},
-        C{"plan_price", M}, C{"plan_amount", F}, C{"pye", M}, C{"pye_amount", F},
-        C{"jf_PRICE", M}, C{"jf_amount", F}, C{"df_PRICE", M}, C{"xs_Price", M},
-        C{"df_amount", F}, C{"ye", M}, C{"ye_amount", F}, C{"marck", B}, C{"inum", I},
-        C{"iinum", N}, C{"MName", S, 50}, C{"MSize", S, 20}, C{"dw", S, 10},
-        C{"dw1", S, 10}, C{"exchange", I}, C{"price", M}, C{"amount", F}, C{"money", M}},
+       {C{"bnum", I, 0, true}, C{"oprt", S, 10},    C{"summary", S, 50}, C{"MID", S, 10},
+        C{"plan_price", M},    C{"plan_amount", F}, C{"pye", M},         C{"pye_amount", F},
+        C{"jf_PRICE", M},      C{"jf_amount", F},   C{"df_PRICE", M},    C{"xs_Price", M},
+        C{"df_amount", F},     C{"ye", M},          C{"ye_amount", F},   C{"marck", B},
+        C{"inum", I},          C{"iinum", N},       C{"MName", S, 50},   C{"MSize", S, 20},
+        C{"dw", S, 10},        C{"dw1", S, 10},     C{"exchange", I},    C{"price", M},
+        C{"amount", F},        C{"money", M}},
        {},
        {{"bnum", "inum"}}},
       // Payments of bills and of material accounts (the latter of types
       // 销售收款 and 采购付款); the first 8 columns are the export's.
       {"gathering",
-       {C{"inum", N}, C{"bnum", I, 0, true}, C{"ndate", D}, C{"type", S, 20},
-        C{"summary", S, 50}, C{"PAYMODE", S, 20}, C{"money", M}, C{"worker", S, 10},
-        C{"station", S, 20}, C{"memo", S, 100}},
+       {C{"inum", N}, C{"bnum", I, 0, true}, C{"ndate", D}, C{"type", S, 20}, C{"summary", S, 50},
+        C{"PAYMODE", S, 20}, C{"money", M}, C{"worker", S, 10}, C{"station", S, 20},
+        C{"memo", S, 100}},
        {},
        {{"bnum"}, {"ndate"}}},
       {"gorders",
-       {C{"go_num", N}, C{"consumption", S, 10}, C{"cltname", S, 50}, C{"ndate", D},
-        C{"fdate", D}, C{"tdate", D}, C{"operator", S, 10}, C{"checker", S, 10},
-        C{"rebate", F}, C{"station", S, 20}, C{"cltid", I}, C{"settle", B},
-        C{"memo", S, 100}},
+       {C{"go_num", N}, C{"consumption", S, 10}, C{"cltname", S, 50}, C{"ndate", D}, C{"fdate", D},
+        C{"tdate", D}, C{"operator", S, 10}, C{"checker", S, 10}, C{"rebate", F},
+        C{"station", S, 20}, C{"cltid", I}, C{"settle", B}, C{"memo", S, 100}},
        {},
        {}},
       {"bills",
-       {C{"num", N}, C{"gnum", I}, C{"consumption", S, 10}, C{"roomid", S, 10},
-        C{"PAmount", SI}, C{"cltname", S, 50}, C{"ndate", D}, C{"fdate", D},
-        C{"tdate", D}, C{"operator", S, 10}, C{"waiter", S, 10}, C{"receiver", S, 10},
-        C{"sanctifier", S, 10}, C{"checker", S, 10}, C{"rebate", F}, C{"settle", B},
-        C{"comefrom", S, 50}, C{"station", S, 20}, C{"cltid", I}, C{"memo", S, 100}},
+       {C{"num", N},
+        C{"gnum", I},
+        C{"consumption", S, 10},
+        C{"roomid", S, 10},
+        C{"PAmount", SI},
+        C{"cltname", S, 50},
+        C{"ndate", D},
+        C{"fdate", D},
+        C{"tdate", D},
+        C{"operator", S, 10},
+        C{"waiter", S, 10},
+        C{"receiver", S, 10},
+        C{"sanctifier", S, 10},
+        C{"checker", S, 10},
+        C{"rebate", F},
+        C{"settle", B},
+        C{"comefrom", S, 50},
+        C{"station", S, 20},
+        C{"cltid", I},
+        C{"memo", S, 100}},
        {},
        {{"gnum"}, {"ndate"}, {"cltid"}}},
       // Item lines of a bill; inum is the line's position, given by the client.
       {"billitems",
-       {C{"bnum", I, 0, true}, C{"inum", I, 0, true}, C{"itemid", S, 10},
-        C{"name", S, 50}, C{"price", M}, C{"amount", F}, C{"rebate", F}, C{"money", M},
-        C{"waiter", S, 10}, C{"ndate", D}, C{"memo", S, 100}},
+       {C{"bnum", I, 0, true}, C{"inum", I, 0, true}, C{"itemid", S, 10}, C{"name", S, 50},
+        C{"price", M}, C{"amount", F}, C{"rebate", F}, C{"money", M}, C{"waiter", S, 10},
+        C{"ndate", D}, C{"memo", S, 100}},
        {"bnum", "inum"},
        {}},
       // Payroll: one row per staff member, month and pay item (xz); kind is
@@ -125,8 +143,7 @@ std::vector<TableDef> buildTables() {
        {},
        {{"ndate"}}},
       {"rptlist",
-       {C{"id", N}, C{"name", S, 50, true}, C{"kind", S, 20}, C{"sqltext", T},
-        C{"memo", S, 100}},
+       {C{"id", N}, C{"name", S, 50, true}, C{"kind", S, 20}, C{"sqltext", T}, C{"memo", S, 100}},
        {},
        {}},
   };
@@ -137,20 +154,38 @@ std::string columnSql(const ColumnDef& c, db::SqlFlavor f, bool soleKey) {
   std::string s = c.name;
   s += ' ';
   switch (c.type) {
-    case ColType::Str: s += "varchar(" + std::to_string(c.size) + ")"; break;
-    case ColType::Text: s += "text"; break;
-    case ColType::Int: s += pg ? "integer" : "int"; break;
-    case ColType::SmallInt: s += "smallint"; break;
-    case ColType::Bit: s += pg ? "boolean" : "bit"; break;
-    case ColType::Float: s += pg ? "double precision" : "float"; break;
-    case ColType::Money: s += pg ? "numeric(19,4)" : "money"; break;
-    case ColType::DateTime: s += pg ? "timestamp(3)" : "datetime"; break;
+    case ColType::Str:
+      s += "varchar(" + std::to_string(c.size) + ")";
+      break;
+    case ColType::Text:
+      s += "text";
+      break;
+    case ColType::Int:
+      s += pg ? "integer" : "int";
+      break;
+    case ColType::SmallInt:
+      s += "smallint";
+      break;
+    case ColType::Bit:
+      s += pg ? "boolean" : "bit";
+      break;
+    case ColType::Float:
+      s += pg ? "double precision" : "float";
+      break;
+    case ColType::Money:
+      s += pg ? "numeric(19,4)" : "money";
+      break;
+    case ColType::DateTime:
+      s += pg ? "timestamp(3)" : "datetime";
+      break;
     case ColType::Serial:
       return s + (pg ? "integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"
                      : "INTEGER PRIMARY KEY AUTOINCREMENT");
   }
-  if (soleKey) s += " NOT NULL PRIMARY KEY";
-  else if (c.notNull) s += " NOT NULL";
+  if (soleKey)
+    s += " NOT NULL PRIMARY KEY";
+  else if (c.notNull)
+    s += " NOT NULL";
   return s;
 }
 

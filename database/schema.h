@@ -43,9 +43,9 @@ struct ColumnDef {
 };
 
 struct TableDef {
-  const char* name;                    // as the statements write it
-  std::vector<ColumnDef> columns;      // in table order
-  std::vector<const char*> key;        // primary key columns (empty: Serial is the key)
+  const char* name;                               // as the statements write it
+  std::vector<ColumnDef> columns;                 // in table order
+  std::vector<const char*> key;                   // primary key columns (empty: Serial is the key)
   std::vector<std::vector<const char*>> indexes;  // secondary indexes
 };
 

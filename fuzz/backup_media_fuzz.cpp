@@ -58,8 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // Only an empty password: a real one costs a key derivation per set.
       try {
         std::vector<uint8_t> payload = db::media::readPayload(file.path(), set, "");
-        if (set.kind == db::media::SetKind::Full) full = std::move(payload);
-        else db::media::applyDifferential(full, payload);
+        if (set.kind == db::media::SetKind::Full)
+          full = std::move(payload);
+        else
+          db::media::applyDifferential(full, payload);
       } catch (const db::DbError&) {
       }
     }

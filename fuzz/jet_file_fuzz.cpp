@@ -29,7 +29,8 @@ class MemoryFile {
   }
   void Set(const std::vector<uint8_t>& bytes) {
     fuzz::Check(::ftruncate(fd_, 0) == 0, "ftruncate");
-    fuzz::Check(::pwrite(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()), "pwrite");
+    fuzz::Check(::pwrite(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()),
+                "pwrite");
   }
   const std::string& path() const { return path_; }
 
@@ -76,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     jet::Database::Open(file.path(), password + "x", false);
     fuzz::Check(password.empty(), "a wrong password is refused");
   } catch (const jet::JetError& e) {
-    fuzz::Check(e.code() != jet::JetErrorCode::BadPassword || std::string(e.what()) == jet::kNotAValidPassword,
+    fuzz::Check(e.code() != jet::JetErrorCode::BadPassword ||
+                    std::string(e.what()) == jet::kNotAValidPassword,
                 "a wrong password gets the provider's text");
   }
   try {

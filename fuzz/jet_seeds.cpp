@@ -24,15 +24,23 @@ int main(int argc, char** argv) {
 
   auto db = jet::Database::Create(dir + "types.mdb", "");
   db->createTable("T",
-                  {{"id", CT::Long},        {"small", CT::Integer}, {"b", CT::Byte},   {"d", CT::Double},
-                   {"s", CT::Single},       {"money", CT::Currency}, {"at", CT::DateTime},
-                   {"yes", CT::Boolean},    {"name", CT::Text, 20}, {"note", CT::Memo}},
+                  {{"id", CT::Long},
+                   {"small", CT::Integer},
+                   {"b", CT::Byte},
+                   {"d", CT::Double},
+                   {"s", CT::Single},
+                   {"money", CT::Currency},
+                   {"at", CT::DateTime},
+                   {"yes", CT::Boolean},
+                   {"name", CT::Text, 20},
+                   {"note", CT::Memo}},
                   created);
-  db->insert("T", {int32_t(1), int16_t(-2), int32_t(3), 4.5, 0.25, Currency{123456}, created, true, "plain",
-                   std::string(5000, 'm')});
+  db->insert("T", {int32_t(1), int16_t(-2), int32_t(3), 4.5, 0.25, Currency{123456}, created, true,
+                   "plain", std::string(5000, 'm')});
   db->insert("T", {int32_t(2), Variant::null(), Variant::null(), Variant::null(), Variant::null(),
                    Variant::null(), Variant::null(), false, "中文 text", "short memo"});
-  db->insert("T", {int32_t(3), int16_t(7), int32_t(8), -1.0, 2.0f, Currency{-1}, created, true, "gone", Variant::null()});
+  db->insert("T", {int32_t(3), int16_t(7), int32_t(8), -1.0, 2.0f, Currency{-1}, created, true,
+                   "gone", Variant::null()});
   db->deleteWhere("T", 0, int32_t(3));
   db->flush();
   return 0;

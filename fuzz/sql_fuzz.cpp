@@ -65,8 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view sql(reinterpret_cast<const char*>(data), size);
   CheckTokens(sql);
   for (std::string_view piece : db::splitSqlStatements(sql)) {
-    fuzz::Check(piece.data() >= sql.data() && piece.data() + piece.size() <= sql.data() + sql.size(),
-                "statements view into the batch");
+    fuzz::Check(
+        piece.data() >= sql.data() && piece.data() + piece.size() <= sql.data() + sql.size(),
+        "statements view into the batch");
   }
   db::parseParamNames(sql);
   Translate(sql, db::SqlFlavor::Sqlite);

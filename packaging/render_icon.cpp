@@ -2,7 +2,6 @@
 // drawn by the program itself) as a PNG file for the desktop entry.
 #include <QGuiApplication>
 #include <QPixmap>
-
 #include <cstdio>
 
 #include "server/window/tool_images.h"

@@ -9,11 +9,11 @@
 namespace qz::server {
 
 struct ClassInfo {
-  std::string_view name;          // "top_dm2"
-  std::string_view moduleClass;   // "Ttop_dm2"
-  std::string_view clsid;         // "{A6F60FA4-...}"
-  std::string_view progId;        // "QzServer.top_dm2"
-  std::string_view description;   // "TOP_DM2 Object"
+  std::string_view name;           // "top_dm2"
+  std::string_view moduleClass;    // "Ttop_dm2"
+  std::string_view clsid;          // "{A6F60FA4-...}"
+  std::string_view progId;         // "QzServer.top_dm2"
+  std::string_view description;    // "TOP_DM2 Object"
   std::string_view interfaceName;  // "Itop_dm2"
   std::string_view iid;
   std::string_view interfaceDescription;

@@ -53,8 +53,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     if (auto sw = parseStartSwitch(a)) {
       // Registering wins over removal, removal over an activated start.
       auto rank = [](StartSwitch s) {
-        return s == StartSwitch::RegServer ? 3 : s == StartSwitch::UnregServer ? 2
-             : s == StartSwitch::None ? 0 : 1;
+        return s == StartSwitch::RegServer     ? 3
+               : s == StartSwitch::UnregServer ? 2
+               : s == StartSwitch::None        ? 0
+                                               : 1;
       };
       if (rank(*sw) > rank(cl.startSwitch)) cl.startSwitch = *sw;
     } else if (a == "--help" || a == "-h") {
@@ -101,13 +103,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     } else if (a == "--max-connections") {
       cl.maxConnections = static_cast<size_t>(number("--max-connections", 0));
     } else if (a == "--handshake-timeout") {
-      cl.handshakeTimeout = static_cast<int>(std::min<long long>(number("--handshake-timeout", 0), 86400));
+      cl.handshakeTimeout =
+          static_cast<int>(std::min<long long>(number("--handshake-timeout", 0), 86400));
     } else if (a == "--log-level") {
       cl.logLevel = value("--log-level");
       if (!log::parseLevel(*cl.logLevel))
-        throw UsageError("--log-level: expected error, warning, info or debug, got " + *cl.logLevel);
+        throw UsageError("--log-level: expected error, warning, info or debug, got " +
+                         *cl.logLevel);
     } else if (a == "--slow-request") {
-      cl.slowRequestMs = static_cast<int>(std::min<long long>(number("--slow-request", 0), 86400000));
+      cl.slowRequestMs =
+          static_cast<int>(std::min<long long>(number("--slow-request", 0), 86400000));
     } else if (a == "--create-database") {
       cl.createDatabase = true;
     } else if (a == "--demo") {
@@ -121,15 +126,22 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                (a == "backup" || a == "restore" || a == "cleanup" || a == "empty-database" ||
                 a == "export")) {
       using M = CommandLine::Maintenance;
-      if (a == "backup") cl.maintenance = M::Backup;
-      else if (a == "restore") cl.maintenance = M::Restore;
-      else if (a == "empty-database") cl.maintenance = M::EmptyDatabase;
-      else if (a == "export") cl.maintenance = M::Export;
+      if (a == "backup")
+        cl.maintenance = M::Backup;
+      else if (a == "restore")
+        cl.maintenance = M::Restore;
+      else if (a == "empty-database")
+        cl.maintenance = M::EmptyDatabase;
+      else if (a == "export")
+        cl.maintenance = M::Export;
       else {
         const std::string& what = value("cleanup");
-        if (what == "rooms") cl.maintenance = M::CleanupRooms;
-        else if (what == "sales") cl.maintenance = M::CleanupSales;
-        else throw UsageError("cleanup: expected rooms or sales, got " + what);
+        if (what == "rooms")
+          cl.maintenance = M::CleanupRooms;
+        else if (what == "sales")
+          cl.maintenance = M::CleanupSales;
+        else
+          throw UsageError("cleanup: expected rooms or sales, got " + what);
       }
     } else if (a == "copy-database" && cl.copyFrom.empty()) {
       cl.copyFrom = value("copy-database");

@@ -17,23 +17,23 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   bool headless = false;
-  std::string appDir;                // --app-dir; empty = the executable's folder
-  std::string dataDir;               // --data-dir; empty = <AppDir>data/
-  std::vector<std::string> listen;   // --listen HOST:PORT, repeatable
-  size_t maxMessage = 64u << 20;     // --max-message BYTES
+  std::string appDir;               // --app-dir; empty = the executable's folder
+  std::string dataDir;              // --data-dir; empty = <AppDir>data/
+  std::vector<std::string> listen;  // --listen HOST:PORT, repeatable
+  size_t maxMessage = 64u << 20;    // --max-message BYTES
   // Who may connect and the server log. Unset ones come from the [Server]
   // section of sysinfo.ini (see serve_settings.h), else their defaults.
-  std::optional<std::string> tlsCert;         // --tls-cert FILE
-  std::optional<std::string> tlsKey;          // --tls-key FILE
-  std::optional<std::string> tlsClientCa;     // --tls-client-ca FILE
-  std::optional<std::string> allow;           // --allow CIDR[,CIDR...]
-  std::optional<size_t> maxConnections;       // --max-connections N (0: no limit)
-  std::optional<int> handshakeTimeout;        // --handshake-timeout SECONDS (0: none)
-  std::optional<std::string> logLevel;        // --log-level error|warning|info|debug
-  std::optional<int> slowRequestMs;           // --slow-request MS (0: never logged)
-  std::vector<std::string> listenWeb;         // --listen-web HOST:PORT, repeatable
-  std::vector<std::string> webOrigins;        // --web-origin ORIGIN[,ORIGIN], repeatable
-  std::optional<std::string> webRoot;         // --web-root DIR
+  std::optional<std::string> tlsCert;      // --tls-cert FILE
+  std::optional<std::string> tlsKey;       // --tls-key FILE
+  std::optional<std::string> tlsClientCa;  // --tls-client-ca FILE
+  std::optional<std::string> allow;        // --allow CIDR[,CIDR...]
+  std::optional<size_t> maxConnections;    // --max-connections N (0: no limit)
+  std::optional<int> handshakeTimeout;     // --handshake-timeout SECONDS (0: none)
+  std::optional<std::string> logLevel;     // --log-level error|warning|info|debug
+  std::optional<int> slowRequestMs;        // --slow-request MS (0: never logged)
+  std::vector<std::string> listenWeb;      // --listen-web HOST:PORT, repeatable
+  std::vector<std::string> webOrigins;     // --web-origin ORIGIN[,ORIGIN], repeatable
+  std::optional<std::string> webRoot;      // --web-root DIR
   // Database creation.
   bool createDatabase = false;
   bool demo = false;
@@ -41,19 +41,27 @@ struct CommandLine {
   bool force = false;
   // Maintenance subcommands, run instead of the server: "backup",
   // "restore", "cleanup rooms|sales", "empty-database", "export".
-  enum class Maintenance { None, Backup, Restore, CleanupRooms, CleanupSales, EmptyDatabase, Export };
+  enum class Maintenance {
+    None,
+    Backup,
+    Restore,
+    CleanupRooms,
+    CleanupSales,
+    EmptyDatabase,
+    Export
+  };
   Maintenance maintenance = Maintenance::None;
-  std::string deviceName;      // --name: backup device name (default: as the window proposes)
-  std::string file;            // --file: backup file (default: as the window proposes)
-  std::string password;        // --password or the first line of --password-file
-  bool differential = false;   // --differential (backup)
-  bool overwrite = false;      // --overwrite (backup)
-  std::string from, to;        // --from, --to: YYYY-MM-DD (cleanup)
-  bool yes = false;            // --yes (empty-database)
+  std::string deviceName;     // --name: backup device name (default: as the window proposes)
+  std::string file;           // --file: backup file (default: as the window proposes)
+  std::string password;       // --password or the first line of --password-file
+  bool differential = false;  // --differential (backup)
+  bool overwrite = false;     // --overwrite (backup)
+  std::string from, to;       // --from, --to: YYYY-MM-DD (cleanup)
+  bool yes = false;           // --yes (empty-database)
   // "copy-database FILE": copy the data of the database that the system.ini
   // FILE names into the one this app folder's system.ini names.
   std::string copyFrom;
-  bool all = false;            // --all (export: every account header)
+  bool all = false;  // --all (export: every account header)
 };
 
 class UsageError : public std::runtime_error {

@@ -16,7 +16,7 @@
 namespace qz::server {
 
 struct HostContext {
-  SysInfoIni* sysInfo = nullptr;  // process-wide, lives until the process ends
+  SysInfoIni* sysInfo = nullptr;       // process-wide, lives until the process ends
   ActivityLog* activityLog = nullptr;  // owned by the window thread
   // Starts the transport; every instance creation and login then goes
   // through dispatcher onto the window thread. Throws on a listen failure.

@@ -9,19 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "database/maintenance_procedures.h"
+#include "database/schema.h"
 #include "platform/db/connection.h"
 #include "platform/log/server_log.h"
 #include "server/activity_log.h"
 #include "server/command_line.h"
-#include "settings/config.h"
 #include "server/headless_host.h"
 #include "server/maintenance_cli.h"
 #include "server/maintenance_commands.h"
-#include "database/maintenance_procedures.h"
-#include "database/schema.h"
 #include "server/registration.h"
 #include "server/serve_settings.h"
 #include "server/serving.h"
+#include "settings/config.h"
 #include "settings/sysinfo_ini.h"
 #ifdef QZ_HAVE_WINDOW
 #include "server/window/window_host.h"

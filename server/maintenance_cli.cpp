@@ -77,7 +77,8 @@ class OptionsUi : public admin::MaintenanceUi {
     if (tty) {
       const int width = 30;
       const int filled = maximum_ > 0 ? std::min(width, position * width / maximum_) : 0;
-      std::fprintf(stderr, "\r%s [%s%s] %d/%d", text.c_str(), std::string(size_t(filled), '#').c_str(),
+      std::fprintf(stderr, "\r%s [%s%s] %d/%d", text.c_str(),
+                   std::string(size_t(filled), '#').c_str(),
                    std::string(size_t(width - filled), ' ').c_str(), position, maximum_);
     }
     std::fflush(stderr);
@@ -102,13 +103,15 @@ int runMaintenance(const CommandLine& cl) {
   using M = CommandLine::Maintenance;
   Day from{}, to{};
   const bool hasFrom = !cl.from.empty(), hasTo = !cl.to.empty();
-  if ((hasFrom && !admin::parseDayText(cl.from, &from)) || (hasTo && !admin::parseDayText(cl.to, &to))) {
+  if ((hasFrom && !admin::parseDayText(cl.from, &from)) ||
+      (hasTo && !admin::parseDayText(cl.to, &to))) {
     std::fprintf(stderr, "qzserver: --from and --to take a date as YYYY-MM-DD\n");
     return 2;
   }
-  if (cl.maintenance == M::Export && (cl.file.empty() || (cl.all && (hasFrom || hasTo)) ||
-                                      (!cl.all && (!hasFrom || !hasTo)))) {
-    std::fprintf(stderr, "qzserver: export takes --file PATH and either --from and --to or --all\n");
+  if (cl.maintenance == M::Export &&
+      (cl.file.empty() || (cl.all && (hasFrom || hasTo)) || (!cl.all && (!hasFrom || !hasTo)))) {
+    std::fprintf(stderr,
+                 "qzserver: export takes --file PATH and either --from and --to or --all\n");
     return 2;
   }
   if (cl.maintenance == M::EmptyDatabase && !cl.yes) {
@@ -141,11 +144,18 @@ int runMaintenance(const CommandLine& cl) {
         break;
       case M::Restore:
         out = f.RestoreDatabase(cl.password);
-        if (out.status == admin::Outcome::Done) std::printf("restored %s\n", ReadSystemIniLine(4).c_str());
+        if (out.status == admin::Outcome::Done)
+          std::printf("restored %s\n", ReadSystemIniLine(4).c_str());
         break;
-      case M::CleanupRooms: out = f.N9Click(); break;
-      case M::CleanupSales: out = f.N14Click(); break;
-      case M::EmptyDatabase: out = f.N18Click(); break;
+      case M::CleanupRooms:
+        out = f.N9Click();
+        break;
+      case M::CleanupSales:
+        out = f.N14Click();
+        break;
+      case M::EmptyDatabase:
+        out = f.N18Click();
+        break;
       case M::Export: {
         db::Connection ADOC2;
         admin::AccessExport e(ADOC1, ADOQuery1, ADOC2, appDir(), ui);
@@ -153,7 +163,8 @@ int runMaintenance(const CommandLine& cl) {
         if (out.status == admin::Outcome::Done) std::printf("exported to %s\n", cl.file.c_str());
         break;
       }
-      case M::None: return 2;
+      case M::None:
+        return 2;
     }
     return out.status == admin::Outcome::Done ? 0 : 1;
   } catch (const std::exception& e) {

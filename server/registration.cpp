@@ -39,8 +39,8 @@ std::string classKeyPath(const ClassInfo& c) {
 
 void registerServer(const std::string& registryFile, const std::string& exePath) {
   IniFile ini = loadOrThrow(registryFile);
-  const std::string ver = std::to_string(kTypeLibrary.majorVersion) + "." +
-                          std::to_string(kTypeLibrary.minorVersion);
+  const std::string ver =
+      std::to_string(kTypeLibrary.majorVersion) + "." + std::to_string(kTypeLibrary.minorVersion);
   const std::string libid(kTypeLibrary.libid);
   // The type library lives in the executable.
   ini.write(typeLibKey(), "@", kTypeLibrary.helpString);

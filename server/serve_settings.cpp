@@ -15,8 +15,8 @@ std::optional<long long> iniNumber(const SysInfoIni& ini, std::string_view key, 
   long long n = 0;
   auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
   if (ec != std::errc() || p != text.data() + text.size() || n < 0 || n > max)
-    throw SettingsError("sysinfo.ini [Server] " + std::string(key) + ": not a valid number: " +
-                        text);
+    throw SettingsError("sysinfo.ini [Server] " + std::string(key) +
+                        ": not a valid number: " + text);
   return n;
 }
 
@@ -36,7 +36,8 @@ log::Level ResolveLogLevel(const CommandLine& cl, const SysInfoIni& ini) {
   if (cl.logLevel) {
     if (auto l = log::parseLevel(*cl.logLevel)) return *l;
   }
-  return log::parseLevel(ini.readString(ini::kServer, ini::kLogLevel, "")).value_or(log::Level::kInfo);
+  return log::parseLevel(ini.readString(ini::kServer, ini::kLogLevel, ""))
+      .value_or(log::Level::kInfo);
 }
 
 ServeSettings ResolveServeSettings(const CommandLine& cl, const SysInfoIni& ini,
@@ -60,19 +61,24 @@ ServeSettings ResolveServeSettings(const CommandLine& cl, const SysInfoIni& ini,
                         std::string(e.what()));
   }
 
-  if (cl.maxConnections) s.transport.maxConnections = *cl.maxConnections;
-  else if (auto n = iniNumber(ini, ini::kMaxConnections, 1000000)) s.transport.maxConnections = *n;
+  if (cl.maxConnections)
+    s.transport.maxConnections = *cl.maxConnections;
+  else if (auto n = iniNumber(ini, ini::kMaxConnections, 1000000))
+    s.transport.maxConnections = *n;
 
-  if (cl.handshakeTimeout) s.transport.handshakeTimeout = std::chrono::seconds(*cl.handshakeTimeout);
+  if (cl.handshakeTimeout)
+    s.transport.handshakeTimeout = std::chrono::seconds(*cl.handshakeTimeout);
   else if (auto n = iniNumber(ini, ini::kHandshakeTimeout, 86400))
     s.transport.handshakeTimeout = std::chrono::seconds(*n);
 
-  if (cl.slowRequestMs) s.slowRequest = std::chrono::milliseconds(*cl.slowRequestMs);
+  if (cl.slowRequestMs)
+    s.slowRequest = std::chrono::milliseconds(*cl.slowRequestMs);
   else if (auto n = iniNumber(ini, ini::kSlowRequest, 86400000))
     s.slowRequest = std::chrono::milliseconds(*n);
 
-  s.listenWeb = !cl.listenWeb.empty() ? cl.listenWeb
-                                      : SplitList(ini.readString(ini::kServer, ini::kListenWeb, ""));
+  s.listenWeb = !cl.listenWeb.empty()
+                    ? cl.listenWeb
+                    : SplitList(ini.readString(ini::kServer, ini::kListenWeb, ""));
   s.webOrigins = !cl.webOrigins.empty()
                      ? cl.webOrigins
                      : SplitList(ini.readString(ini::kServer, ini::kWebOrigin, ""));

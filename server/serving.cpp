@@ -7,15 +7,14 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "admin/request_key_sweeper.h"
 #include "platform/provider/provider.h"
-
 #include "platform/remote/host.h"
 #include "platform/remote/socket_activation.h"
 #include "server/class_table.h"
-#include "settings/config.h"
 #include "server/registration.h"
-#include "admin/request_key_sweeper.h"
 #include "services/modules.h"
+#include "settings/config.h"
 
 namespace qz::server {
 
@@ -92,8 +91,7 @@ void Serving::start(remote::UiDispatcher& dispatcher) {
     hc.clsid = c.clsid;
     hc.interfaceName = c.interfaceName;
     hc.iid = c.iid;
-    hc.factory = services::moduleFactory(
-        c.name, env, {std::string(c.progId), std::string(c.iid)});
+    hc.factory = services::moduleFactory(c.name, env, {std::string(c.progId), std::string(c.iid)});
     hc.socketsEnabled = [file = registryFile_, &c] { return socketsEnabled(file, c); };
     hc.webEnabled = [file = registryFile_, &c] { return webEnabled(file, c); };
     opt.classes.push_back(std::move(hc));

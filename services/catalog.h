@@ -55,7 +55,7 @@ struct ModuleCatalog {
   std::string moduleName;             // "top_dm1"
   int connectionCommandTimeout = 30;  // of the module's connection ADOC
   int connectionTimeout = 15;
-  std::vector<ProviderSpec> providers;  // published, in declaration order
+  std::vector<ProviderSpec> providers;   // published, in declaration order
   std::vector<DatasetSpec> unpublished;  // used only by the module's rules
 };
 

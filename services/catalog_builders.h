@@ -10,16 +10,16 @@ using db::FieldType;
 using db::ParamDirection;
 
 inline ParamSpec text(std::string name, int size, Variant design = {}, bool nullable = false) {
-  return {std::move(name), FieldType::String, size, 0, ParamDirection::Input, nullable, false,
-          std::move(design)};
+  return {std::move(name),       FieldType::String, size,  0,
+          ParamDirection::Input, nullable,          false, std::move(design)};
 }
 // 32-bit integer, signed, precision 10, size 4.
 inline ParamSpec int32(std::string name, bool nullable = false, Variant design = {}) {
-  return {std::move(name), FieldType::Int32, 4, 10, ParamDirection::Input, nullable, true,
-          std::move(design)};
+  return {std::move(name),       FieldType::Int32, 4,    10,
+          ParamDirection::Input, nullable,         true, std::move(design)};
 }
 inline ParamSpec returnValue(Variant design = {}) {
-  return {"@RETURN_VALUE", FieldType::Int32, 4, 10, ParamDirection::ReturnValue, false, true,
+  return {"@RETURN_VALUE",  FieldType::Int32, 4, 10, ParamDirection::ReturnValue, false, true,
           std::move(design)};
 }
 // A nullable input of a stored procedure.

@@ -30,7 +30,8 @@ const std::map<std::string, std::string>& postingRules() {
        "- A new bill is inserted by the procedure `Bills_insert`, which numbers it; its `num`\n"
        "  as sent is ignored (send 0). The procedure takes `consumption`, `roomid`, `PAmount`,\n"
        "  `cltname`, `ndate`, `fdate`, `tdate`, `operator`, `waiter`, `receiver`, `sanctifier`,\n"
-       "  `checker`, `rebate`, `settle`, `comefrom`, `station` and `cltid` from the row: every one\n"
+       "  `checker`, `rebate`, `settle`, `comefrom`, `station` and `cltid` from the row: every "
+       "one\n"
        "  of these fields must be in the delta's `fields` (`null` where not known). `memo` and\n"
        "  `gnum` of a new bill are not written.\n"
        "- `cltid` is required on a new bill: `null` fails the row with\n"
@@ -38,12 +39,16 @@ const std::map<std::string, std::string>& postingRules() {
        "  no client. On every insert, and on a change of a bill, the bill's client (the new\n"
        "  `cltid`, else the old one) gets today's date in `CLIENT.neardate`.\n"
        "- A new `billitems` row whose `bnum` is 0 takes the number of the bill inserted before it\n"
-       "  in the same request; a 0 with no new bill in the request fails the row. Any other `bnum`\n"
-       "  is written as sent. `gathering` rows are written as sent: a payment for a new bill needs\n"
+       "  in the same request; a 0 with no new bill in the request fails the row. Any other "
+       "`bnum`\n"
+       "  is written as sent. `gathering` rows are written as sent: a payment for a new bill "
+       "needs\n"
        "  the bill's number, so post it in a second request.\n"
-       "- `ownerData` in: not read. Out: the number of the bill inserted last (of this request, or\n"
+       "- `ownerData` in: not read. Out: the number of the bill inserted last (of this request, "
+       "or\n"
        "  of an earlier one when this request inserted none).\n"
-       "- Deleting a bill deletes only the `bills` row: send `delete` rows for its `billitems` and\n"
+       "- Deleting a bill deletes only the `bills` row: send `delete` rows for its `billitems` "
+       "and\n"
        "  `gathering` rows too.\n"},
       {"GOrdersP",
        "- The request is one transaction, as with `billP`.\n"
@@ -60,7 +65,8 @@ const std::map<std::string, std::string>& postingRules() {
       {"MAccountP",
        "- The request is one transaction: the first row that fails rolls back every row of it.\n"
        "- `ownerData` in: required, an array `[kind, clientId]`: the account kind as text\n"
-       "  (`\"购进\"` purchase, `\"销售\"` sale, or another movement) and the client id (-1: none).\n"
+       "  (`\"购进\"` purchase, `\"销售\"` sale, or another movement) and the client id (-1: "
+       "none).\n"
        "  Anything else fails the call before a row is written. Out: the number of the account\n"
        "  inserted last in this request, 0 after a failed row.\n"
        "- A new `MAccount` row is inserted by the procedure `material_MAccIinsert`, which numbers\n"
@@ -73,7 +79,8 @@ const std::map<std::string, std::string>& postingRules() {
        "- On an insert or change of the account, the client of `ownerData` gets today's date in\n"
        "  `CLIENT.neardate`.\n"
        "- For a purchase or a sale, each inserted or changed line with a material (`mid` other\n"
-       "  than `---`) needs its `exchange` (null fails the row); with a `price` above 0 it carries\n"
+       "  than `---`) needs its `exchange` (null fails the row); with a `price` above 0 it "
+       "carries\n"
        "  `price / exchange` over into `material.price` (purchase) or `material.price1` (sale).\n"
        "- Deleting an account deletes only the `Maccount` row.\n"},
   };
@@ -113,8 +120,9 @@ void writeParams(std::ostringstream& out, const std::vector<ParamSpec>& params) 
   out << "\n| parameter | type | direction | size | default |\n|---|---|---|---|---|\n";
   for (const ParamSpec& p : params) {
     out << "| " << code(p.name) << " | " << db::fieldTypeName(p.type) << " | "
-        << db::paramDirectionName(p.direction) << " | " << (p.size > 0 ? std::to_string(p.size) : "")
-        << " | " << designText(p.designValue) << " |\n";
+        << db::paramDirectionName(p.direction) << " | "
+        << (p.size > 0 ? std::to_string(p.size) : "") << " | " << designText(p.designValue)
+        << " |\n";
   }
 }
 
@@ -137,8 +145,8 @@ void writeProvider(std::ostringstream& out, const ProviderSpec& p) {
             << "): a client reads and runs its own statements through `commandText`.\n";
       } else {
         table = provider::tableAfterFrom(joinedLines(d.lines));
-        out << "Statement (dataset " << code(d.name) << "):\n\n```sql\n" << joinedLines(d.lines)
-            << "```\n";
+        out << "Statement (dataset " << code(d.name) << "):\n\n```sql\n"
+            << joinedLines(d.lines) << "```\n";
       }
       break;
   }
@@ -150,8 +158,9 @@ void writeProvider(std::ostringstream& out, const ProviderSpec& p) {
   if (!table.empty()) out << "- Deltas are written to " << code(table) << "\n";
   for (const DetailSpec& det : d.details) {
     const std::string detTable = provider::tableAfterFrom(joinedLines(det.lines));
-    out << "- Detail " << code(det.dataset) << ": linked by the master field " << code(det.param.name)
-        << " (its parameter `:" << det.param.name << "`), rows of " << code(detTable);
+    out << "- Detail " << code(det.dataset) << ": linked by the master field "
+        << code(det.param.name) << " (its parameter `:" << det.param.name << "`), rows of "
+        << code(detTable);
     if (const std::string key = keyOf(detTable); !key.empty()) out << ", key " << key;
     out << ":\n\n  ```sql\n";
     for (const auto& l : det.lines) out << "  " << l << "\n";
@@ -161,7 +170,8 @@ void writeProvider(std::ostringstream& out, const ProviderSpec& p) {
   auto rule = postingRules().find(p.name);
   out << "\nPosting: ";
   if (rule == postingRules().end())
-    out << "none of its own; the provider writes each row (one transaction, `maxErrors` applies).\n";
+    out << "none of its own; the provider writes each row (one transaction, `maxErrors` "
+           "applies).\n";
   else
     out << "a rule of the module.\n\n" << rule->second;
 }
@@ -173,7 +183,8 @@ std::string ProviderCataloguePage() {
   out << "# Provider catalogue\n\n"
          "<!-- Generated from services/catalog_*.cpp and services/catalog_page.cpp; do not edit.\n"
          "     A test fails when this page and the code differ; to write it again run\n"
-         "     QZ_WRITE_DOCS=1 build/tests/qz_services_tests --gtest_filter='CataloguePage*' -->\n\n"
+         "     QZ_WRITE_DOCS=1 build/tests/qz_services_tests --gtest_filter='CataloguePage*' "
+         "-->\n\n"
          "Each module publishes its providers in this order (`AS_GetProviderNames`). A provider\n"
          "reads a statement, a table or a stored procedure; `count` 0 gives only its fields. The\n"
          "packets' fields, types and flags come from the database (see docs/protocol.md); their\n"
@@ -182,7 +193,8 @@ std::string ProviderCataloguePage() {
   for (const ModuleCatalog* m : {&top_dm1Catalog(), &top_dm2Catalog(), &gzModuleCatalog()}) {
     out << "\n## " << m->moduleName << "\n\n";
     for (const auto& purpose : kModulePurpose)
-      if (m->moduleName == purpose[0]) out << "Class " << code(m->moduleName) << ": " << purpose[1] << ".\n";
+      if (m->moduleName == purpose[0])
+        out << "Class " << code(m->moduleName) << ": " << purpose[1] << ".\n";
     out << "Providers:";
     for (const ProviderSpec& p : m->providers) out << " " << code(p.name);
     out << ".\n";

@@ -86,8 +86,7 @@ void DocumentPosting::postRecord(db::StoredProc& proc, std::string_view masterNa
                                                numberField, source.name())));
   }
   // 3. An inserted or modified master stamps its client with today.
-  if (isSource(source, masterName) &&
-      (kind == UpdateKind::Insert || kind == UpdateKind::Modify)) {
+  if (isSource(source, masterName) && (kind == UpdateKind::Insert || kind == UpdateKind::Modify)) {
     const int32_t id = clientIdOf(delta);
     if (id != -1) UpdateClientNearDate(ServerQuery_, id);
   }

@@ -50,10 +50,9 @@ class DocumentPosting {
   void billPAfterApplyUpdates(provider::Provider&, Variant& ownerData);
   // The shared rule: insert of a master through proc, number fill of new
   // detail rows, client date of inserted and modified masters.
-  void postRecord(db::StoredProc& proc, std::string_view masterName,
-                  std::string_view detailName, std::string_view numberField,
-                  const provider::Dataset& source, provider::DeltaRecord& delta,
-                  provider::UpdateKind kind, bool& applied);
+  void postRecord(db::StoredProc& proc, std::string_view masterName, std::string_view detailName,
+                  std::string_view numberField, const provider::Dataset& source,
+                  provider::DeltaRecord& delta, provider::UpdateKind kind, bool& applied);
 
   db::Connection& ADOC_;
   db::StoredProc& BillInsert_;

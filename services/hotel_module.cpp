@@ -125,8 +125,8 @@ db::Query& HotelModule::query(std::string_view name) {
 
 Ttop_dm1::Ttop_dm1(const ModuleEnvironment& env, ModuleIdentity identity)
     : HotelModule(top_dm1Catalog(), env, std::move(identity)) {
-  posting_ = std::make_unique<MaterialPosting>(ADOC, storedProc("MAccInsert"),
-                                               query("ServerQuery"));
+  posting_ =
+      std::make_unique<MaterialPosting>(ADOC, storedProc("MAccInsert"), query("ServerQuery"));
   posting_->wireMAccountP(*findProvider("MAccountP"));
   RemoteDataModuleCreate(env);
 }

@@ -32,14 +32,12 @@ struct ModuleIdentity {
 
 class HotelModule : public provider::RemoteDataModule {
  public:
-  HotelModule(const ModuleCatalog& catalog, const ModuleEnvironment& env,
-              ModuleIdentity identity);
+  HotelModule(const ModuleCatalog& catalog, const ModuleEnvironment& env, ModuleIdentity identity);
   ~HotelModule() override;
 
   // login: appends (operator, station, work) to the activity log and waits
   // for it. Throws what the log throws.
-  void login(const std::string& operatorName, const std::string& station,
-             const std::string& work);
+  void login(const std::string& operatorName, const std::string& station, const std::string& work);
 
   // Rolls back an open transaction and closes the connection. Never throws.
   void releaseConnection() noexcept;

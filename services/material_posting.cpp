@@ -72,8 +72,7 @@ void MaterialPosting::MAccountPBeforeUpdateRecord(provider::Provider&,
           numberForNewDetail(masterInsertedThisRequest_, NewAccountNumber, "Bnum", source.name())));
   }
   // Step 2: the client's most recent date.
-  if (master && (kind == UpdateKind::Insert || kind == UpdateKind::Modify) &&
-      AccountClientId != -1)
+  if (master && (kind == UpdateKind::Insert || kind == UpdateKind::Modify) && AccountClientId != -1)
     UpdateClientNearDate(ServerQuery_, AccountClientId);
   // Step 3: the price of purchases and sales.
   if (line && (kind == UpdateKind::Insert || kind == UpdateKind::Modify) &&

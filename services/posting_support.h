@@ -49,7 +49,7 @@ void UpdateClientNearDate(db::Query& serverQuery, int32_t id);
 // master this request did not insert (the number would belong to an
 // earlier request's document).
 // Throws std::runtime_error naming the field and the dataset.
-int32_t numberForNewDetail(bool masterInsertedThisRequest, int32_t number,
-                           std::string_view field, std::string_view dataset);
+int32_t numberForNewDetail(bool masterInsertedThisRequest, int32_t number, std::string_view field,
+                           std::string_view dataset);
 
 }  // namespace qz::services

@@ -84,8 +84,8 @@ IniFile IniFile::parse(std::string_view bytes) {
   const std::string text = toUtf8FromLegacy(std::string(bytes));
   size_t firstLf = text.find('\n');
   ini.eol_ = (firstLf != std::string::npos && firstLf > 0 && text[firstLf - 1] == '\r') ? "\r\n"
-             : firstLf != std::string::npos                                           ? "\n"
-                                                                                       : "\r\n";
+             : firstLf != std::string::npos                                             ? "\n"
+                                                                                        : "\r\n";
   size_t pos = 0;
   while (pos < text.size()) {
     size_t lf = text.find('\n', pos);

@@ -65,7 +65,9 @@ std::string toUtf8FromLegacy(const std::string& bytes) {
         o = out.data() + used;
         outLeft = out.size() - used;
       }
-      *o++ = '\xEF'; *o++ = '\xBF'; *o++ = '\xBD';
+      *o++ = '\xEF';
+      *o++ = '\xBF';
+      *o++ = '\xBD';
       outLeft -= 3;
       ++in;
       --inLeft;

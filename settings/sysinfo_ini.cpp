@@ -30,7 +30,8 @@ bool parseProfileInteger(std::string_view s, int* out) {
   if (ec != std::errc() || p != s.data() + s.size()) return false;
   if (neg) v = -v;
   // Hexadecimal texts up to 32 bits wrap like the platform's integer parse.
-  if (base == 16 && v > INT32_MAX && v <= UINT32_MAX) v = static_cast<int32_t>(static_cast<uint32_t>(v));
+  if (base == 16 && v > INT32_MAX && v <= UINT32_MAX)
+    v = static_cast<int32_t>(static_cast<uint32_t>(v));
   if (v < INT32_MIN || v > INT32_MAX) return false;
   *out = static_cast<int>(v);
   return true;

@@ -50,7 +50,7 @@ class SysInfoIni {
 
 // The catalogue of keys: sections, keys and defaults, in one place.
 namespace ini {
-inline constexpr std::string_view kLogin = "Login";      // user0 .. user9
+inline constexpr std::string_view kLogin = "Login";  // user0 .. user9
 inline constexpr std::string_view kConsts = "Consts";
 inline constexpr std::string_view kSystemName = "systemname";
 inline constexpr std::string_view kSystemNameDefault = "岚舟软件";

@@ -30,13 +30,13 @@ class TBackUpForm : public QDialog {
   void setChoices(const BackupChoices& c);
   BackupChoices choices() const;
 
-  QLineEdit* Edit1;                  // "名称"
-  FileOpenEdit* LMDFileOpenEdit1;    // "目的"
-  QLineEdit* MaskEdit1;              // "口令", shown as '*'
-  QGroupBox* RadioGroup1;            // " 备份 "
-  QGroupBox* RadioGroup2;            // " 重写 "
-  QPushButton* BitBtn1;              // OK
-  QPushButton* BitBtn2;              // Cancel
+  QLineEdit* Edit1;                // "名称"
+  FileOpenEdit* LMDFileOpenEdit1;  // "目的"
+  QLineEdit* MaskEdit1;            // "口令", shown as '*'
+  QGroupBox* RadioGroup1;          // " 备份 "
+  QGroupBox* RadioGroup2;          // " 重写 "
+  QPushButton* BitBtn1;            // OK
+  QPushButton* BitBtn2;            // Cancel
 
  protected:
   void showEvent(QShowEvent* e) override;

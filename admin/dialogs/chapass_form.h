@@ -23,8 +23,8 @@ class TchapassForm : public QDialog {
   // The password typed (UTF-8). Meaningful after the dialog closed with OK.
   std::string newPassword() const;
 
-  QLineEdit* Edit1;  // "输入新口令："
-  QLineEdit* Edit2;  // "重输新口令："
+  QLineEdit* Edit1;      // "输入新口令："
+  QLineEdit* Edit2;      // "重输新口令："
   QPushButton* BitBtn1;  // "确定"
   QPushButton* BitBtn2;  // "取消"
 

@@ -74,7 +74,8 @@ void TexpressForm::CheckBox1Click() {
 }
 
 void TexpressForm::browseClick() {
-  QFileDialog dialog(this, QString(), QStringLiteral("d:\\"), QStringLiteral("Microsoft Access 数据库 (qz.mdb)"));
+  QFileDialog dialog(this, QString(), QStringLiteral("d:\\"),
+                     QStringLiteral("Microsoft Access 数据库 (qz.mdb)"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())

@@ -58,16 +58,17 @@ TloginForm::TloginForm(server::SysInfoIni& ini, db::Connection& conn, db::Query&
   BitBtn2->setGeometry(165, 106, 75, 25);
   BitBtn1->setAutoDefault(false);
   BitBtn2->setAutoDefault(false);
-  connect(BitBtn1, &QPushButton::clicked, this, [this] { RunGuarded(this, [this] { BitBtn1Click(); }); });
+  connect(BitBtn1, &QPushButton::clicked, this,
+          [this] { RunGuarded(this, [this] { BitBtn1Click(); }); });
   connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 
   // The shaped hint: a tooltip-coloured rounded label above everything.
   msgHint_ = new QLabel(nullptr);
   msgHint_->setObjectName(QStringLiteral("msgHint"));
   msgHint_->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint);
-  msgHint_->setStyleSheet(QStringLiteral(
-      "QLabel { background: #ffffe1; color: black; border: 1px solid #808080;"
-      " border-radius: 6px; padding: 6px; }"));
+  msgHint_->setStyleSheet(
+      QStringLiteral("QLabel { background: #ffffe1; color: black; border: 1px solid #808080;"
+                     " border-radius: 6px; padding: 6px; }"));
   connect(this, &QObject::destroyed, msgHint_, &QObject::deleteLater);
 
   // 1. Size: the name label's left + the name field's left and width + 15;

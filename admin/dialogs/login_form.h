@@ -46,13 +46,13 @@ class TloginForm : public QDialog {
   // Where the hint was anchored (global coordinates of the name field's centre).
   QPoint hintAnchor() const { return hintAnchor_; }
 
-  QLabel* Label1;       // "登陆名称"
-  QComboBox* edit1;     // name, with the history
-  QLabel* Label2;       // "登陆口令"
-  QLineEdit* Edit2;     // password
-  QCheckBox* CheckBox1; // "修改口令"
-  QPushButton* BitBtn1; // "登陆"
-  QPushButton* BitBtn2; // "取消"
+  QLabel* Label1;        // "登陆名称"
+  QComboBox* edit1;      // name, with the history
+  QLabel* Label2;        // "登陆口令"
+  QLineEdit* Edit2;      // password
+  QCheckBox* CheckBox1;  // "修改口令"
+  QPushButton* BitBtn1;  // "登陆"
+  QPushButton* BitBtn2;  // "取消"
 
  protected:
   void showEvent(QShowEvent* e) override;

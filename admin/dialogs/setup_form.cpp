@@ -57,7 +57,8 @@ TsetupForm::TsetupForm(db::Connection& conn, QWidget* parent) : QDialog(parent),
   BitBtn3->setAutoDefault(false);
   BitBtn2->setAutoDefault(false);
   BitBtn1->setDefault(true);  // Enter saves; Esc cancels (QDialog)
-  connect(BitBtn3, &QPushButton::clicked, this, [this] { RunGuarded(this, [this] { BitBtn3Click(); }); });
+  connect(BitBtn3, &QPushButton::clicked, this,
+          [this] { RunGuarded(this, [this] { BitBtn3Click(); }); });
   connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
   connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
   connect(CheckBox1, &QCheckBox::toggled, this, [this](bool on) { ApplyBoxRule(on); });
@@ -84,7 +85,8 @@ TsetupForm::TsetupForm(db::Connection& conn, QWidget* parent) : QDialog(parent),
 }
 
 void TsetupForm::showEvent(QShowEvent* e) {
-  if (QWidget* owner = parentWidget(); owner != nullptr && owner->isVisible() && !owner->isMinimized())
+  if (QWidget* owner = parentWidget();
+      owner != nullptr && owner->isVisible() && !owner->isMinimized())
     move(owner->frameGeometry().center() - rect().center());
   QDialog::showEvent(e);
 }

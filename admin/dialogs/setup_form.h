@@ -42,12 +42,12 @@ class TsetupForm : public QDialog {
   // Picks a database file; returns false on cancel. Default: OpenDialog1.
   std::function<bool(QWidget*, QString*)> openDatabaseFile;
 
-  QLineEdit* Edit1;  // "数据服务器名"
-  QLineEdit* Edit2;  // "登陆用户"
-  QLineEdit* Edit3;  // "登录口令"
-  QLineEdit* Edit4;  // "附加的数据库名:"
-  QLineEdit* Edit5;  // "数据库物理文件名:"
-  QLineEdit* Edit6;  // "应用服务器名"
+  QLineEdit* Edit1;      // "数据服务器名"
+  QLineEdit* Edit2;      // "登陆用户"
+  QLineEdit* Edit3;      // "登录口令"
+  QLineEdit* Edit4;      // "附加的数据库名:"
+  QLineEdit* Edit5;      // "数据库物理文件名:"
+  QLineEdit* Edit6;      // "应用服务器名"
   QCheckBox* CheckBox1;  // "仅使用Windows NT 身份验证"
   QPushButton* BitBtn3;  // "测试"
   QPushButton* BitBtn1;  // "保存"

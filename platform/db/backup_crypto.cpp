@@ -64,11 +64,12 @@ HmacSha256::HmacSha256(const void* key, size_t keySize)
     : ctx_(EVP_MAC_CTX_new(hmacAlgorithm()), EVP_MAC_CTX_free) {
   if (!ctx_) libraryError("creating a MAC");
   char digest[] = "SHA256";
-  const OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_construct_end()};
+  const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+                               OSSL_PARAM_construct_end()};
   // An empty key still needs a valid pointer.
   static const uint8_t kNoKey = 0;
-  check(EVP_MAC_init(ctx_.get(), keySize ? static_cast<const uint8_t*>(key) : &kNoKey, keySize, params),
+  check(EVP_MAC_init(ctx_.get(), keySize ? static_cast<const uint8_t*>(key) : &kNoKey, keySize,
+                     params),
         "HMAC-SHA-256 set-up");
 }
 

@@ -16,7 +16,8 @@
 namespace qz::db::media {
 namespace {
 
-constexpr char kMediaMagic[16] = {'Q', 'Z', 'B', 'K', 'M', 'E', 'D', 'I', 'A', 0x1a, 0, 0, 0, 0, 0, 0};
+constexpr char kMediaMagic[16] = {'Q', 'Z',  'B', 'K', 'M', 'E', 'D', 'I',
+                                  'A', 0x1a, 0,   0,   0,   0,   0,   0};
 constexpr char kSetMagic[8] = {'Q', 'Z', 'B', 'K', 'S', 'E', 'T', 0x1a};
 constexpr size_t kMediaHeaderSize = 24;
 constexpr uint32_t kVersion = 1;
@@ -73,9 +74,15 @@ void writeAll(int fd, const void* buf, size_t size, const std::string& path) {
 struct Out {
   std::vector<uint8_t> b;
   void u8(uint8_t v) { b.push_back(v); }
-  void u16(uint16_t v) { for (int i = 0; i < 2; ++i) b.push_back(uint8_t(v >> (8 * i))); }
-  void u32(uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i))); }
-  void u64(uint64_t v) { for (int i = 0; i < 8; ++i) b.push_back(uint8_t(v >> (8 * i))); }
+  void u16(uint16_t v) {
+    for (int i = 0; i < 2; ++i) b.push_back(uint8_t(v >> (8 * i)));
+  }
+  void u32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+  }
+  void u64(uint64_t v) {
+    for (int i = 0; i < 8; ++i) b.push_back(uint8_t(v >> (8 * i)));
+  }
   void bytes(const void* p, size_t n) {
     const auto* q = static_cast<const uint8_t*>(p);
     b.insert(b.end(), q, q + n);
@@ -235,7 +242,8 @@ std::vector<SetInfo> readSets(const std::string& path) {
   uint64_t size = 0;
   Fd f{openForReading(path, &size)};
   if (!hasMediaHeader(f.fd, size, path))
-    throw DbError("The file '" + path + "' is not a backup media (or its header is damaged). "
+    throw DbError("The file '" + path +
+                  "' is not a backup media (or its header is damaged). "
                   "RESTORE DATABASE is terminating abnormally.");
   std::vector<SetInfo> sets;
   uint64_t offset = kMediaHeaderSize;
@@ -263,8 +271,8 @@ std::vector<uint8_t> readPayload(const std::string& path, const SetInfo& set,
                     "' is protected by a password; the password must be given to restore it.");
     keys = deriveKeys(password, h.salt);
     if (!crypto::digestsEqual(keys.check, h.check))
-      throw DbError("The password given for backup set " + std::to_string(h.info.number) +
-                    " on '" + path + "' is not correct.");
+      throw DbError("The password given for backup set " + std::to_string(h.info.number) + " on '" +
+                    path + "' is not correct.");
   } else {
     const crypto::Digest d = crypto::sha256(kChecksumKey, sizeof kChecksumKey - 1);
     std::memcpy(keys.mac, d.data(), 32);
@@ -278,9 +286,10 @@ std::vector<uint8_t> readPayload(const std::string& path, const SetInfo& set,
   mac.update(raw.data(), raw.size());
   mac.update(payload.data(), payload.size());
   if (!crypto::digestsEqual(mac.finish(), stored))
-    throw DbError(damaged(path, "backup set " + std::to_string(h.info.number) +
-                                    " fails its checksum"));
-  if (h.info.passwordProtected) crypto::chacha20Xor(keys.enc, h.nonce, 1, payload.data(), payload.size());
+    throw DbError(
+        damaged(path, "backup set " + std::to_string(h.info.number) + " fails its checksum"));
+  if (h.info.passwordProtected)
+    crypto::chacha20Xor(keys.enc, h.nonce, 1, payload.data(), payload.size());
   return payload;
 }
 
@@ -352,7 +361,8 @@ SetInfo writeSet(const std::string& path, bool overwrite, const SetInfo& info,
     if (fresh && ::rename(target.c_str(), path.c_str()) != 0)
       throw DbError(sysText("Cannot write the backup media", path));
   } catch (...) {
-    if (fresh) ::unlink(target.c_str());
+    if (fresh)
+      ::unlink(target.c_str());
     else if (::ftruncate(f.fd, static_cast<off_t>(oldSize)) != 0) {
       // Nothing more can be done; the reader reports the cut set.
     }

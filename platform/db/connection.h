@@ -95,7 +95,9 @@ class Connection {
   // Opens the connection. Throws DbError with the engine's text on failure.
   void open();
   // Opens when not yet open (connections open when first used).
-  void ensureOpen() { if (!session_) open(); }
+  void ensureOpen() {
+    if (!session_) open();
+  }
   // Closes, rolling back an open transaction. Never throws: changes an
   // Access file still holds are written out, a failure only logged (call
   // flush() first to see it).

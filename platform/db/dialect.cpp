@@ -17,17 +17,22 @@ struct DatePartName {
   std::string_view canonical;
 };
 constexpr DatePartName kDateParts[] = {
-    {"year", "year"},       {"yy", "year"},          {"yyyy", "year"},
-    {"quarter", "quarter"}, {"qq", "quarter"},       {"q", "quarter"},
-    {"month", "month"},     {"mm", "month"},         {"m", "month"},
-    {"dayofyear", "dayofyear"}, {"dy", "dayofyear"}, {"y", "dayofyear"},
-    {"day", "day"},         {"dd", "day"},           {"d", "day"},
-    {"week", "week"},       {"wk", "week"},          {"ww", "week"},
-    {"weekday", "weekday"}, {"dw", "weekday"},       {"w", "weekday"},
-    {"hour", "hour"},       {"hh", "hour"},
-    {"minute", "minute"},   {"mi", "minute"},        {"n", "minute"},
-    {"second", "second"},   {"ss", "second"},        {"s", "second"},
-    {"millisecond", "millisecond"}, {"ms", "millisecond"},
+    {"year", "year"},       {"yy", "year"},
+    {"yyyy", "year"},       {"quarter", "quarter"},
+    {"qq", "quarter"},      {"q", "quarter"},
+    {"month", "month"},     {"mm", "month"},
+    {"m", "month"},         {"dayofyear", "dayofyear"},
+    {"dy", "dayofyear"},    {"y", "dayofyear"},
+    {"day", "day"},         {"dd", "day"},
+    {"d", "day"},           {"week", "week"},
+    {"wk", "week"},         {"ww", "week"},
+    {"weekday", "weekday"}, {"dw", "weekday"},
+    {"w", "weekday"},       {"hour", "hour"},
+    {"hh", "hour"},         {"minute", "minute"},
+    {"mi", "minute"},       {"n", "minute"},
+    {"second", "second"},   {"ss", "second"},
+    {"s", "second"},        {"millisecond", "millisecond"},
+    {"ms", "millisecond"},
 };
 
 bool isDateTimeTypeName(const Token& t) {
@@ -253,9 +258,12 @@ class StatementTranslator {
     if (!punctAt(comma, ",") || close >= e) return std::nullopt;
     const Token& u = t_[unitTok];
     std::string unitName;
-    if (u.is(TokenKind::Word) || u.is(TokenKind::Bracketed)) unitName = identifierName(u);
-    else if (u.is(TokenKind::String)) unitName = stringLiteralValue(u);
-    else return std::nullopt;
+    if (u.is(TokenKind::Word) || u.is(TokenKind::Bracketed))
+      unitName = identifierName(u);
+    else if (u.is(TokenKind::String))
+      unitName = stringLiteralValue(u);
+    else
+      return std::nullopt;
     const std::string_view canon = canonicalDatePart(unitName);
     if (canon.empty()) return std::nullopt;
     // The argument, translated on its own.
@@ -299,9 +307,12 @@ class StatementTranslator {
     size_t as = t_.size();
     int depth = 0;
     for (size_t k = open + 1; k < close; ++k) {
-      if (t_[k].isPunct("(")) ++depth;
-      else if (t_[k].isPunct(")")) --depth;
-      else if (depth == 0 && t_[k].isWord("as")) as = k;
+      if (t_[k].isPunct("("))
+        ++depth;
+      else if (t_[k].isPunct(")"))
+        --depth;
+      else if (depth == 0 && t_[k].isWord("as"))
+        as = k;
     }
     if (as == t_.size()) return std::nullopt;
     const size_t type = nextSig(as + 1);
@@ -312,8 +323,10 @@ class StatementTranslator {
     emit(open + 1, as);
     std::string arg = std::move(out_);
     out_ = std::move(saved);
-    if (pg_) out_ += "CAST(" + arg + "AS timestamp(3))";
-    else out_ += "qz_datetime(" + arg + ")";
+    if (pg_)
+      out_ += "CAST(" + arg + "AS timestamp(3))";
+    else
+      out_ += "qz_datetime(" + arg + ")";
     return close + 1;
   }
 
@@ -322,7 +335,8 @@ class StatementTranslator {
   std::optional<size_t> tryDeleteFrom(std::string* prefix) {
     if (!t_[sig_[0]].isWord("delete") || sig_.size() < 2) return std::nullopt;
     const Token& target = t_[sig_[1]];
-    if (!target.isIdentifier() || target.isWord("from") || target.isWord("top")) return std::nullopt;
+    if (!target.isIdentifier() || target.isWord("from") || target.isWord("top"))
+      return std::nullopt;
     // Only plain names (no qualified names) are rewritten.
     if (sig_.size() > 2 && t_[sig_[2]].isPunct(".")) return std::nullopt;
     const std::string head = std::string(t_[sig_[0]].text) + " FROM ";
@@ -412,9 +426,8 @@ class StatementTranslator {
         a.value = Variant::null();
         pgArg += "NULL";
         ++k;
-      } else if (v->is(TokenKind::Number) ||
-                 ((v->isPunct("-") || v->isPunct("+")) && sig(k + 1) &&
-                  sig(k + 1)->is(TokenKind::Number))) {
+      } else if (v->is(TokenKind::Number) || ((v->isPunct("-") || v->isPunct("+")) && sig(k + 1) &&
+                                              sig(k + 1)->is(TokenKind::Number))) {
         std::string text;
         if (!v->is(TokenKind::Number)) {
           text = std::string(v->text);
@@ -425,8 +438,10 @@ class StatementTranslator {
         if (text.find_first_of(".eE") == std::string::npos) {
           char* end = nullptr;
           const long long n = std::strtoll(text.c_str(), &end, 10);
-          if (n >= INT32_MIN && n <= INT32_MAX) a.value = Variant(static_cast<int32_t>(n));
-          else a.value = Variant(static_cast<int64_t>(n));
+          if (n >= INT32_MIN && n <= INT32_MAX)
+            a.value = Variant(static_cast<int32_t>(n));
+          else
+            a.value = Variant(static_cast<int64_t>(n));
         } else if (text.find_first_of("eE") == std::string::npos) {
           a.value = Variant::decimal(text[0] == '+' ? text.substr(1) : text);
         } else {
@@ -519,8 +534,10 @@ std::vector<std::vector<Token>> splitTokens(const std::vector<Token>& toks) {
     bool create = false;
     for (const Token& t : stmt) {
       if (t.trivia()) continue;
-      if (n == 0) create = t.isWord("create");
-      else if (create && t.isWord("trigger")) return true;
+      if (n == 0)
+        create = t.isWord("create");
+      else if (create && t.isWord("trigger"))
+        return true;
       if (++n > 3) break;
     }
     return false;

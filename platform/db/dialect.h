@@ -38,9 +38,9 @@ namespace qz::db {
 
 // One argument of "EXEC proc args".
 struct ExecArgument {
-  std::string name;   // "@x" when written "@x = value", else empty
-  std::string param;  // the ":name" marker's name when the argument is one
-  Variant value;      // the literal's value otherwise (Null for NULL)
+  std::string name;     // "@x" when written "@x = value", else empty
+  std::string param;    // the ":name" marker's name when the argument is one
+  Variant value;        // the literal's value otherwise (Null for NULL)
   bool output = false;  // followed by OUTPUT
 };
 
@@ -50,12 +50,12 @@ struct DialectStatement {
   Kind kind = Kind::Sql;
   std::string sql;                   // Sql: text for the engine, positional markers
   std::vector<std::string> markers;  // Sql: parameter name of marker i+1
-  std::string database;   // Exec: qualifying database ("" = current);
-                          // Restore/CreateDatabase/DropDatabase: the database
-  std::string procedure;  // Exec: procedure name (without ";1")
-  std::vector<ExecArgument> args;  // Exec
-  std::string disk;       // Restore: the file named after FROM DISK=
-  std::string password;   // Restore: WITH PASSWORD = 'p' ("" when absent)
+  std::string database;              // Exec: qualifying database ("" = current);
+                                     // Restore/CreateDatabase/DropDatabase: the database
+  std::string procedure;             // Exec: procedure name (without ";1")
+  std::vector<ExecArgument> args;    // Exec
+  std::string disk;                  // Restore: the file named after FROM DISK=
+  std::string password;              // Restore: WITH PASSWORD = 'p' ("" when absent)
 };
 
 struct DialectOptions {

@@ -48,7 +48,8 @@ void exec(sqlite3* db, const std::string& sql) {
 
 std::string firstText(sqlite3* db, const std::string& sql) {
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) throw DbError(errText(db));
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+    throw DbError(errText(db));
   std::string out;
   if (sqlite3_step(st) == SQLITE_ROW) {
     const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
@@ -101,8 +102,8 @@ sqlite3* openImage(const std::vector<uint8_t>& image, const std::string& path) {
   try {
     check = firstText(mem.db, "PRAGMA integrity_check");
   } catch (const DbError& e) {
-    throw DbError("The backup set on '" + path + "' does not hold a sound database (" +
-                  e.what() + "). RESTORE DATABASE is terminating abnormally.");
+    throw DbError("The backup set on '" + path + "' does not hold a sound database (" + e.what() +
+                  "). RESTORE DATABASE is terminating abnormally.");
   }
   if (check != "ok")
     throw DbError("The backup set on '" + path + "' does not hold a sound database (" + check +
@@ -150,7 +151,8 @@ BackupOutcome backupEmbeddedDatabase(EmbeddedContext& context, const BackupReque
   if (request.kind == media::SetKind::Differential) {
     std::vector<media::SetInfo> sets;
     std::error_code ec;
-    if (!request.overwrite && std::filesystem::exists(out.path, ec)) sets = media::readSets(out.path);
+    if (!request.overwrite && std::filesystem::exists(out.path, ec))
+      sets = media::readSets(out.path);
     const media::SetInfo* base = nullptr;
     for (const auto& s : sets)
       if (s.kind == media::SetKind::Full && equalsNoCase(s.database, request.database)) base = &s;
@@ -176,21 +178,24 @@ void restoreEmbeddedDatabase(EmbeddedContext& context, const std::string& databa
   if (database.empty()) throw DbError("RESTORE DATABASE: the database name is missing.");
   if (disk.empty()) throw DbError("RESTORE DATABASE: the backup file name is missing.");
   if (context.inTransaction())
-    throw DbError("The RESTORE DATABASE statement is not allowed within a multi-statement "
-                  "transaction.");
+    throw DbError(
+        "The RESTORE DATABASE statement is not allowed within a multi-statement "
+        "transaction.");
   if (equalsNoCase(database, "master"))
     throw DbError("The database 'master' cannot be restored from a backup set.");
   if (!catalog::isValidDatabaseName(database))
     throw DbError("Invalid database name '" + database + "'.");
   if (equalsNoCase(database, context.database()))
-    throw DbError("Exclusive access could not be obtained because the database is in use. "
-                  "RESTORE DATABASE is terminating abnormally.");
+    throw DbError(
+        "Exclusive access could not be obtained because the database is in use. "
+        "RESTORE DATABASE is terminating abnormally.");
   const std::string path = catalog::resolvePath(context.dataDir(), disk);
 
   // Read and check everything before the database is touched.
   const std::vector<media::SetInfo> sets = media::readSets(path);
   if (sets.empty())
-    throw DbError("The backup media '" + path + "' holds no backup set. "
+    throw DbError("The backup media '" + path +
+                  "' holds no backup set. "
                   "RESTORE DATABASE is terminating abnormally.");
   const media::SetInfo& newest = sets.back();
   std::vector<uint8_t> image;
@@ -198,9 +203,11 @@ void restoreEmbeddedDatabase(EmbeddedContext& context, const std::string& databa
     if (newest.baseNumber == 0 || newest.baseNumber >= newest.number ||
         sets[newest.baseNumber - 1].kind != media::SetKind::Full)
       throw DbError("The differential backup set " + std::to_string(newest.number) + " on '" +
-                    path + "' has no full backup set to apply to. "
+                    path +
+                    "' has no full backup set to apply to. "
                     "RESTORE DATABASE is terminating abnormally.");
-    const std::vector<uint8_t> base = media::readPayload(path, sets[newest.baseNumber - 1], password);
+    const std::vector<uint8_t> base =
+        media::readPayload(path, sets[newest.baseNumber - 1], password);
     image = media::applyDifferential(base, media::readPayload(path, newest, password));
   } else {
     image = media::readPayload(path, newest, password);
@@ -208,14 +215,15 @@ void restoreEmbeddedDatabase(EmbeddedContext& context, const std::string& databa
   Handle verified{openImage(image, path)};
 
   // The target file: the registered one, or a new file for a new database.
-  std::optional<std::string> known =
-      catalog::findDatabaseFile(context.handle(), context.catalogSchema(), context.dataDir(), database);
+  std::optional<std::string> known = catalog::findDatabaseFile(
+      context.handle(), context.catalogSchema(), context.dataDir(), database);
   const std::string file =
       known ? *known : catalog::resolvePath(context.dataDir(), database + ".db");
   std::unique_ptr<DatabaseUseLock> lock = DatabaseUseLock::tryExclusive(file);
   if (!lock)
-    throw DbError("Exclusive access could not be obtained because the database is in use. "
-                  "RESTORE DATABASE is terminating abnormally.");
+    throw DbError(
+        "Exclusive access could not be obtained because the database is in use. "
+        "RESTORE DATABASE is terminating abnormally.");
   const bool created = !std::filesystem::exists(file);
   try {
     Handle dest{openFile(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)};
@@ -226,7 +234,8 @@ void restoreEmbeddedDatabase(EmbeddedContext& context, const std::string& databa
     exec(dest.db, "PRAGMA journal_mode=DELETE");
     copyDatabase(dest.db, verified.db);
     catalog::configureHandle(dest.db);
-    if (!known) catalog::registerDatabase(context.handle(), context.catalogSchema(), database, file);
+    if (!known)
+      catalog::registerDatabase(context.handle(), context.catalogSchema(), database, file);
   } catch (...) {
     if (created) {
       std::error_code ec;

@@ -37,8 +37,8 @@ struct BackupRequest {
 
 struct BackupOutcome {
   media::SetInfo set;
-  std::string path;        // the media file written (absolute)
-  uint64_t pages = 0;      // pages written (all of them for a full set)
+  std::string path;         // the media file written (absolute)
+  uint64_t pages = 0;       // pages written (all of them for a full set)
   uint64_t totalPages = 0;  // pages of the database
 };
 

@@ -163,7 +163,8 @@ void registerDatabase(sqlite3* db, const std::string& schema, std::string_view n
                       const std::string& file) {
   Stmt s(db, "INSERT INTO " + table(schema, "sysdatabases") +
                  "(name, dbid, crdate, filename) VALUES (?1, "
-                 "(SELECT coalesce(max(dbid), 0) + 1 FROM " + table(schema, "sysdatabases") +
+                 "(SELECT coalesce(max(dbid), 0) + 1 FROM " +
+                 table(schema, "sysdatabases") +
                  "), strftime('%Y-%m-%d %H:%M:%S','now','localtime'), ?2) "
                  "ON CONFLICT(name) DO UPDATE SET filename = excluded.filename");
   s.bind(1, name);

@@ -52,9 +52,12 @@ std::unique_ptr<Cursor> spAddDumpDevice(EmbeddedCall& call) {
   const std::string name = argText(call.args, 1);
   const std::string path = argText(call.args, 2);
   int cntrltype;
-  if (type == "disk") cntrltype = 2;
-  else if (type == "tape") cntrltype = 5;
-  else throw DbError("Device type '" + type + "' is not valid. Use 'disk' or 'tape'.");
+  if (type == "disk")
+    cntrltype = 2;
+  else if (type == "tape")
+    cntrltype = 5;
+  else
+    throw DbError("Device type '" + type + "' is not valid. Use 'disk' or 'tape'.");
   if (name.empty()) throw DbError("The logical device name must be given.");
   if (path.empty()) throw DbError("The physical device name must be given.");
   const std::string table = quoteIdentifier(call.context.catalogSchema()) + ".sysdevices";
@@ -206,7 +209,8 @@ class Runner {
     if (sig[0]->isWord("set") && sig.size() >= 4 && sig[1]->is(TokenKind::Variable) &&
         sig[2]->isPunct("=")) {
       Parameter* v = vars_.find(sig[1]->text);
-      if (!v) throw DbError("Must declare the scalar variable \"" + std::string(sig[1]->text) + "\".");
+      if (!v)
+        throw DbError("Must declare the scalar variable \"" + std::string(sig[1]->text) + "\".");
       v->value = evaluate(rest(3), *v);
       return;
     }
@@ -305,10 +309,12 @@ class Runner {
     RowSet rs;
     int rc = sqlite3_step(st.get());
     const int n = sqlite3_column_count(st.get());
-    for (int i = 0; i < n; ++i) rs.fields.push_back(describeColumn(db_, st.get(), i, rc == SQLITE_ROW));
+    for (int i = 0; i < n; ++i)
+      rs.fields.push_back(describeColumn(db_, st.get(), i, rc == SQLITE_ROW));
     while (rc == SQLITE_ROW) {
       std::vector<Variant> row(n);
-      for (int i = 0; i < n; ++i) row[i] = readColumn(st.get(), i, rs.fields[i].type, rs.fields[i].scale);
+      for (int i = 0; i < n; ++i)
+        row[i] = readColumn(st.get(), i, rs.fields[i].type, rs.fields[i].scale);
       rs.rows.push_back(std::move(row));
       rc = sqlite3_step(st.get());
     }
@@ -377,7 +383,8 @@ std::vector<ProcParam> parseProcedureParams(std::string_view text) {
       throw DbError("Procedure parameters: empty declaration in \"" + std::string(text) + "\"");
     }
     if (!d[0]->is(TokenKind::Variable) || d.size() < 2)
-      throw DbError("Procedure parameters: expected \"@name type\" in \"" + std::string(text) + "\"");
+      throw DbError("Procedure parameters: expected \"@name type\" in \"" + std::string(text) +
+                    "\"");
     ProcParam p;
     p.name = std::string(d[0]->text);
     size_t end = d.size();
@@ -389,7 +396,8 @@ std::vector<ProcParam> parseProcedureParams(std::string_view text) {
     const size_t e = d[end - 1]->offset + d[end - 1]->text.size();
     const std::string_view type = text.substr(b, e - b);
     if (!parseDeclaredType(type, &p.type))
-      throw DbError("Procedure parameters: unknown type \"" + std::string(type) + "\" of " + p.name);
+      throw DbError("Procedure parameters: unknown type \"" + std::string(type) + "\" of " +
+                    p.name);
     out.push_back(std::move(p));
   }
   return out;

@@ -16,7 +16,9 @@
 namespace qz::db {
 namespace {
 
-int timeoutMs(int seconds) { return seconds <= 0 || seconds > INT_MAX / 1000 ? INT_MAX : seconds * 1000; }
+int timeoutMs(int seconds) {
+  return seconds <= 0 || seconds > INT_MAX / 1000 ? INT_MAX : seconds * 1000;
+}
 
 // Opens a SQLite handle; throws DbError with SQLite's text.
 sqlite3* openHandle(const std::string& file, int flags, int busyMs) {
@@ -133,8 +135,8 @@ std::unique_ptr<EngineSession> openEmbedded(const ConnectionString& cs, int conn
 
 // ---------------------------------------------------------------- session
 
-EmbeddedSession::EmbeddedSession(std::string dataDir, std::string database,
-                                 const std::string& file, int commandTimeout)
+EmbeddedSession::EmbeddedSession(std::string dataDir, std::string database, const std::string& file,
+                                 int commandTimeout)
     : dataDir_(std::move(dataDir)), database_(std::move(database)) {
   const std::string master = catalog::masterPath(dataDir_);
   std::error_code ec;
@@ -293,8 +295,10 @@ int64_t EmbeddedSession::execute(const std::string& sql, const std::vector<Param
       throw;
     }
     // Only a text that is one statement is kept: its text is its key.
-    if (first && p[std::strspn(p, " \t\r\n;")] == '\0') keepStatement(sql, st);
-    else sqlite3_finalize(st);
+    if (first && p[std::strspn(p, " \t\r\n;")] == '\0')
+      keepStatement(sql, st);
+    else
+      sqlite3_finalize(st);
   }
   return affected;
 }
@@ -372,7 +376,8 @@ std::unique_ptr<Cursor> EmbeddedSession::callIn(const std::string& database,
                                                 bool byPosition) {
   DeadlineScope deadline(this);
   // @RETURN_VALUE (when present) is first; the arguments follow.
-  const size_t first = !params.empty() && params[0].direction == ParamDirection::ReturnValue ? 1 : 0;
+  const size_t first =
+      !params.empty() && params[0].direction == ParamDirection::ReturnValue ? 1 : 0;
   ParamList args(params.begin() + static_cast<std::ptrdiff_t>(first), params.end());
   if (byPosition)
     for (Parameter& a : args) a.name.clear();
@@ -383,12 +388,12 @@ std::unique_ptr<Cursor> EmbeddedSession::callIn(const std::string& database,
     rows = (*native)(call);
     ret = call.returnValue;
   } else {
-    const std::string schema =
-        database.empty() ? std::string("main.") : qualifierFor(database);
+    const std::string schema = database.empty() ? std::string("main.") : qualifierFor(database);
     StoredProcedureText text;
     bool found = false;
     sqlite3_stmt* st = nullptr;
-    const std::string sql = "SELECT name, params, body FROM " + schema + "sys_procedures WHERE name = ?1";
+    const std::string sql =
+        "SELECT name, params, body FROM " + schema + "sys_procedures WHERE name = ?1";
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
       sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
       if (sqlite3_step(st) == SQLITE_ROW) {
@@ -484,7 +489,8 @@ void EmbeddedSession::dropDatabase(const std::string& name) {
     throw DbError("Cannot drop database \"" + name + "\" because it is currently in use.");
   catalog::unregisterDatabase(db_, catalogSchema(), name);
   std::error_code ec;
-  for (const char* suffix : {"", "-wal", "-shm", ".use"}) std::filesystem::remove(*file + suffix, ec);
+  for (const char* suffix : {"", "-wal", "-shm", ".use"})
+    std::filesystem::remove(*file + suffix, ec);
 }
 
 }  // namespace qz::db

@@ -107,9 +107,9 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
   std::shared_ptr<CursorRegistry> cursors_ = std::make_shared<CursorRegistry>();
   // Held while the connection is open, so a restore knows it is in use.
   std::unique_ptr<DatabaseUseLock> useLock_;
-  bool userTxn_ = false;                // begin() ran and no commit()/rollback() yet
-  int commandTimeout_ = 30;             // seconds; 0 = no limit
-  int deadlineDepth_ = 0;               // nesting of DeadlineScope
+  bool userTxn_ = false;     // begin() ran and no commit()/rollback() yet
+  int commandTimeout_ = 30;  // seconds; 0 = no limit
+  int deadlineDepth_ = 0;    // nesting of DeadlineScope
   std::chrono::steady_clock::time_point deadline_;
 };
 

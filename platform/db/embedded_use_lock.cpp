@@ -35,8 +35,7 @@ std::unique_ptr<DatabaseUseLock> DatabaseUseLock::shared(const std::string& data
 std::unique_ptr<DatabaseUseLock> DatabaseUseLock::tryExclusive(const std::string& databaseFile) {
   const std::string path = lockFileOf(databaseFile);
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0)
-    throw DbError("Cannot create the lock file '" + path + "': " + std::strerror(errno));
+  if (fd < 0) throw DbError("Cannot create the lock file '" + path + "': " + std::strerror(errno));
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     ::close(fd);

@@ -21,20 +21,36 @@ FieldDef FieldOf(const jet::ColumnDef& c) {
   FieldDef f;
   f.name = c.name;
   switch (c.type) {
-    case ColumnType::Boolean: f.type = FieldType::Boolean; break;
+    case ColumnType::Boolean:
+      f.type = FieldType::Boolean;
+      break;
     case ColumnType::Byte:
-    case ColumnType::Integer: f.type = FieldType::Int16; break;
-    case ColumnType::Long: f.type = FieldType::Int32; break;
-    case ColumnType::Currency: f.type = FieldType::Currency; break;
+    case ColumnType::Integer:
+      f.type = FieldType::Int16;
+      break;
+    case ColumnType::Long:
+      f.type = FieldType::Int32;
+      break;
+    case ColumnType::Currency:
+      f.type = FieldType::Currency;
+      break;
     case ColumnType::Single:
-    case ColumnType::Double: f.type = FieldType::Float; break;
-    case ColumnType::DateTime: f.type = FieldType::DateTime; break;
+    case ColumnType::Double:
+      f.type = FieldType::Float;
+      break;
+    case ColumnType::DateTime:
+      f.type = FieldType::DateTime;
+      break;
     case ColumnType::Text:
       f.type = FieldType::String;
       f.size = c.length / 2;
       break;
-    case ColumnType::Memo: f.type = FieldType::Memo; break;
-    default: f.type = FieldType::Bytes; break;
+    case ColumnType::Memo:
+      f.type = FieldType::Memo;
+      break;
+    default:
+      f.type = FieldType::Bytes;
+      break;
   }
   return f;
 }
@@ -103,7 +119,9 @@ class JetSession : public EngineSession {
   }
   EngineKind kind() const override { return EngineKind::Embedded; }
   SqlFlavor flavor() const override { return SqlFlavor::Sqlite; }
-  void begin() override { throw DbError("Transactions are not supported on this Access file connection."); }
+  void begin() override {
+    throw DbError("Transactions are not supported on this Access file connection.");
+  }
   void commit() override { throw DbError("No transaction is active."); }
   void rollback() override { throw DbError("No transaction is active."); }
   bool inTransaction() const override { return false; }
@@ -118,7 +136,8 @@ class JetSession : public EngineSession {
       return run(p, positional(p, binds), nullptr);
     });
   }
-  std::unique_ptr<Cursor> query(const std::string& sql, const std::vector<Parameter>& binds) override {
+  std::unique_ptr<Cursor> query(const std::string& sql,
+                                const std::vector<Parameter>& binds) override {
     return guarded([&] {
       const Prepared& p = prepare(sql);
       std::unique_ptr<Cursor> out;
@@ -141,12 +160,14 @@ class JetSession : public EngineSession {
     });
   }
   std::unique_ptr<Cursor> callProcedure(const std::string& name, ParamList&) override {
-    throw DbError("The Microsoft Jet database engine cannot find the input table or query '" + name + "'.");
+    throw DbError("The Microsoft Jet database engine cannot find the input table or query '" +
+                  name + "'.");
   }
   std::vector<FieldDef> tableFields(const std::string& table) override {
     return guarded([&] {
       std::vector<FieldDef> out;
-      for (const jet::ColumnDef* c : db_->table(table).columnsInRowOrder()) out.push_back(FieldOf(*c));
+      for (const jet::ColumnDef* c : db_->table(table).columnsInRowOrder())
+        out.push_back(FieldOf(*c));
       return out;
     });
   }
@@ -178,7 +199,8 @@ class JetSession : public EngineSession {
   }
 
   // Slot values from binds in order of first appearance.
-  static std::vector<const Variant*> positional(const Prepared& p, const std::vector<Parameter>& binds) {
+  static std::vector<const Variant*> positional(const Prepared& p,
+                                                const std::vector<Parameter>& binds) {
     if (binds.size() < p.names.size()) throw StatementRefusedError(kNoValue);
     std::vector<const Variant*> slots;
     for (size_t i = 0; i < p.names.size(); ++i) slots.push_back(&binds[i].value);
@@ -203,7 +225,8 @@ class JetSession : public EngineSession {
     return slots;
   }
 
-  static const Variant& valueOf(const JetValue& v, int slot, const std::vector<const Variant*>& slots) {
+  static const Variant& valueOf(const JetValue& v, int slot,
+                                const std::vector<const Variant*>& slots) {
     return slot < 0 ? v.literal : *slots[size_t(slot)];
   }
 
@@ -225,8 +248,9 @@ class JetSession : public EngineSession {
           try {
             targets.push_back(db_->columnIndex(def, c));
           } catch (const jet::JetError&) {
-            throw DbError("The INSERT INTO statement contains the following unknown field name: '" + c +
-                          "'.  Make sure you have typed the name correctly, and try the operation again.");
+            throw DbError(
+                "The INSERT INTO statement contains the following unknown field name: '" + c +
+                "'.  Make sure you have typed the name correctly, and try the operation again.");
           }
         }
       }
@@ -236,7 +260,8 @@ class JetSession : public EngineSession {
     p.resolvedFor = &def;
   }
 
-  int64_t run(const Prepared& p, const std::vector<const Variant*>& slots, std::unique_ptr<Cursor>* rows) {
+  int64_t run(const Prepared& p, const std::vector<const Variant*>& slots,
+              std::unique_ptr<Cursor>* rows) {
     const JetStatement& st = p.st;
     const jet::TableDef& def = db_->table(st.table);
     resolve(p, def);
@@ -284,13 +309,16 @@ class JetSession : public EngineSession {
 
 }  // namespace
 
-bool IsJetSession(const EngineSession& session) { return dynamic_cast<const JetSession*>(&session) != nullptr; }
+bool IsJetSession(const EngineSession& session) {
+  return dynamic_cast<const JetSession*>(&session) != nullptr;
+}
 
 int64_t JetExecute(EngineSession& session, std::string_view sql, const ParamList& params) {
   return static_cast<JetSession&>(session).executeNamed(sql, params);
 }
 
-std::unique_ptr<Cursor> JetQuery(EngineSession& session, std::string_view sql, const ParamList& params) {
+std::unique_ptr<Cursor> JetQuery(EngineSession& session, std::string_view sql,
+                                 const ParamList& params) {
   return static_cast<JetSession&>(session).queryNamed(sql, params);
 }
 
@@ -308,7 +336,8 @@ std::unique_ptr<EngineSession> openJet(const ConnectionString& cs) {
     const bool writable = ::access(path.c_str(), W_OK) == 0;
     return std::make_unique<JetSession>(jet::Database::Open(path, password, writable));
   } catch (const jet::JetError& e) {
-    if (e.code() == jet::JetErrorCode::NotJet4) throw DbError("Unrecognized database format '" + path + "'.");
+    if (e.code() == jet::JetErrorCode::NotJet4)
+      throw DbError("Unrecognized database format '" + path + "'.");
     throw DbError(e.what());
   }
 }

@@ -30,7 +30,8 @@ bool IsJetSession(const EngineSession& session);
 // (the way Connection passes them). Throws DbError with the provider's
 // texts. REQUIRES: IsJetSession(session).
 int64_t JetExecute(EngineSession& session, std::string_view sql, const ParamList& params);
-std::unique_ptr<Cursor> JetQuery(EngineSession& session, std::string_view sql, const ParamList& params);
+std::unique_ptr<Cursor> JetQuery(EngineSession& session, std::string_view sql,
+                                 const ParamList& params);
 
 // Opens the file. Throws DbError with the provider's texts: "Could not
 // find file '...'.", "Not a valid password.", "Unrecognized database

@@ -52,7 +52,9 @@ class Parser {
       st.table = name();
       if (peekWord("WHERE")) where(st);
     } else {
-      throw DbError("Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'.");
+      throw DbError(
+          "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or "
+          "'UPDATE'.");
     }
     acceptPunct(";");
     if (pos_ != tokens_.size()) throw DbError("Characters found after end of SQL statement.");
@@ -118,10 +120,14 @@ class Parser {
         return v;
       }
       case TokenKind::Word:
-        if (t->isWord("NULL")) v.literal = Variant::null();
-        else if (t->isWord("TRUE")) v.literal = Variant(true);
-        else if (t->isWord("FALSE")) v.literal = Variant(false);
-        else fail();
+        if (t->isWord("NULL"))
+          v.literal = Variant::null();
+        else if (t->isWord("TRUE"))
+          v.literal = Variant(true);
+        else if (t->isWord("FALSE"))
+          v.literal = Variant(false);
+        else
+          fail();
         return v;
       default:
         fail();

@@ -27,9 +27,10 @@ struct JetValue {
 struct JetStatement {
   enum class Kind { Insert, Delete, Select } kind = Kind::Insert;
   std::string table;
-  std::vector<std::string> columns;  // Insert: the column list (empty: table order); Select: empty = *
-  std::vector<JetValue> values;      // Insert
-  std::string whereColumn;           // Delete, Select ("" = no WHERE)
+  std::vector<std::string>
+      columns;                   // Insert: the column list (empty: table order); Select: empty = *
+  std::vector<JetValue> values;  // Insert
+  std::string whereColumn;       // Delete, Select ("" = no WHERE)
   JetValue whereValue;
 };
 

@@ -47,8 +47,9 @@ PgConnInfo pgConnInfo(const ConnectionString& cs, int connectTimeoutSeconds) {
   std::string source = trim(cs.value("Data Source"));
   std::string host = source, port;
   if (std::string comma = commaFormOf(source); !comma.empty())
-    throw DbError("Data Source \"" + source + "\" gives the port after a colon; write it after a comma: \"" +
-                  comma + "\" (system.ini, line 1)");
+    throw DbError("Data Source \"" + source +
+                  "\" gives the port after a colon; write it after a comma: \"" + comma +
+                  "\" (system.ini, line 1)");
   if (size_t comma = source.rfind(','); comma != std::string::npos) {
     host = trim(source.substr(0, comma));
     port = trim(source.substr(comma + 1));

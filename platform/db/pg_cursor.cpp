@@ -15,8 +15,8 @@ void decodeRow(const PGresult* r, int row, const std::vector<PgDecode>& decode,
       (*out)[c] = Variant::null();
       continue;
     }
-    (*out)[c] = pgDecodeValue(decode[c], std::string_view(PQgetvalue(r, row, c),
-                                                         PQgetlength(r, row, c)));
+    (*out)[c] =
+        pgDecodeValue(decode[c], std::string_view(PQgetvalue(r, row, c), PQgetlength(r, row, c)));
   }
 }
 

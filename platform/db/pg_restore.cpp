@@ -27,8 +27,10 @@ std::string sqlName(const std::string& s) {
 std::string shellQuote(const std::string& s) {
   std::string out = "'";
   for (char c : s) {
-    if (c == '\'') out += "'\\''";
-    else out += c;
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
   }
   return out + "'";
 }
@@ -57,7 +59,8 @@ bool runOnServer(EngineSession& s, const std::string& script, std::string* outpu
             {});
   *output = firstText(s, "SELECT string_agg(line, E'\\n' ORDER BY n) FROM qz_program_output");
   const size_t mark = output->rfind("qz-exit-");
-  const bool done = mark != std::string::npos && output->compare(mark, std::string::npos, "qz-exit-0") == 0;
+  const bool done =
+      mark != std::string::npos && output->compare(mark, std::string::npos, "qz-exit-0") == 0;
   if (mark != std::string::npos) output->resize(mark);
   if (!done) {
     // One or two lines say why; the rest repeats it ("exiting now").
@@ -77,20 +80,23 @@ std::unique_ptr<Cursor> restorePostgresDatabase(EngineSession& s, const std::str
   if (database.empty()) throw DbError("RESTORE DATABASE: the database name is missing.");
   if (disk.empty()) throw DbError("RESTORE DATABASE: the backup file name is missing.");
   if (s.inTransaction())
-    throw DbError("The RESTORE DATABASE statement is not allowed within a multi-statement "
-                  "transaction.");
+    throw DbError(
+        "The RESTORE DATABASE statement is not allowed within a multi-statement "
+        "transaction.");
   if (equalsNoCase(database, "master") || database == "postgres" || database == "template0" ||
       database == "template1")
     throw DbError("The database '" + database + "' cannot be restored from a backup set.");
   if (firstText(s, "SELECT current_database()") == database)
-    throw DbError("Exclusive access could not be obtained because the database is in use. "
-                  "RESTORE DATABASE is terminating abnormally.");
+    throw DbError(
+        "Exclusive access could not be obtained because the database is in use. "
+        "RESTORE DATABASE is terminating abnormally.");
 
   const std::string fresh = database + "__restoring";
   const std::string old = database + "__replaced";
-  const std::string sock = firstText(
-      s, "SELECT coalesce(nullif(trim(split_part(current_setting('unix_socket_directories', "
-         "true), ',', 1)), ''), host(inet_server_addr()), '127.0.0.1')");
+  const std::string sock =
+      firstText(s,
+                "SELECT coalesce(nullif(trim(split_part(current_setting('unix_socket_directories', "
+                "true), ',', 1)), ''), host(inet_server_addr()), '127.0.0.1')");
   const std::string port = firstText(s, "SELECT current_setting('port')");
   const std::string user = firstText(s, "SELECT current_user");
 
@@ -109,18 +115,23 @@ std::unique_ptr<Cursor> restorePostgresDatabase(EngineSession& s, const std::str
         "bin=$(dirname \"$(readlink /proc/$PPID/exe)\")\n"
         "[ -x \"$bin/pg_restore\" ] || bin=$(dirname \"$(command -v pg_restore)\")\n"
         "set -e\n"
-        "f=" + shellQuote(disk) + "\n"
-        "[ -f \"$f\" ] || { echo \"Cannot open backup device '$f'. The file does not exist.\"; exit 1; }\n"
+        "f=" +
+        shellQuote(disk) +
+        "\n"
+        "[ -f \"$f\" ] || { echo \"Cannot open backup device '$f'. The file does not exist.\"; "
+        "exit 1; }\n"
         "m=$(tar -tf \"$f\" | grep '[.]dump$' | tail -n 1)\n"
         "[ -n \"$m\" ] || { echo \"The backup media '$f' holds no backup set.\"; exit 1; }\n"
         "d=$(mktemp -d)\n"
         "trap 'rm -rf \"$d\"' EXIT\n"
         "tar -xf \"$f\" -C \"$d\" \"$m\" \"$m.sha256\"\n"
         "(cd \"$d\" && sha256sum -c --quiet \"$m.sha256\" >/dev/null 2>&1) || "
-        "{ echo \"The backup media '$f' is damaged (backup set $m fails its checksum).\"; exit 1; }\n"
+        "{ echo \"The backup media '$f' is damaged (backup set $m fails its checksum).\"; exit 1; "
+        "}\n"
         "tmp=\"$d/$m\"\n"
-        "\"$bin/pg_restore\" --exit-on-error --no-owner -h " + shellQuote(sock) + " -p " +
-        shellQuote(port) + " -U " + shellQuote(user) + " -d " + shellQuote(fresh) + " \"$tmp\"";
+        "\"$bin/pg_restore\" --exit-on-error --no-owner -h " +
+        shellQuote(sock) + " -p " + shellQuote(port) + " -U " + shellQuote(user) + " -d " +
+        shellQuote(fresh) + " \"$tmp\"";
     ok = runOnServer(s, script, &output);
   } catch (...) {
     dropFresh();

@@ -25,8 +25,7 @@ namespace qz::db {
 
 // Restores `database` from the media file `disk` on session (connected to
 // the maintenance database). Returns nullptr (no rows). Throws DbError.
-std::unique_ptr<Cursor> restorePostgresDatabase(EngineSession& session,
-                                                const std::string& database,
+std::unique_ptr<Cursor> restorePostgresDatabase(EngineSession& session, const std::string& database,
                                                 const std::string& disk);
 
 }  // namespace qz::db

@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "platform/db/pg_conninfo.h"
 #include "platform/db/declared_names.h"
+#include "platform/db/pg_conninfo.h"
 #include "platform/db/pg_cursor.h"
 #include "platform/db/pg_statement_cache.h"
 #include "platform/db/pg_values.h"
@@ -79,8 +79,7 @@ std::string procedureIdentifier(const std::string& name) {
     last = last.substr(1, last.size() - 2);
   last = trimmed(last);
   bool ok = !last.empty() && !std::isdigit(static_cast<unsigned char>(last[0]));
-  for (char c : last)
-    ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
+  for (char c : last) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
   if (!ok) throw DbError("invalid procedure name '" + name + "'");
   return last;
 }
@@ -100,7 +99,7 @@ bool staleSchemaError(const PGresult* r) {
 // Field metadata of one table, by column number (attnum).
 struct TableMeta {
   std::string name;
-  std::vector<FieldDef> fields;               // in column order
+  std::vector<FieldDef> fields;              // in column order
   std::unordered_map<int, size_t> byAttnum;  // attnum -> index into fields
 };
 
@@ -273,8 +272,7 @@ class PgSession : public EngineSession, private RowFeed {
       oid = static_cast<Oid>(std::strtoul(PQgetvalue(r.get(), 0, 0), nullptr, 10));
     }
     const TableMeta* meta = oid ? tableMeta(oid) : nullptr;
-    if (!meta || meta->fields.empty())
-      throw DbError("relation \"" + table + "\" does not exist");
+    if (!meta || meta->fields.empty()) throw DbError("relation \"" + table + "\" does not exist");
     relations_.try_emplace(name, oid);
     return meta->fields;
   }
@@ -381,8 +379,10 @@ class PgSession : public EngineSession, private RowFeed {
       // The server reads a text parameter up to its first NUL: the rest
       // would be dropped without a word.
       if (!binary && b.texts[i].find('\0') != std::string::npos)
-        throw DbError("Text with a NUL character (\\u0000) cannot be stored on PostgreSQL "
-                      "(parameter '" + binds[i].name + "')");
+        throw DbError(
+            "Text with a NUL character (\\u0000) cannot be stored on PostgreSQL "
+            "(parameter '" +
+            binds[i].name + "')");
       b.values[i] = b.texts[i].data();
       b.lengths[i] = static_cast<int>(b.texts[i].size());
       if (binary) {
@@ -404,8 +404,9 @@ class PgSession : public EngineSession, private RowFeed {
     deallocateIfDue();
     PgStatementCache::Plan plan = statements_.use(b.key);
     if (plan.kind == PgStatementCache::Plan::kPrepare) {
-      ResultPtr p = guarded(
-          [&] { return PQprepare(conn_, plan.name.c_str(), sql.c_str(), b.count(), b.types.data()); });
+      ResultPtr p = guarded([&] {
+        return PQprepare(conn_, plan.name.c_str(), sql.c_str(), b.count(), b.types.data());
+      });
       if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) {
         forgetSchema();
         throw resultFailure(p.get(), conn_);
@@ -489,12 +490,11 @@ class PgSession : public EngineSession, private RowFeed {
     }
     flushTimeout();
     const auto before = PQtransactionStatus(conn_);
-    const int sent =
-        name.empty()
-            ? PQsendQueryParams(conn_, sql.c_str(), b.count(), b.types.data(), b.values.data(),
-                                b.lengths.data(), b.formats.data(), 0)
-            : PQsendQueryPrepared(conn_, name.c_str(), b.count(), b.values.data(),
-                                  b.lengths.data(), b.formats.data(), 0);
+    const int sent = name.empty()
+                         ? PQsendQueryParams(conn_, sql.c_str(), b.count(), b.types.data(),
+                                             b.values.data(), b.lengths.data(), b.formats.data(), 0)
+                         : PQsendQueryPrepared(conn_, name.c_str(), b.count(), b.values.data(),
+                                               b.lengths.data(), b.formats.data(), 0);
     if (!sent) {
       if (PQstatus(conn_) == CONNECTION_BAD &&
           (before == PQTRANS_INTRANS || before == PQTRANS_INERROR))
@@ -512,8 +512,7 @@ class PgSession : public EngineSession, private RowFeed {
       noteLostConnection();
       if (st == PGRES_TUPLES_OK || st == PGRES_COMMAND_OK || st == PGRES_EMPTY_QUERY)
         return cursorOver(std::move(first));
-      if (!name.empty() && mayRetry && before == PQTRANS_IDLE &&
-          resultChangedShape(first.get())) {
+      if (!name.empty() && mayRetry && before == PQTRANS_IDLE && resultChangedShape(first.get())) {
         statements_.forget(b.key);
         forgetSchema();
         return stream(sql, binds, false);
@@ -526,7 +525,8 @@ class PgSession : public EngineSession, private RowFeed {
     std::vector<PgDecode> decode;
     const bool known = describe(first.get(), &fields, &decode);
     PGresult* shape = first.get();
-    auto cursor = std::make_unique<PgCursor>(std::move(first), std::move(fields), std::move(decode));
+    auto cursor =
+        std::make_unique<PgCursor>(std::move(first), std::move(fields), std::move(decode));
     cursor->streamFrom(this);
     streaming_ = cursor.get();
     // Reading the catalogue needs the connection: the rows come first.
@@ -540,8 +540,9 @@ class PgSession : public EngineSession, private RowFeed {
     ResultPtr r(PQgetResult(conn_));
     // No result at all is the end only while the connection holds: a
     // dropped one must not pass for a shorter result.
-    const auto st = r ? PQresultStatus(r.get())
-                      : PQstatus(conn_) == CONNECTION_BAD ? PGRES_FATAL_ERROR : PGRES_TUPLES_OK;
+    const auto st = r                                   ? PQresultStatus(r.get())
+                    : PQstatus(conn_) == CONNECTION_BAD ? PGRES_FATAL_ERROR
+                                                        : PGRES_TUPLES_OK;
     if (st == PGRES_SINGLE_TUPLE) return r;
     std::string error;
     if (st != PGRES_TUPLES_OK) error = resultError(r.get(), conn_);
@@ -602,12 +603,11 @@ class PgSession : public EngineSession, private RowFeed {
   // a transaction, where the failure aborted nothing). Throws DbError with
   // the server's message when the text does not parse or fit (running it
   // would fail the same way).
-  bool learnTables(const std::string& sql, const Bound& b, const std::string& name,
-                   bool mayRetry) {
+  bool learnTables(const std::string& sql, const Bound& b, const std::string& name, bool mayRetry) {
     if (described_.count(b.key)) return true;
     if (name.empty()) {
-      ResultPtr p = guarded(
-          [&] { return PQprepare(conn_, "", sql.c_str(), b.count(), b.types.data()); });
+      ResultPtr p =
+          guarded([&] { return PQprepare(conn_, "", sql.c_str(), b.count(), b.types.data()); });
       if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) {
         forgetSchema();
         throw resultFailure(p.get(), conn_);
@@ -693,8 +693,9 @@ class PgSession : public EngineSession, private RowFeed {
     if (it != tables_.end()) return &it->second;
     std::string oidText = std::to_string(oid);
     const char* value = oidText.c_str();
-    ResultPtr r = guarded(
-        [&] { return PQexecParams(conn_, kCatalogueQuery, 1, nullptr, &value, nullptr, nullptr, 0); });
+    ResultPtr r = guarded([&] {
+      return PQexecParams(conn_, kCatalogueQuery, 1, nullptr, &value, nullptr, nullptr, 0);
+    });
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) throw resultFailure(r.get(), conn_);
     TableMeta meta;
     for (int i = 0, rows = PQntuples(r.get()); i < rows; ++i) {
@@ -703,9 +704,9 @@ class PgSession : public EngineSession, private RowFeed {
       int attnum = std::atoi(PQgetvalue(r.get(), i, 1));
       f.name = PQgetvalue(r.get(), i, 2);
       if (const std::string* declared = declaredColumnName(meta.name, f.name)) f.name = *declared;
-      PgColumnType t = pgColumnType(static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 3),
-                                                                       nullptr, 10)),
-                                    std::atoi(PQgetvalue(r.get(), i, 4)));
+      PgColumnType t =
+          pgColumnType(static_cast<uint32_t>(std::strtoul(PQgetvalue(r.get(), i, 3), nullptr, 10)),
+                       std::atoi(PQgetvalue(r.get(), i, 4)));
       f.type = t.type;
       f.size = t.size;
       f.precision = t.precision;
@@ -725,9 +726,9 @@ class PgSession : public EngineSession, private RowFeed {
 
   PGconn* conn_;
   int timeout_;
-  bool timeoutPending_ = false;          // timeout_ not yet in force on the server
+  bool timeoutPending_ = false;           // timeout_ not yet in force on the server
   bool timeoutSetInTransaction_ = false;  // sent inside the open transaction
-  bool lostInTransaction_ = false;  // the connection dropped inside a transaction
+  bool lostInTransaction_ = false;        // the connection dropped inside a transaction
   std::unordered_map<Oid, TableMeta> tables_;
   std::unordered_map<std::string, Oid> relations_;  // table name -> oid
   // Statement keys whose tables' catalogue entries were read before they ran.

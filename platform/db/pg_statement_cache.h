@@ -56,9 +56,9 @@ class PgStatementCache {
   size_t preparedCount() const { return prepared_; }
 
  private:
-  static constexpr size_t kMaxPrepared = 256;   // named statements per session
-  static constexpr size_t kMaxTracked = 4096;   // texts counted but not prepared
-  static constexpr size_t kMaxForgotten = 32;   // leaked names before DEALLOCATE ALL
+  static constexpr size_t kMaxPrepared = 256;  // named statements per session
+  static constexpr size_t kMaxTracked = 4096;  // texts counted but not prepared
+  static constexpr size_t kMaxForgotten = 32;  // leaked names before DEALLOCATE ALL
 
   struct Entry {
     int uses = 0;

@@ -12,9 +12,9 @@ namespace {
 
 // Type OIDs of the built-in types (pg_type.dat); stable across versions.
 constexpr uint32_t kBool = 16, kBytea = 17, kChar = 18, kName = 19, kInt8 = 20, kInt2 = 21,
-                   kInt4 = 23, kText = 25, kOid = 26, kFloat4 = 700, kFloat8 = 701,
-                   kBpchar = 1042, kVarchar = 1043, kDate = 1082, kTime = 1083,
-                   kTimestamp = 1114, kTimestamptz = 1184, kNumeric = 1700, kVoid = 2278;
+                   kInt4 = 23, kText = 25, kOid = 26, kFloat4 = 700, kFloat8 = 701, kBpchar = 1042,
+                   kVarchar = 1043, kDate = 1082, kTime = 1083, kTimestamp = 1114,
+                   kTimestamptz = 1184, kNumeric = 1700, kVoid = 2278;
 
 constexpr int64_t kMsPerDay = 86400000;
 
@@ -74,8 +74,8 @@ bool parseClock(std::string_view t, size_t pos, int64_t* ms, size_t* end) {
 
 // "YYYY-MM-DD" at the start of t -> days since 1970-01-01.
 bool parseDay(std::string_view t, int64_t* ms) {
-  if (!allDigits(t, 0, 4) || t.size() < 10 || t[4] != '-' || !allDigits(t, 5, 2) ||
-      t[7] != '-' || !allDigits(t, 8, 2))
+  if (!allDigits(t, 0, 4) || t.size() < 10 || t[4] != '-' || !allDigits(t, 5, 2) || t[7] != '-' ||
+      !allDigits(t, 8, 2))
     return false;
   // A year of more than four digits or a BC date has other characters here.
   if (t.size() > 10 && t[10] != ' ') return false;
@@ -96,11 +96,28 @@ int hexValue(char c) {
 PgColumnType pgColumnType(uint32_t oid, int typmod) {
   PgColumnType c;
   switch (oid) {
-    case kBool: c.type = FieldType::Boolean; c.decode = PgDecode::Bool; break;
-    case kInt2: c.type = FieldType::Int16; c.decode = PgDecode::Int16; break;
-    case kInt4: case kOid: c.type = FieldType::Int32; c.decode = PgDecode::Int32; break;
-    case kInt8: c.type = FieldType::Int64; c.decode = PgDecode::Int64; break;
-    case kFloat4: case kFloat8: c.type = FieldType::Float; c.decode = PgDecode::Float; break;
+    case kBool:
+      c.type = FieldType::Boolean;
+      c.decode = PgDecode::Bool;
+      break;
+    case kInt2:
+      c.type = FieldType::Int16;
+      c.decode = PgDecode::Int16;
+      break;
+    case kInt4:
+    case kOid:
+      c.type = FieldType::Int32;
+      c.decode = PgDecode::Int32;
+      break;
+    case kInt8:
+      c.type = FieldType::Int64;
+      c.decode = PgDecode::Int64;
+      break;
+    case kFloat4:
+    case kFloat8:
+      c.type = FieldType::Float;
+      c.decode = PgDecode::Float;
+      break;
     case kNumeric:
       if (typmod >= 4) {
         c.precision = ((typmod - 4) >> 16) & 0xffff;
@@ -115,11 +132,21 @@ PgColumnType pgColumnType(uint32_t oid, int typmod) {
         c.decode = PgDecode::Decimal;
       }
       break;
-    case kTimestamp: case kTimestamptz:
-      c.type = FieldType::DateTime; c.decode = PgDecode::Timestamp; break;
-    case kDate: c.type = FieldType::Date; c.decode = PgDecode::Date; break;
-    case kTime: c.type = FieldType::Time; c.decode = PgDecode::Time; break;
-    case kVarchar: case kBpchar:
+    case kTimestamp:
+    case kTimestamptz:
+      c.type = FieldType::DateTime;
+      c.decode = PgDecode::Timestamp;
+      break;
+    case kDate:
+      c.type = FieldType::Date;
+      c.decode = PgDecode::Date;
+      break;
+    case kTime:
+      c.type = FieldType::Time;
+      c.decode = PgDecode::Time;
+      break;
+    case kVarchar:
+    case kBpchar:
       if (typmod >= 4) {
         c.type = FieldType::String;
         c.size = typmod - 4;
@@ -128,21 +155,38 @@ PgColumnType pgColumnType(uint32_t oid, int typmod) {
         c.size = oid == kBpchar ? 1 : 0;
       }
       break;
-    case kChar: c.type = FieldType::String; c.size = 1; break;
-    case kName: c.type = FieldType::String; c.size = 63; break;
-    case kBytea: c.type = FieldType::Bytes; c.decode = PgDecode::Bytea; break;
-    case kVoid: c.decode = PgDecode::Void; break;
-    case kText: default: break;
+    case kChar:
+      c.type = FieldType::String;
+      c.size = 1;
+      break;
+    case kName:
+      c.type = FieldType::String;
+      c.size = 63;
+      break;
+    case kBytea:
+      c.type = FieldType::Bytes;
+      c.decode = PgDecode::Bytea;
+      break;
+    case kVoid:
+      c.decode = PgDecode::Void;
+      break;
+    case kText:
+    default:
+      break;
   }
   return c;
 }
 
 Variant pgDecodeValue(PgDecode decode, std::string_view t) {
   switch (decode) {
-    case PgDecode::Bool: return Variant(!t.empty() && t[0] == 't');
-    case PgDecode::Int16: return Variant(parseInt<int16_t>(t, "smallint"));
-    case PgDecode::Int32: return Variant(parseInt<int32_t>(t, "integer"));
-    case PgDecode::Int64: return Variant(parseInt<int64_t>(t, "bigint"));
+    case PgDecode::Bool:
+      return Variant(!t.empty() && t[0] == 't');
+    case PgDecode::Int16:
+      return Variant(parseInt<int16_t>(t, "smallint"));
+    case PgDecode::Int32:
+      return Variant(parseInt<int32_t>(t, "integer"));
+    case PgDecode::Int64:
+      return Variant(parseInt<int64_t>(t, "bigint"));
     case PgDecode::Float: {
       double d = 0;
       auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), d);
@@ -196,8 +240,10 @@ Variant pgDecodeValue(PgDecode decode, std::string_view t) {
       }
       return Variant::bytes(std::move(out));
     }
-    case PgDecode::Void: return Variant::null();
-    case PgDecode::Text: break;
+    case PgDecode::Void:
+      return Variant::null();
+    case PgDecode::Text:
+      break;
   }
   return Variant(t);
 }
@@ -206,8 +252,11 @@ std::string pgParamText(const Variant& v, bool* binary) {
   *binary = false;
   char buf[64];
   switch (v.type()) {
-    case VarType::Boolean: return v.asBool() ? "true" : "false";
-    case VarType::Int16: case VarType::Int32: case VarType::Int64: {
+    case VarType::Boolean:
+      return v.asBool() ? "true" : "false";
+    case VarType::Int16:
+    case VarType::Int32:
+    case VarType::Int64: {
       auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v.asInt());
       return std::string(buf, p);
     }
@@ -218,12 +267,21 @@ std::string pgParamText(const Variant& v, bool* binary) {
       auto [p, ec] = std::to_chars(buf, buf + sizeof buf, d);
       return std::string(buf, p);
     }
-    case VarType::Currency: return v.asCurrency().toPlain();
-    case VarType::DateTime: return v.asDateTime().toSql();
-    case VarType::Decimal: case VarType::String: return v.asString();
-    case VarType::Bytes: *binary = true; return v.asString();
-    case VarType::Array: throw DbError("an array cannot be a statement parameter");
-    case VarType::Unassigned: case VarType::Null: break;
+    case VarType::Currency:
+      return v.asCurrency().toPlain();
+    case VarType::DateTime:
+      return v.asDateTime().toSql();
+    case VarType::Decimal:
+    case VarType::String:
+      return v.asString();
+    case VarType::Bytes:
+      *binary = true;
+      return v.asString();
+    case VarType::Array:
+      throw DbError("an array cannot be a statement parameter");
+    case VarType::Unassigned:
+    case VarType::Null:
+      break;
   }
   throw DbError("a null value has no parameter text");
 }

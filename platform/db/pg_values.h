@@ -22,7 +22,19 @@ namespace qz::db {
 
 // How a column's text is decoded; chosen once per column, used per value.
 enum class PgDecode : uint8_t {
-  Bool, Int16, Int32, Int64, Float, Currency, Decimal, Timestamp, Date, Time, Text, Bytea, Void,
+  Bool,
+  Int16,
+  Int32,
+  Int64,
+  Float,
+  Currency,
+  Decimal,
+  Timestamp,
+  Date,
+  Time,
+  Text,
+  Bytea,
+  Void,
 };
 
 struct PgColumnType {

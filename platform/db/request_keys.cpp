@@ -53,10 +53,14 @@ std::vector<std::string> requestKeyTableStatements(SqlFlavor flavor) {
           "  provider varchar(64) NOT NULL,\n"
           "  request_key varchar(64) NOT NULL,\n"
           "  digest varchar(64) NOT NULL,\n"
-          "  error_count " + std::string(pg ? "integer" : "int") + " NOT NULL,\n"
+          "  error_count " +
+          std::string(pg ? "integer" : "int") +
+          " NOT NULL,\n"
           "  errors text NOT NULL,\n"
           "  owner_data text,\n"
-          "  recorded " + std::string(pg ? "timestamp(3)" : "datetime") + " NOT NULL,\n"
+          "  recorded " +
+          std::string(pg ? "timestamp(3)" : "datetime") +
+          " NOT NULL,\n"
           "  PRIMARY KEY (provider, request_key)\n"
           ")",
       "CREATE INDEX IF NOT EXISTS ix_" + table + "_recorded ON " + table + " (recorded)",
@@ -108,13 +112,11 @@ std::optional<RecordedAnswer> findRecordedAnswer(Connection& conn, std::string_v
 
 void recordAnswer(Connection& conn, std::string_view provider, std::string_view key,
                   const RecordedAnswer& answer) {
-  ParamList params{textParam("provider", provider),
-                   textParam("request_key", key),
-                   textParam("digest", answer.digest),
-                   intParam("error_count", answer.errorCount),
-                   textParam("errors", answer.errors),
-                   textParam("owner_data", answer.ownerData),
-                   timeParam("recorded", DateTime::now())};
+  ParamList params{
+      textParam("provider", provider),       textParam("request_key", key),
+      textParam("digest", answer.digest),    intParam("error_count", answer.errorCount),
+      textParam("errors", answer.errors),    textParam("owner_data", answer.ownerData),
+      timeParam("recorded", DateTime::now())};
   if (answer.ownerData.empty()) params[5].value = Variant::null();
   conn.execute(
       "INSERT INTO qz_request_keys (provider, request_key, digest, error_count, errors, "

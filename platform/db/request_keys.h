@@ -36,7 +36,7 @@ bool requestKeyFits(std::string_view key);
 
 // A recorded answer.
 struct RecordedAnswer {
-  std::string digest;     // of the request that was posted (hex)
+  std::string digest;  // of the request that was posted (hex)
   int errorCount = 0;
   std::string errors;     // the error packet as JSON
   std::string ownerData;  // OwnerData as tagged JSON; "" when none came back

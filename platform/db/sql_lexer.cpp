@@ -8,9 +8,7 @@
 namespace qz::db {
 namespace {
 
-bool isWordStart(unsigned char c) {
-  return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80;
-}
+bool isWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80; }
 bool isWordChar(unsigned char c) {
   return std::isalnum(c) || c == '_' || c == '#' || c == '$' || c >= 0x80;
 }
@@ -64,8 +62,8 @@ std::vector<Token> lexSql(std::string_view s) {
     } else if (c == '[') {
       i = quotedEnd(s, i, ']');
       kind = TokenKind::Bracketed;
-    } else if (std::isdigit(c) ||
-               (c == '.' && i + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
+    } else if (std::isdigit(c) || (c == '.' && i + 1 < s.size() &&
+                                   std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
       while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
       if (i < s.size() && s[i] == '.') {
         ++i;
@@ -83,8 +81,7 @@ std::vector<Token> lexSql(std::string_view s) {
     } else if (isWordStart(c)) {
       while (i < s.size() && isWordChar(static_cast<unsigned char>(s[i]))) ++i;
       kind = TokenKind::Word;
-    } else if (c == ':' && i + 1 < s.size() &&
-               isWordStart(static_cast<unsigned char>(s[i + 1])) &&
+    } else if (c == ':' && i + 1 < s.size() && isWordStart(static_cast<unsigned char>(s[i + 1])) &&
                (start == 0 || s[start - 1] != ':')) {
       i += 1;
       while (i < s.size() && isWordChar(static_cast<unsigned char>(s[i]))) ++i;
@@ -95,8 +92,8 @@ std::vector<Token> lexSql(std::string_view s) {
       while (i < s.size() && isWordChar(static_cast<unsigned char>(s[i]))) ++i;
       kind = TokenKind::Variable;
     } else {
-      static constexpr std::string_view kTwo[] = {"::", ":=", "<=", ">=", "<>", "!=",
-                                                   "||", "==", "!<", "!>", "<<", ">>"};
+      static constexpr std::string_view kTwo[] = {
+          "::", ":=", "<=", ">=", "<>", "!=", "||", "==", "!<", "!>", "<<", ">>"};
       i += 1;
       for (std::string_view two : kTwo)
         if (s.substr(start, 2) == two) {

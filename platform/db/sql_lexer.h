@@ -16,16 +16,16 @@
 namespace qz::db {
 
 enum class TokenKind : unsigned char {
-  Space,       // blanks and line ends
-  Comment,     // -- to end of line, or /* ... */
-  Word,        // identifier or keyword: letters, digits, _, #, $, non-ASCII
-  Bracketed,   // [name] with ]] standing for ]
-  Quoted,      // "name" with "" standing for "
-  String,      // 'text' with '' standing for '
-  Number,      // 12, 1.5, .5, 1e3
-  Param,       // :name (a query parameter marker)
-  Variable,    // @name or @@name
-  Punct,       // one operator or punctuation: ( ) , ; . = < > <= >= <> != :: := || + - * / % etc.
+  Space,      // blanks and line ends
+  Comment,    // -- to end of line, or /* ... */
+  Word,       // identifier or keyword: letters, digits, _, #, $, non-ASCII
+  Bracketed,  // [name] with ]] standing for ]
+  Quoted,     // "name" with "" standing for "
+  String,     // 'text' with '' standing for '
+  Number,     // 12, 1.5, .5, 1e3
+  Param,      // :name (a query parameter marker)
+  Variable,   // @name or @@name
+  Punct,      // one operator or punctuation: ( ) , ; . = < > <= >= <> != :: := || + - * / % etc.
 };
 
 struct Token {

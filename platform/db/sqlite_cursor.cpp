@@ -39,15 +39,14 @@ FieldDef describeColumn(sqlite3* db, sqlite3_stmt* stmt, int i, bool hasRow) {
   return f;
 }
 
-void CursorRegistry::remove(SqliteCursor* c) {
-  std::erase(live_, c);
-}
+void CursorRegistry::remove(SqliteCursor* c) { std::erase(live_, c); }
 
 void CursorRegistry::detachAll() {
   for (SqliteCursor* c : live_) c->detach();
 }
 
-SqliteCursor::SqliteCursor(sqlite3* db, sqlite3_stmt* stmt, std::shared_ptr<CursorRegistry> registry)
+SqliteCursor::SqliteCursor(sqlite3* db, sqlite3_stmt* stmt,
+                           std::shared_ptr<CursorRegistry> registry)
     : db_(db), stmt_(stmt) {
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) {

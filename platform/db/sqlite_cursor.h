@@ -44,8 +44,7 @@ class SqliteCursor : public Cursor {
   // Takes ownership of stmt (prepared and bound, not yet stepped) and steps
   // the first row. Throws DbError on an engine failure (stmt finalized).
   // registry, when given, holds the cursor while it lives.
-  SqliteCursor(sqlite3* db, sqlite3_stmt* stmt,
-               std::shared_ptr<CursorRegistry> registry = nullptr);
+  SqliteCursor(sqlite3* db, sqlite3_stmt* stmt, std::shared_ptr<CursorRegistry> registry = nullptr);
   ~SqliteCursor() override;
   SqliteCursor(const SqliteCursor&) = delete;
   SqliteCursor& operator=(const SqliteCursor&) = delete;

@@ -41,7 +41,8 @@ void datepartFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const auto* u = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
   const std::string_view unit = canonicalDatePart(u ? u : "");
   if (unit.empty()) {
-    const std::string msg = "'" + std::string(u ? u : "") + "' is not a recognized datepart option.";
+    const std::string msg =
+        "'" + std::string(u ? u : "") + "' is not a recognized datepart option.";
     sqlite3_result_error(ctx, msg.c_str(), -1);
     return;
   }
@@ -51,7 +52,8 @@ void datepartFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
   DateTime t;
   if (!argDateTime(argv[1], &t)) {
-    sqlite3_result_error(ctx, "Conversion failed when converting date and/or time from character string.", -1);
+    sqlite3_result_error(
+        ctx, "Conversion failed when converting date and/or time from character string.", -1);
     return;
   }
   sqlite3_result_int(ctx, datePartOf(unit, t));
@@ -64,7 +66,8 @@ void datetimeFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
   DateTime t;
   if (!argDateTime(argv[0], &t)) {
-    sqlite3_result_error(ctx, "Conversion failed when converting date and/or time from character string.", -1);
+    sqlite3_result_error(
+        ctx, "Conversion failed when converting date and/or time from character string.", -1);
     return;
   }
   const std::string s = t.toSql();

@@ -18,24 +18,24 @@ struct TypeName {
   FieldType type;
 };
 constexpr TypeName kTypes[] = {
-    {"varchar", FieldType::String},   {"nvarchar", FieldType::String},
-    {"char", FieldType::String},      {"nchar", FieldType::String},
-    {"character", FieldType::String}, {"varchar2", FieldType::String},
-    {"text", FieldType::Memo},        {"ntext", FieldType::Memo},
-    {"clob", FieldType::Memo},        {"int", FieldType::Int32},
-    {"integer", FieldType::Int32},    {"mediumint", FieldType::Int32},
-    {"smallint", FieldType::Int16},   {"tinyint", FieldType::Int16},
-    {"bigint", FieldType::Int64},     {"bit", FieldType::Boolean},
-    {"boolean", FieldType::Boolean},  {"bool", FieldType::Boolean},
-    {"float", FieldType::Float},      {"real", FieldType::Float},
-    {"double", FieldType::Float},     {"double precision", FieldType::Float},
-    {"money", FieldType::Currency},   {"smallmoney", FieldType::Currency},
-    {"decimal", FieldType::Decimal},  {"numeric", FieldType::Decimal},
-    {"datetime", FieldType::DateTime}, {"smalldatetime", FieldType::DateTime},
+    {"varchar", FieldType::String},     {"nvarchar", FieldType::String},
+    {"char", FieldType::String},        {"nchar", FieldType::String},
+    {"character", FieldType::String},   {"varchar2", FieldType::String},
+    {"text", FieldType::Memo},          {"ntext", FieldType::Memo},
+    {"clob", FieldType::Memo},          {"int", FieldType::Int32},
+    {"integer", FieldType::Int32},      {"mediumint", FieldType::Int32},
+    {"smallint", FieldType::Int16},     {"tinyint", FieldType::Int16},
+    {"bigint", FieldType::Int64},       {"bit", FieldType::Boolean},
+    {"boolean", FieldType::Boolean},    {"bool", FieldType::Boolean},
+    {"float", FieldType::Float},        {"real", FieldType::Float},
+    {"double", FieldType::Float},       {"double precision", FieldType::Float},
+    {"money", FieldType::Currency},     {"smallmoney", FieldType::Currency},
+    {"decimal", FieldType::Decimal},    {"numeric", FieldType::Decimal},
+    {"datetime", FieldType::DateTime},  {"smalldatetime", FieldType::DateTime},
     {"datetime2", FieldType::DateTime}, {"timestamp", FieldType::DateTime},
-    {"date", FieldType::Date},        {"time", FieldType::Time},
-    {"blob", FieldType::Bytes},       {"image", FieldType::Bytes},
-    {"varbinary", FieldType::Bytes},  {"binary", FieldType::Bytes},
+    {"date", FieldType::Date},          {"time", FieldType::Time},
+    {"blob", FieldType::Bytes},         {"image", FieldType::Bytes},
+    {"varbinary", FieldType::Bytes},    {"binary", FieldType::Bytes},
 };
 
 bool parseInt64(std::string_view s, int64_t* out) {
@@ -69,9 +69,12 @@ bool isDecimalText(std::string_view s) {
   if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
   bool digits = false, dot = false;
   for (; i < s.size(); ++i) {
-    if (std::isdigit(static_cast<unsigned char>(s[i]))) digits = true;
-    else if (s[i] == '.' && !dot) dot = true;
-    else return false;
+    if (std::isdigit(static_cast<unsigned char>(s[i])))
+      digits = true;
+    else if (s[i] == '.' && !dot)
+      dot = true;
+    else
+      return false;
   }
   return digits;
 }
@@ -146,8 +149,8 @@ bool parseDeclaredType(std::string_view decl, FieldDef* field) {
   bool maxSize = false;
   if (open != std::string::npos) {
     const size_t close = d.find(')', open);
-    std::string inner = d.substr(open + 1, close == std::string::npos ? std::string::npos
-                                                                      : close - open - 1);
+    std::string inner =
+        d.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
     const size_t comma = inner.find(',');
     auto num = [](std::string s) {
       int64_t v = -1;
@@ -175,8 +178,10 @@ bool parseDeclaredType(std::string_view decl, FieldDef* field) {
   field->scale = 0;
   switch (found->type) {
     case FieldType::String:
-      if (maxSize) field->type = FieldType::Memo;
-      else field->size = args[0] > 0 ? args[0] : 1;
+      if (maxSize)
+        field->type = FieldType::Memo;
+      else
+        field->size = args[0] > 0 ? args[0] : 1;
       break;
     case FieldType::Decimal:
       field->precision = args[0] > 0 ? args[0] : 18;
@@ -241,7 +246,8 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
       }
       break;
     case FieldType::Int64:
-      if (storage == SQLITE_INTEGER) return Variant(static_cast<int64_t>(sqlite3_column_int64(stmt, i)));
+      if (storage == SQLITE_INTEGER)
+        return Variant(static_cast<int64_t>(sqlite3_column_int64(stmt, i)));
       break;
     case FieldType::Boolean:
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
@@ -281,7 +287,8 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
       if (storage == SQLITE_INTEGER)
         return Variant::decimal(withScale(std::to_string(sqlite3_column_int64(stmt, i)), scale));
       if (storage == SQLITE_FLOAT)
-        return Variant::decimal(decimalText(sqlite3_column_double(stmt, i), scale > 0 ? scale : -1));
+        return Variant::decimal(
+            decimalText(sqlite3_column_double(stmt, i), scale > 0 ? scale : -1));
       {
         std::string s = columnText(stmt, i);
         if (isDecimalText(s)) return Variant::decimal(withScale(std::move(s), scale));
@@ -302,7 +309,8 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
     case FieldType::Bytes:
       if (storage == SQLITE_BLOB) {
         const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt, i));
-        return Variant::bytes(std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
+        return Variant::bytes(
+            std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
       }
       break;
     case FieldType::Dataset:
@@ -319,7 +327,8 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
       return Variant(sqlite3_column_double(stmt, i));
     case SQLITE_BLOB: {
       const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt, i));
-      return Variant::bytes(std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
+      return Variant::bytes(
+          std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
     }
     default:
       return Variant(columnText(stmt, i));
@@ -347,8 +356,8 @@ void bindVariant(sqlite3* db, sqlite3_stmt* stmt, int index, const Variant& v) {
       break;
     case VarType::Decimal:
     case VarType::String:
-      rc = sqlite3_bind_text(stmt, index, v.asString().data(), static_cast<int>(v.asString().size()),
-                             SQLITE_TRANSIENT);
+      rc = sqlite3_bind_text(stmt, index, v.asString().data(),
+                             static_cast<int>(v.asString().size()), SQLITE_TRANSIENT);
       break;
     case VarType::DateTime: {
       const std::string s = v.asDateTime().toSql();
@@ -356,8 +365,8 @@ void bindVariant(sqlite3* db, sqlite3_stmt* stmt, int index, const Variant& v) {
       break;
     }
     case VarType::Bytes:
-      rc = sqlite3_bind_blob(stmt, index, v.asString().data(), static_cast<int>(v.asString().size()),
-                             SQLITE_TRANSIENT);
+      rc = sqlite3_bind_blob(stmt, index, v.asString().data(),
+                             static_cast<int>(v.asString().size()), SQLITE_TRANSIENT);
       break;
     case VarType::Array:
       throw DbError("Arrays cannot be bound as statement parameters");
@@ -371,8 +380,8 @@ namespace {
 // value does not read as its declared type is refused here, as the other
 // engine refuses it, so both keep the same data.
 [[noreturn]] void refuseParameter(const Parameter& p, const std::string& what) {
-  throw DbError("Parameter '" + p.name + "': " + what + " is not a valid " +
-                fieldTypeName(p.type) + " value");
+  throw DbError("Parameter '" + p.name + "': " + what + " is not a valid " + fieldTypeName(p.type) +
+                " value");
 }
 
 bool fitsIntType(int64_t n, FieldType t) {
@@ -397,7 +406,8 @@ void bindParameter(sqlite3* db, sqlite3_stmt* stmt, int index, const Parameter& 
       case FieldType::Int32:
       case FieldType::Int64: {
         int64_t n;
-        if (parseInt64(s, &n) && fitsIntType(n, p.type)) return bindVariant(db, stmt, index, Variant(n));
+        if (parseInt64(s, &n) && fitsIntType(n, p.type))
+          return bindVariant(db, stmt, index, Variant(n));
         refuseParameter(p, "'" + s + "'");
       }
       case FieldType::Float: {
@@ -436,7 +446,8 @@ void bindParameter(sqlite3* db, sqlite3_stmt* stmt, int index, const Parameter& 
 std::string sqliteErrorText(sqlite3* db, int rc) {
   if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
     return "Lock request time out period exceeded: the database is locked by another "
-           "connection's write transaction (" + std::string(sqlite3_errmsg(db)) + ")";
+           "connection's write transaction (" +
+           std::string(sqlite3_errmsg(db)) + ")";
   if (rc == SQLITE_INTERRUPT) return "Query timeout expired";
   return sqlite3_errmsg(db);
 }

@@ -5,9 +5,9 @@
 
 namespace qz::db {
 namespace {
-constexpr const char* kTypeNames[] = {"boolean", "int16",    "int32", "int64",  "float",
-                                      "currency", "decimal", "datetime", "date", "time",
-                                      "string",   "memo",    "bytes", "dataset"};
+constexpr const char* kTypeNames[] = {"boolean",  "int16",   "int32",    "int64",  "float",
+                                      "currency", "decimal", "datetime", "date",   "time",
+                                      "string",   "memo",    "bytes",    "dataset"};
 constexpr const char* kDirNames[] = {"input", "output", "inputOutput", "returnValue"};
 }  // namespace
 

@@ -13,8 +13,20 @@ namespace qz::db {
 
 // Column and parameter types. Dataset is used only by packets (nested details).
 enum class FieldType : uint8_t {
-  Boolean, Int16, Int32, Int64, Float, Currency, Decimal,
-  DateTime, Date, Time, String, Memo, Bytes, Dataset,
+  Boolean,
+  Int16,
+  Int32,
+  Int64,
+  Float,
+  Currency,
+  Decimal,
+  DateTime,
+  Date,
+  Time,
+  String,
+  Memo,
+  Bytes,
+  Dataset,
 };
 
 // Wire names: "boolean", "int16", ... "dataset". fieldTypeFromName returns
@@ -25,9 +37,9 @@ bool fieldTypeFromName(std::string_view name, FieldType* out);
 struct FieldDef {
   std::string name;
   FieldType type = FieldType::String;
-  int size = 0;        // characters for String, 0 otherwise
-  int precision = 0;   // Decimal
-  int scale = 0;       // Decimal
+  int size = 0;           // characters for String, 0 otherwise
+  int precision = 0;      // Decimal
+  int scale = 0;          // Decimal
   bool required = false;  // NOT NULL in the database
   bool key = false;       // part of the primary key
   bool readOnly = false;  // computed or generated: clients cannot change it

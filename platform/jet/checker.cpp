@@ -30,9 +30,11 @@ std::vector<std::string> CheckDatabaseFile(const std::string& path, const std::s
     std::set<uint32_t> freePages;
     for (uint32_t p : UsageMapPages(f, RowPointer(1, 0))) freePages.insert(p);
     for (uint32_t p = 0; p < std::min<uint32_t>(pages, kInlineMapBytes * 8); ++p)
-      if (freePages.count(p)) problems.push_back("page " + std::to_string(p) + " is in use but marked free");
+      if (freePages.count(p))
+        problems.push_back("page " + std::to_string(p) + " is in use but marked free");
     for (uint32_t p = pages; p < kInlineMapBytes * 8; ++p)
-      if (!freePages.count(p)) problems.push_back("page " + std::to_string(p) + " is past the end but not marked free");
+      if (!freePages.count(p))
+        problems.push_back("page " + std::to_string(p) + " is past the end but not marked free");
 
     // Data pages: free-space counts.
     std::map<uint32_t, std::set<uint32_t>> pagesByOwner;
@@ -44,8 +46,9 @@ std::vector<std::string> CheckDatabaseFile(const std::string& path, const std::s
       for (int r = 0; r < n; ++r) used += DataPageRow(pg, r).size();
       const size_t expect = kPageSize - kDataPageHeader - 2 * size_t(n) - used;
       if (size_t(DataPageFreeSpace(pg)) != expect)
-        problems.push_back("data page " + std::to_string(p) + " counts " + std::to_string(DataPageFreeSpace(pg)) +
-                           " free bytes, has " + std::to_string(expect));
+        problems.push_back("data page " + std::to_string(p) + " counts " +
+                           std::to_string(DataPageFreeSpace(pg)) + " free bytes, has " +
+                           std::to_string(expect));
       if (std::memcmp(pg + 4, "LVAL", 4) != 0) pagesByOwner[DataPageOwner(pg)].insert(p);
     }
 
@@ -57,11 +60,13 @@ std::vector<std::string> CheckDatabaseFile(const std::string& path, const std::s
         problems.push_back(e.name + ": its usage map and the pages it owns differ");
       for (uint32_t p : UsageMapPages(f, def.freeMap))
         if (!ownedSet.count(p))
-          problems.push_back(e.name + ": page " + std::to_string(p) + " has free space but is not the table's");
+          problems.push_back(e.name + ": page " + std::to_string(p) +
+                             " has free space but is not the table's");
       for (const LongValueMaps& m : def.longValueMaps)
         for (uint32_t p : UsageMapPages(f, m.usedMap))
           if (p >= pages || std::memcmp(f.page(p) + 4, "LVAL", 4) != 0)
-            problems.push_back(e.name + ": long-value page " + std::to_string(p) + " is no LVAL page");
+            problems.push_back(e.name + ": long-value page " + std::to_string(p) +
+                               " is no LVAL page");
       uint32_t live = 0;
       db->scan(e.name, [&](const std::vector<Variant>&) { ++live; });
       if (live != def.rowCount)
@@ -76,8 +81,10 @@ std::vector<std::string> CheckDatabaseFile(const std::string& path, const std::s
         if (have != db->indexEntriesFromRows(def, i))
           problems.push_back(e.name + ": index " + std::to_string(i) + " does not match the rows");
         if (!UsageMapPages(f, def.realIndexes[i].usageMap).empty() &&
-            UsageMapPages(f, def.realIndexes[i].usageMap) != std::vector<uint32_t>{def.realIndexes[i].firstPage})
-          problems.push_back(e.name + ": index " + std::to_string(i) + " usage map names other pages");
+            UsageMapPages(f, def.realIndexes[i].usageMap) !=
+                std::vector<uint32_t>{def.realIndexes[i].firstPage})
+          problems.push_back(e.name + ": index " + std::to_string(i) +
+                             " usage map names other pages");
       }
     }
   } catch (const std::exception& e) {

@@ -58,7 +58,8 @@ void DataPageDeleteRow(uint8_t* page, int row) {
 
 void DataPageRewriteRow(uint8_t* page, int row, std::string_view bytes) {
   std::string_view old = DataPageRow(page, row);
-  std::memcpy(page + (old.data() - reinterpret_cast<const char*>(page)), bytes.data(), bytes.size());
+  std::memcpy(page + (old.data() - reinterpret_cast<const char*>(page)), bytes.data(),
+              bytes.size());
 }
 
 }  // namespace qz::jet

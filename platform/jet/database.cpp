@@ -117,12 +117,14 @@ const TableDef& Database::table(const std::string& name) const {
   auto it = defs_.find(Lower(name));
   if (it == defs_.end())
     throw JetError(JetErrorCode::NoSuchTable,
-                   "The Microsoft Jet database engine cannot find the input table or query '" + name +
-                       "'.  Make sure it exists and that its name is spelled correctly.");
+                   "The Microsoft Jet database engine cannot find the input table or query '" +
+                       name + "'.  Make sure it exists and that its name is spelled correctly.");
   return it->second;
 }
 
-TableDef& Database::mutableDef(const std::string& name) { return const_cast<TableDef&>(table(name)); }
+TableDef& Database::mutableDef(const std::string& name) {
+  return const_cast<TableDef&>(table(name));
+}
 
 size_t Database::columnIndex(const TableDef& def, const std::string& column) const {
   const auto cols = def.columnsInRowOrder();
@@ -157,8 +159,7 @@ uint32_t Database::addMapRow(const std::string& row) {
 }
 
 uint32_t Database::placeRow(TableDef& def, const std::string& row) {
-  if (row.size() > kMaxRowSize)
-    throw JetError(JetErrorCode::RowTooLarge, "Record is too large.");
+  if (row.size() > kMaxRowSize) throw JetError(JetErrorCode::RowTooLarge, "Record is too large.");
   auto alloc = [this] { return allocatePage(); };
   if (const uint32_t p = openPage(def.freeMap)) {
     const int r = DataPageAddRow(file_->mutablePage(p), row);
@@ -181,7 +182,9 @@ uint32_t Database::storeLongValue(TableDef& def, const ColumnDef& column, std::s
   const LongValueMaps* maps = nullptr;
   for (const LongValueMaps& m : def.longValueMaps)
     if (m.column == column.number) maps = &m;
-  if (!maps) throw JetError(JetErrorCode::Unsupported, "Column '" + column.name + "' has no long-value usage map.");
+  if (!maps)
+    throw JetError(JetErrorCode::Unsupported,
+                   "Column '" + column.name + "' has no long-value usage map.");
   auto alloc = [this] { return allocatePage(); };
   auto put = [&](std::string_view bytes) {
     if (const uint32_t open = openPage(maps->freeMap)) {
@@ -260,14 +263,17 @@ int64_t Database::deleteWhere(const std::string& name, size_t column, const Vari
   TableDef& def = mutableDef(name);
   if (value.isEmpty()) return 0;
   if (def.tableType == 0x53 || !def.realIndexes.empty())
-    throw JetError(JetErrorCode::Unsupported, "Rows of table '" + name + "' cannot be deleted by this library.");
+    throw JetError(JetErrorCode::Unsupported,
+                   "Rows of table '" + name + "' cannot be deleted by this library.");
   const auto cols = def.columnsInRowOrder();
   if (column >= cols.size()) throw JetError(JetErrorCode::NoSuchColumn, "Unknown field name.");
   const Variant want = CoerceToColumn(*cols[column], value);
   if (want.isNull()) return 0;
   Lookup& rows = lookup(def, column);
   const std::string wanted = want.debugString();
-  auto fetch = [this](uint32_t ptr) { return DataPageRow(file_->page(PointerPage(ptr)), PointerRow(ptr)); };
+  auto fetch = [this](uint32_t ptr) {
+    return DataPageRow(file_->page(PointerPage(ptr)), PointerRow(ptr));
+  };
   auto [it, to] = rows.equal_range(LookupKey(want));
   int64_t deleted = 0;
   while (it != to) {
@@ -279,7 +285,8 @@ int64_t Database::deleteWhere(const std::string& name, size_t column, const Vari
       continue;
     }
     // Another value with the same hash stays.
-    if (DecodeRow(def, DataPageRow(file_->page(page), row), fetch).at(column).debugString() != wanted) {
+    if (DecodeRow(def, DataPageRow(file_->page(page), row), fetch).at(column).debugString() !=
+        wanted) {
       ++it;
       continue;
     }
@@ -297,7 +304,9 @@ int64_t Database::deleteWhere(const std::string& name, size_t column, const Vari
 Database::Lookup& Database::lookup(const TableDef& def, size_t column) {
   auto [it, added] = lookups_.try_emplace({def.page, column});
   if (!added) return it->second;
-  auto fetch = [this](uint32_t ptr) { return DataPageRow(file_->page(PointerPage(ptr)), PointerRow(ptr)); };
+  auto fetch = [this](uint32_t ptr) {
+    return DataPageRow(file_->page(PointerPage(ptr)), PointerRow(ptr));
+  };
   for (uint32_t p : ownedPages(def)) {
     const uint8_t* pg = file_->page(p);
     if (!IsDataPage(pg) || DataPageOwner(pg) != def.page) continue;
@@ -313,7 +322,9 @@ Database::Lookup& Database::lookup(const TableDef& def, size_t column) {
 void Database::scan(const std::string& name,
                     const std::function<void(const std::vector<Variant>&)>& visit) const {
   const TableDef& def = table(name);
-  auto fetch = [this](uint32_t ptr) { return DataPageRow(file_->page(PointerPage(ptr)), PointerRow(ptr)); };
+  auto fetch = [this](uint32_t ptr) {
+    return DataPageRow(file_->page(PointerPage(ptr)), PointerRow(ptr));
+  };
   for (uint32_t p : ownedPages(def)) {
     const uint8_t* pg = file_->page(p);
     if (!IsDataPage(pg) || DataPageOwner(pg) != def.page) continue;
@@ -322,11 +333,14 @@ void Database::scan(const std::string& name,
   }
 }
 
-std::vector<std::string> Database::indexEntriesFromRows(const TableDef& def, size_t realIndex) const {
+std::vector<std::string> Database::indexEntriesFromRows(const TableDef& def,
+                                                        size_t realIndex) const {
   const RealIndexDef& x = def.realIndexes.at(realIndex);
   const auto cols = def.columnsInRowOrder();
   std::vector<std::string> entries;
-  auto fetch = [this](uint32_t ptr) { return DataPageRow(file_->page(PointerPage(ptr)), PointerRow(ptr)); };
+  auto fetch = [this](uint32_t ptr) {
+    return DataPageRow(file_->page(PointerPage(ptr)), PointerRow(ptr));
+  };
   for (uint32_t p : ownedPages(def)) {
     const uint8_t* pg = file_->page(p);
     for (int r = 0; r < DataPageRowCount(pg); ++r) {
@@ -344,12 +358,14 @@ std::vector<std::string> Database::indexEntriesFromRows(const TableDef& def, siz
         } else if (c.type == ColumnType::Text) {
           auto codes = GeneralSortKey(v.asString());
           if (!codes)
-            throw JetError(JetErrorCode::BadValue,
-                           "The name '" + v.asString() + "' holds a character the catalog index cannot sort.");
+            throw JetError(
+                JetErrorCode::BadValue,
+                "The name '" + v.asString() + "' holds a character the catalog index cannot sort.");
           key.push_back(char(0x7F));
           key += *codes;
         } else {
-          throw JetError(JetErrorCode::Unsupported, "An index on a column of this type is not maintained.");
+          throw JetError(JetErrorCode::Unsupported,
+                         "An index on a column of this type is not maintained.");
         }
       }
       entries.push_back(IndexEntry(key, p, uint8_t(r)));
@@ -375,7 +391,8 @@ void Database::createTable(const std::string& name, const std::vector<ColumnSpec
   if (defs_.count(Lower(name)))
     throw JetError(JetErrorCode::TableExists, "Table '" + name + "' already exists.");
   if (name.empty() || Utf16Length(name) > 64 || !GeneralSortKey(name))
-    throw JetError(JetErrorCode::BadValue, "The table name '" + name + "' is not one this library can write.");
+    throw JetError(JetErrorCode::BadValue,
+                   "The table name '" + name + "' is not one this library can write.");
   TableDef def = MakeTableDef(columns, false);
   for (const ColumnDef* c : def.columnsInRowOrder())
     if (c->longValue()) def.longValueMaps.push_back(LongValueMaps{c->number, 0, 0});

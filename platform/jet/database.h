@@ -26,8 +26,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/jet/header_page.h"
@@ -116,7 +116,8 @@ class Database {
   uint32_t addMapRow(const std::string& row);
   // Adds a row to a table's pages; returns its row pointer.
   uint32_t placeRow(TableDef& def, const std::string& row);
-  uint32_t storeLongValue(TableDef& def, const ColumnDef& column, std::string_view data, bool* single);
+  uint32_t storeLongValue(TableDef& def, const ColumnDef& column, std::string_view data,
+                          bool* single);
   void setRowCount(TableDef& def, uint32_t count);
   // A page with room listed in a free-space map, or 0 for none.
   uint32_t openPage(uint32_t freeMap);
@@ -138,7 +139,7 @@ class Database {
   std::unique_ptr<PageFile> file_;
   HeaderInfo header_;
   std::map<std::pair<uint32_t, size_t>, Lookup> lookups_;  // (TDEF page, column)
-  std::map<std::string, TableDef> defs_;  // by lower-case name
+  std::map<std::string, TableDef> defs_;                   // by lower-case name
   // The page each free-space map gave last, checked against the map before
   // use, so an insert does not scan the whole map.
   std::unordered_map<uint32_t, uint32_t> openPages_;

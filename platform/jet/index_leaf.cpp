@@ -50,15 +50,18 @@ std::vector<std::string> LeafEntries(const uint8_t* p) {
   const size_t prefixLen = Get16(p + 0x14);
   std::vector<std::string> out;
   // A free count past the page size would make the entries run off it.
-  if (free > kPageSize || used < kLeafEntriesAt) throw JetError(JetErrorCode::Corrupt, "An index page has a bad free-space count.");
+  if (free > kPageSize || used < kLeafEntriesAt)
+    throw JetError(JetErrorCode::Corrupt, "An index page has a bad free-space count.");
   size_t start = kLeafEntriesAt;
   std::string prefix;
   for (size_t at = kLeafEntriesAt + 1; at <= used; ++at) {
     const size_t bit = at - kLeafEntriesAt;
     if (!(p[kLeafMaskAt + bit / 8] & (1 << (bit % 8)))) continue;
     std::string e(reinterpret_cast<const char*>(p) + start, at - start);
-    if (out.empty()) prefix = e.substr(0, std::min(prefixLen, e.size()));
-    else e = prefix + e;
+    if (out.empty())
+      prefix = e.substr(0, std::min(prefixLen, e.size()));
+    else
+      e = prefix + e;
     out.push_back(std::move(e));
     start = at;
   }

@@ -8,16 +8,16 @@
 namespace qz::jet {
 
 enum class JetErrorCode {
-  Io,             // the file cannot be read or written
-  NotJet4,        // the file is no Jet 4 database
-  BadPassword,    // the database password does not match
-  Corrupt,        // a structure inside the file is inconsistent
-  NoSuchTable,    // a table name that the catalog does not hold
-  NoSuchColumn,   // a column name that the table does not hold
-  TableExists,    // CREATE of a name already in the catalog
-  BadValue,       // a value that does not fit its column
-  RowTooLarge,    // a row that does not fit on one data page
-  Unsupported,    // a structure the library does not write or maintain
+  Io,            // the file cannot be read or written
+  NotJet4,       // the file is no Jet 4 database
+  BadPassword,   // the database password does not match
+  Corrupt,       // a structure inside the file is inconsistent
+  NoSuchTable,   // a table name that the catalog does not hold
+  NoSuchColumn,  // a column name that the table does not hold
+  TableExists,   // CREATE of a name already in the catalog
+  BadValue,      // a value that does not fit its column
+  RowTooLarge,   // a row that does not fit on one data page
+  Unsupported,   // a structure the library does not write or maintain
 };
 
 class JetError : public std::runtime_error {

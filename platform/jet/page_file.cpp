@@ -33,7 +33,7 @@ std::unique_ptr<PageFile> PageFile::Open(const std::string& path, bool writable)
   f->writable_ = writable;
   f->fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (f->fd_ < 0) throw IoError("Cannot open", path);
-  struct stat st{};
+  struct stat st {};
   if (::fstat(f->fd_, &st) != 0) throw IoError("Cannot read", path);
   if (st.st_size == 0 || st.st_size % kPageSize != 0)
     throw JetError(JetErrorCode::NotJet4, "The file '" + path + "' is not a Jet database.");
@@ -117,7 +117,8 @@ void PageFile::flush() {
         const size_t skip = k == at / kPageSize ? at % kPageSize : 0;
         rest.push_back({static_cast<uint8_t*>(run[k].iov_base) + skip, kPageSize - skip});
       }
-      const ssize_t w = ::pwritev(fd_, rest.data(), int(rest.size()), off_t(first) * kPageSize + off_t(at));
+      const ssize_t w =
+          ::pwritev(fd_, rest.data(), int(rest.size()), off_t(first) * kPageSize + off_t(at));
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) throw IoError("Cannot write", path_);
       at += size_t(w);

@@ -41,8 +41,10 @@ double NumberOf(const Variant& v) {
 
 int64_t IntegerOf(const Variant& v, int64_t lo, int64_t hi) {
   int64_t n = 0;
-  if (v.type() == VarType::Boolean) n = v.asBool() ? -1 : 0;
-  else if (v.type() == VarType::Int16 || v.type() == VarType::Int32 || v.type() == VarType::Int64) n = v.asInt();
+  if (v.type() == VarType::Boolean)
+    n = v.asBool() ? -1 : 0;
+  else if (v.type() == VarType::Int16 || v.type() == VarType::Int32 || v.type() == VarType::Int64)
+    n = v.asInt();
   else {
     const double d = roundHalfEven(NumberOf(v));
     if (!(d >= double(lo) && d <= double(hi))) throw JetError(JetErrorCode::BadValue, kOverflow);
@@ -62,7 +64,8 @@ std::string GuidText(const uint8_t* p) {
 }  // namespace
 
 double ToJetDate(DateTime t) {
-  const int64_t days = (t.msecs >= 0 ? t.msecs / kMsPerDay : -((-t.msecs + kMsPerDay - 1) / kMsPerDay));
+  const int64_t days =
+      (t.msecs >= 0 ? t.msecs / kMsPerDay : -((-t.msecs + kMsPerDay - 1) / kMsPerDay));
   const int64_t ms = t.msecs - days * kMsPerDay;  // 0 .. one day
   const int64_t day = days + kEpochDay;
   const double frac = double(ms) / double(kMsPerDay);
@@ -89,9 +92,12 @@ Variant CoerceToColumn(const ColumnDef& col, const Variant& v) {
         if (v.asString() == "False" || v.asString() == "false") return Variant(false);
       }
       return Variant(NumberOf(v) != 0);
-    case ColumnType::Byte: return Variant(int16_t(IntegerOf(v, 0, 255)));
-    case ColumnType::Integer: return Variant(int16_t(IntegerOf(v, -32768, 32767)));
-    case ColumnType::Long: return Variant(int32_t(IntegerOf(v, INT32_MIN, INT32_MAX)));
+    case ColumnType::Byte:
+      return Variant(int16_t(IntegerOf(v, 0, 255)));
+    case ColumnType::Integer:
+      return Variant(int16_t(IntegerOf(v, -32768, 32767)));
+    case ColumnType::Long:
+      return Variant(int32_t(IntegerOf(v, INT32_MIN, INT32_MAX)));
     case ColumnType::Currency: {
       if (v.type() == VarType::Currency) return v;
       Currency c;
@@ -112,10 +118,12 @@ Variant CoerceToColumn(const ColumnDef& col, const Variant& v) {
     }
     case ColumnType::Single: {
       const double d = NumberOf(v);
-      if (std::fabs(d) > std::numeric_limits<float>::max()) throw JetError(JetErrorCode::BadValue, kOverflow);
+      if (std::fabs(d) > std::numeric_limits<float>::max())
+        throw JetError(JetErrorCode::BadValue, kOverflow);
       return Variant(double(float(d)));
     }
-    case ColumnType::Double: return Variant(NumberOf(v));
+    case ColumnType::Double:
+      return Variant(NumberOf(v));
     case ColumnType::DateTime: {
       if (v.type() == VarType::DateTime) return v;
       if (v.type() == VarType::String) {
@@ -144,7 +152,8 @@ Variant CoerceToColumn(const ColumnDef& col, const Variant& v) {
         throw JetError(JetErrorCode::BadValue, kTooSmall);
       return Variant::bytes(v.asString());
     default:
-      throw JetError(JetErrorCode::Unsupported, "Columns of this type are not written by this library.");
+      throw JetError(JetErrorCode::Unsupported,
+                     "Columns of this type are not written by this library.");
   }
 }
 
@@ -176,9 +185,15 @@ std::string EncodeRow(const TableDef& def, const std::vector<Variant>& values,
     setBit(c.number);
     uint8_t* f = reinterpret_cast<uint8_t*>(row.data()) + 2 + c.fixedOffset;
     switch (c.type) {
-      case ColumnType::Byte: f[0] = uint8_t(v.asInt()); break;
-      case ColumnType::Integer: Put16(f, uint16_t(v.asInt())); break;
-      case ColumnType::Long: Put32(f, uint32_t(v.asInt())); break;
+      case ColumnType::Byte:
+        f[0] = uint8_t(v.asInt());
+        break;
+      case ColumnType::Integer:
+        Put16(f, uint16_t(v.asInt()));
+        break;
+      case ColumnType::Long:
+        Put32(f, uint32_t(v.asInt()));
+        break;
       case ColumnType::Currency: {
         const uint64_t s = uint64_t(v.asCurrency().scaled);
         Put32(f, uint32_t(s));
@@ -190,16 +205,24 @@ std::string EncodeRow(const TableDef& def, const std::vector<Variant>& values,
         std::memcpy(f, &fl, 4);
         break;
       }
-      case ColumnType::Double: PutDouble(f, v.asDouble()); break;
-      case ColumnType::DateTime: PutDouble(f, ToJetDate(v.asDateTime())); break;
+      case ColumnType::Double:
+        PutDouble(f, v.asDouble());
+        break;
+      case ColumnType::DateTime:
+        PutDouble(f, ToJetDate(v.asDateTime()));
+        break;
       case ColumnType::Text:
         var.at(c.varIndex) = EncodeTextField(v.asString(), c.miscFlags & kColumnCompressedText);
         break;
-      case ColumnType::Binary: var.at(c.varIndex) = v.asString(); break;
+      case ColumnType::Binary:
+        var.at(c.varIndex) = v.asString();
+        break;
       case ColumnType::Memo:
       case ColumnType::Ole: {
-        const std::string data = c.type == ColumnType::Memo ? EncodeTextField(v.asString(), c.miscFlags & kColumnCompressedText)
-                                    : v.asString();
+        const std::string data =
+            c.type == ColumnType::Memo
+                ? EncodeTextField(v.asString(), c.miscFlags & kColumnCompressedText)
+                : v.asString();
         if (data.size() > 0xFFFFFF) throw JetError(JetErrorCode::BadValue, kTooSmall);
         std::string field(12, '\0');
         auto* h = reinterpret_cast<uint8_t*>(field.data());
@@ -216,7 +239,8 @@ std::string EncodeRow(const TableDef& def, const std::vector<Variant>& values,
         break;
       }
       default:
-        throw JetError(JetErrorCode::Unsupported, "Columns of this type are not written by this library.");
+        throw JetError(JetErrorCode::Unsupported,
+                       "Columns of this type are not written by this library.");
     }
   }
   if (nvar > 0) {
@@ -279,9 +303,15 @@ std::vector<Variant> DecodeRow(const TableDef& def, std::string_view row, const 
     }
     const auto* d = reinterpret_cast<const uint8_t*>(data.data());
     switch (c.type) {
-      case ColumnType::Byte: out.emplace_back(int16_t(d[0])); break;
-      case ColumnType::Integer: out.emplace_back(int16_t(Get16(d))); break;
-      case ColumnType::Long: out.emplace_back(int32_t(Get32(d))); break;
+      case ColumnType::Byte:
+        out.emplace_back(int16_t(d[0]));
+        break;
+      case ColumnType::Integer:
+        out.emplace_back(int16_t(Get16(d)));
+        break;
+      case ColumnType::Long:
+        out.emplace_back(int32_t(Get32(d)));
+        break;
       case ColumnType::Currency:
         out.emplace_back(Currency{int64_t(uint64_t(Get32(d)) | (uint64_t(Get32(d + 4)) << 32))});
         break;
@@ -291,10 +321,18 @@ std::vector<Variant> DecodeRow(const TableDef& def, std::string_view row, const 
         out.emplace_back(double(f));
         break;
       }
-      case ColumnType::Double: out.emplace_back(GetDouble(d)); break;
-      case ColumnType::DateTime: out.emplace_back(FromJetDate(GetDouble(d))); break;
-      case ColumnType::Text: out.emplace_back(DecodeTextField(data)); break;
-      case ColumnType::Binary: out.push_back(Variant::bytes(std::string(data))); break;
+      case ColumnType::Double:
+        out.emplace_back(GetDouble(d));
+        break;
+      case ColumnType::DateTime:
+        out.emplace_back(FromJetDate(GetDouble(d)));
+        break;
+      case ColumnType::Text:
+        out.emplace_back(DecodeTextField(data));
+        break;
+      case ColumnType::Binary:
+        out.push_back(Variant::bytes(std::string(data)));
+        break;
       case ColumnType::Guid:
         if (data.size() < 16) throw corrupt();
         out.emplace_back(GuidText(d));
@@ -320,8 +358,10 @@ std::vector<Variant> DecodeRow(const TableDef& def, std::string_view row, const 
           }
           value.resize(std::min(value.size(), len));
         }
-        if (c.type == ColumnType::Memo) out.emplace_back(DecodeTextField(value));
-        else out.push_back(Variant::bytes(std::move(value)));
+        if (c.type == ColumnType::Memo)
+          out.emplace_back(DecodeTextField(value));
+        else
+          out.push_back(Variant::bytes(std::move(value)));
         break;
       }
       default:

@@ -1,9 +1,10 @@
 // System tables of a new database and catalog rows of new tables.
 #include "platform/jet/system_catalog.h"
 
+#include <unistd.h>
+
 #include <bit>
 #include <cstring>
-#include <unistd.h>
 
 #include "platform/jet/bytes.h"
 #include "platform/jet/data_page.h"
@@ -29,8 +30,8 @@ constexpr int32_t kSystemObjectFlags = int32_t(0x80000000u);
 constexpr int32_t kFullAccess = 0xFFFFF;
 
 // User ids as they appear in the Jet-made file (see NOTICE).
-const std::string kOwnerAdmin("\x65\x89", 2);   // owner of containers and system tables
-const std::string kOwnerDb("\x64\x8B", 2);      // owner of MSysDb, and of new tables
+const std::string kOwnerAdmin("\x65\x89", 2);  // owner of containers and system tables
+const std::string kOwnerDb("\x64\x8B", 2);     // owner of MSysDb, and of new tables
 const std::string kSidCreator("\x65\x8E", 2);
 const std::string kSidAdmins("\x64\x8B", 2);
 const std::string kSidUsers("\x65\x8B", 2);
@@ -55,29 +56,57 @@ struct SystemTable {
 
 const std::vector<SystemTable>& SystemTables() {
   static const std::vector<SystemTable> tables = {
-      {"MSysObjects", 2,
-       {{"Id", T::Long}, {"ParentId", T::Long}, {"Name", T::Text, 255}, {"Type", T::Integer},
-        {"DateCreate", T::DateTime}, {"DateUpdate", T::DateTime}, {"Owner", T::Binary},
-        {"Flags", T::Long}, {"Database", T::Memo}, {"Connect", T::Memo},
-        {"ForeignName", T::Text, 255}, {"RmtInfoShort", T::Binary}, {"RmtInfoLong", T::Ole},
-        {"Lv", T::Ole}, {"LvProp", T::Ole}, {"LvModule", T::Ole}, {"LvExtra", T::Ole}},
+      {"MSysObjects",
+       2,
+       {{"Id", T::Long},
+        {"ParentId", T::Long},
+        {"Name", T::Text, 255},
+        {"Type", T::Integer},
+        {"DateCreate", T::DateTime},
+        {"DateUpdate", T::DateTime},
+        {"Owner", T::Binary},
+        {"Flags", T::Long},
+        {"Database", T::Memo},
+        {"Connect", T::Memo},
+        {"ForeignName", T::Text, 255},
+        {"RmtInfoShort", T::Binary},
+        {"RmtInfoLong", T::Ole},
+        {"Lv", T::Ole},
+        {"LvProp", T::Ole},
+        {"LvModule", T::Ole},
+        {"LvExtra", T::Ole}},
        {6},
        {{"ParentIdName", {1, 2}, 7, 0x81, 0}, {"Id", {0}, 8, 0x81, 1}}},
-      {"MSysACEs", 3,
+      {"MSysACEs",
+       3,
        {{"ObjectId", T::Long}, {"SID", T::Binary}, {"ACM", T::Long}, {"FInheritable", T::Boolean}},
        {1},
        {{"ObjectId", {0}, 9, 0x88, 0}}},
-      {"MSysQueries", 4,
-       {{"ObjectId", T::Long}, {"Attribute", T::Byte}, {"Order", T::Binary}, {"Name1", T::Text, 255},
-        {"Name2", T::Text, 255}, {"Expression", T::Memo}, {"Flag", T::Integer}, {"LvExtra", T::Long}},
+      {"MSysQueries",
+       4,
+       {{"ObjectId", T::Long},
+        {"Attribute", T::Byte},
+        {"Order", T::Binary},
+        {"Name1", T::Text, 255},
+        {"Name2", T::Text, 255},
+        {"Expression", T::Memo},
+        {"Flag", T::Integer},
+        {"LvExtra", T::Long}},
        {},
        {{"ObjectIdAttribute", {0, 1, 2}, 10, 0x81, 1}}},
-      {"MSysRelationships", 5,
-       {{"szRelationship", T::Text, 255}, {"grbit", T::Long}, {"ccolumn", T::Long}, {"icolumn", T::Long},
-        {"szObject", T::Text, 255}, {"szColumn", T::Text, 255}, {"szReferencedObject", T::Text, 255},
+      {"MSysRelationships",
+       5,
+       {{"szRelationship", T::Text, 255},
+        {"grbit", T::Long},
+        {"ccolumn", T::Long},
+        {"icolumn", T::Long},
+        {"szObject", T::Text, 255},
+        {"szColumn", T::Text, 255},
+        {"szReferencedObject", T::Text, 255},
         {"szReferencedColumn", T::Text, 255}},
        {},
-       {{"szRelationship", {0}, 11, 0x82, 0}, {"szObject", {4}, 12, 0x82, 0},
+       {{"szRelationship", {0}, 11, 0x82, 0},
+        {"szObject", {4}, 12, 0x82, 0},
         {"szReferencedObject", {6}, 13, 0x82, 0}}},
   };
   return tables;
@@ -144,8 +173,9 @@ class DatabaseBuilder {
         l.indexType = x.type;
         def.indexes.push_back(l);
       }
-      std::stable_sort(def.indexes.begin(), def.indexes.end(),
-                       [](const LogicalIndexDef& a, const LogicalIndexDef& b) { return a.name < b.name; });
+      std::stable_sort(
+          def.indexes.begin(), def.indexes.end(),
+          [](const LogicalIndexDef& a, const LogicalIndexDef& b) { return a.name < b.name; });
       db.writeDef(def, {st.page});
       db.defs_.emplace(ToLower(st.name), def);
       for (const auto& x : st.indexes) {
@@ -155,7 +185,8 @@ class DatabaseBuilder {
     }
 
     const Variant date(FromJetDate(kCatalogDate));
-    auto object = [&](int32_t id, int32_t parent, const char* name, int16_t type, const std::string& owner) {
+    auto object = [&](int32_t id, int32_t parent, const char* name, int16_t type,
+                      const std::string& owner) {
       std::vector<Variant> row(17, Variant::null());
       row[0] = id;
       row[1] = parent;
@@ -181,19 +212,26 @@ class DatabaseBuilder {
       bool inheritable;
     };
     const Ace aces[] = {
-        {2, kSidAdmins, 393216, false},         {3, kSidAdmins, 393216, false},
-        {4, kSidAdmins, 393216, false},         {5, kSidAdmins, 917504, false},
-        {kTablesContainer, kSidCreator, 983294, true}, {kTablesContainer, kSidAdmins, 393217, false},
+        {2, kSidAdmins, 393216, false},
+        {3, kSidAdmins, 393216, false},
+        {4, kSidAdmins, 393216, false},
+        {5, kSidAdmins, 917504, false},
+        {kTablesContainer, kSidCreator, 983294, true},
+        {kTablesContainer, kSidAdmins, 393217, false},
         {kRelationshipsContainer, kSidCreator, 983294, true},
         {kRelationshipsContainer, kSidAdmins, 393217, false},
-        {kDatabasesContainer, kSidAdmins, 393216, false}, {kMSysDbId, kSidAdmins, 393230, false},
-        {kMSysDbId, kSidUsers, 14, false},      {4, kSidUsers, 20, false},
-        {5, kSidUsers, 20, false},              {2, kSidUsers, 20, false},
+        {kDatabasesContainer, kSidAdmins, 393216, false},
+        {kMSysDbId, kSidAdmins, 393230, false},
+        {kMSysDbId, kSidUsers, 14, false},
+        {4, kSidUsers, 20, false},
+        {5, kSidUsers, 20, false},
+        {2, kSidUsers, 20, false},
         {kTablesContainer, kSidUsers, 1048319, true},
         {kRelationshipsContainer, kSidUsers, 1048575, true},
     };
     for (const Ace& a : aces)
-      db.insert("MSysACEs", {Variant(a.object), Variant::bytes(a.sid), Variant(a.acm), Variant(a.inheritable)});
+      db.insert("MSysACEs",
+                {Variant(a.object), Variant::bytes(a.sid), Variant(a.acm), Variant(a.inheritable)});
     db.loadCatalog();
   }
 
@@ -204,7 +242,8 @@ class DatabaseBuilder {
     std::string owner = kOwnerDb;
     std::vector<std::string> sids;
     db.scan("MSysObjects", [&](const std::vector<Variant>& row) {
-      if (!row[0].isNull() && row[0].asInt() == kMSysDbId && !row[6].isNull()) owner = row[6].asString();
+      if (!row[0].isNull() && row[0].asInt() == kMSysDbId && !row[6].isNull())
+        owner = row[6].asString();
     });
     db.scan("MSysACEs", [&](const std::vector<Variant>& row) {
       if (row[0].isNull() || row[0].asInt() != kTablesContainer || row[1].isNull()) return;
@@ -223,7 +262,8 @@ class DatabaseBuilder {
     row[7] = int32_t(0);
     db.insert("MSysObjects", row);
     for (const std::string& sid : sids)
-      db.insert("MSysACEs", {Variant(int32_t(tdefPage)), Variant::bytes(sid), Variant(kFullAccess), Variant(false)});
+      db.insert("MSysACEs", {Variant(int32_t(tdefPage)), Variant::bytes(sid), Variant(kFullAccess),
+                             Variant(false)});
   }
 
   static std::string ToLower(std::string s) {
@@ -233,7 +273,9 @@ class DatabaseBuilder {
   }
 };
 
-void WriteSystemTables(Database& db, const std::string& password) { DatabaseBuilder::Write(db, password); }
+void WriteSystemTables(Database& db, const std::string& password) {
+  DatabaseBuilder::Write(db, password);
+}
 
 void AddCatalogRows(Database& db, const std::string& name, uint32_t tdefPage, DateTime created) {
   DatabaseBuilder::AddRows(db, name, tdefPage, created);

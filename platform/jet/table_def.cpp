@@ -97,7 +97,8 @@ class Reader {
  public:
   explicit Reader(std::string data) : d_(std::move(data)) {}
   const uint8_t* take(size_t n) {
-    if (pos_ + n > d_.size()) throw JetError(JetErrorCode::Corrupt, "A table definition is cut short.");
+    if (pos_ + n > d_.size())
+      throw JetError(JetErrorCode::Corrupt, "A table definition is cut short.");
     const auto* p = reinterpret_cast<const uint8_t*>(d_.data()) + pos_;
     pos_ += n;
     return p;
@@ -133,7 +134,8 @@ std::vector<const ColumnDef*> TableDef::columnsInRowOrder() const {
   for (const ColumnDef& c : columns) out.push_back(&c);
   auto byNumber = [](const ColumnDef* a, const ColumnDef* b) { return a->number < b->number; };
   // Usually stored in that order already (every row write asks for it).
-  if (!std::is_sorted(out.begin(), out.end(), byNumber)) std::sort(out.begin(), out.end(), byNumber);
+  if (!std::is_sorted(out.begin(), out.end(), byNumber))
+    std::sort(out.begin(), out.end(), byNumber);
   return out;
 }
 
@@ -184,7 +186,8 @@ std::vector<std::string> EncodeTableDef(const TableDef& def, const std::vector<u
 
 TableDef DecodeTableDef(uint32_t firstPage, const std::vector<const uint8_t*>& pages) {
   if (pages.empty() || pages[0][0] != 0x02)
-    throw JetError(JetErrorCode::Corrupt, "Page " + std::to_string(firstPage) + " is no table definition.");
+    throw JetError(JetErrorCode::Corrupt,
+                   "Page " + std::to_string(firstPage) + " is no table definition.");
   std::string all(reinterpret_cast<const char*>(pages[0]), kPageSize);
   for (size_t k = 1; k < pages.size(); ++k)
     all.append(reinterpret_cast<const char*>(pages[k]) + 8, kPageSize - 8);
@@ -202,7 +205,8 @@ TableDef DecodeTableDef(uint32_t firstPage, const std::vector<const uint8_t*>& p
   const uint16_t numCols = Get16(h + 0x2D);
   const uint32_t numIdx = Get32(h + 0x2F);
   const uint32_t numReal = Get32(h + 0x33);
-  if (numIdx > 1000 || numReal > 1000) throw JetError(JetErrorCode::Corrupt, "A table definition has a bad index count.");
+  if (numIdx > 1000 || numReal > 1000)
+    throw JetError(JetErrorCode::Corrupt, "A table definition has a bad index count.");
   def.usedMap = Get32(h + 0x37);
   def.freeMap = Get32(h + 0x3B);
   def.realIndexes.resize(numReal);

@@ -22,9 +22,20 @@
 namespace qz::jet {
 
 enum class ColumnType : uint8_t {
-  Boolean = 0x01, Byte = 0x02, Integer = 0x03, Long = 0x04, Currency = 0x05,
-  Single = 0x06, Double = 0x07, DateTime = 0x08, Binary = 0x09, Text = 0x0A,
-  Ole = 0x0B, Memo = 0x0C, Guid = 0x0F, Numeric = 0x10,
+  Boolean = 0x01,
+  Byte = 0x02,
+  Integer = 0x03,
+  Long = 0x04,
+  Currency = 0x05,
+  Single = 0x06,
+  Double = 0x07,
+  DateTime = 0x08,
+  Binary = 0x09,
+  Text = 0x0A,
+  Ole = 0x0B,
+  Memo = 0x0C,
+  Guid = 0x0F,
+  Numeric = 0x10,
 };
 
 // Column flag bits.

@@ -18,16 +18,24 @@ std::string Lower(std::string s) {
 
 int FixedSize(ColumnType t) {
   switch (t) {
-    case ColumnType::Boolean: return 1;
-    case ColumnType::Byte: return 1;
-    case ColumnType::Integer: return 2;
-    case ColumnType::Long: return 4;
-    case ColumnType::Single: return 4;
+    case ColumnType::Boolean:
+      return 1;
+    case ColumnType::Byte:
+      return 1;
+    case ColumnType::Integer:
+      return 2;
+    case ColumnType::Long:
+      return 4;
+    case ColumnType::Single:
+      return 4;
     case ColumnType::Currency:
     case ColumnType::Double:
-    case ColumnType::DateTime: return 8;
-    case ColumnType::Guid: return 16;
-    default: return 0;  // variable length
+    case ColumnType::DateTime:
+      return 8;
+    case ColumnType::Guid:
+      return 16;
+    default:
+      return 0;  // variable length
   }
 }
 
@@ -44,7 +52,8 @@ TableDef MakeTableDef(const std::vector<ColumnSpec>& specs, bool system) {
   for (size_t i = 0; i < specs.size(); ++i) {
     const ColumnSpec& s = specs[i];
     if (s.name.empty() || Utf16Length(s.name) > 64 || !seen.insert(Lower(s.name)).second)
-      throw JetError(JetErrorCode::BadValue, "Column name '" + s.name + "' is empty, too long or repeated.");
+      throw JetError(JetErrorCode::BadValue,
+                     "Column name '" + s.name + "' is empty, too long or repeated.");
     ColumnDef c;
     c.name = s.name;
     c.type = s.type;
@@ -63,17 +72,23 @@ TableDef MakeTableDef(const std::vector<ColumnSpec>& specs, bool system) {
       switch (s.type) {
         case ColumnType::Text:
           if (s.length < 1 || s.length > 255)
-            throw JetError(JetErrorCode::BadValue, "Text column '" + s.name + "' needs a length of 1 to 255.");
+            throw JetError(JetErrorCode::BadValue,
+                           "Text column '" + s.name + "' needs a length of 1 to 255.");
           c.length = uint16_t(2 * s.length);
           if (!system) c.miscFlags = kColumnCompressedText;
           break;
-        case ColumnType::Binary: c.length = 510; break;
+        case ColumnType::Binary:
+          c.length = 510;
+          break;
         case ColumnType::Memo:
           if (!system) c.miscFlags = kColumnCompressedText;
           c.length = 0;
           break;
-        case ColumnType::Ole: c.length = 0; break;
-        default: throw JetError(JetErrorCode::BadValue, "Column '" + s.name + "' has an unknown type.");
+        case ColumnType::Ole:
+          c.length = 0;
+          break;
+        default:
+          throw JetError(JetErrorCode::BadValue, "Column '" + s.name + "' has an unknown type.");
       }
       c.flags = kColumnNullable | (system ? 0x10 : 0);
       c.varIndex = varIndex++;
@@ -81,8 +96,9 @@ TableDef MakeTableDef(const std::vector<ColumnSpec>& specs, bool system) {
     def.columns.push_back(c);
   }
   if (system)
-    std::stable_sort(def.columns.begin(), def.columns.end(),
-                     [](const ColumnDef& a, const ColumnDef& b) { return Lower(a.name) < Lower(b.name); });
+    std::stable_sort(
+        def.columns.begin(), def.columns.end(),
+        [](const ColumnDef& a, const ColumnDef& b) { return Lower(a.name) < Lower(b.name); });
   return def;
 }
 

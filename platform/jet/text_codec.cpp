@@ -12,10 +12,17 @@ char32_t NextCodePoint(std::string_view s, size_t& i) {
   if (b0 < 0x80) return b0;
   int extra = 0;
   char32_t cp = 0;
-  if ((b0 & 0xE0) == 0xC0) { extra = 1; cp = b0 & 0x1F; }
-  else if ((b0 & 0xF0) == 0xE0) { extra = 2; cp = b0 & 0x0F; }
-  else if ((b0 & 0xF8) == 0xF0) { extra = 3; cp = b0 & 0x07; }
-  else return 0xFFFD;
+  if ((b0 & 0xE0) == 0xC0) {
+    extra = 1;
+    cp = b0 & 0x1F;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    extra = 2;
+    cp = b0 & 0x0F;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    extra = 3;
+    cp = b0 & 0x07;
+  } else
+    return 0xFFFD;
   for (int k = 0; k < extra; ++k) {
     if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0xFFFD;
     cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
@@ -78,7 +85,8 @@ std::string Utf16LeToUtf8(std::string_view b) {
   out.reserve(b.size());
   const size_t n = b.size() / 2;
   auto unit = [&](size_t k) {
-    return char16_t(static_cast<unsigned char>(b[2 * k]) | (static_cast<unsigned char>(b[2 * k + 1]) << 8));
+    return char16_t(static_cast<unsigned char>(b[2 * k]) |
+                    (static_cast<unsigned char>(b[2 * k + 1]) << 8));
   };
   for (size_t k = 0; k < n; ++k) {
     const char16_t u = unit(k);
@@ -143,16 +151,19 @@ std::optional<std::string> GeneralSortKey(std::string_view utf8) {
   // digits never appear there, so their codes are not guessed.
   static constexpr unsigned char kLetters[26] = {
       0x4a, 0x4c, 0x4d, 0x4f, 0x51, 0x53, 0x55, 0x57, 0x59, 0x5b, 0, 0x5e, 0x60,
-      0x62, 0x64, 0x66, 0x68, 0x69, 0x6b, 0x6d, 0x6f, 0x71, 0, 0, 0x76, 0};
+      0x62, 0x64, 0x66, 0x68, 0x69, 0x6b, 0x6d, 0x6f, 0x71, 0,    0, 0x76, 0};
   static constexpr unsigned char kDigits[10] = {0, 0x38, 0x3a, 0x3c, 0x3e, 0, 0, 0, 0, 0};
   std::string_view text = utf8;
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   std::string key;
   for (char c : text) {
     unsigned char code = 0;
-    if (c >= 'a' && c <= 'z') code = kLetters[c - 'a'];
-    else if (c >= 'A' && c <= 'Z') code = kLetters[c - 'A'];
-    else if (c >= '0' && c <= '9') code = kDigits[c - '0'];
+    if (c >= 'a' && c <= 'z')
+      code = kLetters[c - 'a'];
+    else if (c >= 'A' && c <= 'Z')
+      code = kLetters[c - 'A'];
+    else if (c >= '0' && c <= '9')
+      code = kDigits[c - '0'];
     if (!code) return std::nullopt;
     key.push_back(char(code));
   }

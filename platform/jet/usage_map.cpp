@@ -29,8 +29,10 @@ void BitmapPages(const uint8_t* bits, size_t bytes, uint32_t first, std::vector<
 }
 
 void SetBit(uint8_t* bits, size_t index, bool on) {
-  if (on) bits[index / 8] = uint8_t(bits[index / 8] | (1 << (index % 8)));
-  else bits[index / 8] = uint8_t(bits[index / 8] & ~(1 << (index % 8)));
+  if (on)
+    bits[index / 8] = uint8_t(bits[index / 8] | (1 << (index % 8)));
+  else
+    bits[index / 8] = uint8_t(bits[index / 8] & ~(1 << (index % 8)));
 }
 
 }  // namespace
@@ -103,7 +105,8 @@ void UsageMapSet(PageFile& file, uint32_t ptr, uint32_t page, bool on,
   if (r[0] != 1) throw JetError(JetErrorCode::Corrupt, "A usage map has an unknown type.");
   const size_t slot = page / kPagesPerMapPage;
   if (1 + 4 * slot + 4 > len)
-    throw JetError(JetErrorCode::Unsupported, "The table has grown past what its usage map can hold.");
+    throw JetError(JetErrorCode::Unsupported,
+                   "The table has grown past what its usage map can hold.");
   uint32_t mp = Get32(r + 1 + 4 * slot);
   if (!mp) {
     if (!on) return;

@@ -35,20 +35,28 @@ bool stderrIsJournal() {
 
 int syslogPriority(Level l) {
   switch (l) {
-    case Level::kError: return 3;
-    case Level::kWarning: return 4;
-    case Level::kInfo: return 6;
-    case Level::kDebug: return 7;
+    case Level::kError:
+      return 3;
+    case Level::kWarning:
+      return 4;
+    case Level::kInfo:
+      return 6;
+    case Level::kDebug:
+      return 7;
   }
   return 6;
 }
 
 const char* upperName(Level l) {
   switch (l) {
-    case Level::kError: return "ERROR";
-    case Level::kWarning: return "WARN ";
-    case Level::kInfo: return "INFO ";
-    case Level::kDebug: return "DEBUG";
+    case Level::kError:
+      return "ERROR";
+    case Level::kWarning:
+      return "WARN ";
+    case Level::kInfo:
+      return "INFO ";
+    case Level::kDebug:
+      return "DEBUG";
   }
   return "INFO ";
 }
@@ -70,10 +78,14 @@ std::optional<Level> parseLevel(std::string_view text) {
 
 const char* levelName(Level l) {
   switch (l) {
-    case Level::kError: return "error";
-    case Level::kWarning: return "warning";
-    case Level::kInfo: return "info";
-    case Level::kDebug: return "debug";
+    case Level::kError:
+      return "error";
+    case Level::kWarning:
+      return "warning";
+    case Level::kInfo:
+      return "info";
+    case Level::kDebug:
+      return "debug";
   }
   return "info";
 }

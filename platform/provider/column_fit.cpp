@@ -15,11 +15,14 @@ namespace {
 bool outsideCurrency(const Variant& v) {
   Currency c;
   switch (v.type()) {
-    case VarType::Int16: case VarType::Int32: case VarType::Int64:
+    case VarType::Int16:
+    case VarType::Int32:
+    case VarType::Int64:
       return !Currency::fromUnits(v.asInt(), &c);
     case VarType::Double:
       return !Currency::fromDouble(v.asDouble(), &c);
-    case VarType::Decimal: case VarType::String: {
+    case VarType::Decimal:
+    case VarType::String: {
       if (Currency::parse(v.asString(), &c)) return false;
       try {
         return !Currency::fromDouble(v.toDouble(), &c);
@@ -27,7 +30,8 @@ bool outsideCurrency(const Variant& v) {
         return false;  // not a number at all: the engine's own conversion error
       }
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -48,11 +52,13 @@ void CheckFitsColumn(const db::FieldDef& column, const std::string& field, const
       if (column.size > 0 && (v.type() == VarType::String || v.type() == VarType::Bytes)) {
         const size_t n = Utf8Length(v.asString());
         if (n > static_cast<size_t>(column.size))
-          refuse(field, "text of " + std::to_string(n) + " characters is longer than the column's " +
+          refuse(field, "text of " + std::to_string(n) +
+                            " characters is longer than the column's " +
                             std::to_string(column.size));
       }
       return;
-    default: return;
+    default:
+      return;
   }
 }
 

@@ -15,7 +15,8 @@ namespace {
 std::string queryText(const Dataset& ds, const std::string& statement) {
   std::string text = statement.empty() ? ds.sqlText() : statement;
   if (text.find_first_not_of(" \t\r\n") == std::string::npos)
-    throw ProviderError(remote::ErrorKind::StatementRefused, "No SQL statement given for dataset '" + ds.name() + "'");
+    throw ProviderError(remote::ErrorKind::StatementRefused,
+                        "No SQL statement given for dataset '" + ds.name() + "'");
   return text;
 }
 
@@ -33,9 +34,11 @@ int64_t DatasetReader::execute(const Dataset& ds, const std::string& statement,
     case DatasetKind::StoredProc:
       conn_.callProcedure(statement.empty() ? ds.procedureName() : statement, params);
       return 0;
-    case DatasetKind::Table: break;
+    case DatasetKind::Table:
+      break;
   }
-  throw ProviderError(remote::ErrorKind::StatementRefused, "Dataset '" + ds.name() + "' has no statement to execute");
+  throw ProviderError(remote::ErrorKind::StatementRefused,
+                      "Dataset '" + ds.name() + "' has no statement to execute");
 }
 
 DatasetReader::~DatasetReader() {
@@ -62,7 +65,9 @@ std::unique_ptr<db::Cursor> DatasetReader::open(const Dataset& ds, const std::st
     }
     case DatasetKind::Table: {
       const std::string& table = statement.empty() ? ds.tableName() : statement;
-      if (!isTableName(table)) throw ProviderError(remote::ErrorKind::StatementRefused, "Invalid table name: '" + table + "'");
+      if (!isTableName(table))
+        throw ProviderError(remote::ErrorKind::StatementRefused,
+                            "Invalid table name: '" + table + "'");
       return conn_.query("select * from " + table);
     }
     case DatasetKind::StoredProc:
@@ -127,8 +132,7 @@ int64_t DatasetReader::writeRows(JsonWriter& w, const Dataset& ds, db::Cursor& c
   return n;
 }
 
-std::vector<DataRow> DatasetReader::readRows(const Dataset& ds, db::Cursor& cursor,
-                                             int64_t limit) {
+std::vector<DataRow> DatasetReader::readRows(const Dataset& ds, db::Cursor& cursor, int64_t limit) {
   const std::vector<FieldDef> fields = cursor.fields();
   std::vector<DataRow> rows;
   while ((limit < 0 || static_cast<int64_t>(rows.size()) < limit) && cursor.next()) {

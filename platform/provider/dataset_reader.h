@@ -60,8 +60,7 @@ class DatasetReader {
                                   const std::vector<Variant>& masterValues);
 
  private:
-  std::unique_ptr<db::Cursor> openDetail(Dataset& detail,
-                                         const std::vector<FieldDef>& masterFields,
+  std::unique_ptr<db::Cursor> openDetail(Dataset& detail, const std::vector<FieldDef>& masterFields,
                                          const std::vector<Variant>* masterValues);
   void writeDetail(JsonWriter& w, Dataset& detail, const std::vector<FieldDef>& masterFields,
                    const std::vector<Variant>& masterValues);

@@ -27,9 +27,9 @@ bool updateKindFromName(std::string_view name, UpdateKind* out);
 
 struct DeltaRow {
   UpdateKind kind = UpdateKind::Modify;
-  std::vector<Variant> oldValues;                // one per field
-  std::vector<Variant> newValues;                // one per field
-  std::vector<std::vector<DeltaRow>> details;    // one list per Dataset field
+  std::vector<Variant> oldValues;              // one per field
+  std::vector<Variant> newValues;              // one per field
+  std::vector<std::vector<DeltaRow>> details;  // one list per Dataset field
 };
 
 struct Delta {

@@ -15,18 +15,21 @@ using db::FieldType;
 
 void readValues(const rapidjson::Value& obj, const std::vector<FieldDef>& fields,
                 std::vector<Variant>* out, const char* which) {
-  if (!obj.IsObject()) throw CodecError(std::string("Invalid delta: \"") + which + "\" must be an object");
+  if (!obj.IsObject())
+    throw CodecError(std::string("Invalid delta: \"") + which + "\" must be an object");
   for (const auto& m : obj.GetObject()) {
     std::string_view name(m.name.GetString(), m.name.GetStringLength());
     int i = findField(fields, name);
     if (i < 0) throw CodecError("Invalid delta: Field '" + std::string(name) + "' not found");
     if (fields[i].type == FieldType::Dataset)
-      throw CodecError("Invalid delta: Field '" + std::string(name) + "' is a detail; use \"details\"");
+      throw CodecError("Invalid delta: Field '" + std::string(name) +
+                       "' is a detail; use \"details\"");
     (*out)[i] = readTypedValue(m.value, fields[i]);
   }
 }
 
-std::vector<DeltaRow> rowsFromValue(const rapidjson::Value& v, const std::vector<FieldDef>& fields) {
+std::vector<DeltaRow> rowsFromValue(const rapidjson::Value& v,
+                                    const std::vector<FieldDef>& fields) {
   if (!v.IsArray()) throw CodecError("Invalid delta: rows must be an array");
   std::vector<size_t> dsIdx = datasetFieldIndexes(fields);
   std::vector<DeltaRow> rows;
@@ -42,9 +45,11 @@ std::vector<DeltaRow> rowsFromValue(const rapidjson::Value& v, const std::vector
       throw CodecError("Invalid delta: unknown row kind '" + std::string(kn) + "'");
     DeltaRow row = makeDeltaRow(fields, kind);
     auto o = r.FindMember("old");
-    if (o != r.MemberEnd()) readValues(o->value, fields, &row.oldValues, "old");
+    if (o != r.MemberEnd())
+      readValues(o->value, fields, &row.oldValues, "old");
     else if (kind != UpdateKind::Insert)
-      throw CodecError(std::string("Invalid delta: a ") + updateKindName(kind) + " row needs \"old\"");
+      throw CodecError(std::string("Invalid delta: a ") + updateKindName(kind) +
+                       " row needs \"old\"");
     auto n = r.FindMember("new");
     if (n != r.MemberEnd()) readValues(n->value, fields, &row.newValues, "new");
     auto d = r.FindMember("details");
@@ -65,7 +70,8 @@ std::vector<DeltaRow> rowsFromValue(const rapidjson::Value& v, const std::vector
   return rows;
 }
 
-void writeValues(JsonWriter& w, const std::vector<FieldDef>& fields, const std::vector<Variant>& vals) {
+void writeValues(JsonWriter& w, const std::vector<FieldDef>& fields,
+                 const std::vector<Variant>& vals) {
   w.StartObject();
   for (size_t i = 0; i < fields.size(); ++i) {
     if (fields[i].type == FieldType::Dataset || vals[i].isUnassigned()) continue;
@@ -75,7 +81,8 @@ void writeValues(JsonWriter& w, const std::vector<FieldDef>& fields, const std::
   w.EndObject();
 }
 
-void writeDeltaRows(JsonWriter& w, const std::vector<FieldDef>& fields, const std::vector<DeltaRow>& rows) {
+void writeDeltaRows(JsonWriter& w, const std::vector<FieldDef>& fields,
+                    const std::vector<DeltaRow>& rows) {
   std::vector<size_t> dsIdx = datasetFieldIndexes(fields);
   w.StartArray();
   for (const DeltaRow& r : rows) {
@@ -219,7 +226,8 @@ ErrorPacket errorPacketFromValue(const rapidjson::Value& v) {
       u.path.push_back(std::move(s));
     }
     auto k = e.FindMember("kind");
-    if (k != e.MemberEnd() && (!k->value.IsString() || !updateKindFromName(k->value.GetString(), &u.kind)))
+    if (k != e.MemberEnd() &&
+        (!k->value.IsString() || !updateKindFromName(k->value.GetString(), &u.kind)))
       throw CodecError("Invalid error packet: bad kind");
     auto m = e.FindMember("message");
     if (m != e.MemberEnd() && m->value.IsString()) u.message = m->value.GetString();

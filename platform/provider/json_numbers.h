@@ -9,10 +9,10 @@
 // with std::from_chars, which rounds correctly.
 #pragma once
 
+#include <rapidjson/reader.h>
+
 #include <cstdint>
 #include <string_view>
-
-#include <rapidjson/reader.h>
 
 namespace qz::provider {
 
@@ -58,11 +58,16 @@ class ExactNumbers {
       return false;
     }
     switch (v.kind) {
-      case JsonNumber::Kind::kInt: return inner_.Int(static_cast<int>(v.i));
-      case JsonNumber::Kind::kUint: return inner_.Uint(static_cast<unsigned>(v.u));
-      case JsonNumber::Kind::kInt64: return inner_.Int64(v.i);
-      case JsonNumber::Kind::kUint64: return inner_.Uint64(v.u);
-      case JsonNumber::Kind::kDouble: break;
+      case JsonNumber::Kind::kInt:
+        return inner_.Int(static_cast<int>(v.i));
+      case JsonNumber::Kind::kUint:
+        return inner_.Uint(static_cast<unsigned>(v.u));
+      case JsonNumber::Kind::kInt64:
+        return inner_.Int64(v.i);
+      case JsonNumber::Kind::kUint64:
+        return inner_.Uint64(v.u);
+      case JsonNumber::Kind::kDouble:
+        break;
     }
     return inner_.Double(v.d);
   }

@@ -26,15 +26,30 @@ void writeFields(W& w, const std::vector<FieldDef>& fields) {
     w.String(f.name.data(), static_cast<rapidjson::SizeType>(f.name.size()));
     w.Key("type");
     w.String(db::fieldTypeName(f.type));
-    if (f.size > 0) { w.Key("size"); w.Int(f.size); }
+    if (f.size > 0) {
+      w.Key("size");
+      w.Int(f.size);
+    }
     if (f.type == FieldType::Decimal) {
-      if (f.precision > 0) { w.Key("precision"); w.Int(f.precision); }
+      if (f.precision > 0) {
+        w.Key("precision");
+        w.Int(f.precision);
+      }
       w.Key("scale");
       w.Int(f.scale);
     }
-    if (f.required) { w.Key("required"); w.Bool(true); }
-    if (f.readOnly) { w.Key("readOnly"); w.Bool(true); }
-    if (f.key) { w.Key("key"); w.Bool(true); }
+    if (f.required) {
+      w.Key("required");
+      w.Bool(true);
+    }
+    if (f.readOnly) {
+      w.Key("readOnly");
+      w.Bool(true);
+    }
+    if (f.key) {
+      w.Key("key");
+      w.Bool(true);
+    }
     if (f.type == FieldType::Dataset) {
       w.Key("fields");
       writeFields(w, f.children);
@@ -54,8 +69,12 @@ void writeRow(W& w, const std::vector<FieldDef>& fields, const DataRow& row) {
   size_t detail = 0;
   for (size_t i = 0; i < fields.size(); ++i) {
     if (fields[i].type == FieldType::Dataset) {
-      if (detail < row.details.size()) writeRows(w, fields[i].children, row.details[detail]);
-      else { w.StartArray(); w.EndArray(); }
+      if (detail < row.details.size())
+        writeRows(w, fields[i].children, row.details[detail]);
+      else {
+        w.StartArray();
+        w.EndArray();
+      }
       ++detail;
     } else {
       writeTyped(w, i < row.values.size() ? row.values[i] : Variant::null(), fields[i].type);

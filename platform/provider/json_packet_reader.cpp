@@ -5,9 +5,9 @@
 // tagged value, or a value being skipped. Rows are typed by their fields as
 // they arrive, so memory holds one top-level row at a time when a sink is
 // given.
-#include <memory>
-
 #include <rapidjson/reader.h>
+
+#include <memory>
 
 #include "platform/provider/json_numbers.h"
 #include "platform/provider/json_packet.h"
@@ -37,7 +37,8 @@ class PacketHandler {
   }
   bool Key(const char* s, rapidjson::SizeType n, bool) {
     Frame& f = top();
-    if (f.kind == Kind::kTagged && !f.key.empty()) return fail("invalid tagged value: more than one member");
+    if (f.kind == Kind::kTagged && !f.key.empty())
+      return fail("invalid tagged value: more than one member");
     f.key.assign(s, n);
     return true;
   }
@@ -57,21 +58,21 @@ class PacketHandler {
   struct Frame {
     explicit Frame(Kind k) : kind(k) {}
     Kind kind;
-    std::vector<FieldDef>* fieldsOut = nullptr;       // kFieldList
-    FieldDef* field = nullptr;                         // kField
-    const std::vector<FieldDef>* fields = nullptr;     // kRowList, kRow
-    std::vector<DataRow>* rows = nullptr;              // kRowList
-    bool topLevel = false;                             // kRowList of the packet
-    int detailCount = -1;                              // kRowList: Dataset fields, once counted
-    DataRow* row = nullptr;                            // kRow
-    size_t col = 0;                                    // kRow
-    size_t detail = 0;                                 // kRow: next Dataset field
-    Variant* target = nullptr;                         // kTagged
-    const FieldDef* targetField = nullptr;             // kTagged
+    std::vector<FieldDef>* fieldsOut = nullptr;     // kFieldList
+    FieldDef* field = nullptr;                      // kField
+    const std::vector<FieldDef>* fields = nullptr;  // kRowList, kRow
+    std::vector<DataRow>* rows = nullptr;           // kRowList
+    bool topLevel = false;                          // kRowList of the packet
+    int detailCount = -1;                           // kRowList: Dataset fields, once counted
+    DataRow* row = nullptr;                         // kRow
+    size_t col = 0;                                 // kRow
+    size_t detail = 0;                              // kRow: next Dataset field
+    Variant* target = nullptr;                      // kTagged
+    const FieldDef* targetField = nullptr;          // kTagged
     std::string key;
     std::string tagText;
     bool tagBool = false;
-    int depth = 0;                                     // kSkip
+    int depth = 0;  // kSkip
   };
 
   Frame& top() { return stack_.back(); }
@@ -100,21 +101,29 @@ class PacketHandler {
 bool PacketHandler::scalar(Scalar s, int64_t i, double d, std::string_view text) {
   Frame& f = top();
   switch (f.kind) {
-    case Kind::kRoot: return fail("a packet must be a JSON object");
+    case Kind::kRoot:
+      return fail("a packet must be a JSON object");
     case Kind::kTop:
       if (f.key == "fields" || f.key == "rows") {
         if (s == Scalar::kNull && f.key == "rows") return true;
         return fail("\"" + f.key + "\" must be an array");
       }
       return true;  // unknown member: ignored
-    case Kind::kFieldList: return fail("a field must be an object");
-    case Kind::kField: return fieldMember(f, s, i, text);
-    case Kind::kRowList: return fail("a row must be an array");
-    case Kind::kRow: return rowValue(f, s, i, d, text);
+    case Kind::kFieldList:
+      return fail("a field must be an object");
+    case Kind::kField:
+      return fieldMember(f, s, i, text);
+    case Kind::kRowList:
+      return fail("a row must be an array");
+    case Kind::kRow:
+      return rowValue(f, s, i, d, text);
     case Kind::kTagged:
-      if (s == Scalar::kString) f.tagText.assign(text);
-      else if (s == Scalar::kBool) f.tagBool = i != 0;
-      else return fail("invalid tagged value");
+      if (s == Scalar::kString)
+        f.tagText.assign(text);
+      else if (s == Scalar::kBool)
+        f.tagBool = i != 0;
+      else
+        return fail("invalid tagged value");
       return true;
     case Kind::kSkip:
       if (f.depth == 0) stack_.pop_back();
@@ -128,8 +137,10 @@ bool PacketHandler::fieldMember(Frame& f, Scalar s, int64_t i, std::string_view 
   const std::string& k = f.key;
   if (k == "name" || k == "type" || k == "table") {
     if (s != Scalar::kString) return fail("field member \"" + k + "\" must be a string");
-    if (k == "name") fd.name.assign(text);
-    else if (k == "table") fd.table.assign(text);
+    if (k == "name")
+      fd.name.assign(text);
+    else if (k == "table")
+      fd.table.assign(text);
     else if (!db::fieldTypeFromName(text, &fd.type))
       return fail("unknown field type '" + std::string(text) + "'");
   } else if (k == "size" || k == "precision" || k == "scale") {
@@ -152,21 +163,26 @@ bool PacketHandler::rowValue(Frame& f, Scalar s, int64_t i, double d, std::strin
   Variant& out = f.row->values[f.col];
   ++f.col;
   if (fd.type == FieldType::Dataset) {
-    if (s != Scalar::kNull) return fail("Field '" + fd.name + "': expected an array of detail rows");
+    if (s != Scalar::kNull)
+      return fail("Field '" + fd.name + "': expected an array of detail rows");
     ++f.detail;  // null: an empty detail table
     out = Variant::null();
     return true;
   }
   try {
     switch (s) {
-      case Scalar::kNull: out = Variant::null(); return true;
+      case Scalar::kNull:
+        out = Variant::null();
+        return true;
       case Scalar::kBool:
         if (fd.type != FieldType::Boolean)
           return fail("Field '" + fd.name + "': expected a " + db::fieldTypeName(fd.type) +
                       " value, got a boolean");
         out = Variant(i != 0);
         return true;
-      case Scalar::kString: out = variantFromTypedText(text, fd, true); return true;
+      case Scalar::kString:
+        out = variantFromTypedText(text, fd, true);
+        return true;
       case Scalar::kInt: {
         rapidjson::Value v(static_cast<int64_t>(i));
         out = readTypedValue(v, fd);
@@ -206,10 +222,12 @@ bool PacketHandler::StartObject() {
         return fail("field member \"" + f.key + "\" has the wrong type");
       pushSkip(1);
       return true;
-    case Kind::kRowList: return fail("a row must be an array");
+    case Kind::kRowList:
+      return fail("a row must be an array");
     case Kind::kRow: {
       if (f.col >= f.fields->size())
-        return fail("a row has more values than the " + std::to_string(f.fields->size()) + " fields");
+        return fail("a row has more values than the " + std::to_string(f.fields->size()) +
+                    " fields");
       const FieldDef& fd = (*f.fields)[f.col];
       if (fd.type == FieldType::Dataset)
         return fail("Field '" + fd.name + "': expected an array of detail rows");
@@ -220,8 +238,11 @@ bool PacketHandler::StartObject() {
       stack_.push_back(std::move(nf));
       return true;
     }
-    case Kind::kTagged: return fail("invalid tagged value");
-    case Kind::kSkip: ++f.depth; return true;
+    case Kind::kTagged:
+      return fail("invalid tagged value");
+    case Kind::kSkip:
+      ++f.depth;
+      return true;
   }
   return true;
 }
@@ -229,7 +250,8 @@ bool PacketHandler::StartObject() {
 bool PacketHandler::StartArray() {
   Frame& f = top();
   switch (f.kind) {
-    case Kind::kRoot: return fail("a packet must be a JSON object");
+    case Kind::kRoot:
+      return fail("a packet must be a JSON object");
     case Kind::kTop: {
       if (f.key == "fields") {
         if (sawFields_) return fail("\"fields\" given twice");
@@ -254,10 +276,12 @@ bool PacketHandler::StartArray() {
       pushSkip(1);
       return true;
     }
-    case Kind::kFieldList: return fail("a field must be an object");
+    case Kind::kFieldList:
+      return fail("a field must be an object");
     case Kind::kField: {
       if (f.key != "fields") {
-        if (f.key == "name" || f.key == "type") return fail("field member \"" + f.key + "\" must be a string");
+        if (f.key == "name" || f.key == "type")
+          return fail("field member \"" + f.key + "\" must be a string");
         pushSkip(1);
         return true;
       }
@@ -267,7 +291,8 @@ bool PacketHandler::StartArray() {
       return true;
     }
     case Kind::kRowList: {
-      if (f.detailCount < 0) f.detailCount = static_cast<int>(datasetFieldIndexes(*f.fields).size());
+      if (f.detailCount < 0)
+        f.detailCount = static_cast<int>(datasetFieldIndexes(*f.fields).size());
       DataRow r;
       r.values.resize(f.fields->size());
       r.details.resize(static_cast<size_t>(f.detailCount));
@@ -280,7 +305,8 @@ bool PacketHandler::StartArray() {
     }
     case Kind::kRow: {
       if (f.col >= f.fields->size())
-        return fail("a row has more values than the " + std::to_string(f.fields->size()) + " fields");
+        return fail("a row has more values than the " + std::to_string(f.fields->size()) +
+                    " fields");
       const FieldDef& fd = (*f.fields)[f.col];
       if (fd.type != FieldType::Dataset)
         return fail("Field '" + fd.name + "': expected a " + db::fieldTypeName(fd.type) +
@@ -293,8 +319,11 @@ bool PacketHandler::StartArray() {
       stack_.push_back(std::move(nf));
       return true;
     }
-    case Kind::kTagged: return fail("invalid tagged value");
-    case Kind::kSkip: ++f.depth; return true;
+    case Kind::kTagged:
+      return fail("invalid tagged value");
+    case Kind::kSkip:
+      ++f.depth;
+      return true;
   }
   return true;
 }
@@ -318,9 +347,11 @@ bool PacketHandler::endContainer(bool object) {
       d.SetObject();
       rapidjson::Value k(f.key.c_str(), d.GetAllocator());
       rapidjson::Value v;
-      if (f.key == "$unassigned") v.SetBool(f.tagBool);
-      else v.SetString(f.tagText.c_str(), static_cast<rapidjson::SizeType>(f.tagText.size()),
-                       d.GetAllocator());
+      if (f.key == "$unassigned")
+        v.SetBool(f.tagBool);
+      else
+        v.SetString(f.tagText.c_str(), static_cast<rapidjson::SizeType>(f.tagText.size()),
+                    d.GetAllocator());
       d.AddMember(k, v, d.GetAllocator());
       try {
         *f.target = readTaggedValue(d);
@@ -332,7 +363,8 @@ bool PacketHandler::endContainer(bool object) {
     case Kind::kTop:
       if (!sawFields_) return fail("a packet needs \"fields\"");
       break;
-    default: break;
+    default:
+      break;
   }
   Frame done = std::move(stack_.back());
   stack_.pop_back();
@@ -383,8 +415,10 @@ class EmbeddedPacketHandler {
   }
   bool Key(const char* s, rapidjson::SizeType n, bool copy) {
     if (inPacket()) return packet_.Key(s, n, copy);
-    if (levels_.size() == 1) levels_.back().match = std::string_view(s, n) == outerKey_;
-    else if (levels_.size() == 2) levels_.back().match = std::string_view(s, n) == packetKey_;
+    if (levels_.size() == 1)
+      levels_.back().match = std::string_view(s, n) == outerKey_;
+    else if (levels_.size() == 2)
+      levels_.back().match = std::string_view(s, n) == packetKey_;
     return doc_.Key(s, n, true);
   }
   bool StartObject() {
@@ -462,8 +496,10 @@ std::vector<DataRow> rowsFromValue(const rapidjson::Value& v, const std::vector<
     for (size_t i = 0; i < fields.size(); ++i) {
       if (fields[i].type == FieldType::Dataset) {
         row.values[i] = Variant::null();
-        if (r[i].IsNull()) row.details.emplace_back();
-        else row.details.push_back(rowsFromValue(r[i], fields[i].children));
+        if (r[i].IsNull())
+          row.details.emplace_back();
+        else
+          row.details.push_back(rowsFromValue(r[i], fields[i].children));
       } else {
         row.values[i] = readTypedValue(r[i], fields[i]);
       }
@@ -539,23 +575,30 @@ std::vector<FieldDef> fieldsFromValue(const rapidjson::Value& v) {
     auto str = [&](const char* k, std::string* o) {
       auto it = f.FindMember(k);
       if (it == f.MemberEnd()) return false;
-      if (!it->value.IsString()) throw CodecError(std::string("Invalid packet: field member \"") + k + "\" must be a string");
+      if (!it->value.IsString())
+        throw CodecError(std::string("Invalid packet: field member \"") + k +
+                         "\" must be a string");
       o->assign(it->value.GetString(), it->value.GetStringLength());
       return true;
     };
     auto num = [&](const char* k, int* o) {
       auto it = f.FindMember(k);
       if (it == f.MemberEnd()) return;
-      if (!it->value.IsInt()) throw CodecError(std::string("Invalid packet: field member \"") + k + "\" must be an integer");
+      if (!it->value.IsInt())
+        throw CodecError(std::string("Invalid packet: field member \"") + k +
+                         "\" must be an integer");
       *o = it->value.GetInt();
     };
     auto flag = [&](const char* k, bool* o) {
       auto it = f.FindMember(k);
       if (it == f.MemberEnd()) return;
-      if (!it->value.IsBool()) throw CodecError(std::string("Invalid packet: field member \"") + k + "\" must be a boolean");
+      if (!it->value.IsBool())
+        throw CodecError(std::string("Invalid packet: field member \"") + k +
+                         "\" must be a boolean");
       *o = it->value.GetBool();
     };
-    if (!str("name", &d.name) || d.name.empty()) throw CodecError("Invalid packet: a field has no name");
+    if (!str("name", &d.name) || d.name.empty())
+      throw CodecError("Invalid packet: a field has no name");
     std::string type;
     if (!str("type", &type)) throw CodecError("Invalid packet: field '" + d.name + "' has no type");
     if (!db::fieldTypeFromName(type, &d.type))
@@ -569,7 +612,8 @@ std::vector<FieldDef> fieldsFromValue(const rapidjson::Value& v) {
     flag("key", &d.key);
     if (d.type == FieldType::Dataset) {
       auto it = f.FindMember("fields");
-      if (it == f.MemberEnd()) throw CodecError("Invalid packet: dataset field '" + d.name + "' has no fields");
+      if (it == f.MemberEnd())
+        throw CodecError("Invalid packet: dataset field '" + d.name + "' has no fields");
       d.children = fieldsFromValue(it->value);
     }
     out.push_back(std::move(d));

@@ -66,7 +66,8 @@ db::ParamList paramsFromValue(const rapidjson::Value& v, std::vector<bool>* hasT
       auto it = e.FindMember(k);
       if (it == e.MemberEnd()) return;
       if (!it->value.IsInt())
-        throw CodecError("Invalid parameters: \"" + std::string(k) + "\" of '" + p.name + "' must be an integer");
+        throw CodecError("Invalid parameters: \"" + std::string(k) + "\" of '" + p.name +
+                         "' must be an integer");
       *o = it->value.GetInt();
     };
     num("size", &p.size);

@@ -23,12 +23,19 @@ int b64Value(char c) {
 
 const char* jsonKind(const rapidjson::Value& v) {
   switch (v.GetType()) {
-    case rapidjson::kNullType: return "null";
-    case rapidjson::kFalseType: case rapidjson::kTrueType: return "a boolean";
-    case rapidjson::kObjectType: return "an object";
-    case rapidjson::kArrayType: return "an array";
-    case rapidjson::kStringType: return "a string";
-    default: return "a number";
+    case rapidjson::kNullType:
+      return "null";
+    case rapidjson::kFalseType:
+    case rapidjson::kTrueType:
+      return "a boolean";
+    case rapidjson::kObjectType:
+      return "an object";
+    case rapidjson::kArrayType:
+      return "an array";
+    case rapidjson::kStringType:
+      return "a string";
+    default:
+      return "a number";
   }
 }
 
@@ -42,7 +49,8 @@ std::string doubleText(double d) {
   char buf[400];  // the longest fixed form of a double has about 330 characters
   const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed);
   std::string out;
-  if (ec != std::errc() || !normalizeDecimal(std::string_view(buf, static_cast<size_t>(end - buf)), &out))
+  if (ec != std::errc() ||
+      !normalizeDecimal(std::string_view(buf, static_cast<size_t>(end - buf)), &out))
     throw CodecError("Invalid decimal value");
   return out;
 }
@@ -154,39 +162,54 @@ bool typedText(const Variant& v, FieldType t, std::string* out) {
   switch (t) {
     case FieldType::Currency: {
       Currency c;
-      if (v.type() == VarType::Currency) c = v.asCurrency();
+      if (v.type() == VarType::Currency)
+        c = v.asCurrency();
       else if (isIntKind(v.type()) && v.type() != VarType::Boolean) {
         if (!Currency::fromUnits(v.asInt(), &c)) return false;
       } else if (v.type() == VarType::Double) {
         if (!Currency::fromDouble(v.asDouble(), &c)) return false;
       } else if (v.type() == VarType::Decimal || v.type() == VarType::String) {
         if (!Currency::parse(v.asString(), &c)) return false;
-      } else return false;
+      } else
+        return false;
       *out = c.toFixed4();
       return true;
     }
     case FieldType::Decimal:
       switch (v.type()) {
-        case VarType::Decimal: *out = v.asString(); return true;
-        case VarType::Int16: case VarType::Int32: case VarType::Int64:
+        case VarType::Decimal:
+          *out = v.asString();
+          return true;
+        case VarType::Int16:
+        case VarType::Int32:
+        case VarType::Int64:
           *out = std::to_string(v.asInt());
           return true;
         case VarType::Double:
           if (!std::isfinite(v.asDouble())) return false;
           *out = doubleText(v.asDouble());
           return true;
-        case VarType::Currency: *out = v.asCurrency().toPlain(); return true;
-        case VarType::String: return normalizeDecimal(v.asString(), out);
-        default: return false;
+        case VarType::Currency:
+          *out = v.asCurrency().toPlain();
+          return true;
+        case VarType::String:
+          return normalizeDecimal(v.asString(), out);
+        default:
+          return false;
       }
-    case FieldType::DateTime: case FieldType::Date: case FieldType::Time: {
+    case FieldType::DateTime:
+    case FieldType::Date:
+    case FieldType::Time: {
       DateTime d;
-      if (v.type() == VarType::DateTime) d = v.asDateTime();
-      else if (v.type() != VarType::String || !DateTime::parse(v.asString(), &d)) return false;
+      if (v.type() == VarType::DateTime)
+        d = v.asDateTime();
+      else if (v.type() != VarType::String || !DateTime::parse(v.asString(), &d))
+        return false;
       *out = d.toIso();
       return true;
     }
-    case FieldType::String: case FieldType::Memo:
+    case FieldType::String:
+    case FieldType::Memo:
       if (v.type() == VarType::Array || v.isEmpty()) return false;
       *out = v.type() == VarType::Bytes ? v.asString() : v.toText();
       return true;
@@ -194,33 +217,41 @@ bool typedText(const Variant& v, FieldType t, std::string* out) {
       if (v.type() != VarType::Bytes && v.type() != VarType::String) return false;
       *out = base64Encode(v.asString());
       return true;
-    default: return false;
+    default:
+      return false;
   }
 }
 
 Variant variantFromTypedText(std::string_view text, const db::FieldDef& f, bool lenient) {
-  if (lenient && (f.type == FieldType::Boolean || f.type == FieldType::Int16 ||
-                  f.type == FieldType::Int32 || f.type == FieldType::Int64 ||
-                  f.type == FieldType::Float))
+  if (lenient &&
+      (f.type == FieldType::Boolean || f.type == FieldType::Int16 || f.type == FieldType::Int32 ||
+       f.type == FieldType::Int64 || f.type == FieldType::Float))
     return coerceToFieldType(Variant(text), f.type);
   switch (f.type) {
     case FieldType::Currency: {
       Currency c;
       if (!Currency::parse(text, &c))
-        fieldError(f, "'" + std::string(text) + "' is not a valid currency value or is out of range");
+        fieldError(f,
+                   "'" + std::string(text) + "' is not a valid currency value or is out of range");
       return Variant(c);
     }
     case FieldType::Decimal: {
       std::string d;
-      if (!normalizeDecimal(text, &d)) fieldError(f, "'" + std::string(text) + "' is not a valid decimal value");
+      if (!normalizeDecimal(text, &d))
+        fieldError(f, "'" + std::string(text) + "' is not a valid decimal value");
       return Variant::decimal(std::move(d));
     }
-    case FieldType::DateTime: case FieldType::Date: case FieldType::Time: {
+    case FieldType::DateTime:
+    case FieldType::Date:
+    case FieldType::Time: {
       DateTime d;
-      if (!DateTime::parse(text, &d)) fieldError(f, "'" + std::string(text) + "' is not a valid date-time");
+      if (!DateTime::parse(text, &d))
+        fieldError(f, "'" + std::string(text) + "' is not a valid date-time");
       return Variant(d);
     }
-    case FieldType::String: case FieldType::Memo: return Variant(text);
+    case FieldType::String:
+    case FieldType::Memo:
+      return Variant(text);
     case FieldType::Bytes:
       try {
         return Variant::bytes(base64Decode(text));
@@ -228,7 +259,8 @@ Variant variantFromTypedText(std::string_view text, const db::FieldDef& f, bool 
         fieldError(f, e.what());
       }
     default:
-      fieldError(f, std::string("expected a ") + db::fieldTypeName(f.type) + " value, got a string");
+      fieldError(f,
+                 std::string("expected a ") + db::fieldTypeName(f.type) + " value, got a string");
   }
 }
 
@@ -245,38 +277,51 @@ Variant readTaggedValue(const rapidjson::Value& v) { return readTaggedAt(v, 0); 
 namespace {
 Variant readTaggedAt(const rapidjson::Value& v, int depth) {
   switch (v.GetType()) {
-    case rapidjson::kNullType: return Variant::null();
-    case rapidjson::kFalseType: return Variant(false);
-    case rapidjson::kTrueType: return Variant(true);
-    case rapidjson::kStringType: return Variant(std::string_view(v.GetString(), v.GetStringLength()));
+    case rapidjson::kNullType:
+      return Variant::null();
+    case rapidjson::kFalseType:
+      return Variant(false);
+    case rapidjson::kTrueType:
+      return Variant(true);
+    case rapidjson::kStringType:
+      return Variant(std::string_view(v.GetString(), v.GetStringLength()));
     case rapidjson::kNumberType:
       if (v.IsInt()) return Variant(static_cast<int32_t>(v.GetInt()));
       if (v.IsInt64()) return Variant(static_cast<int64_t>(v.GetInt64()));
       return Variant(v.GetDouble());
     case rapidjson::kArrayType: {
-      if (depth >= kMaxVariantDepth) throw CodecError("Invalid tagged value: arrays nested too deeply");
+      if (depth >= kMaxVariantDepth)
+        throw CodecError("Invalid tagged value: arrays nested too deeply");
       VariantArray a;
       a.reserve(v.Size());
       for (const auto& e : v.GetArray()) a.push_back(readTaggedAt(e, depth + 1));
       return Variant(std::move(a));
     }
-    case rapidjson::kObjectType: break;
+    case rapidjson::kObjectType:
+      break;
   }
   if (v.MemberCount() != 1) throw CodecError("Invalid tagged value: expected one member");
   const auto& m = *v.MemberBegin();
   std::string_view tag(m.name.GetString(), m.name.GetStringLength());
   if (tag == "$unassigned") {
-    if (!m.value.IsBool() || !m.value.GetBool()) throw CodecError("Invalid tagged value: $unassigned must be true");
+    if (!m.value.IsBool() || !m.value.GetBool())
+      throw CodecError("Invalid tagged value: $unassigned must be true");
     return Variant();
   }
-  if (!m.value.IsString()) throw CodecError("Invalid tagged value: " + std::string(tag) + " needs a string");
+  if (!m.value.IsString())
+    throw CodecError("Invalid tagged value: " + std::string(tag) + " needs a string");
   std::string_view text(m.value.GetString(), m.value.GetStringLength());
   db::FieldDef f;
-  if (tag == "$currency") f.type = FieldType::Currency;
-  else if (tag == "$decimal") f.type = FieldType::Decimal;
-  else if (tag == "$datetime") f.type = FieldType::DateTime;
-  else if (tag == "$bytes") f.type = FieldType::Bytes;
-  else throw CodecError("Invalid tagged value: unknown tag '" + std::string(tag) + "'");
+  if (tag == "$currency")
+    f.type = FieldType::Currency;
+  else if (tag == "$decimal")
+    f.type = FieldType::Decimal;
+  else if (tag == "$datetime")
+    f.type = FieldType::DateTime;
+  else if (tag == "$bytes")
+    f.type = FieldType::Bytes;
+  else
+    throw CodecError("Invalid tagged value: unknown tag '" + std::string(tag) + "'");
   f.name = std::string(tag);
   try {
     return variantFromTypedText(text, f);
@@ -290,7 +335,8 @@ Variant readTaggedAt(const rapidjson::Value& v, int depth) {
 
 Variant readTypedValue(const rapidjson::Value& v, const db::FieldDef& f) {
   switch (v.GetType()) {
-    case rapidjson::kNullType: return Variant::null();
+    case rapidjson::kNullType:
+      return Variant::null();
     case rapidjson::kObjectType:
       try {
         return readTaggedValue(v);
@@ -299,19 +345,26 @@ Variant readTypedValue(const rapidjson::Value& v, const db::FieldDef& f) {
       }
     case rapidjson::kStringType:
       return variantFromTypedText(std::string_view(v.GetString(), v.GetStringLength()), f);
-    case rapidjson::kFalseType: case rapidjson::kTrueType:
+    case rapidjson::kFalseType:
+    case rapidjson::kTrueType:
       if (f.type == FieldType::Boolean) return Variant(v.GetBool());
       break;
     case rapidjson::kNumberType:
       switch (f.type) {
-        case FieldType::Int16: case FieldType::Int32: case FieldType::Int64: {
-          if (!v.IsInt64()) fieldError(f, std::string("expected an integer for ") + db::fieldTypeName(f.type));
+        case FieldType::Int16:
+        case FieldType::Int32:
+        case FieldType::Int64: {
+          if (!v.IsInt64())
+            fieldError(f, std::string("expected an integer for ") + db::fieldTypeName(f.type));
           bool ok;
           Variant r = intOfType(v.GetInt64(), f.type, &ok);
-          if (!ok) fieldError(f, std::to_string(v.GetInt64()) + " is out of range for " + db::fieldTypeName(f.type));
+          if (!ok)
+            fieldError(f, std::to_string(v.GetInt64()) + " is out of range for " +
+                              db::fieldTypeName(f.type));
           return r;
         }
-        case FieldType::Float: return Variant(v.GetDouble());
+        case FieldType::Float:
+          return Variant(v.GetDouble());
         case FieldType::Currency: {
           Currency c;
           if (v.IsInt64() ? Currency::fromUnits(v.GetInt64(), &c)
@@ -323,28 +376,42 @@ Variant readTypedValue(const rapidjson::Value& v, const db::FieldDef& f) {
           if (v.IsInt64()) return Variant::decimal(std::to_string(v.GetInt64()));
           return Variant::decimal(doubleText(v.GetDouble()));
         case FieldType::Boolean:
-          if (v.IsInt64() && (v.GetInt64() == 0 || v.GetInt64() == 1)) return Variant(v.GetInt64() == 1);
+          if (v.IsInt64() && (v.GetInt64() == 0 || v.GetInt64() == 1))
+            return Variant(v.GetInt64() == 1);
           break;
-        default: break;
+        default:
+          break;
       }
       break;
-    case rapidjson::kArrayType: break;
+    case rapidjson::kArrayType:
+      break;
   }
-  fieldError(f, std::string("expected a ") + db::fieldTypeName(f.type) + " value, got " + jsonKind(v));
+  fieldError(f,
+             std::string("expected a ") + db::fieldTypeName(f.type) + " value, got " + jsonKind(v));
 }
 
 db::FieldType fieldTypeOf(VarType t) {
   switch (t) {
-    case VarType::Boolean: return FieldType::Boolean;
-    case VarType::Int16: return FieldType::Int16;
-    case VarType::Int32: return FieldType::Int32;
-    case VarType::Int64: return FieldType::Int64;
-    case VarType::Double: return FieldType::Float;
-    case VarType::Currency: return FieldType::Currency;
-    case VarType::Decimal: return FieldType::Decimal;
-    case VarType::DateTime: return FieldType::DateTime;
-    case VarType::Bytes: return FieldType::Bytes;
-    default: return FieldType::String;
+    case VarType::Boolean:
+      return FieldType::Boolean;
+    case VarType::Int16:
+      return FieldType::Int16;
+    case VarType::Int32:
+      return FieldType::Int32;
+    case VarType::Int64:
+      return FieldType::Int64;
+    case VarType::Double:
+      return FieldType::Float;
+    case VarType::Currency:
+      return FieldType::Currency;
+    case VarType::Decimal:
+      return FieldType::Decimal;
+    case VarType::DateTime:
+      return FieldType::DateTime;
+    case VarType::Bytes:
+      return FieldType::Bytes;
+    default:
+      return FieldType::String;
   }
 }
 
@@ -355,15 +422,19 @@ Variant coerceToFieldType(const Variant& v, FieldType t) {
       case FieldType::Boolean:
         if (isIntKind(v.type())) return Variant(v.asInt() != 0);
         return v;
-      case FieldType::Int16: case FieldType::Int32: case FieldType::Int64: {
+      case FieldType::Int16:
+      case FieldType::Int32:
+      case FieldType::Int64: {
         int64_t i;
-        if (isIntKind(v.type())) i = v.asInt();
+        if (isIntKind(v.type()))
+          i = v.asInt();
         else if (v.type() == VarType::String || v.type() == VarType::Decimal ||
                  v.type() == VarType::Double || v.type() == VarType::Currency) {
           double d = v.toDouble();
           if (d != std::floor(d)) return v;
           i = v.toInt64();
-        } else return v;
+        } else
+          return v;
         bool ok;
         Variant r = intOfType(i, t, &ok);
         return ok ? r : v;
@@ -371,8 +442,11 @@ Variant coerceToFieldType(const Variant& v, FieldType t) {
       case FieldType::Float:
         if (v.isNumeric() || v.type() == VarType::String) return Variant(v.toDouble());
         return v;
-      case FieldType::Currency: case FieldType::Decimal: case FieldType::DateTime:
-      case FieldType::Date: case FieldType::Time: {
+      case FieldType::Currency:
+      case FieldType::Decimal:
+      case FieldType::DateTime:
+      case FieldType::Date:
+      case FieldType::Time: {
         if (v.type() == VarType::Boolean) return v;
         std::string text;
         if (!typedText(v, t, &text)) return v;
@@ -380,7 +454,8 @@ Variant coerceToFieldType(const Variant& v, FieldType t) {
         f.type = t;
         return variantFromTypedText(text, f);
       }
-      default: return v;
+      default:
+        return v;
     }
   } catch (const std::exception&) {
     return v;

@@ -17,14 +17,14 @@
 // streams into a string buffer or any other output stream.
 #pragma once
 
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <cmath>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-
-#include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "platform/db/types.h"
 #include "platform/provider/variant.h"
@@ -81,12 +81,22 @@ void writeTagged(W& w, const Variant& v) {
       w.Bool(true);
       w.EndObject();
       return;
-    case VarType::Null: w.Null(); return;
-    case VarType::Boolean: w.Bool(v.asBool()); return;
-    case VarType::Int16: case VarType::Int32: case VarType::Int64: w.Int64(v.asInt()); return;
+    case VarType::Null:
+      w.Null();
+      return;
+    case VarType::Boolean:
+      w.Bool(v.asBool());
+      return;
+    case VarType::Int16:
+    case VarType::Int32:
+    case VarType::Int64:
+      w.Int64(v.asInt());
+      return;
     case VarType::Double:
-      if (std::isfinite(v.asDouble())) w.Double(v.asDouble());
-      else w.Null();
+      if (std::isfinite(v.asDouble()))
+        w.Double(v.asDouble());
+      else
+        w.Null();
       return;
     case VarType::String: {
       const std::string& s = v.asString();
@@ -98,15 +108,27 @@ void writeTagged(W& w, const Variant& v) {
       for (const Variant& e : v.asArray()) writeTagged(w, e);
       w.EndArray();
       return;
-    default: break;
+    default:
+      break;
   }
   const char* tag = "$currency";
   std::string text;
   switch (v.type()) {
-    case VarType::Currency: text = v.asCurrency().toFixed4(); break;
-    case VarType::Decimal: tag = "$decimal"; text = v.asString(); break;
-    case VarType::DateTime: tag = "$datetime"; text = v.asDateTime().toIso(); break;
-    default: tag = "$bytes"; text = base64Encode(v.asString()); break;
+    case VarType::Currency:
+      text = v.asCurrency().toFixed4();
+      break;
+    case VarType::Decimal:
+      tag = "$decimal";
+      text = v.asString();
+      break;
+    case VarType::DateTime:
+      tag = "$datetime";
+      text = v.asDateTime().toIso();
+      break;
+    default:
+      tag = "$bytes";
+      text = base64Encode(v.asString());
+      break;
   }
   w.StartObject();
   w.Key(tag);
@@ -129,7 +151,9 @@ void writeTyped(W& w, const Variant& v, db::FieldType t) {
         return;
       }
       break;
-    case FieldType::Int16: case FieldType::Int32: case FieldType::Int64:
+    case FieldType::Int16:
+    case FieldType::Int32:
+    case FieldType::Int64:
       if (v.type() >= VarType::Boolean && v.type() <= VarType::Int64) {
         w.Int64(v.asInt());
         return;
@@ -146,13 +170,16 @@ void writeTyped(W& w, const Variant& v, db::FieldType t) {
       }
       break;
     // The common kinds are written without building a std::string.
-    case FieldType::String: case FieldType::Memo:
+    case FieldType::String:
+    case FieldType::Memo:
       if (v.type() == VarType::String || v.type() == VarType::Bytes) {
         w.String(v.asString().data(), static_cast<rapidjson::SizeType>(v.asString().size()));
         return;
       }
       break;
-    case FieldType::DateTime: case FieldType::Date: case FieldType::Time:
+    case FieldType::DateTime:
+    case FieldType::Date:
+    case FieldType::Time:
       if (v.type() == VarType::DateTime) {
         char buf[DateTime::kIsoMax];
         w.String(buf, static_cast<rapidjson::SizeType>(v.asDateTime().writeIso(buf)));
@@ -165,7 +192,8 @@ void writeTyped(W& w, const Variant& v, db::FieldType t) {
         return;
       }
       break;
-    default: break;
+    default:
+      break;
   }
   std::string text;
   if (t != FieldType::Boolean && t != FieldType::Int16 && t != FieldType::Int32 &&

@@ -13,7 +13,8 @@ Provider::Provider(std::string name, db::Connection& conn, std::unique_ptr<Datas
     : name_(std::move(name)), conn_(conn), dataset_(std::move(dataset)) {}
 
 void Provider::checkCommandText(const std::string& commandText) const {
-  if (!commandText.empty() && !allowCommandText) throw ProviderError(remote::ErrorKind::StatementRefused, kCommandTextNotAllowed);
+  if (!commandText.empty() && !allowCommandText)
+    throw ProviderError(remote::ErrorKind::StatementRefused, kCommandTextNotAllowed);
 }
 
 db::ParamList& Provider::prepareParams(const std::string& commandText,
@@ -112,7 +113,8 @@ DataPacket Provider::rowRequest(const DataPacket& in, int requestType) {
   out.fields = reader.packetFields(*dataset_, base);
   for (const DataRow& r : in.rows) {
     DataRow o;
-    for (size_t i : baseIndex) o.values.push_back(i < r.values.size() ? r.values[i] : Variant::null());
+    for (size_t i : baseIndex)
+      o.values.push_back(i < r.values.size() ? r.values[i] : Variant::null());
     if (refresh) {
       std::vector<size_t> selected;
       ResolverStatement st = composeRefreshStatement(table, columns, base, o.values, &selected);
@@ -123,7 +125,8 @@ DataPacket Provider::rowRequest(const DataPacket& in, int requestType) {
     std::vector<Variant> values = o.values;
     o.values.resize(out.fields.size(), Variant::null());
     if (details)
-      for (const auto& d : dataset_->details()) o.details.push_back(reader.readDetail(*d, base, values));
+      for (const auto& d : dataset_->details())
+        o.details.push_back(reader.readDetail(*d, base, values));
     else
       o.details.resize(dataset_->details().size());
     out.rows.push_back(std::move(o));

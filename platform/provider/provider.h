@@ -101,10 +101,10 @@ constexpr int kFetchDetails = 4;  // its nested details
 
 // What a client asks for when reading.
 struct ReadRequest {
-  int count = -1;            // -1 all rows, 0 metadata only, n the first n
+  int count = -1;  // -1 all rows, 0 metadata only, n the first n
   int options = 0;
-  std::string commandText;   // "" = the dataset's own statement
-  db::ParamList params;      // matched by name; others keep their values
+  std::string commandText;  // "" = the dataset's own statement
+  db::ParamList params;     // matched by name; others keep their values
 };
 
 class Provider {
@@ -128,8 +128,7 @@ class Provider {
   std::function<void(Provider&, Variant& ownerData)> beforeApplyUpdates;
   std::function<void(Provider&, const Dataset& source, DeltaRecord&, UpdateKind, bool& applied)>
       beforeUpdateRecord;
-  std::function<void(Provider&, DeltaRecord&, const std::exception&, UpdateKind,
-                     ResolverResponse&)>
+  std::function<void(Provider&, DeltaRecord&, const std::exception&, UpdateKind, ResolverResponse&)>
       onUpdateError;
   std::function<void(Provider&, const Dataset& source, DeltaRecord&, UpdateKind)> afterUpdateRecord;
   std::function<void(Provider&, Variant& ownerData)> afterApplyUpdates;

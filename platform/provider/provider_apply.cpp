@@ -33,11 +33,13 @@ std::string Provider::targetTable(const Dataset& ds) const {
     case DatasetKind::Query:
       table = tableAfterFrom(master && !commandText_.empty() ? commandText_ : ds.sqlText());
       break;
-    case DatasetKind::StoredProc: break;
+    case DatasetKind::StoredProc:
+      break;
   }
   if (table.empty() || !isTableName(table))
-    throw ProviderError(remote::ErrorKind::StatementRefused, "Unable to resolve records of dataset '" + ds.name() +
-                             "': no table name found");
+    throw ProviderError(
+        remote::ErrorKind::StatementRefused,
+        "Unable to resolve records of dataset '" + ds.name() + "': no table name found");
   return table;
 }
 
@@ -48,7 +50,9 @@ void checkShape(const Dataset& ds, const std::vector<FieldDef>& fields) {
   for (const FieldDef& f : fields) {
     if (f.type != FieldType::Dataset) continue;
     const Dataset* d = ds.findDetail(f.name);
-    if (!d) throw ProviderError(remote::ErrorKind::BadRequest, "Dataset '" + ds.name() + "' has no detail '" + f.name + "'");
+    if (!d)
+      throw ProviderError(remote::ErrorKind::BadRequest,
+                          "Dataset '" + ds.name() + "' has no detail '" + f.name + "'");
     checkShape(*d, f.children);
   }
 }
@@ -87,8 +91,8 @@ bool Provider::resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields
     if (onUpdateError) onUpdateError(*this, rec, e, kind, response);
     ++st.errorCount;
     if (st.errors)
-      st.errors->errors.push_back(UpdateError{path, kind, e.what(),
-                                              remote::errorCode(errorKindOf(e)), engineCodeOf(e)});
+      st.errors->errors.push_back(
+          UpdateError{path, kind, e.what(), remote::errorCode(errorKindOf(e)), engineCodeOf(e)});
     if (response == ResolverResponse::Abort || stopOnFirstError) st.abort = true;
     if (st.atomic) {
       // The request is one unit: its first failure undoes it all and ends it.

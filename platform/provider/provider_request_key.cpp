@@ -24,8 +24,10 @@ std::string requestDigest(const Delta& delta, int maxErrors, const Variant& owne
   w.StartArray();
   writeDelta(w, delta);
   w.Int(maxErrors < 0 ? -1 : maxErrors);
-  if (ownerData.isUnassigned()) w.Null();
-  else writeTagged(w, ownerData);
+  if (ownerData.isUnassigned())
+    w.Null();
+  else
+    writeTagged(w, ownerData);
   w.EndArray();
   const db::crypto::Digest d = db::crypto::sha256(buf.GetString(), buf.GetSize());
   return db::crypto::toHex(d.data(), d.size());
@@ -35,7 +37,8 @@ std::string requestDigest(const Delta& delta, int maxErrors, const Variant& owne
 // was recorded for another request.
 int replay(const db::RecordedAnswer& a, const std::string& digest, std::string_view key,
            Variant& ownerData, ErrorPacket* errors) {
-  if (a.digest != digest) throw ProviderError(remote::ErrorKind::PostingRefused, kRequestKeyReused + std::string(key));
+  if (a.digest != digest)
+    throw ProviderError(remote::ErrorKind::PostingRefused, kRequestKeyReused + std::string(key));
   if (errors) {
     rapidjson::Document doc;
     parseJson(a.errors, &doc);
@@ -58,8 +61,9 @@ int Provider::applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, Erro
   if (replayed) *replayed = false;
   if (requestKey.empty()) return applyDelta(delta, maxErrors, ownerData, errors, nullptr);
   if (!db::requestKeyFits(requestKey))
-    throw ProviderError(remote::ErrorKind::BadRequest, "Request key longer than " + std::to_string(db::kMaxRequestKeyLength) +
-                        " characters");
+    throw ProviderError(
+        remote::ErrorKind::BadRequest,
+        "Request key longer than " + std::to_string(db::kMaxRequestKeyLength) + " characters");
   conn_.ensureOpen();
   KeyedRequest keyed{std::string(requestKey), requestDigest(delta, maxErrors, ownerData)};
   bool tableCreated = false;

@@ -22,7 +22,8 @@ db::Parameter bind(std::string name, const FieldDef& f, const Variant& v) {
 }
 
 [[noreturn]] void missingColumn(const FieldDef& f, const std::string& table) {
-  throw ProviderError(remote::ErrorKind::StatementRefused, "Field '" + f.name + "' not found in table '" + table + "'");
+  throw ProviderError(remote::ErrorKind::StatementRefused,
+                      "Field '" + f.name + "' not found in table '" + table + "'");
 }
 
 void appendWhere(ResolverStatement& st, const std::string& table,
@@ -36,7 +37,8 @@ void appendWhere(ResolverStatement& st, const std::string& table,
         old.isUnassigned())
       continue;
     int c = findField(columns, f.name);
-    if (c < 0 || columns[c].type == FieldType::Memo || columns[c].type == FieldType::Bytes) continue;
+    if (c < 0 || columns[c].type == FieldType::Memo || columns[c].type == FieldType::Bytes)
+      continue;
     where += where.empty() ? " where " : " and ";
     if (old.isNull()) {
       where += bracketName(columns[c].name) + " is null";
@@ -55,7 +57,8 @@ void appendWhere(ResolverStatement& st, const std::string& table,
     }
   }
   if (where.empty())
-    throw ProviderError(remote::ErrorKind::BadRequest, "Record of table '" + table + "' has no old values to find it by");
+    throw ProviderError(remote::ErrorKind::BadRequest,
+                        "Record of table '" + table + "' has no old values to find it by");
   st.sql += where;
 }
 
@@ -115,7 +118,8 @@ ResolverStatement composeResolverStatement(const std::string& table,
       appendWhere(st, table, columns, fields, row);
       st.mustTouchRow = true;
       return st;
-    case UpdateKind::Unmodified: break;
+    case UpdateKind::Unmodified:
+      break;
   }
   return st;
 }
@@ -136,7 +140,8 @@ ResolverStatement composeRefreshStatement(const std::string& table,
     selected->push_back(i);
   }
   if (names.empty())
-    throw ProviderError(remote::ErrorKind::BadRequest, "Record of table '" + table + "' has no field to read");
+    throw ProviderError(remote::ErrorKind::BadRequest,
+                        "Record of table '" + table + "' has no field to read");
   DeltaRow row;
   row.kind = UpdateKind::Delete;
   row.oldValues = values;
@@ -179,11 +184,13 @@ void resolveRecord(db::Connection& conn, TableColumns& tables, const std::string
                    const std::vector<FieldDef>& fields, const DeltaRow& row) {
   conn.ensureOpen();
   const std::vector<FieldDef>& columns = tables.of(table);
-  if (columns.empty()) throw ProviderError(remote::ErrorKind::StatementRefused, "Table '" + table + "' not found");
+  if (columns.empty())
+    throw ProviderError(remote::ErrorKind::StatementRefused, "Table '" + table + "' not found");
   ResolverStatement st = composeResolverStatement(table, columns, fields, row);
   if (st.sql.empty()) return;
   int64_t n = conn.execute(st.sql, st.params);
-  if (st.mustTouchRow && n == 0) throw ProviderError(remote::ErrorKind::RecordChanged, kRecordChanged);
+  if (st.mustTouchRow && n == 0)
+    throw ProviderError(remote::ErrorKind::RecordChanged, kRecordChanged);
 }
 
 }  // namespace qz::provider

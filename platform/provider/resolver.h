@@ -18,8 +18,8 @@
 namespace qz::provider {
 
 struct ResolverStatement {
-  std::string sql;         // empty: nothing to write (a modify without changes)
-  db::ParamList params;    // bound by name (":n0", ":o0", ...)
+  std::string sql;            // empty: nothing to write (a modify without changes)
+  db::ParamList params;       // bound by name (":n0", ":o0", ...)
   bool mustTouchRow = false;  // update/delete: no row touched is a failure
 };
 

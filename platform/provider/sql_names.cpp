@@ -57,7 +57,10 @@ std::string tableAfterFrom(std::string_view s) {
       for (;;) {
         end = s.find('\'', end);
         if (end == std::string_view::npos) return {};
-        if (end + 1 < s.size() && s[end + 1] == '\'') { end += 2; continue; }
+        if (end + 1 < s.size() && s[end + 1] == '\'') {
+          end += 2;
+          continue;
+        }
         break;
       }
       i = end + 1;

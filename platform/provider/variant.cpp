@@ -65,8 +65,8 @@ bool textToDouble(std::string_view text, double* out) {
 }
 
 [[noreturn]] void conversionError(const Variant& v, const char* target) {
-  throw VariantError(std::string("Could not convert variant of type (") +
-                     varTypeName(v.type()) + ") into type (" + target + ")");
+  throw VariantError(std::string("Could not convert variant of type (") + varTypeName(v.type()) +
+                     ") into type (" + target + ")");
 }
 
 }  // namespace
@@ -78,8 +78,8 @@ double roundHalfEven(double v) {
 
 // ---- DateTime ---------------------------------------------------------------
 
-DateTime DateTime::fromParts(int year, int month, int day, int hour, int minute,
-                             int second, int msec) {
+DateTime DateTime::fromParts(int year, int month, int day, int hour, int minute, int second,
+                             int msec) {
   int64_t days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
   return DateTime{days * kMsPerDay + ((hour * 60 + minute) * 60 + second) * 1000LL + msec};
 }
@@ -89,8 +89,8 @@ DateTime DateTime::now() {
   clock_gettime(CLOCK_REALTIME, &ts);
   struct tm tmv;
   localtime_r(&ts.tv_sec, &tmv);
-  return fromParts(tmv.tm_year + 1900, tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour,
-                   tmv.tm_min, tmv.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
+  return fromParts(tmv.tm_year + 1900, tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour, tmv.tm_min,
+                   tmv.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
 }
 
 DateTime DateTime::today() {
@@ -102,8 +102,8 @@ DateTime DateTime::today() {
 bool DateTime::parse(std::string_view s, DateTime* out) {
   s = trimmed(s);
   int y, mo, d, h = 0, mi = 0, se = 0, ms = 0;
-  if (s.size() < 10 || !parseDigits(s, 0, 4, &y) || s[4] != '-' ||
-      !parseDigits(s, 5, 2, &mo) || s[7] != '-' || !parseDigits(s, 8, 2, &d))
+  if (s.size() < 10 || !parseDigits(s, 0, 4, &y) || s[4] != '-' || !parseDigits(s, 5, 2, &mo) ||
+      s[7] != '-' || !parseDigits(s, 8, 2, &d))
     return false;
   size_t pos = 10;
   if (pos < s.size()) {
@@ -140,8 +140,8 @@ bool DateTime::parse(std::string_view s, DateTime* out) {
   return true;
 }
 
-void DateTime::toParts(int* year, int* month, int* day, int* hour, int* minute,
-                       int* second, int* msec) const {
+void DateTime::toParts(int* year, int* month, int* day, int* hour, int* minute, int* second,
+                       int* msec) const {
   int64_t days = msecs >= 0 ? msecs / kMsPerDay : (msecs - kMsPerDay + 1) / kMsPerDay;
   int64_t rest = msecs - days * kMsPerDay;
   civilFromDays(days, year, month, day);
@@ -204,9 +204,7 @@ std::string DateTime::toIso() const { return formatDateTime(*this, 'T', true, tr
 
 size_t DateTime::writeIso(char* out) const { return formatDateTime(*this, 'T', true, true, out); }
 
-std::string DateTime::toSql() const {
-  return formatDateTime(*this, ' ', true, msecs % 1000 != 0);
-}
+std::string DateTime::toSql() const { return formatDateTime(*this, ' ', true, msecs % 1000 != 0); }
 
 std::string DateTime::dateText() const { return formatDateTime(*this, ' ', false, false); }
 
@@ -335,8 +333,12 @@ const VariantArray& Variant::asArray() const {
 
 bool Variant::isNumeric() const {
   switch (type_) {
-    case VarType::Int16: case VarType::Int32: case VarType::Int64:
-    case VarType::Double: case VarType::Currency: case VarType::Decimal:
+    case VarType::Int16:
+    case VarType::Int32:
+    case VarType::Int64:
+    case VarType::Double:
+    case VarType::Currency:
+    case VarType::Decimal:
       return true;
     default:
       return false;
@@ -345,53 +347,72 @@ bool Variant::isNumeric() const {
 
 std::string Variant::toText() const {
   switch (type_) {
-    case VarType::Boolean: return u_.i ? "True" : "False";
-    case VarType::Int16: case VarType::Int32: case VarType::Int64:
+    case VarType::Boolean:
+      return u_.i ? "True" : "False";
+    case VarType::Int16:
+    case VarType::Int32:
+    case VarType::Int64:
       return std::to_string(u_.i);
     case VarType::Double: {
       char buf[64];
       std::snprintf(buf, sizeof buf, "%.15g", u_.d);
       return buf;
     }
-    case VarType::Currency: return Currency{u_.i}.toPlain();
-    case VarType::Decimal: case VarType::String: case VarType::Bytes: return s_;
+    case VarType::Currency:
+      return Currency{u_.i}.toPlain();
+    case VarType::Decimal:
+    case VarType::String:
+    case VarType::Bytes:
+      return s_;
     case VarType::DateTime: {
       DateTime t{u_.i};
       return t.msecs % kMsPerDay == 0 ? t.dateText() : t.toSql();
     }
-    default: conversionError(*this, "String");
+    default:
+      conversionError(*this, "String");
   }
 }
 
 double Variant::toDouble() const {
   switch (type_) {
-    case VarType::Boolean: return u_.i ? -1.0 : 0.0;
-    case VarType::Int16: case VarType::Int32: case VarType::Int64:
+    case VarType::Boolean:
+      return u_.i ? -1.0 : 0.0;
+    case VarType::Int16:
+    case VarType::Int32:
+    case VarType::Int64:
       return static_cast<double>(u_.i);
-    case VarType::Double: return u_.d;
-    case VarType::Currency: return Currency{u_.i}.toDouble();
-    case VarType::Decimal: case VarType::String: {
+    case VarType::Double:
+      return u_.d;
+    case VarType::Currency:
+      return Currency{u_.i}.toDouble();
+    case VarType::Decimal:
+    case VarType::String: {
       double d;
       if (textToDouble(s_, &d)) return d;
-      throw VariantError("Could not convert variant of type (" +
-                         std::string(varTypeName(type_)) + ") into type (Double): '" + s_ +
-                         "' is not a valid number");
+      throw VariantError("Could not convert variant of type (" + std::string(varTypeName(type_)) +
+                         ") into type (Double): '" + s_ + "' is not a valid number");
     }
-    default: conversionError(*this, "Double");
+    default:
+      conversionError(*this, "Double");
   }
 }
 
 int64_t Variant::toInt64() const {
   switch (type_) {
-    case VarType::Boolean: return u_.i ? -1 : 0;
-    case VarType::Int16: case VarType::Int32: case VarType::Int64: return u_.i;
+    case VarType::Boolean:
+      return u_.i ? -1 : 0;
+    case VarType::Int16:
+    case VarType::Int32:
+    case VarType::Int64:
+      return u_.i;
     case VarType::Currency: {
       int64_t q = u_.i / 10000, r = u_.i % 10000;
       if (r > 5000 || (r == 5000 && (q & 1))) ++q;
       if (r < -5000 || (r == -5000 && (q & 1))) --q;
       return q;
     }
-    case VarType::String: case VarType::Decimal: {
+    case VarType::String:
+    case VarType::Decimal: {
       std::string_view t = trimmed(s_);
       int64_t v;
       auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
@@ -406,7 +427,8 @@ int64_t Variant::toInt64() const {
                            std::string(varTypeName(type_)) + ") into type (Int64)");
       return static_cast<int64_t>(r);
     }
-    default: conversionError(*this, "Int64");
+    default:
+      conversionError(*this, "Int64");
   }
 }
 
@@ -420,25 +442,39 @@ int32_t Variant::toInt32() const {
 
 bool Variant::equalsNumber(double n) const {
   switch (type_) {
-    case VarType::Unassigned: case VarType::Null: case VarType::Array: case VarType::Bytes:
+    case VarType::Unassigned:
+    case VarType::Null:
+    case VarType::Array:
+    case VarType::Bytes:
       return false;
-    case VarType::String: case VarType::Decimal: {
+    case VarType::String:
+    case VarType::Decimal: {
       double d;
       return textToDouble(s_, &d) && d == n;
     }
-    case VarType::DateTime: return false;
-    default: return toDouble() == n;
+    case VarType::DateTime:
+      return false;
+    default:
+      return toDouble() == n;
   }
 }
 
 bool operator==(const Variant& a, const Variant& b) {
   if (a.type_ != b.type_) return false;
   switch (a.type_) {
-    case VarType::Unassigned: case VarType::Null: return true;
-    case VarType::Double: return a.u_.d == b.u_.d;
-    case VarType::Decimal: case VarType::String: case VarType::Bytes: return a.s_ == b.s_;
-    case VarType::Array: return a.asArray() == b.asArray();
-    default: return a.u_.i == b.u_.i;
+    case VarType::Unassigned:
+    case VarType::Null:
+      return true;
+    case VarType::Double:
+      return a.u_.d == b.u_.d;
+    case VarType::Decimal:
+    case VarType::String:
+    case VarType::Bytes:
+      return a.s_ == b.s_;
+    case VarType::Array:
+      return a.asArray() == b.asArray();
+    default:
+      return a.u_.i == b.u_.i;
   }
 }
 
@@ -449,19 +485,32 @@ std::string Variant::debugString() const {
 
 const char* varTypeName(VarType t) {
   switch (t) {
-    case VarType::Unassigned: return "Unassigned";
-    case VarType::Null: return "Null";
-    case VarType::Boolean: return "Boolean";
-    case VarType::Int16: return "Smallint";
-    case VarType::Int32: return "Integer";
-    case VarType::Int64: return "Int64";
-    case VarType::Double: return "Double";
-    case VarType::Currency: return "Currency";
-    case VarType::Decimal: return "FMTBcdVariantType";
-    case VarType::DateTime: return "Date";
-    case VarType::String: return "String";
-    case VarType::Bytes: return "Array Byte";
-    case VarType::Array: return "Array Variant";
+    case VarType::Unassigned:
+      return "Unassigned";
+    case VarType::Null:
+      return "Null";
+    case VarType::Boolean:
+      return "Boolean";
+    case VarType::Int16:
+      return "Smallint";
+    case VarType::Int32:
+      return "Integer";
+    case VarType::Int64:
+      return "Int64";
+    case VarType::Double:
+      return "Double";
+    case VarType::Currency:
+      return "Currency";
+    case VarType::Decimal:
+      return "FMTBcdVariantType";
+    case VarType::DateTime:
+      return "Date";
+    case VarType::String:
+      return "String";
+    case VarType::Bytes:
+      return "Array Byte";
+    case VarType::Array:
+      return "Array Variant";
   }
   return "Unknown";
 }

@@ -48,8 +48,8 @@ class VariantError : public std::runtime_error {
 struct DateTime {
   int64_t msecs = 0;  // milliseconds since 1970-01-01T00:00:00.000 (civil)
 
-  static DateTime fromParts(int year, int month, int day, int hour = 0,
-                            int minute = 0, int second = 0, int msec = 0);
+  static DateTime fromParts(int year, int month, int day, int hour = 0, int minute = 0,
+                            int second = 0, int msec = 0);
   // Today's local date at midnight, and the current local date and time.
   static DateTime today();
   static DateTime now();
@@ -57,8 +57,8 @@ struct DateTime {
   // Returns false on anything else (out = unchanged).
   static bool parse(std::string_view text, DateTime* out);
 
-  void toParts(int* year, int* month, int* day, int* hour, int* minute,
-               int* second, int* msec) const;
+  void toParts(int* year, int* month, int* day, int* hour, int* minute, int* second,
+               int* msec) const;
   // "YYYY-MM-DDTHH:MM:SS.mmm", the wire form.
   std::string toIso() const;
   // The same written to out without allocating; returns its length.
@@ -107,7 +107,11 @@ using VariantArray = std::vector<Variant>;
 class Variant {
  public:
   Variant() = default;  // Unassigned
-  static Variant null() { Variant v; v.type_ = VarType::Null; return v; }
+  static Variant null() {
+    Variant v;
+    v.type_ = VarType::Null;
+    return v;
+  }
   static Variant unassigned() { return Variant(); }
 
   Variant(bool b) : type_(VarType::Boolean) { u_.i = b ? 1 : 0; }

@@ -56,7 +56,8 @@ AllowList AllowList::parse(std::string_view text) {
     n.prefix = maxBits;
     if (!prefixText.empty() || entry.back() == '/') {
       unsigned bits = 0;
-      auto [p, err] = std::from_chars(prefixText.data(), prefixText.data() + prefixText.size(), bits);
+      auto [p, err] =
+          std::from_chars(prefixText.data(), prefixText.data() + prefixText.size(), bits);
       if (err != std::errc() || p != prefixText.data() + prefixText.size() || bits > maxBits)
         throw std::invalid_argument("not a valid prefix length: " + std::string(entry));
       n.prefix = bits;

@@ -7,9 +7,8 @@
 // Thread-safety: immutable once built; any thread may ask.
 #pragma once
 
-#include <asio/ip/address.hpp>
-
 #include <array>
+#include <asio/ip/address.hpp>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -22,8 +22,7 @@ namespace qz::remote::detail {
 
 class AnswerBudget {
  public:
-  AnswerBudget(size_t perConnection, size_t total)
-      : perConnection_(perConnection), total_(total) {}
+  AnswerBudget(size_t perConnection, size_t total) : perConnection_(perConnection), total_(total) {}
 
   // Whether a connection that holds `held` bytes may compose more now.
   bool mayCompose(size_t held) const {

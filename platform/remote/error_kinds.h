@@ -38,14 +38,22 @@ enum class ErrorKind : uint8_t {
 // The wire code of a kind (see the table above).
 constexpr int errorCode(ErrorKind kind) {
   switch (kind) {
-    case ErrorKind::BadRequest: return kInvalidParams;
-    case ErrorKind::UnexpectedFailure: return kCallFailed;
-    case ErrorKind::UnknownName: return 2;
-    case ErrorKind::StatementRefused: return 3;
-    case ErrorKind::RecordChanged: return 4;
-    case ErrorKind::PostingRefused: return 5;
-    case ErrorKind::DatabaseError: return 6;
-    case ErrorKind::ServerBusy: return kServerBusy;
+    case ErrorKind::BadRequest:
+      return kInvalidParams;
+    case ErrorKind::UnexpectedFailure:
+      return kCallFailed;
+    case ErrorKind::UnknownName:
+      return 2;
+    case ErrorKind::StatementRefused:
+      return 3;
+    case ErrorKind::RecordChanged:
+      return 4;
+    case ErrorKind::PostingRefused:
+      return 5;
+    case ErrorKind::DatabaseError:
+      return 6;
+    case ErrorKind::ServerBusy:
+      return kServerBusy;
   }
   return kCallFailed;
 }

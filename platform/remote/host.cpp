@@ -10,19 +10,18 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "platform/log/server_log.h"
 #include "platform/remote/error_kinds.h"
 #include "platform/remote/host_core.h"
 #include "platform/remote/session.h"
 #include "platform/remote/tls_context.h"
-#include "platform/log/server_log.h"
 
 namespace qz::remote {
 
 namespace {
 
 bool equalNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
@@ -139,8 +138,7 @@ void HostCore::start() {
     }
     auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(acceptStrand_);
     asio::error_code ec;
-    acceptor->assign(addr.ss_family == AF_INET ? asio::ip::tcp::v4() : asio::ip::tcp::v6(), fd,
-                     ec);
+    acceptor->assign(addr.ss_family == AF_INET ? asio::ip::tcp::v4() : asio::ip::tcp::v6(), fd, ec);
     if (ec) {
       throw std::runtime_error("cannot use inherited descriptor " + std::to_string(fd) + ": " +
                                ec.message());
@@ -188,7 +186,8 @@ void HostCore::acceptOn(asio::ip::tcp::acceptor& acceptor) {
     }
     // Errors such as running out of descriptors are transient: keep
     // accepting, after a pause so that the loop does not spin.
-    auto timer = std::make_shared<asio::steady_timer>(acceptStrand_, std::chrono::milliseconds(100));
+    auto timer =
+        std::make_shared<asio::steady_timer>(acceptStrand_, std::chrono::milliseconds(100));
     timer->async_wait([this, &acceptor, timer](const asio::error_code& ec) {
       if (!ec) acceptOn(acceptor);
     });
@@ -233,10 +232,9 @@ void HostCore::admit(asio::ip::tcp::socket socket) {
     return;
   }
   const bool busy = !countConnection(peer);
-  addSession(tls_ ? std::make_shared<Session>(*this, SessionStream(std::move(socket), *tls_),
-                                              peer, busy)
-                  : std::make_shared<Session>(*this, SessionStream(std::move(socket)), peer,
-                                              busy));
+  addSession(
+      tls_ ? std::make_shared<Session>(*this, SessionStream(std::move(socket), *tls_), peer, busy)
+           : std::make_shared<Session>(*this, SessionStream(std::move(socket)), peer, busy));
 }
 
 void HostCore::startWeb() {
@@ -264,8 +262,8 @@ void HostCore::startWeb() {
   }
 }
 
-void HostCore::admitWeb(std::shared_ptr<WebLink> link, const std::string& address,
-                        uint16_t port, const std::string& subject) {
+void HostCore::admitWeb(std::shared_ptr<WebLink> link, const std::string& address, uint16_t port,
+                        const std::string& subject) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (stopping_) {
@@ -340,9 +338,8 @@ void HostCore::submitCreate(std::shared_ptr<Session> session, std::unique_ptr<Ca
   ++creating_;
   // std::function needs a copyable callable.
   auto shared = std::make_shared<std::unique_ptr<Call>>(std::move(call));
-  jobs_.push_back([this, session = std::move(session), shared] {
-    runCreate(session, std::move(*shared));
-  });
+  jobs_.push_back(
+      [this, session = std::move(session), shared] { runCreate(session, std::move(*shared)); });
   cv_.notify_all();
 }
 
@@ -367,8 +364,7 @@ void HostCore::runCreate(const std::shared_ptr<Session>& session, std::unique_pt
   if (!live) signalIfIdle();
 }
 
-bool HostCore::createInstance(const std::shared_ptr<Session>& session,
-                              std::unique_ptr<Call> call) {
+bool HostCore::createInstance(const std::shared_ptr<Session>& session, std::unique_ptr<Call> call) {
   joinRetired();
   const std::string& id = call->head.idJson;
   const rapidjson::Value* params = call->head.params;
@@ -378,8 +374,7 @@ bool HostCore::createInstance(const std::shared_ptr<Session>& session,
     if (it != params->MemberEnd()) {
       if (!it->value.IsString()) {
         finishCreate(session, std::move(call), nullptr,
-                                errorResponse(id, kInvalidParams,
-                                              "Invalid params: class must be a string"));
+                     errorResponse(id, kInvalidParams, "Invalid params: class must be a string"));
         return false;
       }
       name.assign(it->value.GetString(), it->value.GetStringLength());
@@ -398,8 +393,8 @@ bool HostCore::createInstance(const std::shared_ptr<Session>& session,
   if (!registered) {
     log::warning(session->peer() + ": refused to create \"" + name + "\": class not registered");
     finishCreate(session, std::move(call), nullptr,
-                            errorResponse(id, errorCode(ErrorKind::UnknownName),
-                                          "Class not registered", kClassNotRegistered));
+                 errorResponse(id, errorCode(ErrorKind::UnknownName), "Class not registered",
+                               kClassNotRegistered));
     return false;
   }
   bool stopping;
@@ -408,9 +403,9 @@ bool HostCore::createInstance(const std::shared_ptr<Session>& session,
     stopping = stopping_;
   }
   if (stopping) {
-    finishCreate(session, std::move(call), nullptr,
-                            errorResponse(id, kCallFailed, "The server is stopping", 0,
-                                          cls->progId, cls->iid));
+    finishCreate(
+        session, std::move(call), nullptr,
+        errorResponse(id, kCallFailed, "The server is stopping", 0, cls->progId, cls->iid));
     return false;
   }
   auto instance = std::make_unique<Instance>(*cls);
@@ -421,8 +416,7 @@ bool HostCore::createInstance(const std::shared_ptr<Session>& session,
     // Taken in on the window thread: it starts the module thread and waits
     // until the instance exists or its creation failed.
     dispatcher_.invoke([&] {
-      raw->thread.start(options_.moduleStackSize,
-                        [session, raw] { session->moduleMain(raw); });
+      raw->thread.start(options_.moduleStackSize, [session, raw] { session->moduleMain(raw); });
       started = true;
       std::unique_lock<std::mutex> lock(raw->mu);
       raw->cv.wait(lock, [&] { return raw->createDone; });
@@ -457,7 +451,7 @@ bool HostCore::createInstance(const std::shared_ptr<Session>& session,
     }
     log::warning(session->peer() + ": creating " + cls->name + " failed: " + failure);
     finishCreate(session, std::move(call), nullptr,
-                            errorResponse(id, kCallFailed, failure, hresult, source, iid));
+                 errorResponse(id, kCallFailed, failure, hresult, source, iid));
     return false;
   }
   log::info(session->peer() + ": created " + cls->name);
@@ -465,9 +459,8 @@ bool HostCore::createInstance(const std::shared_ptr<Session>& session,
   return true;
 }
 
-void HostCore::finishCreate(const std::shared_ptr<Session>& session,
-                            std::unique_ptr<Call> call, std::unique_ptr<Instance> instance,
-                            std::string errorLine) {
+void HostCore::finishCreate(const std::shared_ptr<Session>& session, std::unique_ptr<Call> call,
+                            std::unique_ptr<Instance> instance, std::string errorLine) {
   {
     // Counted before the client hears of it, and in one step with the end
     // of the creation, so that no moment shows neither.

@@ -10,7 +10,6 @@
 
 #include <asio.hpp>
 #include <asio/ssl/context.hpp>
-
 #include <atomic>
 #include <condition_variable>
 #include <deque>

@@ -1,11 +1,11 @@
 // JSON-RPC envelope checks and error responses; see json_rpc.h.
 #include "platform/remote/json_rpc.h"
 
-#include <cstdio>
-
 #include <rapidjson/error/en.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+
+#include <cstdio>
 
 namespace qz::remote {
 
@@ -40,7 +40,8 @@ std::string errorResponse(std::string_view idJson, int code, std::string_view me
   w.String(message.data(), static_cast<rapidjson::SizeType>(message.size()));
   // Every failed call carries a result code, so that clients find one
   // shape of "data" whatever failed.
-  if (code > 0 && hresult == 0) hresult = code == kCallFailed ? kUnexpectedFailure : kRefusedFailure;
+  if (code > 0 && hresult == 0)
+    hresult = code == kCallFailed ? kUnexpectedFailure : kRefusedFailure;
   if (hresult != 0 || !source.empty() || !iid.empty() || !engineCode.empty()) {
     w.Key("data");
     w.StartObject();
@@ -74,11 +75,11 @@ bool parseMessage(std::string_view text, rapidjson::Document* doc, std::string* 
   // Two documents on one line fail too: the parser wants nothing but white
   // space after the root value. The iterative parser keeps a client's deep
   // nesting off the stack of the transport thread.
-  doc->Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(
-      text.data(), text.size());
+  doc->Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(text.data(),
+                                                                                     text.size());
   if (!doc->HasParseError()) return true;
-  std::string why = std::string(rapidjson::GetParseError_En(doc->GetParseError())) +
-                    " at offset " + std::to_string(doc->GetErrorOffset());
+  std::string why = std::string(rapidjson::GetParseError_En(doc->GetParseError())) + " at offset " +
+                    std::to_string(doc->GetErrorOffset());
   *errorLine = errorResponse("null", kParseError, "Parse error: " + why);
   return false;
 }
@@ -88,8 +89,10 @@ bool checkRequest(const rapidjson::Document& doc, RequestHead* head, std::string
     *errorLine = errorResponse(idJson, code, message);
     return false;
   };
-  if (doc.IsArray()) return fail("null", kInvalidRequest, "Invalid request: batches are not supported");
-  if (!doc.IsObject()) return fail("null", kInvalidRequest, "Invalid request: not a request object");
+  if (doc.IsArray())
+    return fail("null", kInvalidRequest, "Invalid request: batches are not supported");
+  if (!doc.IsObject())
+    return fail("null", kInvalidRequest, "Invalid request: not a request object");
   auto idIt = doc.FindMember("id");
   if (idIt == doc.MemberEnd()) {
     return fail("null", kInvalidRequest,

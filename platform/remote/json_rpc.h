@@ -6,11 +6,11 @@
 // "data": {"hresult":"0x80040154","source":...,"interface":...}.
 #pragma once
 
+#include <rapidjson/document.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include <rapidjson/document.h>
 
 namespace qz::remote {
 

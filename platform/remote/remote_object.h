@@ -7,15 +7,15 @@
 // its own.
 #pragma once
 
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-
-#include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 namespace qz::remote {
 
@@ -26,10 +26,13 @@ using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 // error_kinds.h. hresult 0 means the kind's default (json_rpc.h).
 class RemoteError : public std::runtime_error {
  public:
-  explicit RemoteError(const std::string& message, uint32_t hresult = 0,
-                       std::string source = {}, std::string iid = {}, int code = 1)
-      : std::runtime_error(message), hresult(hresult), source(std::move(source)),
-        iid(std::move(iid)), code(code) {}
+  explicit RemoteError(const std::string& message, uint32_t hresult = 0, std::string source = {},
+                       std::string iid = {}, int code = 1)
+      : std::runtime_error(message),
+        hresult(hresult),
+        source(std::move(source)),
+        iid(std::move(iid)),
+        code(code) {}
   uint32_t hresult;
   std::string source;
   std::string iid;

@@ -2,12 +2,12 @@
 // queue shared with the module thread, and the module thread's loop.
 #include "platform/remote/session.h"
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <chrono>
 #include <cstring>
 #include <functional>
-
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "platform/log/server_log.h"
 #include "platform/provider/partial_output.h"
@@ -72,7 +72,8 @@ void logFailure(const std::string& peer, std::string_view cls, std::string_view 
   std::string what;
   if (d.IsObject() && d.HasMember("error") && d["error"].IsObject()) {
     const rapidjson::Value& e = d["error"];
-    if (e.HasMember("code") && e["code"].IsInt()) what = "code " + std::to_string(e["code"].GetInt());
+    if (e.HasMember("code") && e["code"].IsInt())
+      what = "code " + std::to_string(e["code"].GetInt());
     if (e.HasMember("data") && e["data"].IsObject() && e["data"].HasMember("hresult") &&
         e["data"]["hresult"].IsString())
       what += std::string(", hresult ") + e["data"]["hresult"].GetString();
@@ -125,7 +126,8 @@ void Session::start() {
 void Session::onHandshake(const asio::error_code& ec) {
   if (socketClosed_) return;  // closed by the time limit or by stop
   if (ec) {
-    log::warning("TLS handshake with " + peer_ + " failed: " + HandshakeFailureText(ec, socket_.tls()->native_handle()));
+    log::warning("TLS handshake with " + peer_ +
+                 " failed: " + HandshakeFailureText(ec, socket_.tls()->native_handle()));
     abandon();
     return;
   }
@@ -136,12 +138,13 @@ void Session::onHandshake(const asio::error_code& ec) {
 
 void Session::beginServing() {
   log::info("connection from " + peer_ +
-            (socket_.isWeb() ? " over WebSocket" : socket_.tls() ? " over TLS" : ""));
+            (socket_.isWeb() ? " over WebSocket"
+             : socket_.tls() ? " over TLS"
+                             : ""));
   if (busy_) {
     std::lock_guard<std::mutex> lock(mu_);
-    completeLocked(nextSeq_++,
-                   errorResponse("null", kServerBusy,
-                                 "Server busy: too many connections, try again later"));
+    completeLocked(nextSeq_++, errorResponse("null", kServerBusy,
+                                             "Server busy: too many connections, try again later"));
     inputClosed_ = true;
     return;
   }
@@ -168,10 +171,9 @@ void Session::abandon() {
 
 void Session::readMore() {
   if (socketClosed_) return;
-  socket_.async_read_some(asio::buffer(readBuf_.get(), kReadChunk),
-                          [self = shared_from_this()](const asio::error_code& ec, size_t n) {
-                            self->onRead(ec, n);
-                          });
+  socket_.async_read_some(
+      asio::buffer(readBuf_.get(), kReadChunk),
+      [self = shared_from_this()](const asio::error_code& ec, size_t n) { self->onRead(ec, n); });
 }
 
 void Session::onRead(const asio::error_code& ec, size_t n) {
@@ -187,10 +189,9 @@ void Session::onRead(const asio::error_code& ec, size_t n) {
   for (std::string& line : lines) takeMessage(std::move(line));
   if (!ok) {
     std::lock_guard<std::mutex> lock(mu_);
-    completeLocked(nextSeq_++,
-                   errorResponse("null", kInvalidRequest,
-                                 "Message too large: the limit is " +
-                                     std::to_string(framer_.limit()) + " bytes"));
+    completeLocked(nextSeq_++, errorResponse("null", kInvalidRequest,
+                                             "Message too large: the limit is " +
+                                                 std::to_string(framer_.limit()) + " bytes"));
   }
   if (!ok) {
     closeInput(false);
@@ -358,14 +359,13 @@ void Session::flush() {
     std::vector<asio::const_buffer> buffers;
     buffers.reserve(writing_.size());
     for (const AnswerLine& a : writing_) buffers.push_back(asio::buffer(a.data(), a.size()));
-    asio::async_write(socket_, buffers,
-                      [self = shared_from_this()](const asio::error_code& ec, size_t) {
-                        self->onWritten(ec);
-                      });
+    asio::async_write(
+        socket_, buffers,
+        [self = shared_from_this()](const asio::error_code& ec, size_t) { self->onWritten(ec); });
     return;
   }
-  bool done = inputClosed_ && state_ == State::kNoInstance && queue_.empty() &&
-              nextWrite_ == nextSeq_;
+  bool done =
+      inputClosed_ && state_ == State::kNoInstance && queue_.empty() && nextWrite_ == nextSeq_;
   lock.unlock();
   if (done) {
     closeSocket();
@@ -410,9 +410,8 @@ void Session::closeSocket(bool linger) {
     if (!ec) self->finalClose();
   });
   if (auto* tls = socket_.tls()) {
-    tls->async_shutdown([self = shared_from_this()](const asio::error_code&) {
-      self->finalClose();
-    });
+    tls->async_shutdown(
+        [self = shared_from_this()](const asio::error_code&) { self->finalClose(); });
   } else {
     asio::error_code ignored;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
@@ -421,12 +420,13 @@ void Session::closeSocket(bool linger) {
 }
 
 void Session::drainUntilClosed() {
-  socket_.async_read_some(
-      asio::buffer(readBuf_.get(), kReadChunk),
-      [self = shared_from_this()](const asio::error_code& ec, size_t) {
-        if (ec) self->finalClose();
-        else self->drainUntilClosed();
-      });
+  socket_.async_read_some(asio::buffer(readBuf_.get(), kReadChunk),
+                          [self = shared_from_this()](const asio::error_code& ec, size_t) {
+                            if (ec)
+                              self->finalClose();
+                            else
+                              self->drainUntilClosed();
+                          });
 }
 
 void Session::finalClose() {
@@ -486,12 +486,12 @@ AnswerLine Session::runCall(Instance& instance, Call& call, bool* broken) {
   try {
     JsonWriter w(buf);
     provider::PartialOutputScope scope(w, buf, parts, kAnswerPart);
-    instance.object->call(call.head.method, call.head.params ? *call.head.params : emptyParams,
-                          w);
+    instance.object->call(call.head.method, call.head.params ? *call.head.params : emptyParams, w);
     if (!w.IsComplete()) throw std::logic_error("the method wrote no result");
   } catch (const RemoteError& e) {
     // JSON-RPC faults (negative codes) carry no data; a failed call names its class.
-    if (e.code < 0) error = errorResponse(id, e.code, e.what(), e.hresult);
+    if (e.code < 0)
+      error = errorResponse(id, e.code, e.what(), e.hresult);
     else
       error = errorResponse(id, e.code, e.what(), e.hresult,
                             e.source.empty() ? std::string_view(c.progId) : e.source,
@@ -499,8 +499,8 @@ AnswerLine Session::runCall(Instance& instance, Call& call, bool* broken) {
   } catch (const std::exception& e) {
     error = errorResponse(id, kCallFailed, e.what(), kUnexpectedFailure, c.progId, c.iid);
   } catch (...) {
-    error = errorResponse(id, kCallFailed, "Unexpected failure", kUnexpectedFailure, c.progId,
-                          c.iid);
+    error =
+        errorResponse(id, kCallFailed, "Unexpected failure", kUnexpectedFailure, c.progId, c.iid);
   }
   if (!error.empty()) {
     logFailure(peer_, c.name, call.head.method, error);
@@ -556,9 +556,8 @@ void Session::moduleMain(Instance* instance) noexcept {
         break;
       }
       if (call->head.method == "create") {
-        completeLocked(call->seq,
-                       errorResponse(call->head.idJson, kCallFailed, kAlreadyCreated, 0,
-                                     instance->cls.progId, instance->cls.iid));
+        completeLocked(call->seq, errorResponse(call->head.idJson, kCallFailed, kAlreadyCreated, 0,
+                                                instance->cls.progId, instance->cls.iid));
         continue;
       }
     }

@@ -39,8 +39,10 @@
 // yet are not lost to a reset.
 #pragma once
 
-#include <asio.hpp>
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
 
+#include <asio.hpp>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -49,9 +51,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
 
 #include "platform/remote/host_core.h"
 #include "platform/remote/json_rpc.h"
@@ -177,8 +176,8 @@ class Session : public std::enable_shared_from_this<Session> {
   SessionStream socket_;
   std::string peer_;
   const bool busy_;
-  bool counted_;                // holds a place among the open connections
-  asio::steady_timer timer_;    // the handshake time limit, then the close's linger
+  bool counted_;              // holds a place among the open connections
+  asio::steady_timer timer_;  // the handshake time limit, then the close's linger
   bool finalClosed_ = false;
   LineFramer framer_;
   std::unique_ptr<char[]> readBuf_;
@@ -193,10 +192,10 @@ class Session : public std::enable_shared_from_this<Session> {
   enum class State { kNoInstance, kCreating, kLive } state_ = State::kNoInstance;
   std::unique_ptr<Instance> instance_;
   std::deque<std::unique_ptr<Call>> queue_;
-  uint64_t nextSeq_ = 0;    // sequence number of the next message read
-  uint64_t nextWrite_ = 0;  // sequence number of the next answer to write
+  uint64_t nextSeq_ = 0;                       // sequence number of the next message read
+  uint64_t nextWrite_ = 0;                     // sequence number of the next answer to write
   std::map<uint64_t, PendingAnswer> answers_;  // not yet written; no parts = none
-  size_t held_ = 0;  // bytes of answers composed and not yet written
+  size_t held_ = 0;                            // bytes of answers composed and not yet written
   bool flushPosted_ = false;
   bool inputClosed_ = false;
   bool dead_ = false;

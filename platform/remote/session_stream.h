@@ -11,7 +11,6 @@
 
 #include <asio.hpp>
 #include <asio/ssl.hpp>
-
 #include <memory>
 #include <optional>
 #include <utility>
@@ -51,13 +50,18 @@ class SessionStream {
   // On a WebSocket, shutting down the sending side starts the closing
   // handshake.
   void shutdown(asio::ip::tcp::socket::shutdown_type what, asio::error_code& ec) {
-    if (!web_) socket().shutdown(what, ec);
-    else if (what == asio::ip::tcp::socket::shutdown_send) web_->closeGracefully();
-    else web_->closeNow();
+    if (!web_)
+      socket().shutdown(what, ec);
+    else if (what == asio::ip::tcp::socket::shutdown_send)
+      web_->closeGracefully();
+    else
+      web_->closeNow();
   }
   void close(asio::error_code& ec) {
-    if (web_) web_->closeNow();
-    else socket().close(ec);
+    if (web_)
+      web_->closeNow();
+    else
+      socket().close(ec);
   }
 
   template <typename Buffers, typename Handler>
@@ -98,8 +102,10 @@ class SessionStream {
     auto ex = asio::get_associated_executor(*h, webExecutor_);
     return [h, ex](WebLink::Status status, size_t n) {
       asio::error_code ec;
-      if (status == WebLink::Status::kEnded) ec = asio::error::eof;
-      else if (status == WebLink::Status::kFailed) ec = asio::error::connection_reset;
+      if (status == WebLink::Status::kEnded)
+        ec = asio::error::eof;
+      else if (status == WebLink::Status::kFailed)
+        ec = asio::error::connection_reset;
       asio::post(ex, [h, ec, n]() mutable { (*h)(ec, n); });
     };
   }

@@ -41,8 +41,7 @@ std::optional<std::vector<int>> parseListenFds(const char* listenPid, const char
 
 std::optional<std::vector<int>> listenFdsFromEnvironment(bool unsetEnvironment,
                                                          std::string* error) {
-  auto fds = parseListenFds(std::getenv("LISTEN_PID"), std::getenv("LISTEN_FDS"), getpid(),
-                            error);
+  auto fds = parseListenFds(std::getenv("LISTEN_PID"), std::getenv("LISTEN_FDS"), getpid(), error);
   if (unsetEnvironment) {
     unsetenv("LISTEN_PID");
     unsetenv("LISTEN_FDS");

@@ -27,7 +27,6 @@ std::optional<std::vector<int>> parseListenFds(const char* listenPid, const char
 // parseListenFds on this process's environment. When unsetEnvironment is
 // true the variables are removed, so child processes do not take the
 // descriptors for theirs. Each descriptor returned gets close-on-exec.
-std::optional<std::vector<int>> listenFdsFromEnvironment(bool unsetEnvironment,
-                                                         std::string* error);
+std::optional<std::vector<int>> listenFdsFromEnvironment(bool unsetEnvironment, std::string* error);
 
 }  // namespace qz::remote

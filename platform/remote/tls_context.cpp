@@ -30,7 +30,8 @@ std::unique_ptr<asio::ssl::context> MakeServerTlsContext(const TlsServerSettings
                    asio::ssl::context::single_dh_use);
   ERR_clear_error();
   if (SSL_CTX_use_certificate_chain_file(native, s.certFile.c_str()) != 1)
-    throw std::runtime_error("cannot use TLS certificate " + s.certFile + ": " + lastOpenSslError());
+    throw std::runtime_error("cannot use TLS certificate " + s.certFile + ": " +
+                             lastOpenSslError());
   if (SSL_CTX_use_PrivateKey_file(native, s.keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
     throw std::runtime_error("cannot use TLS key " + s.keyFile + ": " + lastOpenSslError());
   if (SSL_CTX_check_private_key(native) != 1)
@@ -57,7 +58,8 @@ std::string PeerCertificateSubject(SSL* ssl) {
   if (!cert) return {};
   std::string out;
   if (BIO* bio = BIO_new(BIO_s_mem())) {
-    X509_NAME_print_ex(bio, X509_get_subject_name(cert), 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+    X509_NAME_print_ex(bio, X509_get_subject_name(cert), 0,
+                       XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
     char* data = nullptr;
     long len = BIO_get_mem_data(bio, &data);
     if (len > 0) out.assign(data, static_cast<size_t>(len));

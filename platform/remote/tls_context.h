@@ -7,7 +7,6 @@
 #pragma once
 
 #include <asio/ssl.hpp>
-
 #include <memory>
 #include <string>
 

@@ -3,6 +3,11 @@
 // stream to the WebLink a Session uses.
 #include "platform/remote/web_server.h"
 
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
@@ -10,12 +15,6 @@
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
-
-#include <openssl/ssl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -79,24 +78,24 @@ class BeastLink : public WebLink,
 
   void readSome(char* buf, size_t cap, Done done) override {
     net::post(ws_->get_executor(), [self = this->shared_from_this(), buf, cap,
-                                   done = std::move(done)]() mutable {
-      self->ws_->async_read_some(
-          net::buffer(buf, cap - 1),
-          [self, buf, done = std::move(done)](beast::error_code ec, size_t n) {
-            if (ec) {
-              done(ec == websocket::error::closed ? Status::kEnded : Status::kFailed, 0);
-              return;
-            }
-            std::replace_if(buf, buf + n, [](char c) { return c == '\n' || c == '\r'; }, ' ');
-            if (self->ws_->is_message_done()) buf[n++] = '\n';
-            done(Status::kOk, n);
-          });
+                                    done = std::move(done)]() mutable {
+      self->ws_->async_read_some(net::buffer(buf, cap - 1), [self, buf, done = std::move(done)](
+                                                                beast::error_code ec, size_t n) {
+        if (ec) {
+          done(ec == websocket::error::closed ? Status::kEnded : Status::kFailed, 0);
+          return;
+        }
+        std::replace_if(
+            buf, buf + n, [](char c) { return c == '\n' || c == '\r'; }, ' ');
+        if (self->ws_->is_message_done()) buf[n++] = '\n';
+        done(Status::kOk, n);
+      });
     });
   }
 
   void writeSome(std::vector<Piece> pieces, Done done) override {
     net::post(ws_->get_executor(), [self = this->shared_from_this(), pieces = std::move(pieces),
-                                   done = std::move(done)]() mutable {
+                                    done = std::move(done)]() mutable {
       std::vector<net::const_buffer> bufs;
       size_t total = 0;
       bool fin = false;
@@ -112,8 +111,10 @@ class BeastLink : public WebLink,
       }
       self->ws_->async_write_some(
           fin, bufs, [total, fin, done = std::move(done)](beast::error_code ec, size_t n) {
-            if (ec) done(Status::kFailed, 0);
-            else done(Status::kOk, fin && n == total ? n + 1 : n);
+            if (ec)
+              done(Status::kFailed, 0);
+            else
+              done(Status::kOk, fin && n == total ? n + 1 : n);
           });
     });
   }
@@ -209,8 +210,7 @@ class WebServer::Impl {
   bool originAllowed(std::string_view origin) const {
     if (origin.empty() || options_.origins.empty()) return true;
     std::string o = Lower(std::string(origin));
-    return std::find(options_.origins.begin(), options_.origins.end(), o) !=
-           options_.origins.end();
+    return std::find(options_.origins.begin(), options_.origins.end(), o) != options_.origins.end();
   }
 
   void initTls() {
@@ -247,17 +247,16 @@ class HttpConn : public std::enable_shared_from_this<HttpConn<Stream>> {
   void start() {
     if constexpr (std::is_same_v<Stream, TlsStream>) {
       beast::get_lowest_layer(stream_).expires_after(kHttpTimeout);
-      stream_.async_handshake(net::ssl::stream_base::server,
-                              [self = this->shared_from_this()](beast::error_code ec) {
-                                if (ec) {
-                                  log::warning("TLS handshake with web client " + self->address_ +
-                                               " failed: " + ec.message());
-                                  return;
-                                }
-                                self->subject_ =
-                                    PeerCertificateSubject(self->stream_.native_handle());
-                                self->readRequest();
-                              });
+      stream_.async_handshake(
+          net::ssl::stream_base::server, [self = this->shared_from_this()](beast::error_code ec) {
+            if (ec) {
+              log::warning("TLS handshake with web client " + self->address_ +
+                           " failed: " + ec.message());
+              return;
+            }
+            self->subject_ = PeerCertificateSubject(self->stream_.native_handle());
+            self->readRequest();
+          });
     } else {
       readRequest();
     }
@@ -283,16 +282,14 @@ class HttpConn : public std::enable_shared_from_this<HttpConn<Stream>> {
       if (target != kRpcPath) return respond(req, http::status::not_found, "Not found\n");
       const std::string origin(req[http::field::origin]);
       if (!server_.originAllowed(origin)) {
-        log::warning("refused WebSocket from " + address_ + ": origin " + origin +
-                     " not allowed");
+        log::warning("refused WebSocket from " + address_ + ": origin " + origin + " not allowed");
         return respond(req, http::status::forbidden, "Origin not allowed\n");
       }
       beast::get_lowest_layer(stream_).expires_never();
       auto ws = std::make_shared<websocket::stream<Stream>>(std::move(stream_));
       ws->set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
-      ws->set_option(websocket::stream_base::decorator([](websocket::response_type& res) {
-        res.set(http::field::server, "qzserver");
-      }));
+      ws->set_option(websocket::stream_base::decorator(
+          [](websocket::response_type& res) { res.set(http::field::server, "qzserver"); }));
       auto& srv = server_;
       ws->async_accept(req, [ws, &srv, address = address_, port = port_,
                              subject = subject_](beast::error_code ec) {
@@ -314,8 +311,8 @@ class HttpConn : public std::enable_shared_from_this<HttpConn<Stream>> {
     respond(req, http::status::ok, body.str(), WebContentType(*path));
   }
 
-  void respond(const http::request<http::string_body>& req, http::status status,
-               std::string body, std::string type = "text/plain; charset=utf-8") {
+  void respond(const http::request<http::string_body>& req, http::status status, std::string body,
+               std::string type = "text/plain; charset=utf-8") {
     auto res = std::make_shared<http::response<http::string_body>>(status, req.version());
     res->set(http::field::server, "qzserver");
     res->set(http::field::content_type, type);
@@ -381,8 +378,7 @@ void WebServer::Impl::accept(tcp::acceptor& a) {
   });
 }
 
-WebServer::WebServer(WebServerOptions options)
-    : impl_(std::make_unique<Impl>(std::move(options))) {
+WebServer::WebServer(WebServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {
   impl_->initTls();
 }
 WebServer::~WebServer() { impl_->stop(); }

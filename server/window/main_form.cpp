@@ -22,10 +22,10 @@
 #include "admin/dialogs/error_display.h"
 #include "admin/dialogs/login_form.h"
 #include "admin/dialogs/setup_form.h"
-#include "settings/config.h"
 #include "server/window/activity_log_model.h"
 #include "server/window/tool_images.h"
 #include "server/window/window_font.h"
+#include "settings/config.h"
 
 namespace qz::server {
 namespace {
@@ -249,14 +249,18 @@ void TSevMainForm::BuildToolBar() {
   ToolButton3->setPopupMode(QToolButton::InstantPopup);
   ToolButton3->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
 
-  connect(ToolButton12, &QToolButton::clicked, this, [this] { Guard([this] { ToolButton12Click(); }); });
-  connect(ToolButton1, &QToolButton::clicked, this, [this] { Guard([this] { ToolButton1Click(); }); });
+  connect(ToolButton12, &QToolButton::clicked, this,
+          [this] { Guard([this] { ToolButton12Click(); }); });
+  connect(ToolButton1, &QToolButton::clicked, this,
+          [this] { Guard([this] { ToolButton1Click(); }); });
   connect(ToolButton4, &QToolButton::clicked, this, [this] { RunHook(onBackupDatabase); });
   connect(ToolButton5, &QToolButton::clicked, this, [this] { RunHook(onRestoreDatabase); });
   connect(ToolButton7, &QToolButton::clicked, this, [this] { RunHook(onExportToAccess); });
   connect(ToolButton6, &QToolButton::clicked, this, [this] { RunHook(onConnectImportFile); });
-  connect(ToolButton11, &QToolButton::clicked, this, [this] { Guard([this] { ToolButton11Click(); }); });
-  connect(ToolButton2, &QToolButton::clicked, this, [this] { Guard([this] { ToolButton2Click(); }); });
+  connect(ToolButton11, &QToolButton::clicked, this,
+          [this] { Guard([this] { ToolButton11Click(); }); });
+  connect(ToolButton2, &QToolButton::clicked, this,
+          [this] { Guard([this] { ToolButton2Click(); }); });
 }
 
 void TSevMainForm::Guard(const std::function<void()>& fn) { admin::RunGuarded(this, fn); }
@@ -275,7 +279,8 @@ void TSevMainForm::SetAdminEnabled(bool enabled) {
   N10->setText(enabled ? QStringLiteral("注销") : QStringLiteral("登陆"));
   N10->setData(enabled ? 1 : 0);
   // 3. The six tool buttons.
-  for (QToolButton* b : {ToolButton2, ToolButton3, ToolButton4, ToolButton5, ToolButton6, ToolButton7})
+  for (QToolButton* b :
+       {ToolButton2, ToolButton3, ToolButton4, ToolButton5, ToolButton6, ToolButton7})
     b->setEnabled(enabled);
 }
 

@@ -96,13 +96,13 @@ class TSevMainForm : public QMainWindow {
   SysInfoIni& sysInfo() { return ini_; }
 
   // --- hooks for the functions of the maintenance issues
-  std::function<void()> onRestoreDatabase;   // N21, ToolButton5
-  std::function<void()> onBackupDatabase;    // N12, ToolButton4
-  std::function<void()> onExportToAccess;    // N4, ToolButton7
-  std::function<void()> onConnectImportFile; // N5, ToolButton6
-  std::function<void()> onCleanRoomData;     // N9
-  std::function<void()> onCleanSalesData;    // N14
-  std::function<void()> onEmptyDatabase;     // N18
+  std::function<void()> onRestoreDatabase;    // N21, ToolButton5
+  std::function<void()> onBackupDatabase;     // N12, ToolButton4
+  std::function<void()> onExportToAccess;     // N4, ToolButton7
+  std::function<void()> onConnectImportFile;  // N5, ToolButton6
+  std::function<void()> onCleanRoomData;      // N9
+  std::function<void()> onCleanSalesData;     // N14
+  std::function<void()> onEmptyDatabase;      // N18
 
   // --- the two main connections (the maintenance functions use them)
   db::Connection ADOC1;
@@ -119,8 +119,8 @@ class TSevMainForm : public QMainWindow {
   QWidget* CoolBar1Band2;  // hidden; the export shows it
   QLabel* Band2Text;       // "正在运算"
   QProgressBar* ProgressBar1;
-  QToolButton *ToolButton12, *ToolButton1, *ToolButton4, *ToolButton5, *ToolButton7,
-      *ToolButton6, *ToolButton3, *ToolButton11, *ToolButton2;
+  QToolButton *ToolButton12, *ToolButton1, *ToolButton4, *ToolButton5, *ToolButton7, *ToolButton6,
+      *ToolButton3, *ToolButton11, *ToolButton2;
   QTableView* ListView1;
   QSystemTrayIcon* LMDTrayIcon1;
   QMenu* LMDPopupMenu1;

@@ -10,13 +10,14 @@
 #include "admin/dialogs/express_form.h"
 #include "admin/dialogs/file_open_edit.h"
 #include "admin/dialogs/select_date_form.h"
-#include "settings/config.h"
 #include "server/window/main_form.h"
 #include "server/window/msg_hint_form.h"
+#include "settings/config.h"
 
 namespace qz::server {
 
-WindowMaintenanceUi::WindowMaintenanceUi(QWidget* owner, TSevMainForm* form) : owner_(owner), form_(form) {}
+WindowMaintenanceUi::WindowMaintenanceUi(QWidget* owner, TSevMainForm* form)
+    : owner_(owner), form_(form) {}
 WindowMaintenanceUi::~WindowMaintenanceUi() = default;
 
 bool WindowMaintenanceUi::askBackup(admin::BackupChoices& choices) {
@@ -65,7 +66,9 @@ void WindowMaintenanceUi::closeWait() {
   wait_.reset();
 }
 
-bool WindowMaintenanceUi::askExport(admin::ExportChoices& choices) { return admin::AskExport(owner_, choices); }
+bool WindowMaintenanceUi::askExport(admin::ExportChoices& choices) {
+  return admin::AskExport(owner_, choices);
+}
 
 void WindowMaintenanceUi::progress(const std::string& text, int position, int maximum) {
   if (!form_) return;

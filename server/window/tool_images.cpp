@@ -39,7 +39,8 @@ void Sheet(QPainter& p, QRectF r) {
   p.setBrush(QColor(250, 250, 245));
   p.drawRect(r);
   p.setPen(QPen(QColor(150, 150, 150), 1));
-  for (qreal y = r.top() + 5; y < r.bottom() - 2; y += 4) p.drawLine(QPointF(r.left() + 3, y), QPointF(r.right() - 3, y));
+  for (qreal y = r.top() + 5; y < r.bottom() - 2; y += 4)
+    p.drawLine(QPointF(r.left() + 3, y), QPointF(r.right() - 3, y));
 }
 
 void Draw(QPainter& p, int index) {

@@ -5,10 +5,10 @@
 #include <signal.h>
 
 #include <QApplication>
-#include <atomic>
-#include <thread>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <atomic>
+#include <thread>
 
 #include "admin/dialogs/app_title.h"
 #include "server/window/main_form.h"
@@ -39,7 +39,8 @@ class SignalWatcher {
       int sig = 0;
       while (sigwait(&set_, &sig) == 0) {
         if (stopping_) return;
-        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
       }
     });
   }
@@ -81,7 +82,8 @@ int runWindowHost(HostContext& ctx, int argc, char** argv) {
   QtUiDispatcher dispatcher(&form);
   if (ctx.onLastInstanceReleased)
     ctx.onLastInstanceReleased([] {
-      QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     });
   if (ctx.startServing) ctx.startServing(dispatcher);
 

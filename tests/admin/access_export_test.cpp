@@ -3,15 +3,15 @@
 // reader and checker, mdbtools and mdb-reader; the period's whole last
 // day; a fresh template for an earlier export's path; an interruption
 // keeping the rows written before it; the band's texts and positions.
-#include <gtest/gtest.h>
+#include "admin/access_export.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 
-#include "admin/access_export.h"
 #include "database/demo_data.h"
 #include "database/export_template.h"
 #include "database/schema.h"
@@ -31,7 +31,9 @@ class ExportUi : public MaintenanceUi {
   bool askRestore(std::string&) override { return false; }
   bool selectDateRange(Day&, Day&) override { return false; }
   bool confirm(const std::string&, const std::string&) override { return false; }
-  void message(const std::string& caption, const std::string& text) override { messages += caption + "|" + text + ";"; }
+  void message(const std::string& caption, const std::string& text) override {
+    messages += caption + "|" + text + ";";
+  }
   void showWait(const std::string&) override {}
   void closeWait() override {}
   bool askExport(ExportChoices& c) override {
@@ -65,7 +67,8 @@ void AddIndex(const std::string& file, const std::string& table, const std::stri
   ASSERT_EQ(jet::TableDefPageCount(def), 1u);
   const std::string page = jet::EncodeTableDef(def, {def.page})[0];
   const int fd = ::open(file.c_str(), O_WRONLY);
-  ASSERT_EQ(::pwrite(fd, page.data(), page.size(), off_t(def.page) * off_t(page.size())), ssize_t(page.size()));
+  ASSERT_EQ(::pwrite(fd, page.data(), page.size(), off_t(def.page) * off_t(page.size())),
+            ssize_t(page.size()));
   ::close(fd);
 }
 
@@ -74,20 +77,25 @@ std::string FileText(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-Day D(int y, unsigned m, unsigned d) { return Day{std::chrono::year{y}, std::chrono::month{m}, std::chrono::day{d}}; }
+Day D(int y, unsigned m, unsigned d) {
+  return Day{std::chrono::year{y}, std::chrono::month{m}, std::chrono::day{d}};
+}
 
 class AccessExportTest : public ::testing::TestWithParam<t::TestEngine> {
  protected:
   void SetUp() override {
     source_ = t::TestDatabase::create(GetParam());
-    if (!source_) GTEST_SKIP() << "POSTGRESQL TESTS SKIPPED: QZ_TEST_PG_HOST/QZ_TEST_PG_PORT not set";
+    if (!source_)
+      GTEST_SKIP() << "POSTGRESQL TESTS SKIPPED: QZ_TEST_PG_HOST/QZ_TEST_PG_PORT not set";
     dir_ = t::MakeTempDir() + "/";
     database::writeExportTemplate(dir_ + "qz.dat");
     db::Connection c;
     c.setConnectionString(source_->connectionString());
     database::installSchema(c);
     database::addDemoData(c, {});
-    c.execute("INSERT INTO material (id, name, exchange, price, info) VALUES ('Q01', 'O''Neil 牌', NULL, 12.5, NULL)");
+    c.execute(
+        "INSERT INTO material (id, name, exchange, price, info) VALUES ('Q01', 'O''Neil 牌', NULL, "
+        "12.5, NULL)");
     const struct {
       const char* when;
       bool marck;
@@ -105,9 +113,10 @@ class AccessExportTest : public ::testing::TestWithParam<t::TestEngine> {
       p[1].value = e.marck;
       p[2].name = "name";
       p[2].value = e.name;
-      c.execute("INSERT INTO Maccount (consumption, fdate, ndate, marck, cltname) VALUES "
-                "('EDGE', :when, :when, :marck, :name)",
-                p);
+      c.execute(
+          "INSERT INTO Maccount (consumption, fdate, ndate, marck, cltname) VALUES "
+          "('EDGE', :when, :when, :marck, :name)",
+          p);
     }
     ADOC1_.setConnectionString(source_->connectionString());
     ADOQuery1_.setCommandTimeout(3000);
@@ -122,7 +131,9 @@ class AccessExportTest : public ::testing::TestWithParam<t::TestEngine> {
   }
   std::vector<std::vector<Variant>> fileRows(const std::string& file, const std::string& table) {
     std::vector<std::vector<Variant>> rows;
-    jet::Database::Open(file, "6391", false)->scan(table, [&](const std::vector<Variant>& r) { rows.push_back(r); });
+    jet::Database::Open(file, "6391", false)->scan(table, [&](const std::vector<Variant>& r) {
+      rows.push_back(r);
+    });
     return rows;
   }
 
@@ -157,7 +168,8 @@ TEST_P(AccessExportTest, WritesTheFiveTablesReadableByEveryReader) {
       {"正在...", "0/" + std::to_string(payments + 10)}};
   EXPECT_EQ(ui_.bands, bands);
 
-  EXPECT_EQ(int64_t(fileRows(file, "material").size()), sourceCount("select count(*) from material"));
+  EXPECT_EQ(int64_t(fileRows(file, "material").size()),
+            sourceCount("select count(*) from material"));
   EXPECT_EQ(int64_t(fileRows(file, "client").size()), sourceCount("select count(*) from client"));
   EXPECT_EQ(int64_t(fileRows(file, "maccitems").size()), items);
   EXPECT_EQ(int64_t(fileRows(file, "Mgathering").size()), payments);
@@ -208,9 +220,11 @@ TEST_P(AccessExportTest, AnEarlierExportIsReplacedAndAnInterruptionKeepsTheRowsW
   // Read while the export's connection is still open: the rows are in the
   // file once the error is reported.
   for (const std::string& p : jet::CheckDatabaseFile(file, "6391")) ADD_FAILURE() << p;
-  EXPECT_EQ(int64_t(fileRows(file, "MAccount").size()), headers) << "not doubled by the earlier export";
+  EXPECT_EQ(int64_t(fileRows(file, "MAccount").size()), headers)
+      << "not doubled by the earlier export";
   // The fifth item's progress stopped the export after that item was written.
-  EXPECT_EQ(fileRows(file, "maccitems").size(), 5u) << "the rows written before the interruption stay";
+  EXPECT_EQ(fileRows(file, "maccitems").size(), 5u)
+      << "the rows written before the interruption stay";
   EXPECT_EQ(fileRows(file, "Mgathering").size(), 0u);
   ADOC2_.close();
 }
@@ -229,7 +243,8 @@ TEST_P(AccessExportTest, FilesThatCannotBeUsedAreReported) {
     e.ExportToAccess();
     ADD_FAILURE() << "exported with an indexed template";
   } catch (const std::runtime_error& x) {
-    EXPECT_NE(std::string(x.what()).find("maccitems carries the index ByLine"), std::string::npos) << x.what();
+    EXPECT_NE(std::string(x.what()).find("maccitems carries the index ByLine"), std::string::npos)
+        << x.what();
   }
   EXPECT_EQ(FileText(ui_.choices.file), "earlier");
   // No template: the file error; the target stays empty.
@@ -246,8 +261,9 @@ TEST_P(AccessExportTest, ANullIdIsWrittenAsAnEmptyText) {
   c.setConnectionString(source_->connectionString());
   c.execute("DROP TABLE material");
   std::string columns;
-  for (const char* n : {"id", "name", "dw", "dw1", "exchange", "addi", "price", "price0", "price1", "info", "cost",
-                        "pym", "slye", "ye", "tctype", "TcCoefficient", "rebate", "sMax", "sMin", "mType"})
+  for (const char* n : {"id",     "name",          "dw",     "dw1",  "exchange", "addi", "price",
+                        "price0", "price1",        "info",   "cost", "pym",      "slye", "ye",
+                        "tctype", "TcCoefficient", "rebate", "sMax", "sMin",     "mType"})
     columns += std::string(columns.empty() ? "" : ", ") + n + " varchar(20)";
   c.execute("CREATE TABLE material (" + columns + ")");
   c.execute("INSERT INTO material (id, name) VALUES (NULL, '无编号')");
@@ -263,7 +279,9 @@ TEST_P(AccessExportTest, ANullIdIsWrittenAsAnEmptyText) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, AccessExportTest,
                          ::testing::Values(t::TestEngine::Embedded, t::TestEngine::PostgreSQL),
-                         [](const auto& info) { return std::string(t::testEngineName(info.param)); });
+                         [](const auto& info) {
+                           return std::string(t::testEngineName(info.param));
+                         });
 
 }  // namespace
 }  // namespace qz::admin

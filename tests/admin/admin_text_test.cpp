@@ -18,7 +18,8 @@ TEST(FullStopTest, AppendsAfterLettersAndWideCharactersOnly) {
   EXPECT_EQ(AppendFullStop("编号或口令有误！"), "编号或口令有误！.");  // wide "！" sorts after "."
   EXPECT_EQ(AppendFullStop("Done."), "Done.");
   // Characters that sort before ".": no full stop.
-  for (const char* s : {"Disk full!", "(see log)", "a,", "trailing ", "dash-", "x+", "q\"", "tab\t"})
+  for (const char* s :
+       {"Disk full!", "(see log)", "a,", "trailing ", "dash-", "x+", "q\"", "tab\t"})
     EXPECT_EQ(AppendFullStop(s), s) << s;
   EXPECT_EQ(AppendFullStop("path/"), "path/.");  // "/" sorts after "."
   EXPECT_EQ(AppendFullStop(""), "");
@@ -29,8 +30,8 @@ TEST(GbkTextTest, CountsBytesOfCodePage936) {
   EXPECT_EQ(GbkByteLength("abc123"), 6u);
   EXPECT_EQ(GbkByteLength("口令"), 4u);
   EXPECT_EQ(GbkByteLength("a口b"), 4u);
-  EXPECT_EQ(GbkByteLength("€"), 1u);    // not in GBK: written as "?"
-  EXPECT_EQ(GbkByteLength("😀"), 1u);  // outside GBK as well
+  EXPECT_EQ(GbkByteLength("€"), 1u);     // not in GBK: written as "?"
+  EXPECT_EQ(GbkByteLength("😀"), 1u);     // outside GBK as well
   EXPECT_EQ(GbkByteLength("\xff"), 1u);  // a stray byte
 }
 

@@ -1,11 +1,11 @@
 // The sign-in name history in a real sysinfo.ini.
+#include "admin/login_history.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include "admin/login_history.h"
 
 namespace qz::admin {
 namespace {
@@ -67,12 +67,12 @@ TEST_F(LoginHistoryTest, NewNamePushesAllDown) {
 TEST_F(LoginHistoryTest, FullHistoryDropsTheTenth) {
   seed({"n0", "n1", "n2", "n3", "n4", "n5", "n6", "n7", "n8", "n9"});
   signIn("new");
-  EXPECT_EQ(history(),
-            (std::vector<std::string>{"new", "n0", "n1", "n2", "n3", "n4", "n5", "n6", "n7", "n8"}));
+  EXPECT_EQ(history(), (std::vector<std::string>{"new", "n0", "n1", "n2", "n3", "n4", "n5", "n6",
+                                                 "n7", "n8"}));
   // A name in the middle keeps the slots after it.
   signIn("n4");
-  EXPECT_EQ(history(),
-            (std::vector<std::string>{"n4", "new", "n0", "n1", "n2", "n3", "n5", "n6", "n7", "n8"}));
+  EXPECT_EQ(history(), (std::vector<std::string>{"n4", "new", "n0", "n1", "n2", "n3", "n5", "n6",
+                                                 "n7", "n8"}));
 }
 
 TEST_F(LoginHistoryTest, ComparisonIsCaseSensitiveAndOtherSectionsStay) {

@@ -2,8 +2,9 @@
 // a scripted operator in place of the dialogs: what is proposed, what is
 // asked, what is shown, what reaches the database, and what Cancel and No
 // leave alone.
-#include <gtest/gtest.h>
+#include "admin/maintenance_functions.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "admin/maintenance_functions.h"
 #include "database/maintenance_procedures.h"
 #include "database/schema.h"
 #include "platform/db/backup_media.h"
@@ -109,7 +109,8 @@ class MaintenanceFunctionsTest : public ::testing::TestWithParam<Engine> {
     created_ = true;
     conn_.setConnectionString(text(dbName_));
     database::installSchema(conn_);
-    conn_.execute("INSERT INTO bills (num, roomid, ndate) VALUES (1, '101', '2026-01-05 09:00:00')");
+    conn_.execute(
+        "INSERT INTO bills (num, roomid, ndate) VALUES (1, '101', '2026-01-05 09:00:00')");
     conn_.close();
     settings_.connectionText = [this] { return text(dbName_); };
     settings_.databaseName = [this] { return dbName_; };
@@ -134,10 +135,15 @@ class MaintenanceFunctionsTest : public ::testing::TestWithParam<Engine> {
   }
 
   bool pg() const { return GetParam() == Engine::PostgreSQL; }
-  std::string createdName() const { return pg() ? "qzmaint_" + std::to_string(::getpid()) + "_" + std::to_string(counter_) : "qz"; }
+  std::string createdName() const {
+    return pg() ? "qzmaint_" + std::to_string(::getpid()) + "_" + std::to_string(counter_) : "qz";
+  }
   std::string text(const std::string& catalog) const {
-    return "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=" + user_ + ";Password=;"
-           "Initial Catalog=" + catalog + ";Data Source=" + source_ + ";Use Procedure for Prepare=1;"
+    return "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=" + user_ +
+           ";Password=;"
+           "Initial Catalog=" +
+           catalog + ";Data Source=" + source_ +
+           ";Use Procedure for Prepare=1;"
            "Workstation ID=T1;Initial File Name=;Use Encryption for Data=False";
   }
   MaintenanceFunctions functions() {
@@ -185,8 +191,10 @@ TEST_P(MaintenanceFunctionsTest, BackupWithoutDiskDeviceProposesDefaultsAndShows
   EXPECT_NE(out.answer.find("已完全备份"), std::string::npos) << out.answer;
   EXPECT_EQ(ui_.shown, out.answer);
   EXPECT_EQ(ui_.shownCaption, "");  // the application title
-  if (pg()) EXPECT_TRUE(std::filesystem::exists(dir_.file("data/qz_backup.dat")));
-  else EXPECT_EQ(db::media::readSets(dir_.file("data/qz_backup.dat")).size(), 1u);
+  if (pg())
+    EXPECT_TRUE(std::filesystem::exists(dir_.file("data/qz_backup.dat")));
+  else
+    EXPECT_EQ(db::media::readSets(dir_.file("data/qz_backup.dat")).size(), 1u);
   EXPECT_TRUE(ADOC1_.isOpen());  // left open for the next function
 }
 
@@ -273,8 +281,9 @@ TEST_P(MaintenanceFunctionsTest, RestoreRefusedWhileAClientHoldsTheDatabaseChang
 }
 
 TEST_P(MaintenanceFunctionsTest, RoomCleanUpProposesTheRangeAsksAndReportsUnderItsCaption) {
-  conn_.execute("INSERT INTO bills (num, roomid, ndate) VALUES (2, '102', '2026-01-10 23:00:00'), "
-                "(3, '103', '2026-01-11 00:00:00')");
+  conn_.execute(
+      "INSERT INTO bills (num, roomid, ndate) VALUES (2, '102', '2026-01-10 23:00:00'), "
+      "(3, '103', '2026-01-11 00:00:00')");
   sysInfo_.writeInteger("BackUp", "BeforeDays", 30);
   // A request key past [Server] RequestKeyDays goes too; a recent one stays.
   sysInfo_.writeInteger("Server", "RequestKeyDays", 2);

@@ -1,9 +1,10 @@
 // The statements and texts of backup, restore and clean-up: quoting of what
 // the operator types, the replacement rule that always ends, the master
 // connection text, and the default clean-up range.
+#include "admin/maintenance_statements.h"
+
 #include <gtest/gtest.h>
 
-#include "admin/maintenance_statements.h"
 #include "platform/db/connection_string.h"
 
 namespace qz::admin {

@@ -1,6 +1,8 @@
 // The server settings: loading from a real system.ini with the
 // missing-database-file rule, the composed connection text, and the exact
 // bytes and mode of a saved system.ini.
+#include "admin/server_settings.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,7 +10,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "admin/server_settings.h"
 #include "settings/config.h"
 
 namespace qz::admin {
@@ -48,7 +49,7 @@ class ServerSettingsTest : public ::testing::Test {
 TEST(DefaultDatabaseFileTest, DropsSevenCharactersOfTheFolder) {
   EXPECT_EQ(DefaultDatabaseFile("/app/server/"), "/app/qz.mdf");
   EXPECT_EQ(DefaultDatabaseFile("/opt/qz/bin/"), "/opt/qz.mdf");  // "bin/" and 3 more
-  EXPECT_EQ(DefaultDatabaseFile("/a/bcd/"), "qz.mdf");          // exactly 7
+  EXPECT_EQ(DefaultDatabaseFile("/a/bcd/"), "qz.mdf");            // exactly 7
   EXPECT_EQ(DefaultDatabaseFile("/x/"), "qz.mdf");
   EXPECT_EQ(DefaultDatabaseFile("/酒店/服务器程序甲/"), "/酒店/qz.mdf");  // characters, not bytes
 }
@@ -96,7 +97,9 @@ TEST(ComposeSqlConnectionStringTest, FollowsTheFileOrderWithValuesAsTheyAre) {
   s.windowsAuthOnly = true;
   const std::string t = ComposeSqlConnectionString(s);
   EXPECT_EQ(t.rfind("Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
-                    "User ID=sa;Password=p w;", 0), 0u);
+                    "User ID=sa;Password=p w;",
+                    0),
+            0u);
 }
 
 TEST_F(ServerSettingsTest, ComposedTextMatchesTheOneBuiltFromTheSavedFile) {
@@ -138,7 +141,8 @@ TEST_F(ServerSettingsTest, ReadOnlyFileIsNotReplaced) {
 TEST_F(ServerSettingsTest, UnwritableFolderFailsAndKeepsTheOldFile) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes through read-only modes";
   writeSystemIni("keep\r\n");
-  std::filesystem::permissions(dir_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(
+      dir_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   ServerSettings s{"db1", "", "", "", "", "", false};
   try {
     SaveServerSettings(s);

@@ -1,13 +1,14 @@
 // The administrator sign-in and the password change against a real
 // embedded demo database (users: admin/admin with popedom 1..., cashier
 // with popedom 0..., front with another mark).
+#include "admin/sign_in.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 #include <memory>
 
-#include "admin/sign_in.h"
 #include "database/create_database.h"
 #include "platform/db/connection.h"
 
@@ -162,7 +163,8 @@ TEST_P(SignInTest, DatabaseErrorsAreRaised) {
 TEST(SignInEmbeddedTest, TableWithoutPopedomIsAnError) {
   // A users table without the popedom column: the missing field is an
   // error, not a refused sign-in.
-  const auto dir = std::filesystem::temp_directory_path() / ("qz_nopop_" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("qz_nopop_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir / "data");
   db::setEmbeddedDataDir((dir / "data").string() + "/");
   const std::string text = Compose("", "", "qzsignin_nopopedom");

@@ -1,14 +1,13 @@
 // A process started for clients (socket activation with -Embedding) ends
 // when its last instance is released; one started by an operator goes on.
-#include <gtest/gtest.h>
+#include <fcntl.h>
 #include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <chrono>
 #include <memory>

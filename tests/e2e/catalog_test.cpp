@@ -80,8 +80,7 @@ TEST_P(CatalogTest, MaterialAccountHasSortedItemsAndOnlyItsTwoPaymentTypes) {
   }();
   ASSERT_GE(inumAt, 0);
   for (rapidjson::SizeType i = 0; i < 3; ++i)
-    EXPECT_EQ(items[i][static_cast<rapidjson::SizeType>(inumAt)].GetInt(),
-              static_cast<int>(i) + 1);
+    EXPECT_EQ(items[i][static_cast<rapidjson::SizeType>(inumAt)].GetInt(), static_cast<int>(i) + 1);
   EXPECT_EQ(row[static_cast<rapidjson::SizeType>(fieldIndex(p, "Mgathering"))].Size(), 2u);
 
   // Through billP with a client statement, a bill gets the other types.
@@ -109,10 +108,11 @@ TEST_P(CatalogTest, StafferDefaultsToDepartment01AndTakesParameters) {
 
 TEST_P(CatalogTest, MonthlyPayrollWithPercentPatternsListsEveryone) {
   auto gz = session("GzModule");
-  gz->exec("SqlProvider",
-           "insert into gz (ndate, staid, deptID, xz, money) values "
-           "('2026-11-05', 'S2', '02', '基本工资', 1800), ('2026-11-05', 'S1', '01', '基本工资', 2000), "
-           "('2026-10-05', 'S1', '01', '基本工资', 1900)");
+  gz->exec(
+      "SqlProvider",
+      "insert into gz (ndate, staid, deptID, xz, money) values "
+      "('2026-11-05', 'S2', '02', '基本工资', 1800), ('2026-11-05', 'S1', '01', '基本工资', 2000), "
+      "('2026-10-05', 'S1', '01', '基本工资', 1900)");
   const auto& p = gz->read(
       "monthGZP", "",
       R"([{"name":"year","value":2026},{"name":"month","value":11},{"name":"staID","value":"%"},{"name":"DeptId","value":"%"}])");
@@ -125,10 +125,10 @@ TEST_P(CatalogTest, ProvidersThatRefuseClientStatements) {
   auto gz = session("GzModule");
   for (const char* provider : {"gzstruP", "StaTypeP", "GatherGzP", "rptlistP"}) {
     SCOPED_TRACE(provider);
-    EXPECT_EQ(gz->errorMessage("AS_GetRecords",
-                               std::string("{\"provider\":\"") + provider +
-                                   "\",\"count\":-1,\"commandText\":\"select 1\"}"),
-              "CommandText changes are not allowed");
+    EXPECT_EQ(
+        gz->errorMessage("AS_GetRecords", std::string("{\"provider\":\"") + provider +
+                                              "\",\"count\":-1,\"commandText\":\"select 1\"}"),
+        "CommandText changes are not allowed");
   }
   const auto& r = gz->read("SqlProvider", "select count(*) as n from rptlist");
   EXPECT_EQ(r["rows"].Size(), 1u);
@@ -139,9 +139,9 @@ TEST_P(CatalogTest, ProvidersThatRefuseClientStatements) {
 TEST_P(CatalogTest, TwoClientsHaveTwoInstancesAndEachLoginLeavesARow) {
   auto a = session("top_dm2");
   auto b = session("top_dm2");
-  EXPECT_EQ(a->ok("login", R"({"operator":"张三","station":"前台1","work":"结账"})")["hresult"]
-                .GetInt(),
-            0);
+  EXPECT_EQ(
+      a->ok("login", R"({"operator":"张三","station":"前台1","work":"结账"})")["hresult"].GetInt(),
+      0);
   EXPECT_EQ(b->ok("login", "{}")["hresult"].GetInt(), 0);  // empty texts
   EXPECT_TRUE(server_->waitForOutput("\t张三\t前台1\t结账\n", 5000)) << server_->output();
   EXPECT_TRUE(server_->waitForOutput("\t\t\t\n", 5000)) << server_->output();

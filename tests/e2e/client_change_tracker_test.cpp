@@ -37,8 +37,7 @@ DataPacket billPacket() {
     r.details.resize(1);
     for (int inum : {1, 2}) {
       DataRow d;
-      d.values = {Variant(int32_t(num)), Variant(int32_t(inum)),
-                  Variant(Currency{inum * 100000})};
+      d.values = {Variant(int32_t(num)), Variant(int32_t(inum)), Variant(Currency{inum * 100000})};
       r.details[0].push_back(d);
     }
     p.rows.push_back(r);

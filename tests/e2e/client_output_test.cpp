@@ -13,8 +13,8 @@ TEST(TextTableTest, WideCharactersTakeTwoColumns) {
   EXPECT_EQ(5u, displayWidth("abcde"));
   EXPECT_EQ(4u, displayWidth("张三"));
   EXPECT_EQ(6u, displayWidth("A张三B"));
-  EXPECT_EQ(4u, displayWidth("ＡＢ"));    // full-width Latin
-  EXPECT_EQ(2u, displayWidth("，"));      // full-width comma
+  EXPECT_EQ(4u, displayWidth("ＡＢ"));       // full-width Latin
+  EXPECT_EQ(2u, displayWidth("，"));         // full-width comma
   EXPECT_EQ(1u, displayWidth("e\xCC\x81"));  // e + combining acute
   EXPECT_EQ(3u, displayWidth("\xFF\xFEx"));  // invalid bytes count one each
   EXPECT_EQ(1u, displayWidth("é"));          // precomposed
@@ -71,10 +71,15 @@ TEST(CellTextTest, NullsDetailsAndBytes) {
 }
 
 TEST(QzClientCliTest, UsageErrorsExitWithTwoBeforeConnecting) {
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{}, {"frobnicate"}, {"read"}, {"exec", "SqlProvider"},
-        {"read", "billP", "--format", "xml"}, {"read", "billP", "--count", "many"},
-        {"read", "billP", "--param", "=1"}, {"login", "a", "b"}, {"providers", "--bogus"}}) {
+  for (std::vector<std::string> args : {std::vector<std::string>{},
+                                        {"frobnicate"},
+                                        {"read"},
+                                        {"exec", "SqlProvider"},
+                                        {"read", "billP", "--format", "xml"},
+                                        {"read", "billP", "--count", "many"},
+                                        {"read", "billP", "--param", "=1"},
+                                        {"login", "a", "b"},
+                                        {"providers", "--bogus"}}) {
     std::ostringstream out, err;
     EXPECT_EQ(2, runQzClient(args, out, err)) << ::testing::PrintToString(args);
     EXPECT_NE(std::string::npos, err.str().find("usage: qzclient")) << err.str();

@@ -2,12 +2,11 @@
 // packets, tracked edits applied through providers on both engines, the
 // system's refusal texts, and a server that keeps serving through
 // malformed and oversized messages.
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "client/change_tracker.h"
 #include "client/connection.h"
@@ -69,7 +68,8 @@ TEST_P(ClientServerTest, CreateListAndReadPackets) {
   ASSERT_EQ(3u, clients.data.rows.size());
   int name = provider::findField(clients.data.fields, "name");
   ASSERT_GE(name, 0);
-  EXPECT_EQ("上海岚舟贸易有限公司", clients.data.rows[0].values[static_cast<size_t>(name)].toText());
+  EXPECT_EQ("上海岚舟贸易有限公司",
+            clients.data.rows[0].values[static_cast<size_t>(name)].toText());
 }
 
 TEST_P(ClientServerTest, RefusalsCarryTheSystemTexts) {
@@ -204,7 +204,8 @@ TEST_P(ClientServerTest, QzClientReadsAppliesAndReports) {
                               "select id, memo from CLIENT where id = 3", "--format", "json"},
                              out, err));
     std::string packet = out.str();
-    std::string fields = packet.substr(packet.find('['), packet.find(",\"rows\"") - packet.find('['));
+    std::string fields =
+        packet.substr(packet.find('['), packet.find(",\"rows\"") - packet.find('['));
     std::string path = server.appDir() + "delta.json";
     std::ofstream(path) << "{\"fields\":" << fields
                         << ",\"rows\":[{\"kind\":\"modify\",\"old\":{\"id\":3,\"memo\":null},"
@@ -269,15 +270,17 @@ TEST(ClientWireTest, MalformedAndOversizedMessagesLeaveOtherClientsServed) {
   auto line = raw.readLine(std::chrono::seconds(5));
   ASSERT_TRUE(line);
   EXPECT_NE(std::string::npos, line->find("-32700")) << *line;
-  raw.send("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"create\",\"params\":{\"class\":\"top_dm2\"}}\n");
+  raw.send(
+      "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"create\",\"params\":{\"class\":\"top_dm2\"}}\n");
   line = raw.readLine(std::chrono::seconds(5));
   ASSERT_TRUE(line);
   EXPECT_NE(std::string::npos, line->find("\"result\"")) << *line;
 
   // Deep nesting inside a request within the limit: refused, not a crash.
-  raw.send("{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"AS_GetRecords\",\"params\":{"
-           "\"provider\":\"billP\",\"count\":0,\"ownerData\":" +
-           std::string(1500, '[') + std::string(1500, ']') + "}}\n");
+  raw.send(
+      "{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"AS_GetRecords\",\"params\":{"
+      "\"provider\":\"billP\",\"count\":0,\"ownerData\":" +
+      std::string(1500, '[') + std::string(1500, ']') + "}}\n");
   line = raw.readLine(std::chrono::seconds(5));
   ASSERT_TRUE(line);
   EXPECT_NE(std::string::npos, line->find("\"error\"")) << *line;

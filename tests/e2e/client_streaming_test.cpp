@@ -3,8 +3,10 @@
 // whole, a malformed packet is refused without putting the connection out
 // of step, and an answer cut off by a closing server is an error.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <rapidjson/document.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,9 +14,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <rapidjson/document.h>
 
 #include "client/connection.h"
 #include "platform/provider/json_packet.h"
@@ -112,16 +111,20 @@ provider::DataPacket guestsPacket() {
 
 std::string createReply(int64_t id) {
   return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
-         R"(,"result":{"class":"g","progid":"p","clsid":"c","interface":"i","iid":"d"}})" "\n";
+         R"(,"result":{"class":"g","progid":"p","clsid":"c","interface":"i","iid":"d"}})"
+         "\n";
 }
 
 std::string recordsReply(int64_t id, const std::string& packetJson) {
   return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"result":{"data":)" + packetJson +
-         R"(,"recsOut":20,"params":[],"ownerData":"caf\u00e9"}})" "\r\n";
+         R"(,"recsOut":20,"params":[],"ownerData":"caf\u00e9"}})"
+         "\r\n";
 }
 
 std::string countReply(int64_t id) {
-  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"result":{"ok":true}})" "\n";
+  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
+         R"(,"result":{"ok":true}})"
+         "\n";
 }
 
 void expectGuests(const RecordsResult& r) {
@@ -138,8 +141,7 @@ TEST(ClientStreamingTest, PacketArrivingInOddPiecesIsDecodedWhole) {
   const std::string packet = provider::encodePacket(guestsPacket());
   for (size_t piece : {1u, 3u, 7u}) {
     SCOPED_TRACE("pieces of " + std::to_string(piece));
-    PieceServer server({createReply,
-                        [&](int64_t id) { return recordsReply(id, packet); },
+    PieceServer server({createReply, [&](int64_t id) { return recordsReply(id, packet); },
                         [&](int64_t id) { return recordsReply(id, packet); }},
                        piece);
     auto c = Connection::open(server.address());
@@ -168,8 +170,7 @@ TEST(ClientStreamingTest, AnswerReceivedTogetherWithThePreviousLineIsDecoded) {
 TEST(ClientStreamingTest, MalformedPacketIsRefusedAndTheNextAnswerIsReadInStep) {
   std::string bad = provider::encodePacket(guestsPacket());
   bad.replace(bad.find("2024-03-05"), 10, "2024-13-99");
-  PieceServer server({createReply,
-                      [&](int64_t id) { return recordsReply(id, bad); },
+  PieceServer server({createReply, [&](int64_t id) { return recordsReply(id, bad); },
                       [&](int64_t id) { return countReply(id); }},
                      5);
   auto c = Connection::open(server.address());
@@ -204,14 +205,14 @@ TEST(ClientStreamingTest, AnswerCutOffByTheServerIsATransportError) {
 }
 
 TEST(ClientStreamingTest, ErrorAnswerToARecordsRequestIsACallError) {
-  PieceServer server(
-      {createReply,
-       [](int64_t id) {
-         return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
-                R"(,"error":{"code":2,"message":"Provider not exported: guestQ"}})" "\n";
-       },
-       [](int64_t id) { return countReply(id); }},
-      2);
+  PieceServer server({createReply,
+                      [](int64_t id) {
+                        return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
+                               R"(,"error":{"code":2,"message":"Provider not exported: guestQ"}})"
+                               "\n";
+                      },
+                      [](int64_t id) { return countReply(id); }},
+                     2);
   auto c = Connection::open(server.address());
   c->create("g");
   try {

@@ -20,8 +20,9 @@ std::vector<std::string> contents(int port) {
     const auto& p = s.read("SqlProvider", std::string("select count(*) as n from ") + t.name);
     out.push_back(std::string(t.name) + " " + std::to_string(p["rows"][0][0].GetInt64()));
   }
-  out.push_back("max bill " +
-                std::to_string(s.read("SqlProvider", "select max(num) from bills")["rows"][0][0].GetInt()));
+  out.push_back(
+      "max bill " +
+      std::to_string(s.read("SqlProvider", "select max(num) from bills")["rows"][0][0].GetInt()));
   return out;
 }
 
@@ -30,7 +31,8 @@ TEST(CopyDatabaseTest, EmbeddedDemoMovesToPostgreSqlAndNumberingContinues) {
   // The embedded installation with the demo hotel.
   server.dir().write("system.ini", "\r\n\r\n\r\nqz\r\n\r\ntest\r\n\r\n");
   std::string out;
-  ASSERT_EQ(runServer({"--app-dir", server.appDir(), "--create-database", "--demo"}, &out), 0) << out;
+  ASSERT_EQ(runServer({"--app-dir", server.appDir(), "--create-database", "--demo"}, &out), 0)
+      << out;
   ASSERT_GT(server.start(), 0);
   const std::vector<std::string> before = contents(server.port());
   ASSERT_EQ(server.stop(), 0);
@@ -61,8 +63,7 @@ TEST(CopyDatabaseTest, EmbeddedDemoMovesToPostgreSqlAndNumberingContinues) {
   WireSession s(server.port());
   s.create("top_dm2");
   s.exec("SqlProvider", "insert into bills (roomid) values ('copy')");
-  const int maxBill =
-      s.read("SqlProvider", "select max(num) from bills")["rows"][0][0].GetInt();
+  const int maxBill = s.read("SqlProvider", "select max(num) from bills")["rows"][0][0].GetInt();
   EXPECT_EQ("max bill " + std::to_string(maxBill - 1), before.back());
 }
 

@@ -41,8 +41,8 @@ std::string billDelta(const std::string& fields, const std::string& room, int it
   }
   rows += "]}}";
   return "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"AS_ApplyUpdates\",\"params\":{"
-         "\"provider\":\"billP\",\"delta\":{\"fields\":" + fields + ",\"rows\":[" + rows +
-         "]},\"maxErrors\":-1}}";
+         "\"provider\":\"billP\",\"delta\":{\"fields\":" +
+         fields + ",\"rows\":[" + rows + "]},\"maxErrors\":-1}}";
 }
 
 int itemsOfRoom(const std::string& room) { return room.back() - '0'; }
@@ -51,7 +51,7 @@ struct Acknowledged {
   std::mutex mu;
   std::map<std::string, int> numberOfRoom;  // bills whose answer arrived
   std::atomic<int> count{0};
-  std::atomic<int> refused{0};              // answers that were errors
+  std::atomic<int> refused{0};  // answers that were errors
 };
 
 // Posts bills on one connection until the server goes away.
@@ -59,7 +59,8 @@ void PostUntilKilled(int port, const std::string& fields, int round, int client,
                      Acknowledged* acks) {
   WireClient c(port);
   if (!c.call("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"create\",\"params\":"
-              "{\"class\":\"top_dm2\"}}").size())
+              "{\"class\":\"top_dm2\"}}")
+           .size())
     return;
   for (int b = 0;; ++b) {
     const std::string room = "K" + std::to_string(round) + std::to_string(client) + "-" +
@@ -72,8 +73,8 @@ void PostUntilKilled(int port, const std::string& fields, int round, int client,
     const rapidjson::Value* result =
         !d.HasParseError() && d.IsObject() && d.HasMember("result") ? &d["result"] : nullptr;
     if (!result || !result->HasMember("errorCount") || !(*result)["errorCount"].IsInt() ||
-        (*result)["errorCount"].GetInt() != 0 ||
-        !result->HasMember("ownerData") || !(*result)["ownerData"].IsInt()) {
+        (*result)["errorCount"].GetInt() != 0 || !result->HasMember("ownerData") ||
+        !(*result)["ownerData"].IsInt()) {
       ADD_FAILURE() << room << " refused: " << line;
       ++acks->refused;
       return;
@@ -90,7 +91,8 @@ TEST_P(CrashSafetyTest, KilledWhilePostingLosesNoAcknowledgedBillAndLeavesNoHalf
   std::string fields;
   {
     auto s = session("top_dm2");
-    fields = toJson(s->ok("AS_GetRecords", "{\"provider\":\"billP\",\"count\":0}")["data"]["fields"]);
+    fields =
+        toJson(s->ok("AS_GetRecords", "{\"provider\":\"billP\",\"count\":0}")["data"]["fields"]);
   }
   Acknowledged acks;
   for (int round = 1; round <= kRounds; ++round) {

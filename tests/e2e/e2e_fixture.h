@@ -44,8 +44,8 @@ inline std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i
   return engineName(info.param);
 }
 
-#define QZ_INSTANTIATE_ON_BOTH_ENGINES(suite)                                              \
-  INSTANTIATE_TEST_SUITE_P(Engines, suite,                                                \
+#define QZ_INSTANTIATE_ON_BOTH_ENGINES(suite)                                               \
+  INSTANTIATE_TEST_SUITE_P(Engines, suite,                                                  \
                            ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL), \
                            engineParamName)
 

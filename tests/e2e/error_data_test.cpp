@@ -43,8 +43,8 @@ const ErrorCase kCases[] = {
      false, "0x8000FFFF", true},
     {"unknown provider", "top_dm2", "AS_GetRecords", R"({"provider":"nope","count":-1})", 2,
      "Provider not exported: nope", false, "0x80004005", true},
-    {"statement refused", "top_dm2", "AS_GetRecords", R"({"provider":"SqlProvider","count":-1})",
-     3, "No SQL statement given for dataset", true, "0x80004005", true},
+    {"statement refused", "top_dm2", "AS_GetRecords", R"({"provider":"SqlProvider","count":-1})", 3,
+     "No SQL statement given for dataset", true, "0x80004005", true},
     {"record changed", "top_dm2", "AS_RowRequest",
      R"({"provider":"billP","requestType":1,"row":{"fields":[{"name":"num","type":"int32"}],)"
      R"("rows":[[999]]}})",
@@ -64,8 +64,8 @@ const ErrorCase kCases[] = {
      "Parameter 'nope' not found", false, nullptr, false},
     {"unknown method", "top_dm2", "AS_Frobnicate", "{}", -32601, "Method not found", true, nullptr,
      false},
-    {"mistyped argument", "top_dm2", "AS_GetRecords", R"({"provider":7})", -32602,
-     "Invalid params", true, nullptr, false},
+    {"mistyped argument", "top_dm2", "AS_GetRecords", R"({"provider":7})", -32602, "Invalid params",
+     true, nullptr, false},
 };
 
 TEST(ErrorDataTest, EachKindOfFailureCarriesItsCodeAndData) {
@@ -112,8 +112,8 @@ TEST(ErrorDataTest, EachKindOfFailureCarriesItsCodeAndData) {
     bool withEngineCode;
   };
   const RowCase kRows[] = {
-      {"record changed", "",
-       R"({"kind":"modify","old":{"id":"zz","name":"a"},"new":{"name":"b"}})", 4, false},
+      {"record changed", "", R"({"kind":"modify","old":{"id":"zz","name":"a"},"new":{"name":"b"}})",
+       4, false},
       {"database error", "", R"({"kind":"insert","new":{"id":"D1","name":"again"}})", 6, true},
       {"statement refused", R"(,{"name":"nope","type":"int32"})",
        R"({"kind":"modify","old":{"id":"D1","nope":1},"new":{"nope":2}})", 3, false},
@@ -123,8 +123,8 @@ TEST(ErrorDataTest, EachKindOfFailureCarriesItsCodeAndData) {
   s.exec("SQLProvider", "insert into dept (id, name) values ('D1', 'first')");
   for (const RowCase& c : kRows) {
     SCOPED_TRACE(c.what);
-    const std::string delta = std::string(R"({"fields":[)") + kDeptFields + c.extraField +
-                              R"(],"rows":[)" + c.row + "]}";
+    const std::string delta =
+        std::string(R"({"fields":[)") + kDeptFields + c.extraField + R"(],"rows":[)" + c.row + "]}";
     const auto& r = s.ok("AS_ApplyUpdates", R"({"provider":"deptP","delta":)" + delta + "}");
     ASSERT_EQ(r["errors"]["errors"].Size(), 1u) << s.lastLine();
     const auto& e = r["errors"]["errors"][0];

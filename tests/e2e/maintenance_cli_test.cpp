@@ -43,20 +43,24 @@ TEST_P(MaintenanceCliTest, BackupCleanUpAndRestoreBringTheRowsBack) {
   ASSERT_EQ(run({"backup", "--file", file}, &out), 0) << out;
   EXPECT_NE(out.find("已完全备份到 " + file), std::string::npos) << out;
 
-  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
+  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0)
+      << out;
   const std::string moved = movedBills(out);
   EXPECT_NE(moved, "0") << out;
   EXPECT_NE(moved, "?") << out;
   EXPECT_EQ(out.find("正在删除数据"), std::string::npos) << "progress line without a terminal";
-  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
+  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0)
+      << out;
   EXPECT_EQ(movedBills(out), "0") << out;
 
   ASSERT_EQ(run({"restore", "--file", file}, &out), 0) << out;
   // The bills are back: the same clean-up finds them all again.
-  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
+  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0)
+      << out;
   EXPECT_EQ(movedBills(out), moved) << out;
 
-  ASSERT_EQ(run({"cleanup", "sales", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
+  ASSERT_EQ(run({"cleanup", "sales", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0)
+      << out;
   EXPECT_NE(out.find("商品销售结算数据"), std::string::npos) << out;
 }
 
@@ -66,8 +70,8 @@ TEST_P(MaintenanceCliTest, DifferentialAndProtectedBackups) {
   media_.write("pw", "s3'cret\n");
   ASSERT_EQ(run({"backup", "--file", file}, &out), 0) << out;
   const int diff = run({"backup", "--file", file, "--differential"}, &out);
-  const int protectedSet =
-      run({"backup", "--file", media_.file("locked.dat"), "--password-file", media_.file("pw")}, &out);
+  const int protectedSet = run(
+      {"backup", "--file", media_.file("locked.dat"), "--password-file", media_.file("pw")}, &out);
   if (GetParam() == TestEngine::PostgreSQL) {
     // Not available there: the answer says so and the status tells cron.
     EXPECT_EQ(diff, 1);
@@ -79,13 +83,18 @@ TEST_P(MaintenanceCliTest, DifferentialAndProtectedBackups) {
   EXPECT_EQ(diff, 0);
   EXPECT_EQ(protectedSet, 0) << out;
   EXPECT_NE(out.find("有口令保护"), std::string::npos) << out;
-  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
+  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0)
+      << out;
   const std::string moved = movedBills(out);
   EXPECT_EQ(run({"restore", "--file", media_.file("locked.dat")}, &out), 1) << out;
   EXPECT_NE(out.find("password"), std::string::npos) << out;
-  ASSERT_EQ(run({"restore", "--file", media_.file("locked.dat"), "--password-file", media_.file("pw")},
-                &out), 0) << out;
-  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
+  ASSERT_EQ(
+      run({"restore", "--file", media_.file("locked.dat"), "--password-file", media_.file("pw")},
+          &out),
+      0)
+      << out;
+  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0)
+      << out;
   EXPECT_EQ(movedBills(out), moved) << out;
 }
 
@@ -95,7 +104,8 @@ TEST_P(MaintenanceCliTest, EmptyDatabaseWantsYesAndThenEmptiesTheBusinessData) {
   EXPECT_NE(out.find("--yes"), std::string::npos) << out;
   ASSERT_EQ(run({"empty-database", "--yes"}, &out), 0) << out;
   EXPECT_NE(out.find("数据已成功删除!"), std::string::npos) << out;
-  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
+  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0)
+      << out;
   EXPECT_EQ(movedBills(out), "0") << out;
 }
 
@@ -120,7 +130,8 @@ TEST_P(MaintenanceCliTest, RestoreWhileAClientHoldsTheDatabaseIsRefused) {
   std::string out;
   const std::string file = media_.file("nightly.dat");
   ASSERT_EQ(run({"backup", "--file", file}, &out), 0) << out;
-  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0) << out;
+  ASSERT_EQ(run({"cleanup", "rooms", "--from", "2000-01-01", "--to", "2099-12-31"}, &out), 0)
+      << out;
   // A client of the database in this process.
   server::setAppDir(server_.appDir());
   db::setEmbeddedDataDir(server_.appDir() + "data/");
@@ -132,7 +143,8 @@ TEST_P(MaintenanceCliTest, RestoreWhileAClientHoldsTheDatabaseIsRefused) {
     EXPECT_NE(out.find("being accessed by other users"), std::string::npos) << out;
   else
     EXPECT_NE(out.find("Exclusive access could not be obtained"), std::string::npos) << out;
-  EXPECT_EQ(db::RowSet::readAll(*client.query("select count(*) from bills")).rows[0][0].toText(), "0");
+  EXPECT_EQ(db::RowSet::readAll(*client.query("select count(*) from bills")).rows[0][0].toText(),
+            "0");
   client.close();
   ASSERT_EQ(run({"restore", "--file", file}, &out), 0) << out;
 }

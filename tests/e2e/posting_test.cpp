@@ -22,19 +22,20 @@ std::string toJson(const rapidjson::Value& v) {
 
 // The "fields" of a provider's packet, as a delta repeats them.
 std::string deltaFields(WireSession& s, const char* provider) {
-  const auto& r = s.ok("AS_GetRecords",
-                       std::string("{\"provider\":\"") + provider + "\",\"count\":0}");
+  const auto& r =
+      s.ok("AS_GetRecords", std::string("{\"provider\":\"") + provider + "\",\"count\":0}");
   return toJson(r["data"]["fields"]);
 }
 
 std::string billRow(const std::string& room, int cltid, int items) {
-  std::string r = "{\"kind\":\"insert\",\"new\":{\"num\":0,\"roomid\":\"" + room +
-                  "\",\"cltid\":" + std::to_string(cltid) +
-                  ",\"cltname\":\"张三\",\"rebate\":0.1,\"settle\":false},\"details\":{\"billitems\":[";
+  std::string r =
+      "{\"kind\":\"insert\",\"new\":{\"num\":0,\"roomid\":\"" + room +
+      "\",\"cltid\":" + std::to_string(cltid) +
+      ",\"cltname\":\"张三\",\"rebate\":0.1,\"settle\":false},\"details\":{\"billitems\":[";
   for (int i = 1; i <= items; ++i) {
     if (i > 1) r += ",";
-    r += "{\"kind\":\"insert\",\"new\":{\"bnum\":0,\"inum\":" + std::to_string(i) +
-         ",\"name\":\"" + room + "\"}}";
+    r += "{\"kind\":\"insert\",\"new\":{\"bnum\":0,\"inum\":" + std::to_string(i) + ",\"name\":\"" +
+         room + "\"}}";
   }
   return r + "]}}";
 }
@@ -92,8 +93,7 @@ TEST_P(PostingEndToEndTest, PurchaseLineCarriesItsPriceToTheMaterial) {
   const auto& m = s->read("SQLProvider", "select price from material where id='A001'");
   EXPECT_STREQ(m["rows"][0][0].GetString(), "2.5000");
   // A bad OwnerData fails the call as a whole.
-  EXPECT_NE(s->errorMessage("AS_ApplyUpdates", applyParams("MAccountP", fields, row, "\"x\"")),
-            "");
+  EXPECT_NE(s->errorMessage("AS_ApplyUpdates", applyParams("MAccountP", fields, row, "\"x\"")), "");
 }
 
 TEST_P(PostingEndToEndTest, TwentyClientsPostingAtOnceNeverShareANumberOrMixItems) {

@@ -18,9 +18,9 @@ TEST(ProcessTest, RegServerInAnySpellingWritesRegistryAndExits) {
     EXPECT_EQ(runServer({sw, "--app-dir", dir.path()}, &out), 0) << out;
     auto ini = server::IniFile::load(dir.file("registry.ini"));
     ASSERT_TRUE(ini);
-    EXPECT_EQ(ini->read("HKEY_CLASSES_ROOT\\CLSID\\{A6F60FA4-DEEC-45B2-8D4A-C3C68CD7685B}",
-                        "Sockets"),
-              "1");
+    EXPECT_EQ(
+        ini->read("HKEY_CLASSES_ROOT\\CLSID\\{A6F60FA4-DEEC-45B2-8D4A-C3C68CD7685B}", "Sockets"),
+        "1");
     EXPECT_EQ(ini->read("HKEY_CLASSES_ROOT\\QzServer.GzModule\\Clsid", "@"),
               "{2E7CA11B-AC20-40FC-BA9B-7017BD5369B0}");
   }
@@ -63,14 +63,15 @@ TEST(ProcessTest, HeadlessStartsRegistersAndStopsCleanlyOnSigtermAndSigint) {
     std::string why;
     ASSERT_TRUE(server.createDatabase(TestEngine::Embedded, &why, false)) << why;
     ASSERT_GT(server.start(), 0);
-    EXPECT_NE(server.output().find("database qz on the embedded engine in " + server.appDir() +
-                                   "data/"),
-              std::string::npos)
+    EXPECT_NE(
+        server.output().find("database qz on the embedded engine in " + server.appDir() + "data/"),
+        std::string::npos)
         << server.output();
     WireClient client(server.port());
-    EXPECT_NE(client.call(R"({"jsonrpc":"2.0","id":1,"method":"create","params":{"class":"top_dm1"}})")
-                  .find("\"progid\":\"QzServer.top_dm1\""),
-              std::string::npos);
+    EXPECT_NE(
+        client.call(R"({"jsonrpc":"2.0","id":1,"method":"create","params":{"class":"top_dm1"}})")
+            .find("\"progid\":\"QzServer.top_dm1\""),
+        std::string::npos);
     EXPECT_EQ(server.stop(sig), 0) << server.output();
     EXPECT_NE(server.output().find("shutting down"), std::string::npos);
     auto ini = server::IniFile::load(server.dir().file("registry.ini"));
@@ -88,8 +89,7 @@ TEST(ProcessTest, CreateDatabaseWritesSystemIniAndRefusesAnExistingDatabase) {
   EXPECT_NE(runServer({"--app-dir", dir.path(), "--create-database"}, &out), 0);
   EXPECT_NE(out.find("qz"), std::string::npos) << out;
   out.clear();
-  EXPECT_EQ(runServer({"--app-dir", dir.path(), "--create-database", "--force", "--demo"}, &out),
-            0)
+  EXPECT_EQ(runServer({"--app-dir", dir.path(), "--create-database", "--force", "--demo"}, &out), 0)
       << out;
 }
 
@@ -107,7 +107,8 @@ TEST(ProcessTest, UnregisteredClassIsRefusedOnTheSocket) {
       client.call(R"({"jsonrpc":"2.0","id":1,"method":"create","params":{"class":"GzModule"}})");
   EXPECT_NE(answer.find("Class not registered"), std::string::npos) << answer;
   EXPECT_NE(answer.find("0x80040154"), std::string::npos) << answer;
-  answer = client.call(R"({"jsonrpc":"2.0","id":2,"method":"create","params":{"class":"top_dm2"}})");
+  answer =
+      client.call(R"({"jsonrpc":"2.0","id":2,"method":"create","params":{"class":"top_dm2"}})");
   EXPECT_NE(answer.find("\"result\""), std::string::npos) << answer;
 }
 

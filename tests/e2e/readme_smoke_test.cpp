@@ -50,7 +50,8 @@ TEST(ReadmeSmokeTest, QzclientLinesReadTheDemoHotel) {
     args.erase(args.begin());  // the program
     args.insert(args.begin(), {"--server", "127.0.0.1:" + std::to_string(server.port())});
     std::ostringstream out, err;
-    EXPECT_EQ(client::runQzClient(args, out, err), 0) << ::testing::PrintToString(args) << err.str();
+    EXPECT_EQ(client::runQzClient(args, out, err), 0)
+        << ::testing::PrintToString(args) << err.str();
     const std::string text = out.str();
     // A table: header, rule, then at least one row.
     size_t lines = 0;

@@ -1,6 +1,8 @@
 // Request keys through the real server: a server killed after posting and
 // before answering, restarted, answers the client library's resend from the
 // recorded key; a key recorded by one server answers on another.
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -13,8 +15,6 @@
 #include "client/client_session.h"
 #include "client/qzclient_cli.h"
 #include "platform/provider/json_delta.h"
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 #include "tests/e2e/e2e_fixture.h"
 
 namespace qz::testing {
@@ -32,9 +32,11 @@ std::string billFields(client::Connection& c) {
 }
 
 std::string billDeltaJson(const std::string& fields, const std::string& room) {
-  return "{\"fields\":" + fields + ",\"rows\":[{\"kind\":\"insert\",\"new\":{\"num\":0,\"roomid\":\"" +
-         room + "\",\"cltid\":-1},\"details\":{\"billitems\":[{\"kind\":\"insert\",\"new\":"
-         "{\"bnum\":0,\"inum\":1,\"name\":\"" + room + "\"}}]}}]}";
+  return "{\"fields\":" + fields +
+         ",\"rows\":[{\"kind\":\"insert\",\"new\":{\"num\":0,\"roomid\":\"" + room +
+         "\",\"cltid\":-1},\"details\":{\"billitems\":[{\"kind\":\"insert\",\"new\":"
+         "{\"bnum\":0,\"inum\":1,\"name\":\"" +
+         room + "\"}}]}}]}";
 }
 
 class RequestKeyEndToEndTest : public ServerTest {
@@ -121,19 +123,22 @@ TEST_P(RequestKeyEndToEndTest, KeyRecordedByOneServerAnswersOnAnother) {
   const std::string path = server_->appDir() + "bill.json";
   std::ofstream(path) << billDeltaJson(fields(), "S1");
   std::ostringstream out1, err1, out2, err2, out3, err3;
-  ASSERT_EQ(0, client::runQzClient({"--server", server(), "apply", "billP", path,
-                                    "--request-key", "bill-S1"}, out1, err1))
+  ASSERT_EQ(0, client::runQzClient(
+                   {"--server", server(), "apply", "billP", path, "--request-key", "bill-S1"}, out1,
+                   err1))
       << err1.str();
-  ASSERT_EQ(0, client::runQzClient({"--server", other, "apply", "billP", path,
-                                    "--request-key", "bill-S1"}, out2, err2))
+  ASSERT_EQ(
+      0, client::runQzClient(
+             {"--server", other, "apply", "billP", path, "--request-key", "bill-S1"}, out2, err2))
       << err2.str();
-  EXPECT_EQ(out2.str(), out1.str() +
-                            "replayed: the request was posted before; this is its recorded answer\n");
+  EXPECT_EQ(out2.str(),
+            out1.str() + "replayed: the request was posted before; this is its recorded answer\n");
   EXPECT_EQ(count("select count(*) from bills"), 1);
   // The same key with another bill is refused.
   std::ofstream(path) << billDeltaJson(fields(), "S2");
-  EXPECT_EQ(1, client::runQzClient({"--server", other, "apply", "billP", path,
-                                    "--request-key", "bill-S1"}, out3, err3));
+  EXPECT_EQ(
+      1, client::runQzClient(
+             {"--server", other, "apply", "billP", path, "--request-key", "bill-S1"}, out3, err3));
   EXPECT_NE(err3.str().find("Request key already used for a different request: bill-S1"),
             std::string::npos)
       << err3.str();

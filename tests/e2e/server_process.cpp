@@ -2,6 +2,7 @@
 #include "tests/e2e/server_process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,8 +12,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <regex>
-
-#include <gtest/gtest.h>
 
 namespace qz::testing {
 namespace {
@@ -81,7 +80,8 @@ ServerProcess::~ServerProcess() {
     std::string cmd = std::string("psql -q -h ") + host + " -p " + port + " -U " +
                       (user ? user : "postgres") + " -d postgres -c 'DROP DATABASE IF EXISTS " +
                       pgDatabase_ + " WITH (FORCE)' >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0) { /* best effort */ }
+    if (std::system(cmd.c_str()) != 0) { /* best effort */
+    }
   }
 }
 

@@ -94,8 +94,8 @@ TestCertificates::TestCertificates(const std::string& dir) {
   desk = save(deskIssued, dir, "desk");
   stranger = save(strangerIssued, dir, "stranger");
   expired = save(expiredIssued, dir, "expired");
-  for (Issued* i : {&caIssued, &otherIssued, &serverIssued, &deskIssued, &strangerIssued,
-                    &expiredIssued})
+  for (Issued* i :
+       {&caIssued, &otherIssued, &serverIssued, &deskIssued, &strangerIssued, &expiredIssued})
     release(*i);
 }
 

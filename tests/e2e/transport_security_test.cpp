@@ -4,18 +4,17 @@
 // command line winning, and the server log lines they leave; the WebSocket
 // connections of the web transport under the same rules.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <sstream>
-#include <cstring>
-#include <thread>
-
 #include <boost/system/system_error.hpp>
-#include <gtest/gtest.h>
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <thread>
 
 #include "client/connection.h"
 #include "client/qzclient_cli.h"
@@ -256,8 +255,8 @@ TEST(TransportLimitsTest, AllowListAdmitsOnlyItsAddressesAndFailuresAreLogged) {
   const std::string upgrade =
       "GET /rpc HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-  for (auto [port, first] : {std::pair{server.port(), std::string(kCreate)},
-                             std::pair{server.webPort(), upgrade}}) {
+  for (auto [port, first] :
+       {std::pair{server.port(), std::string(kCreate)}, std::pair{server.webPort(), upgrade}}) {
     int fd = connectFrom("127.0.0.2", port);
     ASSERT_GE(fd, 0) << "no second loopback address here";
     ::send(fd, first.data(), first.size(), MSG_NOSIGNAL);
@@ -268,8 +267,8 @@ TEST(TransportLimitsTest, AllowListAdmitsOnlyItsAddressesAndFailuresAreLogged) {
   }
 
   EXPECT_TRUE(server.waitForOutput("refused connection from 127.0.0.2:", 5000)) << server.output();
-  EXPECT_NE(std::string::npos,
-            server.output().find("top_dm2.AS_GetRecords failed (code 2, hresult 0x80004005: Provider not exported: noSuchP)"))
+  EXPECT_NE(std::string::npos, server.output().find("top_dm2.AS_GetRecords failed (code 2, hresult "
+                                                    "0x80004005: Provider not exported: noSuchP)"))
       << server.output();
 }
 

@@ -34,8 +34,8 @@ std::unique_ptr<db::Connection> pgConnection(const std::string& catalog) {
   auto c = std::make_unique<db::Connection>();
   c->setConnectionString("Provider=SQLOLEDB.1;User ID=" +
                          (env("QZ_TEST_PG_USER").empty() ? "postgres" : env("QZ_TEST_PG_USER")) +
-                         ";Password=;Initial Catalog=" + catalog + ";Data Source=" +
-                         env("QZ_TEST_PG_HOST") + "," + env("QZ_TEST_PG_PORT"));
+                         ";Password=;Initial Catalog=" + catalog +
+                         ";Data Source=" + env("QZ_TEST_PG_HOST") + "," + env("QZ_TEST_PG_PORT"));
   c->setCommandTimeout(300);
   return c;
 }
@@ -96,15 +96,16 @@ std::array<Numbers, 3> readDocumentsWhole(db::Connection& c) {
     auto cur = c.query(sql);
     while (cur->next()) f(cur->row());
   };
-  each("select b.roomid, b.num, i.name from bills b left join billitems i on i.bnum = b.num "
-       "where b.roomid like 'b%'",
-       [&](const auto& r) {
-         const std::string tag = r[0].toText();
-         numbers[kBill][tag] = static_cast<int>(r[1].asInt());
-         if (r[2].isNull()) return;
-         EXPECT_EQ(r[2].toText(), tag) << "a line of another bill on bill " << tag;
-         ++lines[kBill][tag];
-       });
+  each(
+      "select b.roomid, b.num, i.name from bills b left join billitems i on i.bnum = b.num "
+      "where b.roomid like 'b%'",
+      [&](const auto& r) {
+        const std::string tag = r[0].toText();
+        numbers[kBill][tag] = static_cast<int>(r[1].asInt());
+        if (r[2].isNull()) return;
+        EXPECT_EQ(r[2].toText(), tag) << "a line of another bill on bill " << tag;
+        ++lines[kBill][tag];
+      });
   each("select g.cltname, g.go_num, b.roomid from gorders g left join bills b on b.gnum = g.go_num",
        [&](const auto& r) {
          const std::string tag = r[0].toText();
@@ -113,14 +114,15 @@ std::array<Numbers, 3> readDocumentsWhole(db::Connection& c) {
          EXPECT_EQ(r[2].toText().substr(0, tag.size()), tag) << "a member of another group order";
          ++lines[kGroup][tag];
        });
-  each("select m.operator, m.num, i.summary from maccount m left join maccitems i on i.bnum = m.num",
-       [&](const auto& r) {
-         const std::string tag = r[0].toText();
-         numbers[kAccount][tag] = static_cast<int>(r[1].asInt());
-         if (r[2].isNull()) return;
-         EXPECT_EQ(r[2].toText(), tag) << "a line of another material account";
-         ++lines[kAccount][tag];
-       });
+  each(
+      "select m.operator, m.num, i.summary from maccount m left join maccitems i on i.bnum = m.num",
+      [&](const auto& r) {
+        const std::string tag = r[0].toText();
+        numbers[kAccount][tag] = static_cast<int>(r[1].asInt());
+        if (r[2].isNull()) return;
+        EXPECT_EQ(r[2].toText(), tag) << "a line of another material account";
+        ++lines[kAccount][tag];
+      });
   for (Kind k : {kBill, kGroup, kAccount}) {
     std::set<int> distinct;
     for (const auto& [tag, num] : numbers[k]) {
@@ -159,11 +161,14 @@ TEST(TwoServersOnOneDatabaseTest, ClientsOfBothPostAtOnceAndABackupTakenMeanwhil
     WireSession s(a.port());
     s.create("top_dm1");
     s.exec("SQLProvider", "insert into material (id, name, price) values ('A001', '大米', 1)");
-    fields[kAccount] = toJson(s.ok("AS_GetRecords", R"({"provider":"MAccountP","count":0})")["data"]["fields"]);
+    fields[kAccount] =
+        toJson(s.ok("AS_GetRecords", R"({"provider":"MAccountP","count":0})")["data"]["fields"]);
     WireSession s2(a.port());
     s2.create("top_dm2");
-    fields[kBill] = toJson(s2.ok("AS_GetRecords", R"({"provider":"billP","count":0})")["data"]["fields"]);
-    fields[kGroup] = toJson(s2.ok("AS_GetRecords", R"({"provider":"GOrdersP","count":0})")["data"]["fields"]);
+    fields[kBill] =
+        toJson(s2.ok("AS_GetRecords", R"({"provider":"billP","count":0})")["data"]["fields"]);
+    fields[kGroup] =
+        toJson(s2.ok("AS_GetRecords", R"({"provider":"GOrdersP","count":0})")["data"]["fields"]);
   }
 
   // Three clients per server post rounds of one document of each kind until
@@ -181,14 +186,15 @@ TEST(TwoServersOnOneDatabaseTest, ClientsOfBothPostAtOnceAndABackupTakenMeanwhil
         dm2.create("top_dm2");
         dm1.create("top_dm1");
         for (int round = 0; round < 40 && (round < 2 || !backupDone); ++round) {
-          const std::string id = std::string(site) + std::to_string(c) + "-" + std::to_string(round);
+          const std::string id =
+              std::string(site) + std::to_string(c) + "-" + std::to_string(round);
           for (Kind k : {kBill, kGroup, kAccount}) {
             const std::string tag = (k == kBill ? "b" : k == kGroup ? "g" : "m") + id;
             WireSession& s = k == kAccount ? dm1 : dm2;
             const char* provider = k == kBill ? "billP" : k == kGroup ? "GOrdersP" : "MAccountP";
-            const auto& r = s.ok("AS_ApplyUpdates",
-                                 applyParams(provider, fields[k], documentRow(k, tag),
-                                             k == kAccount ? R"(["购进",-1])" : "null"));
+            const auto& r =
+                s.ok("AS_ApplyUpdates", applyParams(provider, fields[k], documentRow(k, tag),
+                                                    k == kAccount ? R"(["购进",-1])" : "null"));
             if (!r.HasMember("errorCount") || r["errorCount"].GetInt() != 0) {
               ADD_FAILURE() << tag << ": " << s.lastLine();
               ++failures;

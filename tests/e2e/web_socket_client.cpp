@@ -87,8 +87,10 @@ class Secure : public WebSocketClient::Impl {
 }  // namespace
 
 WebSocketClient::WebSocketClient(int port, const Options& options) {
-  if (options.trust) impl_ = std::make_unique<Secure>(port, options);
-  else impl_ = std::make_unique<Plain>(port, options);
+  if (options.trust)
+    impl_ = std::make_unique<Secure>(port, options);
+  else
+    impl_ = std::make_unique<Plain>(port, options);
 }
 
 WebSocketClient::~WebSocketClient() = default;

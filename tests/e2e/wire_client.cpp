@@ -2,14 +2,13 @@
 #include "tests/e2e/wire_client.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-
-#include <gtest/gtest.h>
 
 namespace qz::testing {
 

@@ -24,8 +24,8 @@ int fieldIndex(const rapidjson::Value& packet, const char* name) {
 const rapidjson::Document& WireSession::call(const std::string& method,
                                              const std::string& paramsJson) {
   const int id = nextId_++;
-  line_ = client_.call("{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(id) + ",\"method\":" +
-                       jsonString(method) + ",\"params\":" + paramsJson + "}");
+  line_ = client_.call("{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(id) +
+                       ",\"method\":" + jsonString(method) + ",\"params\":" + paramsJson + "}");
   doc_.Parse(line_.c_str());
   if (doc_.HasParseError() || !doc_.IsObject()) {
     ADD_FAILURE() << "not a JSON answer: " << line_;

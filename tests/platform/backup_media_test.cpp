@@ -2,13 +2,14 @@
 // against their published test vectors, sets written and read back,
 // appending and overwriting, passwords, damage found by the checksum, and
 // page differentials.
+#include "platform/db/backup_media.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "platform/db/backup_crypto.h"
-#include "platform/db/backup_media.h"
 #include "platform/db/connection.h"
 #include "tests/server/temp_dir.h"
 
@@ -193,8 +194,8 @@ TEST(BackupDifferentialTest, CarriesChangedAndNewPagesOnlyAndRebuildsTheImage) {
   const uint32_t page = 512;
   std::vector<uint8_t> base(page * 4, 1);
   std::vector<uint8_t> current = base;
-  current[page * 2 + 7] = 9;                       // page 3 changed
-  current.resize(page * 5, 4);                     // page 5 new
+  current[page * 2 + 7] = 9;    // page 3 changed
+  current.resize(page * 5, 4);  // page 5 new
   const auto diff = media::makeDifferential(base, current, page);
   EXPECT_EQ(diff.size(), 12 + 2 * (4 + page));
   EXPECT_EQ(media::applyDifferential(base, diff), current);

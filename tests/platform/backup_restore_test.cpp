@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -41,7 +41,8 @@ class BackupRestoreTest : public ::testing::TestWithParam<TestEngine> {
     conn_.setConnectionString(db_->connectionString());
     conn_.setCommandTimeout(300);
     installSchema(conn_);
-    conn_.execute("INSERT INTO users (id, psw, mark, popedom) VALUES ('admin', 'a', '系统管理', '1')");
+    conn_.execute(
+        "INSERT INTO users (id, psw, mark, popedom) VALUES ('admin', 'a', '系统管理', '1')");
   }
 
   bool pg() const { return GetParam() == TestEngine::PostgreSQL; }
@@ -237,25 +238,34 @@ TEST_P(BackupRestoreTest, MaintenanceFailuresGiveTheReasonInOneOrTwoLines) {
     } catch (const db::DbError& e) {
       backupError = e.what();
     }
-    EXPECT_NE(backupError.find("runs as the operating-system user"), std::string::npos) << backupError;
+    EXPECT_NE(backupError.find("runs as the operating-system user"), std::string::npos)
+        << backupError;
     EXPECT_EQ(backupError.find('\n'), std::string::npos) << backupError;
   }
-  struct Case { const char* name; std::function<void(const std::string&)> make; const char* reason; };
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    const char* reason;
+  };
   const Case cases[] = {
       {"missing.dat", [](const std::string&) {}, "does not exist"},
       {"empty.dat", [](const std::string& f) { std::ofstream{f}; }, ""},
       {"garbage.dat", [](const std::string& f) { std::ofstream{f} << std::string(5000, 'g'); }, ""},
-      {"half.dat", [&](const std::string& f) {
+      {"half.dat",
+       [&](const std::string& f) {
          std::filesystem::copy_file(media(), f);
          std::filesystem::resize_file(f, size / 2);
-       }, ""},
-      {"flipped.dat", [&](const std::string& f) {
+       },
+       ""},
+      {"flipped.dat",
+       [&](const std::string& f) {
          std::filesystem::copy_file(media(), f);
          std::fstream io(f, std::ios::in | std::ios::out | std::ios::binary);
          io.seekp(static_cast<std::streamoff>(size / 2));
          io.put('\x55');
          io.put('\xaa');
-       }, ""},
+       },
+       ""},
   };
   for (const Case& c : cases) {
     c.make(media(c.name));
@@ -321,10 +331,12 @@ void fillRooms(db::Connection& c) {
       "INSERT INTO bills (num, roomid, ndate) VALUES (1, '101', '2026-01-01 08:00:00'), "
       "(2, '102', '2026-01-10 23:59:00'), (3, '103', '2026-01-11 00:00:00')");
   c.execute(
-      "INSERT INTO billitems (bnum, inum, name, money) VALUES (1, 1, '房费', 100), (2, 1, '房费', 200), "
+      "INSERT INTO billitems (bnum, inum, name, money) VALUES (1, 1, '房费', 100), (2, 1, '房费', "
+      "200), "
       "(2, 2, '餐费', 50), (3, 1, '房费', 300)");
   c.execute(
-      "INSERT INTO gathering (inum, bnum, type, money) VALUES (1, 1, '现金', 100), (2, 2, '现金', 250), "
+      "INSERT INTO gathering (inum, bnum, type, money) VALUES (1, 1, '现金', 100), (2, 2, '现金', "
+      "250), "
       "(3, 3, '信用卡', 300), (4, 2, '销售收款', 80)");
 }
 
@@ -377,8 +389,8 @@ TEST_P(BackupRestoreTest, SalesCleanUpMovesSalesDocumentsOnly) {
   conn_.execute(
       "INSERT INTO gathering (inum, bnum, type, money) VALUES (1, 1, '销售收款', 30), "
       "(2, 2, '采购付款', 30), (3, 3, '销售收款', 40), (4, 1, '现金', 99)");
-  const std::string answer = first("exec " + db_->name() + ".dbo.material_backup '" +
-                                   db_->name() + "','qz1','2026/02/01','2026/02/03'");
+  const std::string answer = first("exec " + db_->name() + ".dbo.material_backup '" + db_->name() +
+                                   "','qz1','2026/02/01','2026/02/03'");
   EXPECT_NE(answer.find("销售单 2 张"), std::string::npos) << answer;
   EXPECT_NE(answer.find("明细 3 条"), std::string::npos) << answer;
   EXPECT_NE(answer.find("收款 2 条"), std::string::npos) << answer;
@@ -408,7 +420,8 @@ TEST_P(BackupRestoreTest, DeleteAllEmptiesBusinessDataAndKeepsUsersAndMasterData
 
 TEST(RestoreStatementTest, PasswordOptionAndBracketedNamesAreRecognised) {
   db::DialectOptions opt;
-  auto st = db::translateSql("RESTORE DATABASE [酒店 qz] from disk='a''b' WITH PASSWORD = 'p''w'", opt);
+  auto st =
+      db::translateSql("RESTORE DATABASE [酒店 qz] from disk='a''b' WITH PASSWORD = 'p''w'", opt);
   ASSERT_EQ(st.size(), 1u);
   ASSERT_EQ(st[0].kind, db::DialectStatement::Kind::Restore);
   EXPECT_EQ(st[0].database, "酒店 qz");

@@ -1,6 +1,7 @@
 // Deltas, error packets, parameters and tagged variants in JSON.
-#include <cmath>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include "platform/provider/json_delta.h"
 #include "platform/provider/json_packet.h"
@@ -68,9 +69,13 @@ TEST(CodecDeltaTest, RecordFindsFieldsWithoutRegardToCaseAndWritesNewValues) {
 }
 
 TEST(CodecDeltaTest, BadDeltasAreRefusedWithClearMessages) {
-  struct Case { const char* json; const char* expect; };
-  const char* f = R"("fields":[{"name":"a","type":"int32"},{"name":"d","type":"dataset","fields":[]},)"
-                  R"({"name":"m","type":"currency"}])";
+  struct Case {
+    const char* json;
+    const char* expect;
+  };
+  const char* f =
+      R"("fields":[{"name":"a","type":"int32"},{"name":"d","type":"dataset","fields":[]},)"
+      R"({"name":"m","type":"currency"}])";
   std::string base = std::string("{") + f + ",\"rows\":[";
   const Case cases[] = {
       {"{\"kind\":\"upsert\",\"new\":{}}", "unknown row kind 'upsert'"},
@@ -81,12 +86,15 @@ TEST(CodecDeltaTest, BadDeltasAreRefusedWithClearMessages) {
       {"{\"kind\":\"insert\",\"new\":{\"d\":1}}", "use \"details\""},
       {"{\"new\":{}}", "needs a \"kind\""},
       // Money outside the 64-bit range of ten-thousandths would wrap.
-      {"{\"kind\":\"insert\",\"new\":{\"m\":922337203685477.5808}}", "Field 'm': 922337203685477.6 is out of range"},
-      {"{\"kind\":\"insert\",\"new\":{\"m\":922337203685478}}", "Field 'm': 922337203685478 is out of range"},
+      {"{\"kind\":\"insert\",\"new\":{\"m\":922337203685477.5808}}",
+       "Field 'm': 922337203685477.6 is out of range"},
+      {"{\"kind\":\"insert\",\"new\":{\"m\":922337203685478}}",
+       "Field 'm': 922337203685478 is out of range"},
       {"{\"kind\":\"insert\",\"new\":{\"m\":1e15}}", "out of range for currency"},
       {"{\"kind\":\"insert\",\"new\":{\"m\":-1e300}}", "out of range for currency"},
       {"{\"kind\":\"insert\",\"new\":{\"m\":\"1e308\"}}", "Field 'm'"},
-      {"{\"kind\":\"insert\",\"new\":{\"m\":{\"$currency\":\"922337203685477.5808\"}}}", "Field 'm'"},
+      {"{\"kind\":\"insert\",\"new\":{\"m\":{\"$currency\":\"922337203685477.5808\"}}}",
+       "Field 'm'"},
   };
   for (const Case& c : cases) {
     std::string json = base + c.json + "]}";
@@ -94,7 +102,8 @@ TEST(CodecDeltaTest, BadDeltasAreRefusedWithClearMessages) {
       decodeDelta(json);
       ADD_FAILURE() << "accepted: " << json;
     } catch (const CodecError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.expect), std::string::npos) << json << " -> " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.expect), std::string::npos)
+          << json << " -> " << e.what();
     }
   }
   EXPECT_THROW(decodeDelta("{\"fields\":[],\"rows\":[}"), CodecError);
@@ -103,8 +112,10 @@ TEST(CodecDeltaTest, BadDeltasAreRefusedWithClearMessages) {
 TEST(CodecDeltaTest, ErrorPacketRoundTripsRowPaths) {
   ErrorPacket e;
   e.errors.push_back(UpdateError{{{"", 2}}, UpdateKind::Insert, "boom", 0});
-  e.errors.push_back(UpdateError{{{"", 0}, {"billitems", 3}}, UpdateKind::Delete,
-                                 "Record not found or changed by another user", 0});
+  e.errors.push_back(UpdateError{{{"", 0}, {"billitems", 3}},
+                                 UpdateKind::Delete,
+                                 "Record not found or changed by another user",
+                                 0});
   rapidjson::StringBuffer sb;
   JsonWriter w(sb);
   writeErrorPacket(w, e);
@@ -134,9 +145,16 @@ Variant taggedRoundTrip(const Variant& v) {
 
 TEST(CodecDeltaTest, TaggedVariantsKeepTheirKind) {
   const Variant values[] = {
-      Variant::null(), Variant(true), Variant(int32_t(-5)), Variant(int64_t(1) << 40),
-      Variant(2.0), Variant(1e300), Variant(Currency{-12345}), Variant::decimal("123.45"),
-      Variant(DateTime::fromParts(2001, 7, 1, 23, 59, 59, 999)), Variant("text"),
+      Variant::null(),
+      Variant(true),
+      Variant(int32_t(-5)),
+      Variant(int64_t(1) << 40),
+      Variant(2.0),
+      Variant(1e300),
+      Variant(Currency{-12345}),
+      Variant::decimal("123.45"),
+      Variant(DateTime::fromParts(2001, 7, 1, 23, 59, 59, 999)),
+      Variant("text"),
       Variant::bytes(std::string("\0\1", 2)),
       Variant(VariantArray{Variant("购进"), Variant(int32_t(-1)), Variant()})};
   for (const Variant& v : values) EXPECT_EQ(taggedRoundTrip(v), v) << v.debugString();
@@ -159,8 +177,10 @@ TEST(CodecDeltaTest, TaggedVariantsKeepTheirKind) {
 // round correctly and only a magnitude beyond a double is refused.
 TEST(CodecDeltaTest, NumbersReadExactly) {
   rapidjson::Document doc;
-  parseJson("[0e55, -0.0e300, 0e00055, 1e-400, 0.1, 4294967295, 4294967296, -2147483649,"
-            " 18446744073709551616, 2.2250738585072011e-308]", &doc);
+  parseJson(
+      "[0e55, -0.0e300, 0e00055, 1e-400, 0.1, 4294967295, 4294967296, -2147483649,"
+      " 18446744073709551616, 2.2250738585072011e-308]",
+      &doc);
   EXPECT_EQ(doc[0].GetDouble(), 0.0);
   EXPECT_TRUE(std::signbit(doc[1].GetDouble()));
   EXPECT_EQ(doc[2].GetDouble(), 0.0);

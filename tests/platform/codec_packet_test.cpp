@@ -19,11 +19,11 @@ FieldDef field(std::string name, FieldType t) {
 
 DataPacket allTypesPacket() {
   DataPacket p;
-  p.fields = {field("b", FieldType::Boolean),  field("i16", FieldType::Int16),
-              field("i32", FieldType::Int32),  field("i64", FieldType::Int64),
-              field("f", FieldType::Float),    field("cur", FieldType::Currency),
+  p.fields = {field("b", FieldType::Boolean),   field("i16", FieldType::Int16),
+              field("i32", FieldType::Int32),   field("i64", FieldType::Int64),
+              field("f", FieldType::Float),     field("cur", FieldType::Currency),
               field("dec", FieldType::Decimal), field("dt", FieldType::DateTime),
-              field("s", FieldType::String),   field("m", FieldType::Memo),
+              field("s", FieldType::String),    field("m", FieldType::Memo),
               field("bin", FieldType::Bytes)};
   p.fields[2].required = true;
   p.fields[2].key = true;
@@ -93,7 +93,8 @@ TEST(CodecPacketTest, NestedDetailsKeepTheirRowsPerMaster) {
     r.values = {Variant(int32_t(m)), Variant::null(), Variant::null()};
     r.details.resize(2);
     for (int j = 0; j < m; ++j)
-      r.details[0].push_back(DataRow{{Variant(int32_t(m)), Variant("item" + std::to_string(j))}, {}});
+      r.details[0].push_back(
+          DataRow{{Variant(int32_t(m)), Variant("item" + std::to_string(j))}, {}});
     r.details[1].push_back(DataRow{{Variant(Currency{m * 10000})}, {}});
     p.rows.push_back(r);
   }
@@ -129,15 +130,20 @@ TEST(CodecPacketTest, MistypedValuesAreWrittenTaggedAndReadBack) {
   bits.fields = {field("settle", FieldType::Boolean)};
   bits.rows.push_back(DataRow{{Variant(int32_t(1))}, {}});
   bits.rows.push_back(DataRow{{Variant(int64_t(0))}, {}});
-  EXPECT_EQ(encodePacket(bits).find("[[true],[false]]") != std::string::npos, true) << encodePacket(bits);
+  EXPECT_EQ(encodePacket(bits).find("[[true],[false]]") != std::string::npos, true)
+      << encodePacket(bits);
   DataPacket read = decodePacket(R"({"fields":[{"name":"b","type":"boolean"}],"rows":[[1],[0]]})");
   EXPECT_EQ(read.rows[0].values[0], Variant(true));
   EXPECT_EQ(read.rows[1].values[0], Variant(false));
-  EXPECT_THROW(decodePacket(R"({"fields":[{"name":"b","type":"boolean"}],"rows":[[2]]})"), CodecError);
+  EXPECT_THROW(decodePacket(R"({"fields":[{"name":"b","type":"boolean"}],"rows":[[2]]})"),
+               CodecError);
 }
 
 TEST(CodecPacketTest, MalformedPacketsNameTheFault) {
-  struct Case { const char* json; const char* expect; };
+  struct Case {
+    const char* json;
+    const char* expect;
+  };
   const Case cases[] = {
       {"[1,2]", "must be a JSON object"},
       {R"({"rows":[]})", "before \"fields\""},
@@ -146,7 +152,8 @@ TEST(CodecPacketTest, MalformedPacketsNameTheFault) {
       {R"({"fields":[{"name":"a","type":"int32"}],"rows":[[true]]})", "Field 'a'"},
       {R"({"fields":[{"name":"a","type":"int16"}],"rows":[[70000]]})", "out of range"},
       {R"({"fields":[{"name":"a","type":"whatever"}],"rows":[]})", "unknown field type"},
-      {R"({"fields":[{"name":"a","type":"datetime"}],"rows":[["2026-13-45"]]})", "not a valid date"},
+      {R"({"fields":[{"name":"a","type":"datetime"}],"rows":[["2026-13-45"]]})",
+       "not a valid date"},
       {R"({"fields":[{"name":"a","type":"currency"}],"rows":[[{"$money":"1"}]]})", "unknown tag"},
       {R"({"fields":[{"name":"a","type":"bytes"}],"rows":[["a*=="]]})", "base64"},
       {R"({"fields":[{"name":"a","type":"int32"}],"rows":[[1]])", "offset"},
@@ -264,7 +271,8 @@ TEST(CodecPacketTest, AnswerWithoutPacketOrWithABadOneIsTold) {
   ASSERT_TRUE(rest.IsObject());
   EXPECT_EQ(rest["error"]["code"].GetInt(), 5);
   // A packet member that is no object is left for the caller to refuse.
-  EXPECT_FALSE(decodeEmbeddedPacket(R"({"result":{"data":[1,2]}})", "result", "data", &rest, &back));
+  EXPECT_FALSE(
+      decodeEmbeddedPacket(R"({"result":{"data":[1,2]}})", "result", "data", &rest, &back));
   EXPECT_TRUE(rest["result"]["data"].IsArray());
   // "data" one level too deep is not the packet.
   EXPECT_FALSE(decodeEmbeddedPacket(R"({"result":{"x":{"data":{"fields":[]}}}})", "result", "data",
@@ -274,11 +282,13 @@ TEST(CodecPacketTest, AnswerWithoutPacketOrWithABadOneIsTold) {
   EXPECT_FALSE(rest.IsObject());
   // A packet that breaks its own rules names the fault.
   try {
-    decodeEmbeddedPacket(R"({"result":{"data":{"fields":[{"name":"n","type":"int32"}],"rows":[[1,2]]}}})",
-                         "result", "data", &rest, &back);
+    decodeEmbeddedPacket(
+        R"({"result":{"data":{"fields":[{"name":"n","type":"int32"}],"rows":[[1,2]]}}})", "result",
+        "data", &rest, &back);
     FAIL() << "a row with too many values was accepted";
   } catch (const CodecError& e) {
-    EXPECT_NE(std::string(e.what()).find("more values than the 1 fields"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("more values than the 1 fields"), std::string::npos)
+        << e.what();
   }
 }
 

@@ -16,7 +16,8 @@ namespace {
 // Hands out a text in pieces of the given sizes, cycling through them.
 class Pieces : public TextSource {
  public:
-  Pieces(std::string_view text, std::vector<size_t> sizes) : text_(text), sizes_(std::move(sizes)) {}
+  Pieces(std::string_view text, std::vector<size_t> sizes)
+      : text_(text), sizes_(std::move(sizes)) {}
   bool next(const char** begin, const char** end) override {
     if (pos_ == text_.size()) return false;
     size_t n = std::min(sizes_[calls_++ % sizes_.size()], text_.size() - pos_);
@@ -100,9 +101,11 @@ TEST(PullStreamDecodeTest, WholeTextDecodesAsExpected) {
   ASSERT_FALSE(whole.threw) << whole.error;
   ASSERT_TRUE(whole.found);
   ASSERT_EQ(3u, whole.packet.rows.size());
-  EXPECT_EQ("caf\xC3\xA9 \"Bar\" \\ \xC3\xA9 \xE6\xB8\xB8\xE5\xAE\xA2 \xF0\x9F\x98\x80 \xF0\x9F\x98\x80",
-            whole.packet.rows[0].values[1].asString());
-  EXPECT_EQ("gr\xC3\xBC\xC3\x9F / \xE6\xB8\xB8", std::string(whole.rest["result"]["note"].GetString()));
+  EXPECT_EQ(
+      "caf\xC3\xA9 \"Bar\" \\ \xC3\xA9 \xE6\xB8\xB8\xE5\xAE\xA2 \xF0\x9F\x98\x80 \xF0\x9F\x98\x80",
+      whole.packet.rows[0].values[1].asString());
+  EXPECT_EQ("gr\xC3\xBC\xC3\x9F / \xE6\xB8\xB8",
+            std::string(whole.rest["result"]["note"].GetString()));
   EXPECT_TRUE(whole.rest["result"]["data"].IsNull());
 }
 
@@ -118,7 +121,8 @@ TEST(PullStreamDecodeTest, AnyCutIntoTwoPiecesGivesTheSameResult) {
 
 TEST(PullStreamDecodeTest, SmallAndUnevenPiecesGiveTheSameResult) {
   Decoded whole = decodeWhole(kAnswer);
-  for (size_t n = 1; n <= 9; ++n) expectSame(whole, decodePieces(kAnswer, {n}), "pieces of " + std::to_string(n));
+  for (size_t n = 1; n <= 9; ++n)
+    expectSame(whole, decodePieces(kAnswer, {n}), "pieces of " + std::to_string(n));
   expectSame(whole, decodePieces(kAnswer, {1, 2, 3, 5, 8, 13}), "uneven pieces");
 }
 

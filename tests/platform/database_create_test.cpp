@@ -74,7 +74,8 @@ TEST_P(DatabaseCreateTest, DemoHotelIsCompleteAndNumbersContinueAfterIt) {
   EXPECT_GT(count(c, "select count(*) from maccitems where bnum in (select num from maccount)"),
             48);
   EXPECT_GT(count(c, "select count(*) from client where neardate is not null"), 0);
-  EXPECT_EQ(count(c, "select count(*) from billitems where bnum not in (select num from bills)"), 0);
+  EXPECT_EQ(count(c, "select count(*) from billitems where bnum not in (select num from bills)"),
+            0);
   EXPECT_GT(count(c, "select count(*) from gzstru"), 0);
   EXPECT_GT(count(c, "select count(*) from rptlist"), 0);
 
@@ -85,8 +86,10 @@ TEST_P(DatabaseCreateTest, DemoHotelIsCompleteAndNumbersContinueAfterIt) {
   // An expression's type on the embedded engine is its value's: text here.
   DateTime last;
   const Variant& v = month.rows[0][0];
-  if (v.type() == VarType::DateTime) last = v.asDateTime();
-  else ASSERT_TRUE(DateTime::parse(v.toText(), &last)) << v.debugString();
+  if (v.type() == VarType::DateTime)
+    last = v.asDateTime();
+  else
+    ASSERT_TRUE(DateTime::parse(v.toText(), &last)) << v.debugString();
   last.toParts(&y, &m, &d, &h, &mi, &s, &ms);
   db::ParamList gz = {ret(), {}, {}, {}};
   gz[1].name = "@vYear";
@@ -169,8 +172,9 @@ TEST_P(DatabaseCreateTest, DemoRowsScaleTheBills) {
   db::Connection c;
   c.setConnectionString(text_);
   EXPECT_EQ(count(c, "select count(*) from bills"), 1500);
-  EXPECT_EQ(count(c, "select count(*) from bills b where not exists "
-                     "(select 1 from billitems i where i.bnum = b.num)"),
+  EXPECT_EQ(count(c,
+                  "select count(*) from bills b where not exists "
+                  "(select 1 from billitems i where i.bnum = b.num)"),
             0);
 }
 

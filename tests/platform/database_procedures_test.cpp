@@ -25,13 +25,26 @@ Parameter in(const char* name, Variant v) {
   Parameter p;
   p.name = name;
   switch (v.type()) {
-    case VarType::Boolean: p.type = db::FieldType::Boolean; break;
-    case VarType::Int16: p.type = db::FieldType::Int16; break;
-    case VarType::Int32: p.type = db::FieldType::Int32; break;
-    case VarType::Double: p.type = db::FieldType::Float; break;
-    case VarType::Currency: p.type = db::FieldType::Currency; break;
-    case VarType::DateTime: p.type = db::FieldType::DateTime; break;
-    default: break;
+    case VarType::Boolean:
+      p.type = db::FieldType::Boolean;
+      break;
+    case VarType::Int16:
+      p.type = db::FieldType::Int16;
+      break;
+    case VarType::Int32:
+      p.type = db::FieldType::Int32;
+      break;
+    case VarType::Double:
+      p.type = db::FieldType::Float;
+      break;
+    case VarType::Currency:
+      p.type = db::FieldType::Currency;
+      break;
+    case VarType::DateTime:
+      p.type = db::FieldType::DateTime;
+      break;
+    default:
+      break;
   }
   p.value = std::move(v);
   return p;
@@ -48,7 +61,9 @@ Parameter ret() {
   p.type = db::FieldType::Int32;
   return p;
 }
-DateTime at(int y, int m, int d, int h = 0, int mi = 0) { return DateTime::fromParts(y, m, d, h, mi); }
+DateTime at(int y, int m, int d, int h = 0, int mi = 0) {
+  return DateTime::fromParts(y, m, d, h, mi);
+}
 
 // Bills_insert's 17 inputs in the callers' order.
 ParamList billParams(const std::string& room, Variant cltid) {
@@ -188,7 +203,8 @@ TEST_P(DatabaseProceduresTest, ConcurrentCallersNeverShareANumber) {
     }
   }
   EXPECT_EQ(total, size_t{kThreads * kCalls});
-  auto counts = rows("select (select count(*) from bills) as b, (select count(*) from gorders) as g");
+  auto counts =
+      rows("select (select count(*) from bills) as b, (select count(*) from gorders) as g");
   ASSERT_EQ(counts.rows.size(), 1u);
   EXPECT_EQ(counts.rows[0][0].toInt64() + counts.rows[0][1].toInt64(), kThreads * kCalls);
 }
@@ -204,10 +220,9 @@ class DatabaseReportsTest : public DatabaseProceduresTest {
       DateTime when;
       bool settled;
     };
-    for (const Bill& b : {Bill{1, "住宿", at(2026, 3, 1, 10), true},
-                          Bill{2, "住宿", at(2026, 3, 2, 23, 59), false},
-                          Bill{3, "餐饮", at(2026, 3, 5, 12), true},
-                          Bill{4, "餐饮", at(2026, 2, 10, 12), true}})
+    for (const Bill& b :
+         {Bill{1, "住宿", at(2026, 3, 1, 10), true}, Bill{2, "住宿", at(2026, 3, 2, 23, 59), false},
+          Bill{3, "餐饮", at(2026, 3, 5, 12), true}, Bill{4, "餐饮", at(2026, 2, 10, 12), true}})
       conn_.execute("insert into bills (num, consumption, ndate, settle) values (:n, :k, :d, :s)",
                     {in("n", Variant(int32_t{b.num})), in("k", Variant(b.kind)),
                      in("d", Variant(b.when)), in("s", Variant(b.settled))});
@@ -217,11 +232,10 @@ class DatabaseReportsTest : public DatabaseProceduresTest {
       const char* type;
       int64_t money;
     };
-    for (const Pay& p : {Pay{1, at(2026, 3, 1, 10, 5), "订金", 200},
-                         Pay{1, at(2026, 3, 1, 18), "现金", 300},
-                         Pay{2, at(2026, 3, 2, 9, 10), "订金", 500},
-                         Pay{2, at(2026, 3, 2, 12), "销售收款", 999},
-                         Pay{3, at(2026, 3, 5), "现金", 50}})
+    for (const Pay& p :
+         {Pay{1, at(2026, 3, 1, 10, 5), "订金", 200}, Pay{1, at(2026, 3, 1, 18), "现金", 300},
+          Pay{2, at(2026, 3, 2, 9, 10), "订金", 500}, Pay{2, at(2026, 3, 2, 12), "销售收款", 999},
+          Pay{3, at(2026, 3, 5), "现金", 50}})
       conn_.execute("insert into gathering (bnum, ndate, type, money) values (:b, :d, :t, :m)",
                     {in("b", Variant(int32_t{p.bnum})), in("d", Variant(p.when)),
                      in("t", Variant(p.type)), in("m", Variant(Currency{p.money * 10000}))});
@@ -229,8 +243,8 @@ class DatabaseReportsTest : public DatabaseProceduresTest {
       int bnum, inum;
       int64_t money;
     };
-    for (const Item& i : {Item{1, 1, 400}, Item{1, 2, 100}, Item{2, 1, 380}, Item{3, 1, 120},
-                          Item{4, 1, 90}})
+    for (const Item& i :
+         {Item{1, 1, 400}, Item{1, 2, 100}, Item{2, 1, 380}, Item{3, 1, 120}, Item{4, 1, 90}})
       conn_.execute("insert into billitems (bnum, inum, money) values (:b, :i, :m)",
                     {in("b", Variant(int32_t{i.bnum})), in("i", Variant(int32_t{i.inum})),
                      in("m", Variant(Currency{i.money * 10000}))});
@@ -256,16 +270,20 @@ TEST_P(DatabaseReportsTest, DayReportFillsItsInputOutputParameters) {
   EXPECT_EQ(p[0].value.toInt32(), 0);
   EXPECT_EQ(asDateTime(p[1].value), at(2026, 3, 1));
   EXPECT_EQ(asDateTime(p[2].value), at(2026, 3, 2));
-  EXPECT_EQ(p[3].value.toInt32(), 2);          // bills 1 and 2: the last day counts whole
+  EXPECT_EQ(p[3].value.toInt32(), 2);            // bills 1 and 2: the last day counts whole
   EXPECT_DOUBLE_EQ(p[4].value.toDouble(), 700);  // deposits received
   EXPECT_DOUBLE_EQ(p[5].value.toDouble(), 300);  // settled bills' payments, store kinds excluded
   EXPECT_DOUBLE_EQ(p[6].value.toDouble(), 500);  // deposits of bills still open
 }
 
 TEST_P(DatabaseReportsTest, DayReportWithoutDatesCoversToday) {
-  ParamList p = {ret(), inout("@fdate", Variant::null()), inout("@tdate", Variant::null()),
-                 inout("@billcont", Variant::null()), inout("@subscription", Variant::null()),
-                 inout("@settlement", Variant::null()), inout("@subscription1", Variant::null())};
+  ParamList p = {ret(),
+                 inout("@fdate", Variant::null()),
+                 inout("@tdate", Variant::null()),
+                 inout("@billcont", Variant::null()),
+                 inout("@subscription", Variant::null()),
+                 inout("@settlement", Variant::null()),
+                 inout("@subscription1", Variant::null())};
   conn_.callProcedure("DayRpt;1", p);
   EXPECT_EQ(asDateTime(p[1].value), DateTime::today());
   EXPECT_EQ(asDateTime(p[2].value), DateTime::today());

@@ -48,9 +48,10 @@ TEST_P(DatabaseSchemaTest, ExportTablesBeginWithTheirColumnsInOrder) {
                 "waiter", "receiver", "sanctifier", "checker", "marck", "cltname"},
                "maccount");
   expectPrefix(columnsOf("maccitems"),
-               {"bnum", "oprt", "summary", "MID", "plan_price", "plan_amount", "pye",
-                "pye_amount", "jf_PRICE", "jf_amount", "df_PRICE", "xs_Price", "df_amount", "ye",
-                "ye_amount", "marck", "inum", "iinum", "MName", "MSize", "dw", "dw1", "exchange"},
+               {"bnum",      "oprt",       "summary",   "MID",       "plan_price", "plan_amount",
+                "pye",       "pye_amount", "jf_PRICE",  "jf_amount", "df_PRICE",   "xs_Price",
+                "df_amount", "ye",         "ye_amount", "marck",     "inum",       "iinum",
+                "MName",     "MSize",      "dw",        "dw1",       "exchange"},
                "maccitems");
   expectPrefix(columnsOf("mgathering"),
                {"inum", "bnum", "ndate", "type", "summary", "PAYMODE", "money", "worker"},
@@ -60,9 +61,9 @@ TEST_P(DatabaseSchemaTest, ExportTablesBeginWithTheirColumnsInOrder) {
                 "bankID", "taxid", "pym"},
                "client");
   expectPrefix(columnsOf("material"),
-               {"id", "name", "dw", "dw1", "exchange", "addi", "PRICE", "price0", "price1",
-                "INFO", "cost", "pym", "slye", "ye", "TcType", "TcCoefficient", "rebate", "sMax",
-                "sMin", "mType"},
+               {"id",     "name",          "dw",     "dw1",  "exchange", "addi", "PRICE",
+                "price0", "price1",        "INFO",   "cost", "pym",      "slye", "ye",
+                "TcType", "TcCoefficient", "rebate", "sMax", "sMin",     "mType"},
                "material");
 }
 
@@ -82,8 +83,7 @@ TEST_P(DatabaseSchemaTest, EveryModelTableHasItsColumnsAndConstraints) {
       bool isKey = generated;
       for (const char* k : t.key) isKey = isKey || db::equalsNoCase(k, c.name);
       // Generated keys are filled by the database, so clients need not.
-      EXPECT_EQ(fields[i].required, (c.notNull || isKey) && !generated)
-          << t.name << "." << c.name;
+      EXPECT_EQ(fields[i].required, (c.notNull || isKey) && !generated) << t.name << "." << c.name;
       EXPECT_EQ(fields[i].key, isKey) << t.name << "." << c.name;
       EXPECT_EQ(fields[i].readOnly, generated) << t.name << "." << c.name;
     }

@@ -45,12 +45,12 @@ class ConnectionTest : public ::testing::TestWithParam<TestEngine> {
 
 TEST_P(ConnectionTest, OpensFromComposedTextAndReportsEngine) {
   EXPECT_FALSE(conn_.isOpen());
-  EXPECT_EQ(conn_.engine(), GetParam() == TestEngine::Embedded ? EngineKind::Embedded
-                                                                 : EngineKind::PostgreSQL);
+  EXPECT_EQ(conn_.engine(),
+            GetParam() == TestEngine::Embedded ? EngineKind::Embedded : EngineKind::PostgreSQL);
   conn_.open();
   EXPECT_TRUE(conn_.isOpen());
-  EXPECT_EQ(conn_.engine(), GetParam() == TestEngine::Embedded ? EngineKind::Embedded
-                                                                 : EngineKind::PostgreSQL);
+  EXPECT_EQ(conn_.engine(),
+            GetParam() == TestEngine::Embedded ? EngineKind::Embedded : EngineKind::PostgreSQL);
   EXPECT_EQ(scalar("select 1+1").toInt32(), 2);
   conn_.close();
   EXPECT_FALSE(conn_.isOpen());
@@ -91,12 +91,14 @@ TEST_P(ConnectionTest, ParametersOfEveryTypeRoundTripWithNull) {
       param("t", FieldType::DateTime, Variant(DateTime::fromParts(2026, 2, 28, 13, 45, 7, 250))),
       param("bin", FieldType::Bytes, Variant::bytes(std::string("\0\x01\xff'x", 5))),
   };
-  EXPECT_EQ(conn_.execute("insert into vals values (:id, :s, :i16, :i32, :i64, :f, :m, :d, :b, :t, :bin)", p),
+  EXPECT_EQ(conn_.execute(
+                "insert into vals values (:id, :s, :i16, :i32, :i64, :f, :m, :d, :b, :t, :bin)", p),
             1);
   ParamList nulls = {param("id", FieldType::Int32, Variant(int32_t{2}))};
   for (const char* n : {"s", "i16", "i32", "i64", "f", "m", "d", "b", "t", "bin"})
     nulls.push_back(param(n, FieldType::String, Variant::null()));
-  conn_.execute("insert into vals values (:id, :s, :i16, :i32, :i64, :f, :m, :d, :b, :t, :bin)", nulls);
+  conn_.execute("insert into vals values (:id, :s, :i16, :i32, :i64, :f, :m, :d, :b, :t, :bin)",
+                nulls);
 
   auto c = conn_.query("select * from vals order by id");
   const auto& f = c->fields();
@@ -140,8 +142,9 @@ TEST_P(ConnectionTest, ParametersOfEveryTypeRoundTripWithNull) {
 TEST_P(ConnectionTest, TextValueForNumericParameterIsConverted) {
   conn_.execute("create table nums(n int)");
   conn_.execute("insert into nums values (:n)", {param("n", FieldType::Int32, Variant("17"))});
-  EXPECT_EQ(scalar("select n from nums where n = :n", {param("n", FieldType::Int32, Variant("17"))}),
-            Variant(int32_t{17}));
+  EXPECT_EQ(
+      scalar("select n from nums where n = :n", {param("n", FieldType::Int32, Variant("17"))}),
+      Variant(int32_t{17}));
 }
 
 TEST_P(ConnectionTest, ParameterNamesMatchWithoutCaseAndRepeat) {
@@ -251,8 +254,9 @@ TEST_P(ConnectionTest, EmptyResultKeepsColumns) {
 }
 
 TEST_P(ConnectionTest, TableFieldsGiveKeysAndRequired) {
-  conn_.execute("create table items(bnum int not null, inum int not null, name varchar(10), "
-                "primary key (bnum, inum))");
+  conn_.execute(
+      "create table items(bnum int not null, inum int not null, name varchar(10), "
+      "primary key (bnum, inum))");
   const auto f = conn_.tableFields("items");
   ASSERT_EQ(f.size(), 3u);
   EXPECT_TRUE(f[0].key && f[1].key);
@@ -265,8 +269,9 @@ TEST_P(ConnectionTest, TableFieldsGiveKeysAndRequired) {
 
 TEST_P(ConnectionTest, QueryLinesAndParametersFollowTheText) {
   conn_.execute("create table staffer(id varchar(6), deptid varchar(6))");
-  conn_.execute("insert into staffer values ('a1', '01'); insert into staffer values ('a2', '011');"
-                "insert into staffer values ('b1', '02')");
+  conn_.execute(
+      "insert into staffer values ('a1', '01'); insert into staffer values ('a2', '011');"
+      "insert into staffer values ('b1', '02')");
   Query q(&conn_);
   q.setSql({"select * from staffer where deptid like :id", "  order by deptid,id"});
   ASSERT_EQ(q.params().size(), 1u);
@@ -305,7 +310,8 @@ TEST(EngineChoiceTest, DataSourcePicksTheEngine) {
       {"Provider=SQLOLEDB.1;Initial Catalog=qz", EngineKind::Embedded},  // no Data Source at all
       {"Provider=SQLOLEDB.1;Initial Catalog=qz;Data Source= ", EngineKind::Embedded},
       {"Provider=SQLOLEDB.1;Initial Catalog=qz;Data Source=.", EngineKind::PostgreSQL},
-      {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=dbhost,5433", EngineKind::PostgreSQL},
+      {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=dbhost,5433",
+       EngineKind::PostgreSQL},
       {"Provider=SQLOLEDB.1;Data Source=(local);Data Source=", EngineKind::Embedded},  // last wins
   };
   for (const Case& c : cases) {
@@ -343,7 +349,9 @@ TEST(ParamNamesTest, MarkersOutsideLiteralsCommentsAndCasts) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, ConnectionTest,
                          ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL),
-                         [](const auto& info) { return std::string(testing::testEngineName(info.param)); });
+                         [](const auto& info) {
+                           return std::string(testing::testEngineName(info.param));
+                         });
 
 }  // namespace
 }  // namespace qz::db

@@ -32,10 +32,12 @@ class DialectRunTest : public ::testing::TestWithParam<TestEngine> {
     }
     // The same procedure on each engine, in each engine's own form.
     if (pg) {
-      conn_.execute("create function add_one(x int) returns table(y int) "
-                    "language sql as 'select x + 1'");
+      conn_.execute(
+          "create function add_one(x int) returns table(y int) "
+          "language sql as 'select x + 1'");
     } else {
-      conn_.execute("insert into sys_procedures values ('add_one', '@x int', 'select @x + 1 as y')");
+      conn_.execute(
+          "insert into sys_procedures values ('add_one', '@x int', 'select @x + 1 as y')");
     }
   }
 
@@ -131,10 +133,10 @@ struct UnitNames {
   std::vector<const char*> abbreviations;
 };
 const UnitNames kUnits[] = {
-    {"year", {"yy", "yyyy"}}, {"quarter", {"qq", "q"}},   {"month", {"mm", "m"}},
+    {"year", {"yy", "yyyy"}},   {"quarter", {"qq", "q"}}, {"month", {"mm", "m"}},
     {"dayofyear", {"dy", "y"}}, {"day", {"dd", "d"}},     {"week", {"wk", "ww"}},
-    {"weekday", {"dw", "w"}}, {"hour", {"hh"}},           {"minute", {"mi", "n"}},
-    {"second", {"ss", "s"}},  {"millisecond", {"ms"}},
+    {"weekday", {"dw", "w"}},   {"hour", {"hh"}},         {"minute", {"mi", "n"}},
+    {"second", {"ss", "s"}},    {"millisecond", {"ms"}},
 };
 
 // The long names' answers worked out by hand (weeks start on Sunday, week 1
@@ -144,11 +146,11 @@ struct HandCase {
   int expected[11];  // in kUnits order
 };
 const HandCase kHandCases[] = {
-    {"2022-01-01 00:00:00", {2022, 1, 1, 1, 1, 1, 7, 0, 0, 0, 0}},         // a Saturday
-    {"2022-01-02 06:07:08.009", {2022, 1, 1, 2, 2, 2, 1, 6, 7, 8, 9}},     // a Sunday
+    {"2022-01-01 00:00:00", {2022, 1, 1, 1, 1, 1, 7, 0, 0, 0, 0}},      // a Saturday
+    {"2022-01-02 06:07:08.009", {2022, 1, 1, 2, 2, 2, 1, 6, 7, 8, 9}},  // a Sunday
     {"2000-02-29 12:34:56.789", {2000, 1, 2, 60, 29, 10, 3, 12, 34, 56, 789}},
     {"2024-12-31 23:59:59.997", {2024, 4, 12, 366, 31, 53, 3, 23, 59, 59, 997}},
-    {"1900-03-01 01:02:03", {1900, 1, 3, 60, 1, 9, 5, 1, 2, 3, 0}},        // 1900 is no leap year
+    {"1900-03-01 01:02:03", {1900, 1, 3, 60, 1, 9, 5, 1, 2, 3, 0}},  // 1900 is no leap year
 };
 
 // Each unit under every name, over dates around year ends, leap days and the
@@ -199,20 +201,25 @@ TEST(DatePartOracleTest, EveryUnitAndAbbreviationAgreesOnBothEngines) {
       for (size_t u = 0; u < std::size(kUnits); ++u) {
         const std::string& name = mine[i][col++];
         for (const char* a : kUnits[u].abbreviations)
-          EXPECT_EQ(mine[i][col++], name) << engine << " " << dates[i] << ": " << a << " vs " << kUnits[u].unit;
+          EXPECT_EQ(mine[i][col++], name)
+              << engine << " " << dates[i] << ": " << a << " vs " << kUnits[u].unit;
         if (i < std::size(kHandCases))
-          EXPECT_EQ(name, std::to_string(kHandCases[i].expected[u])) << engine << " " << dates[i] << ": " << kUnits[u].unit;
+          EXPECT_EQ(name, std::to_string(kHandCases[i].expected[u]))
+              << engine << " " << dates[i] << ": " << kUnits[u].unit;
       }
     }
   }
-  if (answers[1].empty()) GTEST_SKIP() << "PostgreSQL test server not configured: engines not compared";
+  if (answers[1].empty())
+    GTEST_SKIP() << "PostgreSQL test server not configured: engines not compared";
   for (size_t i = 0; i < dates.size(); ++i)
     EXPECT_EQ(answers[0][i], answers[1][i]) << dates[i] << ": embedded and PostgreSQL differ";
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, DialectRunTest,
                          ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL),
-                         [](const auto& info) { return std::string(testing::testEngineName(info.param)); });
+                         [](const auto& info) {
+                           return std::string(testing::testEngineName(info.param));
+                         });
 
 }  // namespace
 }  // namespace qz::db

@@ -61,7 +61,8 @@ const RewriteCase kCases[] = {
     {"select getdate()", "select getdate()", "select LOCALTIMESTAMP(3)"},
     {"select cast('2026-01-05' as datetime)", "select qz_datetime('2026-01-05' )",
      "select CAST('2026-01-05' AS timestamp(3))"},
-    {"select cast(x as int) from t", "select cast(x as int) from t", "select cast(x as int) from t"},
+    {"select cast(x as int) from t", "select cast(x as int) from t",
+     "select cast(x as int) from t"},
     // delete ... from
     {"delete bills from bills where num=:n", "delete FROM bills where num=?1",
      "delete FROM bills where num=$1"},
@@ -134,8 +135,8 @@ TEST(DialectTest, BatchesSplitOutsideLiteralsAndBlocks) {
 
 TEST(DialectTest, ExecBecomesNativeCallWithTypedArguments) {
   DialectOptions opt;
-  const auto st = translateSql(
-      "exec QZ_backup 'disk','qz_backup','e:\\qz_backup.dat','qz',0,1,''", opt);
+  const auto st =
+      translateSql("exec QZ_backup 'disk','qz_backup','e:\\qz_backup.dat','qz',0,1,''", opt);
   ASSERT_EQ(st.size(), 1u);
   ASSERT_EQ(st[0].kind, DialectStatement::Kind::Exec);
   EXPECT_EQ(st[0].procedure, "QZ_backup");
@@ -191,7 +192,8 @@ TEST(DialectTest, NativeDatabaseCommands) {
 }
 
 TEST(SqlLexerTest, TokensCoverInputExactly) {
-  const std::string sql = "select [a]]b], \"c\"\"d\", 'e''f', 1.5e3, :p, @v, @@rowcount -- x\n/* y */ a<>b::c";
+  const std::string sql =
+      "select [a]]b], \"c\"\"d\", 'e''f', 1.5e3, :p, @v, @@rowcount -- x\n/* y */ a<>b::c";
   std::string joined;
   for (const Token& t : lexSql(sql)) joined += t.text;
   EXPECT_EQ(joined, sql);

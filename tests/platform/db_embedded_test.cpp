@@ -2,8 +2,8 @@
 // cross-database names, system procedures, stored procedures kept as text,
 // and write transactions that wait instead of deadlocking.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -85,7 +85,10 @@ TEST_F(EmbeddedTest, AddUmpDeviceIsSeenThroughSysdevicesFromEveryConnection) {
     EXPECT_EQ(dev.rows[0][5].toInt32(), 2);
     EXPECT_EQ(dev.rows[0][6], Variant("/srv/backup/qz.dat"));
   }
-  EXPECT_EQ(rows(conn_, "select cntrltype from master..sysdevices where name='tape1'").rows[0][0].toInt32(), 5);
+  EXPECT_EQ(rows(conn_, "select cntrltype from master..sysdevices where name='tape1'")
+                .rows[0][0]
+                .toInt32(),
+            5);
 
   try {
     conn_.execute("exec sp_addumpdevice 'disk', 'QZ_BACKUP', '/x'");
@@ -157,7 +160,8 @@ TEST_F(EmbeddedTest, DescriptorsOfClosedConnectionsAreReusedAndFreedWithTheLastO
   const auto base = openFds();
   round();
   EXPECT_LE(openFds(), base + 2);
-  conn_.query("select count(*) from master.dbo.sysdatabases")->next();  // stays, as the window's does
+  conn_.query("select count(*) from master.dbo.sysdatabases")
+      ->next();  // stays, as the window's does
   round();
   const auto parked = openFds();
   round();
@@ -194,7 +198,8 @@ TEST_F(EmbeddedTest, InitialFileNameRegistersAnExistingFile) {
     missing.open();
     FAIL();
   } catch (const DbError& e) {
-    EXPECT_STREQ(e.what(), "Cannot open database \"ghost\" requested by the login. The login failed.");
+    EXPECT_STREQ(e.what(),
+                 "Cannot open database \"ghost\" requested by the login. The login failed.");
   }
 }
 
@@ -202,13 +207,17 @@ TEST_F(EmbeddedTest, OtherDatabasesAreReachedByQualifiedNames) {
   conn_.execute("create database qz_other");
   Connection other;
   other.setConnectionString(db_->connectionStringFor("qz_other"));
-  other.execute("create table dept(id varchar(6), name varchar(20)); insert into dept values ('01', 'x')");
-  EXPECT_EQ(rows(conn_, "select name from qz_other.dbo.dept where id='01'").rows[0][0], Variant("x"));
+  other.execute(
+      "create table dept(id varchar(6), name varchar(20)); insert into dept values ('01', 'x')");
+  EXPECT_EQ(rows(conn_, "select name from qz_other.dbo.dept where id='01'").rows[0][0],
+            Variant("x"));
   try {
     conn_.query("select * from nowhere.dbo.dept");
     FAIL();
   } catch (const DbError& e) {
-    EXPECT_STREQ(e.what(), "Database 'nowhere' does not exist. Make sure that the name is entered correctly.");
+    EXPECT_STREQ(
+        e.what(),
+        "Database 'nowhere' does not exist. Make sure that the name is entered correctly.");
   }
 }
 
@@ -247,7 +256,10 @@ TEST_F(EmbeddedTest, CreateAndDropDatabaseGuardTheirCases) {
 
 TEST_F(EmbeddedTest, ParametersThatDoNotReadAsTheirTypeAreRefusedByName) {
   conn_.execute("create table t (fyear int, fdate datetime)");
-  struct Case { FieldType type; Variant value; };
+  struct Case {
+    FieldType type;
+    Variant value;
+  };
   const Case cases[] = {
       {FieldType::Int32, Variant("x")},
       {FieldType::Int32, Variant("MMXXVI")},
@@ -276,20 +288,23 @@ TEST_F(EmbeddedTest, ParametersThatDoNotReadAsTheirTypeAreRefusedByName) {
   EXPECT_EQ(rows(conn_, "select count(*) from t").rows.at(0).at(0).toInt32(), 1);
 
   addProcedure("t_name", "@name varchar(5)", "insert into t(fyear) values (length(@name))");
-  ParamList longText = {param("@name", FieldType::String, ParamDirection::Input, Variant("张三李四王五"))};
+  ParamList longText = {
+      param("@name", FieldType::String, ParamDirection::Input, Variant("张三李四王五"))};
   try {
     conn_.callProcedure("t_name", longText);
     ADD_FAILURE() << "six characters went into varchar(5)";
   } catch (const DbError& e) {
-    EXPECT_NE(std::string(e.what()).find("Parameter '@name': text of 6 characters"), std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("Parameter '@name': text of 6 characters"),
+              std::string::npos)
         << e.what();
   }
   EXPECT_EQ(rows(conn_, "select count(*) from t").rows.at(0).at(0).toInt32(), 1);
 }
 
 TEST_F(EmbeddedTest, ProcedureReturnsValueOutputsAndRows) {
-  conn_.execute("create table bills(num integer primary key autoincrement, cltname varchar(50), "
-                "ndate datetime, pamount smallint)");
+  conn_.execute(
+      "create table bills(num integer primary key autoincrement, cltname varchar(50), "
+      "ndate datetime, pamount smallint)");
   addProcedure("Bills_insert",
                "@cltname varchar(50), @ndate datetime, @PAmount smallint, @count int OUTPUT",
                "insert into bills(cltname, ndate, pamount) values (@cltname, @ndate, @PAmount);\n"
@@ -300,7 +315,8 @@ TEST_F(EmbeddedTest, ProcedureReturnsValueOutputsAndRows) {
   ParamList p = {
       param("@RETURN_VALUE", FieldType::Int32, ParamDirection::ReturnValue, Variant()),
       param("@cltname", FieldType::String, ParamDirection::Input, Variant("王; 'x'")),
-      param("@ndate", FieldType::DateTime, ParamDirection::Input, Variant(DateTime::fromParts(2026, 12, 9))),
+      param("@ndate", FieldType::DateTime, ParamDirection::Input,
+            Variant(DateTime::fromParts(2026, 12, 9))),
       param("@PAmount", FieldType::Int16, ParamDirection::Input, Variant("3")),
       param("@count", FieldType::Int32, ParamDirection::InputOutput, Variant(int32_t{-1})),
   };
@@ -351,7 +367,8 @@ TEST_F(EmbeddedTest, ExecStatementReturnsTheProcedureRowSet) {
 
 TEST_F(EmbeddedTest, ProcedureFailureUndoesOnlyItsOwnWork) {
   conn_.execute("create table t(n int not null)");
-  addProcedure("two_inserts", "@a int, @b int", "insert into t values (@a); insert into t values (@b)");
+  addProcedure("two_inserts", "@a int, @b int",
+               "insert into t values (@a); insert into t values (@b)");
   // Outside a transaction: all or nothing.
   EXPECT_THROW(conn_.execute("exec two_inserts 1, NULL"), DbError);
   EXPECT_EQ(rows(conn_, "select count(*) from t").rows[0][0].toInt32(), 0);
@@ -412,7 +429,8 @@ TEST_F(EmbeddedTest, StoredProcDatasetPassesArgumentsByPositionWhateverTheirName
 
 TEST_F(EmbeddedTest, NestedExecPassesOutputBack) {
   addProcedure("inner_proc", "@x int, @y int OUTPUT", "set @y = @x * 2; return 5");
-  addProcedure("outer_proc", "@x int", "declare @r int; exec inner_proc @x, @r OUTPUT; select @r as r");
+  addProcedure("outer_proc", "@x int",
+               "declare @r int; exec inner_proc @x, @r OUTPUT; select @r as r");
   EXPECT_EQ(rows(conn_, "exec outer_proc 21").rows[0][0], Variant(int32_t{42}));
 }
 
@@ -471,7 +489,8 @@ TEST_F(EmbeddedTest, SecondWriterWaitsThenFailsClearlyAfterTimeout) {
     other.beginTrans();
     FAIL() << "second write transaction began while the first held the lock";
   } catch (const DbError& e) {
-    EXPECT_NE(std::string(e.what()).find("Lock request time out period exceeded"), std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("Lock request time out period exceeded"),
+              std::string::npos)
         << e.what();
   }
   const auto waited = std::chrono::steady_clock::now() - start;
@@ -493,8 +512,9 @@ TEST_F(EmbeddedTest, LongStatementStopsAtCommandTimeout) {
   conn_.execute("insert into t values (1)");
   const auto start = std::chrono::steady_clock::now();
   try {
-    conn_.execute("insert into t with recursive c(i) as (select 1 union all select i + 1 from c "
-                  "where i < 2000000000) select count(*) from c");
+    conn_.execute(
+        "insert into t with recursive c(i) as (select 1 union all select i + 1 from c "
+        "where i < 2000000000) select count(*) from c");
     FAIL() << "ran past the timeout";
   } catch (const DbError& e) {
     EXPECT_STREQ(e.what(), "Query timeout expired");
@@ -560,8 +580,9 @@ TEST_F(EmbeddedTest, QueryRunsWithItsOwnCommandTimeout) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   // The connection keeps its own timeout for its own statements.
   EXPECT_EQ(conn_.commandTimeout(), 30);
-  EXPECT_EQ(rows(conn_, "with recursive c(i) as (select 1 union all select i + 1 from c where "
-                        "i < 300000) select count(*) from c")
+  EXPECT_EQ(rows(conn_,
+                 "with recursive c(i) as (select 1 union all select i + 1 from c where "
+                 "i < 300000) select count(*) from c")
                 .rows[0][0]
                 .toInt32(),
             300000);

@@ -23,12 +23,17 @@ class JetConnectionTest : public ::testing::Test {
     file_ = dir_ + "/qz.mdb";
     auto db = jet::Database::Create(file_, "6391");
     db->createTable("client",
-                    {{"type", ColumnType::Text, 10}, {"id", ColumnType::Text, 10}, {"name", ColumnType::Text, 50},
+                    {{"type", ColumnType::Text, 10},
+                     {"id", ColumnType::Text, 10},
+                     {"name", ColumnType::Text, 50},
                      {"m_tel", ColumnType::Text, 20}},
                     DateTime::fromParts(2024, 1, 1));
     db->createTable("Mgathering",
-                    {{"inum", ColumnType::Long}, {"bnum", ColumnType::Long}, {"ndate", ColumnType::DateTime},
-                     {"money", ColumnType::Currency}, {"paid", ColumnType::Boolean}},
+                    {{"inum", ColumnType::Long},
+                     {"bnum", ColumnType::Long},
+                     {"ndate", ColumnType::DateTime},
+                     {"money", ColumnType::Currency},
+                     {"paid", ColumnType::Boolean}},
                     DateTime::fromParts(2024, 1, 1));
   }
   void TearDown() override { t::RemoveTree(dir_); }
@@ -44,7 +49,9 @@ TEST_F(JetConnectionTest, ExportStatementsWriteRowsOneByOne) {
   c.setConnectionString(text());
   c.open();
   // A literal insert with a column list, a quote kept by doubling it.
-  EXPECT_EQ(c.execute("INSERT INTO client(type, id, name,\r\nm_tel)\r\nvalues (\r\n'vip',\r\n'',\r\n'O''Brien 客户',\r\nnull)"), 1);
+  EXPECT_EQ(c.execute("INSERT INTO client(type, id, name,\r\nm_tel)\r\nvalues "
+                      "(\r\n'vip',\r\n'',\r\n'O''Brien 客户',\r\nnull)"),
+            1);
   // Positional parameters in table order, converted to the column types.
   Query ins(&c);
   ins.setSql({"INSERT INTO Mgathering", "VALUES (:inum, :bnum, :ndate, :money, :paid);"});
@@ -87,7 +94,8 @@ TEST_F(JetConnectionTest, FailuresCarryTheProviderTexts) {
   } opens[] = {
       {text("wrong"), "Not a valid password."},
       {text(""), "Not a valid password."},
-      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + dir_ + "/none.mdb", "Could not find file '" + dir_ + "/none.mdb'."},
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + dir_ + "/none.mdb",
+       "Could not find file '" + dir_ + "/none.mdb'."},
       {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + dir_ + "/plain.mdb",
        "Unrecognized database format '" + dir_ + "/plain.mdb'."},
   };
@@ -108,13 +116,17 @@ TEST_F(JetConnectionTest, FailuresCarryTheProviderTexts) {
     const char* sql;
     const char* error;
   } statements[] = {
-      {"INSERT INTO client(type, name) values ('a', 'it's')", "Syntax error in INSERT INTO statement."},
+      {"INSERT INTO client(type, name) values ('a', 'it's')",
+       "Syntax error in INSERT INTO statement."},
       {"INSERT INTO client(nope) values ('a')",
-       "The INSERT INTO statement contains the following unknown field name: 'nope'.  Make sure you have typed "
+       "The INSERT INTO statement contains the following unknown field name: 'nope'.  Make sure "
+       "you have typed "
        "the name correctly, and try the operation again."},
-      {"INSERT INTO client values ('a')", "Number of query values and destination fields are not the same."},
+      {"INSERT INTO client values ('a')",
+       "Number of query values and destination fields are not the same."},
       {"INSERT INTO missing values (1)",
-       "The Microsoft Jet database engine cannot find the input table or query 'missing'.  Make sure it exists "
+       "The Microsoft Jet database engine cannot find the input table or query 'missing'.  Make "
+       "sure it exists "
        "and that its name is spelled correctly."},
       {"MERGE client",
        "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'."},

@@ -1,14 +1,14 @@
 // The export template: the same bytes on every run, password 6391, the
 // five tables with the column orders the export addresses, and columns
 // wide enough for their source columns.
-#include <gtest/gtest.h>
+#include "database/export_template.h"
 
+#include <gtest/gtest.h>
 #include <strings.h>
 
 #include <fstream>
 #include <iterator>
 
-#include "database/export_template.h"
 #include "database/schema.h"
 #include "platform/jet/checker.h"
 #include "platform/jet/database.h"
@@ -34,10 +34,14 @@ TEST(ExportTemplateTest, IsTheSameFileEveryTimeWithTheFiveTables) {
   auto db = jet::Database::Open(dir + "/a.dat", "6391", false);
   std::vector<std::string> names;
   for (const jet::CatalogEntry& e : db->tables()) names.push_back(e.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"material", "client", "MAccount", "maccitems", "Mgathering"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"material", "client", "MAccount", "maccitems",
+                                             "Mgathering"}));
   const std::vector<std::pair<std::string, std::string>> firstAndLast = {
-      {"material", "id mType"}, {"client", "type pym"}, {"MAccount", "num cltname"},
-      {"maccitems", "bnum exchange"}, {"Mgathering", "inum worker"}};
+      {"material", "id mType"},
+      {"client", "type pym"},
+      {"MAccount", "num cltname"},
+      {"maccitems", "bnum exchange"},
+      {"Mgathering", "inum worker"}};
   const std::vector<size_t> widths = {20, 13, 14, 23, 8};
   for (size_t i = 0; i < names.size(); ++i) {
     const auto cols = db->table(names[i]).columnsInRowOrder();
@@ -60,8 +64,11 @@ TEST(ExportTemplateTest, TextColumnsHoldTheirSourceColumns) {
   const struct {
     const char* table;
     const char* source;
-  } pairs[] = {{"material", "material"}, {"client", "client"}, {"MAccount", "Maccount"},
-               {"maccitems", "MAccItems"}, {"Mgathering", "gathering"}};
+  } pairs[] = {{"material", "material"},
+               {"client", "client"},
+               {"MAccount", "Maccount"},
+               {"maccitems", "MAccItems"},
+               {"Mgathering", "gathering"}};
   for (const auto& p : pairs) {
     const TableDef* src = findTable(p.source);
     ASSERT_NE(src, nullptr);

@@ -20,8 +20,9 @@ std::string Sample(const std::string& name) {
   return dir.empty() ? "" : dir + "/" + name;
 }
 
-#define REQUIRE_SAMPLES()                                                                  \
-  if (JetSamplesDir().empty()) GTEST_SKIP() << "JET SAMPLE FILES NOT FOUND (../shared/jet-samples): skipped"
+#define REQUIRE_SAMPLES()      \
+  if (JetSamplesDir().empty()) \
+  GTEST_SKIP() << "JET SAMPLE FILES NOT FOUND (../shared/jet-samples): skipped"
 
 TEST(JetSamplesTest, EveryValueMatchesMdbTools) {
   REQUIRE_SAMPLES();
@@ -29,8 +30,11 @@ TEST(JetSamplesTest, EveryValueMatchesMdbTools) {
   const struct {
     const char* file;
     const char* password;
-  } files[] = {{"testV2000.mdb", ""},         {"testUnicodeCompV2003.mdb", ""}, {"delTestV2000.mdb", ""},
-               {"V2000_no-password.mdb", ""}, {"V2000_with-password.mdb", "password"},
+  } files[] = {{"testV2000.mdb", ""},
+               {"testUnicodeCompV2003.mdb", ""},
+               {"delTestV2000.mdb", ""},
+               {"V2000_no-password.mdb", ""},
+               {"V2000_with-password.mdb", "password"},
                {"V2003_with-password.mdb", "password"}};
   for (const auto& f : files) {
     SCOPED_TRACE(f.file);

@@ -15,7 +15,7 @@ namespace qz::testing {
 namespace {
 
 bool IsDir(const std::string& p) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -29,7 +29,9 @@ std::string JetSamplesDir() {
   return "";
 }
 
-bool HaveMdbTools() { return RunCommand("command -v mdb-json mdb-count mdb-schema mdb-ver >/dev/null 2>&1").status == 0; }
+bool HaveMdbTools() {
+  return RunCommand("command -v mdb-json mdb-count mdb-schema mdb-ver >/dev/null 2>&1").status == 0;
+}
 
 bool HaveMdbReader() {
   return RunCommand("command -v node >/dev/null 2>&1").status == 0 &&
@@ -39,8 +41,10 @@ bool HaveMdbReader() {
 std::string ShellQuote(const std::string& s) {
   std::string out = "'";
   for (char c : s) {
-    if (c == '\'') out += "'\\''";
-    else out.push_back(c);
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out.push_back(c);
   }
   return out + "'";
 }
@@ -77,13 +81,17 @@ std::vector<JsonRow> MdbJsonRows(const std::string& file, const std::string& tab
     if (line.empty()) continue;
     rapidjson::Document d;
     d.Parse(line.c_str(), line.size());
-    if (d.HasParseError() || !d.IsObject()) throw std::runtime_error("mdb-json printed no object: " + line);
+    if (d.HasParseError() || !d.IsObject())
+      throw std::runtime_error("mdb-json printed no object: " + line);
     JsonRow row;
     for (auto& m : d.GetObject()) {
       const std::string key(m.name.GetString(), m.name.GetStringLength());
-      if (m.value.IsString()) row[key] = std::string(m.value.GetString(), m.value.GetStringLength());
-      else if (m.value.IsNumber()) row[key] = RenderNumber(m.value.GetDouble());
-      else if (m.value.IsBool()) row[key] = m.value.GetBool() ? "1" : "0";
+      if (m.value.IsString())
+        row[key] = std::string(m.value.GetString(), m.value.GetStringLength());
+      else if (m.value.IsNumber())
+        row[key] = RenderNumber(m.value.GetDouble());
+      else if (m.value.IsBool())
+        row[key] = m.value.GetBool() ? "1" : "0";
     }
     rows.push_back(std::move(row));
   }
@@ -93,8 +101,10 @@ std::vector<JsonRow> MdbJsonRows(const std::string& file, const std::string& tab
 std::optional<std::string> RenderLikeMdbJson(const Variant& v) {
   switch (v.type()) {
     case VarType::Null:
-    case VarType::Unassigned: return std::nullopt;
-    case VarType::Boolean: return std::string(v.asBool() ? "1" : "0");
+    case VarType::Unassigned:
+      return std::nullopt;
+    case VarType::Boolean:
+      return std::string(v.asBool() ? "1" : "0");
     case VarType::DateTime: {
       std::string s = v.asDateTime().toSql();
       return s.substr(0, 19);
@@ -103,15 +113,19 @@ std::optional<std::string> RenderLikeMdbJson(const Variant& v) {
     case VarType::String:
       if (v.asString().empty()) return std::nullopt;
       return v.asString();
-    case VarType::Currency: return RenderNumber(v.asCurrency().toDouble());
-    case VarType::Bytes: return v.asString();
-    default: return RenderNumber(v.toDouble());
+    case VarType::Currency:
+      return RenderNumber(v.asCurrency().toDouble());
+    case VarType::Bytes:
+      return v.asString();
+    default:
+      return RenderNumber(v.toDouble());
   }
 }
 
 rapidjson::Document MdbReaderRead(const std::string& file, const std::string& password) {
-  const CommandResult r = RunCommand("node " + ShellQuote(std::string(QZ_SOURCE_DIR) + "/tests/jet_readers/read.mjs") +
-                                     " " + ShellQuote(file) + " " + ShellQuote(password));
+  const CommandResult r =
+      RunCommand("node " + ShellQuote(std::string(QZ_SOURCE_DIR) + "/tests/jet_readers/read.mjs") +
+                 " " + ShellQuote(file) + " " + ShellQuote(password));
   rapidjson::Document d;
   d.Parse(r.out.c_str(), r.out.size());
   if (r.status != 0 || d.HasParseError()) throw std::runtime_error("mdb-reader failed on " + file);

@@ -4,12 +4,12 @@
 // mdb-json prints them so rows can be compared.
 #pragma once
 
+#include <rapidjson/document.h>
+
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <rapidjson/document.h>
 
 #include "platform/provider/variant.h"
 

@@ -4,7 +4,6 @@
 // deletes, the database password, and values refused by their column.
 // Every written file also passes the structural checker.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstring>
@@ -50,7 +49,8 @@ const std::vector<ColumnSpec> kAllTypes = {
     {"name", CT::Text, 20}, {"note", CT::Memo}};
 
 TEST_F(JetWriteTest, NewDatabaseHasTheLayoutOfTheJetMadeFile) {
-  if (t::JetSamplesDir().empty()) GTEST_SKIP() << "JET SAMPLE FILES NOT FOUND (../shared/jet-samples): skipped";
+  if (t::JetSamplesDir().empty())
+    GTEST_SKIP() << "JET SAMPLE FILES NOT FOUND (../shared/jet-samples): skipped";
   Database::Create(path("new.mdb"), "");
   const std::string ours = ReadAll(path("new.mdb"));
   const std::string jet = ReadAll(t::JetSamplesDir() + "/adox_jet4.mdb");
@@ -58,7 +58,8 @@ TEST_F(JetWriteTest, NewDatabaseHasTheLayoutOfTheJetMadeFile) {
   // Pages 2-4 differ only in bytes Jet leaves uninitialised and in the
   // index row count of MSysACEs, which Jet leaves stale; compare them decoded.
   for (uint32_t p : {0u, 1u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u})
-    EXPECT_EQ(ours.substr(p * kPageSize, kPageSize), jet.substr(p * kPageSize, kPageSize)) << "page " << p;
+    EXPECT_EQ(ours.substr(p * kPageSize, kPageSize), jet.substr(p * kPageSize, kPageSize))
+        << "page " << p;
   auto a = Database::Open(path("new.mdb"), "", false);
   auto b = Database::Open(t::JetSamplesDir() + "/adox_jet4.mdb", "", false);
   for (const CatalogEntry& e : b->tables(true)) {
@@ -67,8 +68,9 @@ TEST_F(JetWriteTest, NewDatabaseHasTheLayoutOfTheJetMadeFile) {
     ASSERT_EQ(x.columns.size(), y.columns.size()) << e.name;
     for (size_t i = 0; i < x.columns.size(); ++i) {
       const ColumnDef &p = x.columns[i], &q = y.columns[i];
-      EXPECT_TRUE(p.name == q.name && p.type == q.type && p.number == q.number && p.varIndex == q.varIndex &&
-                  p.flags == q.flags && p.length == q.length && (!p.fixed() || p.fixedOffset == q.fixedOffset))
+      EXPECT_TRUE(p.name == q.name && p.type == q.type && p.number == q.number &&
+                  p.varIndex == q.varIndex && p.flags == q.flags && p.length == q.length &&
+                  (!p.fixed() || p.fixedOffset == q.fixedOffset))
           << e.name << "." << q.name;
     }
     ASSERT_EQ(x.realIndexes.size(), y.realIndexes.size());
@@ -80,7 +82,8 @@ TEST_F(JetWriteTest, NewDatabaseHasTheLayoutOfTheJetMadeFile) {
     }
     ASSERT_EQ(x.indexes.size(), y.indexes.size());
     for (size_t i = 0; i < x.indexes.size(); ++i)
-      EXPECT_TRUE(x.indexes[i].name == y.indexes[i].name && x.indexes[i].realIndex == y.indexes[i].realIndex &&
+      EXPECT_TRUE(x.indexes[i].name == y.indexes[i].name &&
+                  x.indexes[i].realIndex == y.indexes[i].realIndex &&
                   x.indexes[i].indexType == y.indexes[i].indexType);
     EXPECT_EQ(x.usedMap, y.usedMap);
     EXPECT_EQ(x.freeMap, y.freeMap);
@@ -100,8 +103,8 @@ TEST_F(JetWriteTest, RowsOfEveryTypeReadBackInAllReaders) {
          DateTime::fromParts(2002, 12, 21, 23, 59, 59), true, "客户'名称", "备注 with ascii"},
         {Variant::null(), Variant::null(), Variant::null(), Variant::null(), Variant::null(),
          Variant::null(), Variant::null(), false, Variant::null(), Variant::null()},
-        {"42", "7", 3.0, "2.5", int32_t(1), "12.3456", "1899-12-30", int32_t(1), std::string(20, 'A'),
-         longMemo},
+        {"42", "7", 3.0, "2.5", int32_t(1), "12.3456", "1899-12-30", int32_t(1),
+         std::string(20, 'A'), longMemo},
         {int32_t(0), int16_t(0), int16_t(0), 0.0, 0.0, Currency{0}, DateTime::fromParts(1970, 1, 1),
          false, "", std::string(3000, 'x') + "中"},
     };
@@ -110,7 +113,9 @@ TEST_F(JetWriteTest, RowsOfEveryTypeReadBackInAllReaders) {
   ExpectSound(file, "6391");
 
   std::vector<std::vector<Variant>> ours;
-  Database::Open(file, "6391", false)->scan("Types", [&](const std::vector<Variant>& r) { ours.push_back(r); });
+  Database::Open(file, "6391", false)->scan("Types", [&](const std::vector<Variant>& r) {
+    ours.push_back(r);
+  });
   ASSERT_EQ(ours.size(), 4u);
   EXPECT_EQ(ours[0][0], Variant(int32_t(-2147483647)));
   EXPECT_EQ(ours[0][5], Variant(Currency{-123456789}));
@@ -127,9 +132,10 @@ TEST_F(JetWriteTest, RowsOfEveryTypeReadBackInAllReaders) {
     EXPECT_EQ(t::RunCommand("mdb-ver " + t::ShellQuote(file)).out, "JET4\n");
     EXPECT_EQ(t::RunCommand("mdb-tables -1 " + t::ShellQuote(file)).out, "Types\n");
     const std::string schema = t::RunCommand("mdb-schema " + t::ShellQuote(file) + " access").out;
-    for (const char* decl : {"[l]\t\t\tLong Integer", "[i]\t\t\tInteger", "[b]\t\t\tByte", "[d]\t\t\tDouble",
-                             "[s]\t\t\tSingle", "[c]\t\t\tCurrency", "[t]\t\t\tDateTime", "[yes]\t\t\tBoolean",
-                             "[name]\t\t\tText (20)", "[note]\t\t\tMemo/Hyperlink"})
+    for (const char* decl :
+         {"[l]\t\t\tLong Integer", "[i]\t\t\tInteger", "[b]\t\t\tByte", "[d]\t\t\tDouble",
+          "[s]\t\t\tSingle", "[c]\t\t\tCurrency", "[t]\t\t\tDateTime", "[yes]\t\t\tBoolean",
+          "[name]\t\t\tText (20)", "[note]\t\t\tMemo/Hyperlink"})
       EXPECT_NE(schema.find(decl), std::string::npos) << decl << "\n" << schema;
     const auto theirs = t::MdbJsonRows(file, "Types");
     ASSERT_EQ(theirs.size(), ours.size());
@@ -170,7 +176,8 @@ TEST_F(JetWriteTest, TableGrownPast512PagesReadsBackWhole) {
   {
     auto db = Database::Create(file, "");
     db->createTable("big", {{"n", CT::Long}, {"pad", CT::Text, 200}}, kCreated);
-    for (int i = 0; i < kRows; ++i) db->insert("big", {int32_t(i), std::string(200, char('a' + i % 26))});
+    for (int i = 0; i < kRows; ++i)
+      db->insert("big", {int32_t(i), std::string(200, char('a' + i % 26))});
     const TableDef& def = db->table("big");
     EXPECT_GT(db->ownedPages(def).size(), 512u);
     EXPECT_EQ(DataPageRow(db->file().page(PointerPage(def.usedMap)), PointerRow(def.usedMap))[0], 1)
@@ -185,7 +192,8 @@ TEST_F(JetWriteTest, TableGrownPast512PagesReadsBackWhole) {
   EXPECT_EQ(count, kRows);
   EXPECT_EQ(sum, int64_t(kRows) * (kRows - 1) / 2);
   if (t::HaveMdbTools()) {
-    EXPECT_EQ(t::RunCommand("mdb-count " + t::ShellQuote(file) + " big").out, std::to_string(kRows) + "\n");
+    EXPECT_EQ(t::RunCommand("mdb-count " + t::ShellQuote(file) + " big").out,
+              std::to_string(kRows) + "\n");
     EXPECT_EQ(t::MdbJsonRows(file, "big").size(), size_t(kRows));
   }
   if (t::HaveMdbReader()) {
@@ -220,7 +228,8 @@ TEST_F(JetWriteTest, DeletedRowsLeaveCountsAndMapsConsistent) {
 TEST_F(JetWriteTest, PasswordIsMaskedInTheHeaderAndChecked) {
   const std::string file = path("pw.mdb");
   Database::Create(file, "6391");
-  EXPECT_EQ(ReadAll(file).find(std::string("6\0003\0009\0001\0", 8)), std::string::npos) << "password in clear";
+  EXPECT_EQ(ReadAll(file).find(std::string("6\0003\0009\0001\0", 8)), std::string::npos)
+      << "password in clear";
   EXPECT_EQ(Database::Open(file, "6391", false)->header().password, "6391");
   EXPECT_EQ(Database::Open(file, "6391", false)->header().databaseKey, 0u);
   for (const char* wrong : {"", "639", "63910"}) {
@@ -247,10 +256,12 @@ TEST_F(JetWriteTest, ValuesThatDoNotFitTheirColumnAreRefusedWithJetTexts) {
     const char* text;
   } cases[] = {
       {{"abcd", Variant::null(), Variant::null()},
-       "The field is too small to accept the amount of data you attempted to add. Try inserting or pasting less data."},
+       "The field is too small to accept the amount of data you attempted to add. Try inserting or "
+       "pasting less data."},
       {{"中文字", int32_t(70000), Variant::null()}, "Overflow"},
       {{Variant::null(), Variant::null(), "abc"}, "Data type mismatch in criteria expression."},
-      {{Variant::null(), Variant::null()}, "Number of query values and destination fields are not the same."},
+      {{Variant::null(), Variant::null()},
+       "Number of query values and destination fields are not the same."},
   };
   for (const auto& c : cases) {
     try {

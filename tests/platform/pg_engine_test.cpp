@@ -3,7 +3,6 @@
 // timeouts, transactions and procedure calls. Server tests skip (loudly)
 // when the test server is not configured.
 #include <gtest/gtest.h>
-
 #include <pwd.h>
 #include <unistd.h>
 
@@ -105,7 +104,9 @@ TEST(PgValuesTest, DecodesServerTextAndRefusesWhatNoVariantHolds) {
   EXPECT_EQ(pgDecodeValue(PgDecode::Date, "2000-02-29"), Variant(DateTime::fromParts(2000, 2, 29)));
   EXPECT_EQ(pgDecodeValue(PgDecode::Currency, "-12.3400"), Variant(Currency{-123400}));
   EXPECT_EQ(pgDecodeValue(PgDecode::Int16, "-32768"), Variant(int16_t{-32768}));
-  EXPECT_EQ(pgDecodeValue(PgDecode::Bytea, "\\x00ff41"), Variant::bytes(std::string("\0\xff" "A", 3)));
+  EXPECT_EQ(pgDecodeValue(PgDecode::Bytea, "\\x00ff41"), Variant::bytes(std::string("\0\xff"
+                                                                                    "A",
+                                                                                    3)));
   EXPECT_THROW(pgDecodeValue(PgDecode::Timestamp, "infinity"), DbError);
   EXPECT_THROW(pgDecodeValue(PgDecode::Int32, "12x"), DbError);
   EXPECT_THROW(pgDecodeValue(PgDecode::Bytea, "\\x0"), DbError);
@@ -160,7 +161,10 @@ TEST_F(PgSessionTest, LocalSourceFollowsPgHostAndFailuresCarryTheServersText) {
   local.setConnectionString("Provider=SQLOLEDB.1;User ID=postgres;Initial Catalog=" + db_->name() +
                             ";Data Source=.," + port);
   EXPECT_NO_THROW(local.open());
-  if (old.empty()) unsetenv("PGHOST"); else setenv("PGHOST", old.c_str(), 1);
+  if (old.empty())
+    unsetenv("PGHOST");
+  else
+    setenv("PGHOST", old.c_str(), 1);
 
   Connection missing;
   missing.setConnectionString(db_->connectionStringFor("no_such_db_qz"));
@@ -190,7 +194,8 @@ TEST_F(PgSessionTest, IntegratedSecuritySignsInAsTheOperatingSystemUser) {
   Connection c;
   c.setConnectionString(
       "Provider=SQLOLEDB.1;Integrated Security=SSPI;User ID=postgres;Password=x;"
-      "Initial Catalog=" + db_->name() + ";Data Source=" + std::getenv("QZ_TEST_PG_HOST") + "," +
+      "Initial Catalog=" +
+      db_->name() + ";Data Source=" + std::getenv("QZ_TEST_PG_HOST") + "," +
       std::getenv("QZ_TEST_PG_PORT"));
   if (osUser == "postgres") {
     EXPECT_NO_THROW(c.open());
@@ -267,8 +272,10 @@ TEST_F(PgSessionTest, ValuesRoundTripThroughParameters) {
   ASSERT_TRUE(c->next());
   const auto& r = c->row();
   for (size_t i = 0; i < binds.size(); ++i) {
-    if (binds[i].value.isNull()) EXPECT_TRUE(r[i].isNull()) << i;
-    else EXPECT_EQ(r[i], binds[i].value) << binds[i].name << ": " << r[i].debugString();
+    if (binds[i].value.isNull())
+      EXPECT_TRUE(r[i].isNull()) << i;
+    else
+      EXPECT_EQ(r[i], binds[i].value) << binds[i].name << ": " << r[i].debugString();
   }
   EXPECT_FALSE(c->next());
   EXPECT_FALSE(c->next());  // stays at the end
@@ -403,7 +410,6 @@ TEST_F(PgSessionTest, ProceduresWriteBackOutputsOrReturnRows) {
   EXPECT_THROW(conn_.callProcedure("listing(1); drop table x --", empty), DbError);
 }
 
-
 // ---- prepared statements and the table lookup
 
 TEST(PgStatementCacheTest, PreparesOnTheSecondUseAndForgetsOnRequest) {
@@ -494,7 +500,6 @@ TEST_F(PgSessionTest, RepeatedStatementsSurviveReconnectsAndTablesChangedByOther
   EXPECT_EQ(byId(5).rows.size(), 0u);
 }
 
-
 // Rows are handed out while the server still sends them; the connection is
 // then busy, so any other use of it first reads the remaining rows ahead.
 TEST_F(PgSessionTest, StreamedRowsSurviveOtherStatementsAbandonmentAndLateFailures) {
@@ -546,13 +551,12 @@ TEST_F(PgSessionTest, StreamedRowsSurviveOtherStatementsAbandonmentAndLateFailur
   ASSERT_TRUE(g->next());
   conn_.beginTrans();  // reads the rest ahead
   EXPECT_TRUE(conn_.inTransaction());
-  EXPECT_THROW(while (g->next()) {}, DbError);
+  EXPECT_THROW(while (g->next()){}, DbError);
   EXPECT_EQ(conn_.execute("insert into seen values (3)"), 1);
   conn_.commitTrans();
   EXPECT_EQ(RowSet::readAll(*conn_.query("select count(*) as n from seen")).rows[0][0],
             Variant(int64_t{2}));
 }
-
 
 // A new session's first read of a table streams too: the table's flags are
 // read from the catalogue before the rows start, so the server is still
@@ -573,8 +577,8 @@ TEST_F(PgSessionTest, AFirstReadOfATableStreamsWithItsFieldFlags) {
       binds.push_back(param("id", Variant(int32_t{0})));
     auto c = fresh.session().query(sql, binds);
     ASSERT_TRUE(c->next()) << sql;
-    auto state = conn_.query("select state from pg_stat_activity where pid = " +
-                             std::to_string(pid));
+    auto state =
+        conn_.query("select state from pg_stat_activity where pid = " + std::to_string(pid));
     ASSERT_TRUE(state->next());
     EXPECT_EQ(state->row()[0].asString(), "active") << sql;
     for (const FieldDef& f : c->fields()) {

@@ -24,20 +24,26 @@ class PgOracle {
   // QZ_TEST_PG_HOST / QZ_TEST_PG_PORT are not set. Throws std::runtime_error
   // when the server is configured but does not answer.
   static std::unique_ptr<PgOracle> connect() {
-    auto env = [](const char* n) { const char* v = std::getenv(n); return std::string(v ? v : ""); };
+    auto env = [](const char* n) {
+      const char* v = std::getenv(n);
+      return std::string(v ? v : "");
+    };
     if (env("QZ_TEST_PG_HOST").empty() || env("QZ_TEST_PG_PORT").empty()) return nullptr;
     const std::string info = "host=" + env("QZ_TEST_PG_HOST") + " port=" + env("QZ_TEST_PG_PORT") +
-                             " user=" + env("QZ_TEST_PG_USER") + " dbname=postgres connect_timeout=10";
+                             " user=" + env("QZ_TEST_PG_USER") +
+                             " dbname=postgres connect_timeout=10";
     std::unique_ptr<PgOracle> o(new PgOracle(PQconnectdb(info.c_str())));
     if (PQstatus(o->conn_) != CONNECTION_OK)
       throw std::runtime_error(std::string("PostgreSQL test server: ") + PQerrorMessage(o->conn_));
     // Halves to even on numeric (the server's round() takes halves away from zero).
-    o->exec("create function pg_temp.half_even(y numeric) returns numeric language sql immutable as "
-            "'select case when abs(y - trunc(y)) = 0.5 then 2 * round(y / 2) else round(y) end'");
+    o->exec(
+        "create function pg_temp.half_even(y numeric) returns numeric language sql immutable as "
+        "'select case when abs(y - trunc(y)) = 0.5 then 2 * round(y / 2) else round(y) end'");
     // The server's reading of a timestamp text to the millisecond, or NULL when it refuses it.
-    o->exec("create function pg_temp.try_timestamp(t text) returns text language plpgsql as "
-            "'begin return to_char(date_trunc(''milliseconds'', t::timestamp), "
-            "''YYYY-MM-DD\"T\"HH24:MI:SS.MS''); exception when others then return null; end'");
+    o->exec(
+        "create function pg_temp.try_timestamp(t text) returns text language plpgsql as "
+        "'begin return to_char(date_trunc(''milliseconds'', t::timestamp), "
+        "''YYYY-MM-DD\"T\"HH24:MI:SS.MS''); exception when others then return null; end'");
     return o;
   }
   ~PgOracle() { PQfinish(conn_); }
@@ -55,8 +61,9 @@ class PgOracle {
     for (size_t i = 0; i < inputs.size(); ++i) joined += (i ? "\n" : "") + inputs[i];
     std::vector<const char*> params{joined.c_str()};
     for (const std::string& e : extra) params.push_back(e.c_str());
-    const std::string sql = "select " + expr +
-                            " from unnest(string_to_array($1, chr(10))) with ordinality as t(x, n) order by n";
+    const std::string sql =
+        "select " + expr +
+        " from unnest(string_to_array($1, chr(10))) with ordinality as t(x, n) order by n";
     PGresult* r = PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
                                params.data(), nullptr, nullptr, 0);
     if (PQresultStatus(r) != PGRES_TUPLES_OK) {
@@ -66,7 +73,8 @@ class PgOracle {
     }
     std::vector<std::optional<std::string>> out;
     for (int i = 0; i < PQntuples(r); ++i)
-      out.push_back(PQgetisnull(r, i, 0) ? std::nullopt : std::optional<std::string>(PQgetvalue(r, i, 0)));
+      out.push_back(PQgetisnull(r, i, 0) ? std::nullopt
+                                         : std::optional<std::string>(PQgetvalue(r, i, 0)));
     PQclear(r);
     if (out.size() != inputs.size()) throw std::runtime_error("oracle query lost inputs");
     return out;
@@ -78,7 +86,8 @@ class PgOracle {
     PGresult* r = PQexec(conn_, sql);
     const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
     PQclear(r);
-    if (!ok) throw std::runtime_error(std::string("oracle set-up failed: ") + PQerrorMessage(conn_));
+    if (!ok)
+      throw std::runtime_error(std::string("oracle set-up failed: ") + PQerrorMessage(conn_));
   }
 
   PGconn* conn_;

@@ -39,7 +39,8 @@ class ProviderApplyTest : public ProviderDbTest {
     p.getRecordsPacket(ReadRequest{});  // back to the provider's own statement
     std::vector<std::pair<std::string, Variant>> out;
     for (size_t i = 0; i < pk.fields.size(); ++i)
-      if (pk.fields[i].type != FieldType::Dataset) out.emplace_back(pk.fields[i].name, pk.rows.at(0).values[i]);
+      if (pk.fields[i].type != FieldType::Dataset)
+        out.emplace_back(pk.fields[i].name, pk.rows.at(0).values[i]);
     return out;
   }
   Variant value(const std::string& sql) {
@@ -61,7 +62,8 @@ TEST_P(ProviderApplyTest, UpdateFindsRowByAllOldValuesIncludingNull) {
   Delta d;
   d.fields = billFields(p);
   auto old = billAsRead(p, 2);  // cltname is null
-  d.rows.push_back(row(d.fields, UpdateKind::Modify, old, {{"settle", Variant(true)}, {"cltname", Variant("Zoe")}}));
+  d.rows.push_back(row(d.fields, UpdateKind::Modify, old,
+                       {{"settle", Variant(true)}, {"cltname", Variant("Zoe")}}));
   ErrorPacket e;
   EXPECT_EQ(apply(p, d, -1, &e), 0) << (e.errors.empty() ? "" : e.errors[0].message);
   EXPECT_EQ(value("select cltname from bills where num = 2"), Variant("Zoe"));
@@ -71,14 +73,21 @@ TEST_P(ProviderApplyTest, UpdateFindsRowByAllOldValuesIncludingNull) {
 TEST_P(ProviderApplyTest, RowsWrittenInOtherDateAndMoneySpellingsAreFoundByTheirOldValues) {
   // Statements of clients and procedures write dates without a time or
   // with 'T', and money without decimals; the row must still be found.
-  conn_.execute("insert into bills (num, cltname, amount, ndate, rebate) values (5, 'x', 3, '2026-12-02', 1)");
-  conn_.execute("insert into bills (num, cltname, amount, ndate, rebate) values (6, 'y', 2.50, '2026-12-02T08:30:00', 0)");
-  conn_.execute("insert into bills (num, cltname, amount, ndate, rebate) values (7, 'z', 2.5, '2026-12-02 08:30:00.120', 0)");
+  conn_.execute(
+      "insert into bills (num, cltname, amount, ndate, rebate) values (5, 'x', 3, '2026-12-02', "
+      "1)");
+  conn_.execute(
+      "insert into bills (num, cltname, amount, ndate, rebate) values (6, 'y', 2.50, "
+      "'2026-12-02T08:30:00', 0)");
+  conn_.execute(
+      "insert into bills (num, cltname, amount, ndate, rebate) values (7, 'z', 2.5, '2026-12-02 "
+      "08:30:00.120', 0)");
   Provider p("billP", conn_, billsDataset());
   Delta d;
   d.fields = billFields(p);
   for (int n : {5, 6, 7})
-    d.rows.push_back(row(d.fields, UpdateKind::Modify, billAsRead(p, n), {{"cltname", Variant("found")}}));
+    d.rows.push_back(
+        row(d.fields, UpdateKind::Modify, billAsRead(p, n), {{"cltname", Variant("found")}}));
   ErrorPacket e;
   EXPECT_EQ(apply(p, d, -1, &e), 0) << e.errors[0].message;
   EXPECT_EQ(value("select count(*) from bills where cltname = 'found'").toInt32(), 3);
@@ -118,15 +127,19 @@ TEST_P(ProviderApplyTest, InsertedMasterGoesBeforeItsDetailsAndValuesAreBound) {
   d.fields = billFields(p);
   const std::vector<FieldDef>& items = d.fields[findField(d.fields, "billitems")].children;
   DeltaRow m = row(d.fields, UpdateKind::Insert, {},
-                   {{"num", Variant(int32_t(7))}, {"cltname", Variant("O'Hara'); drop table bills; --")},
-                    {"amount", Variant(Currency{125000})}, {"ndate", Variant(DateTime::fromParts(2026, 12, 9, 10, 15, 30))},
+                   {{"num", Variant(int32_t(7))},
+                    {"cltname", Variant("O'Hara'); drop table bills; --")},
+                    {"amount", Variant(Currency{125000})},
+                    {"ndate", Variant(DateTime::fromParts(2026, 12, 9, 10, 15, 30))},
                     {"settle", Variant::null()}});
-  m.details[0].push_back(row(items, UpdateKind::Insert, {},
-                             {{"bnum", Variant(int32_t(7))}, {"inum", Variant(int32_t(1))}, {"name", Variant("tea")}}));
+  m.details[0].push_back(row(
+      items, UpdateKind::Insert, {},
+      {{"bnum", Variant(int32_t(7))}, {"inum", Variant(int32_t(1))}, {"name", Variant("tea")}}));
   d.rows.push_back(m);
   ErrorPacket e;
   ASSERT_EQ(apply(p, d, 0, &e), 0) << e.errors[0].message;
-  EXPECT_EQ(value("select cltname from bills where num = 7"), Variant("O'Hara'); drop table bills; --"));
+  EXPECT_EQ(value("select cltname from bills where num = 7"),
+            Variant("O'Hara'); drop table bills; --"));
   EXPECT_EQ(value("select name from billitems where bnum = 7"), Variant("tea"));
   EXPECT_DOUBLE_EQ(value("select amount from bills where num = 7").toDouble(), 12.5);
   EXPECT_TRUE(value("select settle from bills where num = 7").isNull());
@@ -134,7 +147,8 @@ TEST_P(ProviderApplyTest, InsertedMasterGoesBeforeItsDetailsAndValuesAreBound) {
   // The row written finds itself again by all its old values.
   Delta d2;
   d2.fields = d.fields;
-  d2.rows.push_back(row(d.fields, UpdateKind::Modify, billAsRead(p, 7), {{"rebate", Variant(0.25)}}));
+  d2.rows.push_back(
+      row(d.fields, UpdateKind::Modify, billAsRead(p, 7), {{"rebate", Variant(0.25)}}));
   EXPECT_EQ(apply(p, d2, 0, &e), 0) << e.errors.back().message;
   EXPECT_DOUBLE_EQ(value("select rebate from bills where num = 7").toDouble(), 0.25);
 }
@@ -159,7 +173,13 @@ TEST_P(ProviderApplyTest, MaxErrorsDecidesSkipOrAbortAndTheOwnTransactionsFate) 
   Provider p("billP", conn_, billsDataset());
   std::vector<FieldDef> fields = billFields(p);
   auto written = [&] { return value("select count(*) from bills where num >= 10").toInt32(); };
-  struct Case { int maxErrors; int bad2; int errors; int written; int resolvedAfterError; };
+  struct Case {
+    int maxErrors;
+    int bad2;
+    int errors;
+    int written;
+    int resolvedAfterError;
+  };
   // maxErrors -1: no limit, commit. 0: first error aborts, rollback.
   // 1: one error skipped and committed; a second error aborts and rolls back.
   const Case cases[] = {{-1, -1, 1, 2, 1}, {0, -1, 1, 0, 0}, {1, -1, 1, 2, 1},
@@ -169,9 +189,8 @@ TEST_P(ProviderApplyTest, MaxErrorsDecidesSkipOrAbortAndTheOwnTransactionsFate) 
     Delta d = threeInserts(fields, 1, c.bad2);
     std::vector<ResolverResponse> responses;
     int after = 0;
-    p.onUpdateError = [&](Provider&, DeltaRecord&, const std::exception&, UpdateKind, ResolverResponse& r) {
-      responses.push_back(r);
-    };
+    p.onUpdateError = [&](Provider&, DeltaRecord&, const std::exception&, UpdateKind,
+                          ResolverResponse& r) { responses.push_back(r); };
     p.afterUpdateRecord = [&](Provider&, const Dataset&, DeltaRecord&, UpdateKind) {
       if (!responses.empty()) ++after;
     };
@@ -196,8 +215,11 @@ TEST_P(ProviderApplyTest, EventsRunInTheOrderOfMastersAndDetails) {
   auto tag = [](const DeltaRecord& r) {
     return r.datasetName() + ":" + std::to_string(static_cast<int>(r.updateKind()));
   };
-  p.beforeApplyUpdates = [&](Provider&, Variant& o) { calls.push_back("BeforeApply " + o.toText()); };
-  p.beforeUpdateRecord = [&](Provider&, const Dataset& ds, DeltaRecord& r, UpdateKind k, bool& applied) {
+  p.beforeApplyUpdates = [&](Provider&, Variant& o) {
+    calls.push_back("BeforeApply " + o.toText());
+  };
+  p.beforeUpdateRecord = [&](Provider&, const Dataset& ds, DeltaRecord& r, UpdateKind k,
+                             bool& applied) {
     EXPECT_EQ(&ds.name(), &ds.name());
     EXPECT_EQ(ds.name(), r.datasetName());
     calls.push_back("Before " + tag(r));
@@ -224,13 +246,10 @@ TEST_P(ProviderApplyTest, EventsRunInTheOrderOfMastersAndDetails) {
   ErrorPacket e;
   EXPECT_EQ(p.applyUpdates(d, -1, owner, &e), 0);
   const std::vector<std::string> want = {
-      "BeforeApply in",
-      "Before bills:1", "After bills:1",
-      "Before billitems:1", "After billitems:1", "Before billitems:1", "After billitems:1",
-      "Before billitems:2", "After billitems:2",
-      "Before bills:0", "After bills:0",
-      "Before billitems:0", "After billitems:0",
-      "AfterApply"};
+      "BeforeApply in",    "Before bills:1",     "After bills:1",     "Before billitems:1",
+      "After billitems:1", "Before billitems:1", "After billitems:1", "Before billitems:2",
+      "After billitems:2", "Before bills:0",     "After bills:0",     "Before billitems:0",
+      "After billitems:0", "AfterApply"};
   EXPECT_EQ(calls, want);
   EXPECT_EQ(owner, Variant(int32_t(42)));
   // Applied rows were not written by the provider.
@@ -318,7 +337,8 @@ TEST_P(ProviderApplyTest, RolledBackRequestResolvesNothingMore) {
   q.stopOnFirstError = true;
   Delta d2 = threeInserts(fields);
   EXPECT_EQ(apply(q, d2, -1, &e), 1);
-  EXPECT_EQ(value("select count(*) from bills where num >= 10").toInt32(), 1);  // 10 only, committed
+  EXPECT_EQ(value("select count(*) from bills where num >= 10").toInt32(),
+            1);  // 10 only, committed
 }
 
 TEST_P(ProviderApplyTest, FailureOfTheCallRollsBackWhatItBegan) {
@@ -357,7 +377,8 @@ TEST_P(ProviderApplyTest, GeneratedKeyIsReadOnlyAndLeftToTheDatabaseOnInsert) {
   EXPECT_TRUE(d.fields[id].readOnly);
   EXPECT_TRUE(d.fields[findField(d.fields, "fname")].required);
   for (const char* name : {"a", "b"})
-    d.rows.push_back(row(d.fields, UpdateKind::Insert, {}, {{"id", Variant::null()}, {"fname", Variant(name)}}));
+    d.rows.push_back(
+        row(d.fields, UpdateKind::Insert, {}, {{"id", Variant::null()}, {"fname", Variant(name)}}));
   ErrorPacket e;
   ASSERT_EQ(apply(p, d, 0, &e), 0) << e.errors[0].message;
   EXPECT_EQ(value("select count(distinct id) from rptlist").toInt32(), 2);
@@ -383,7 +404,8 @@ TEST_P(ProviderApplyTest, FieldNamesOutsideTheTableNeverReachAStatement) {
   d.rows.push_back(row(fields, UpdateKind::Modify, old, {{evil.name, Variant("x")}}));
   ErrorPacket e;
   EXPECT_EQ(apply(p, d, -1, &e), 1);
-  EXPECT_NE(e.errors[0].message.find("not found in table"), std::string::npos) << e.errors[0].message;
+  EXPECT_NE(e.errors[0].message.find("not found in table"), std::string::npos)
+      << e.errors[0].message;
   EXPECT_EQ(value("select cltname from bills where num = 1"), Variant("Alice"));
 }
 
@@ -396,7 +418,8 @@ TEST_P(ProviderApplyTest, TargetTableComesFromTheClientsStatementOrTheTableDatas
   Delta d;
   d.fields = pk.fields;
   std::vector<std::pair<std::string, Variant>> old;
-  for (size_t i = 0; i < pk.fields.size(); ++i) old.emplace_back(pk.fields[i].name, pk.rows[0].values[i]);
+  for (size_t i = 0; i < pk.fields.size(); ++i)
+    old.emplace_back(pk.fields[i].name, pk.rows[0].values[i]);
   d.rows.push_back(row(d.fields, UpdateKind::Modify, old, {{"type", Variant("voucher")}}));
   ErrorPacket e;
   ASSERT_EQ(apply(p, d, -1, &e), 0) << e.errors[0].message;
@@ -406,8 +429,9 @@ TEST_P(ProviderApplyTest, TargetTableComesFromTheClientsStatementOrTheTableDatas
   DataPacket items = t.getRecordsPacket(ReadRequest{});
   Delta d2;
   d2.fields = items.fields;
-  d2.rows.push_back(row(items.fields, UpdateKind::Delete,
-                        {{"bnum", Variant(int32_t(3))}, {"inum", Variant(int32_t(1))}, {"name", Variant("soup")}}));
+  d2.rows.push_back(row(
+      items.fields, UpdateKind::Delete,
+      {{"bnum", Variant(int32_t(3))}, {"inum", Variant(int32_t(1))}, {"name", Variant("soup")}}));
   ASSERT_EQ(apply(t, d2, -1, &e), 0) << e.errors.back().message;
   EXPECT_EQ(value("select count(*) from billitems").toInt32(), 2);
 
@@ -422,7 +446,11 @@ TEST_P(ProviderApplyTest, TargetTableComesFromTheClientsStatementOrTheTableDatas
 
 TEST_P(ProviderApplyTest, ValuesThatDoNotFitTheirColumnAreRefusedNamingTheField) {
   Provider p("billP", conn_, billsDataset());
-  struct Case { const char* field; Variant value; const char* expect; };
+  struct Case {
+    const char* field;
+    Variant value;
+    const char* expect;
+  };
   const Case cases[] = {
       {"amount", Variant(922337203685477.5808), "Field 'amount': "},
       {"amount", Variant(1e300), "out of range for currency"},
@@ -433,7 +461,8 @@ TEST_P(ProviderApplyTest, ValuesThatDoNotFitTheirColumnAreRefusedNamingTheField)
   for (const Case& c : cases) {
     Delta d;
     d.fields = billFields(p);
-    d.rows.push_back(row(d.fields, UpdateKind::Insert, {}, {{"num", Variant(int32_t{9})}, {c.field, c.value}}));
+    d.rows.push_back(
+        row(d.fields, UpdateKind::Insert, {}, {{"num", Variant(int32_t{9})}, {c.field, c.value}}));
     ErrorPacket e;
     EXPECT_EQ(apply(p, d, -1, &e), 1) << c.expect;
     ASSERT_EQ(e.errors.size(), 1u);
@@ -445,7 +474,8 @@ TEST_P(ProviderApplyTest, ValuesThatDoNotFitTheirColumnAreRefusedNamingTheField)
   for (int i = 0; i < 50; ++i) fifty += "张";
   Delta d;
   d.fields = billFields(p);
-  d.rows.push_back(row(d.fields, UpdateKind::Insert, {}, {{"num", Variant(int32_t{9})}, {"cltname", Variant(fifty)}}));
+  d.rows.push_back(row(d.fields, UpdateKind::Insert, {},
+                       {{"num", Variant(int32_t{9})}, {"cltname", Variant(fifty)}}));
   ErrorPacket e;
   EXPECT_EQ(apply(p, d, -1, &e), 0) << (e.errors.empty() ? "" : e.errors[0].message);
 }
@@ -455,7 +485,8 @@ TEST_P(ProviderApplyTest, TextWithNulIsKeptOrRefusedButNeverCut) {
   const std::string text("a\0b", 3);
   Delta d;
   d.fields = billFields(p);
-  d.rows.push_back(row(d.fields, UpdateKind::Insert, {}, {{"num", Variant(int32_t{9})}, {"cltname", Variant(text)}}));
+  d.rows.push_back(row(d.fields, UpdateKind::Insert, {},
+                       {{"num", Variant(int32_t{9})}, {"cltname", Variant(text)}}));
   ErrorPacket e;
   const int errors = apply(p, d, -1, &e);
   if (GetParam() == TestEngine::PostgreSQL) {
@@ -480,7 +511,8 @@ TEST_P(ProviderApplyTest, StoredMoneyOutsideTheCurrencyRangeStillReads) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ProviderApplyTest,
-                         ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL), engineName);
+                         ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL),
+                         engineName);
 
 }  // namespace
 }  // namespace qz::provider

@@ -29,7 +29,8 @@ class TestModule : public RemoteDataModule {
   std::vector<std::string> custom;
 
  protected:
-  bool callCustom(std::string_view method, const rapidjson::Value&, remote::JsonWriter& w) override {
+  bool callCustom(std::string_view method, const rapidjson::Value&,
+                  remote::JsonWriter& w) override {
     if (method != "login") return false;
     custom.emplace_back(method);
     w.StartObject();
@@ -131,11 +132,13 @@ TEST_P(ProviderModuleTest, GetRecordsAnswersPacketCountParamsAndOwnerData) {
 
   auto g = call("AS_GetParams", R"({"provider":"rptlistP","ownerData":[1,"x"]})");
   EXPECT_EQ(paramsFromValue(g["params"])[0].name, "num");
-  EXPECT_EQ(readTaggedValue(g["ownerData"]), Variant(VariantArray{Variant(int32_t(1)), Variant("x")}));
+  EXPECT_EQ(readTaggedValue(g["ownerData"]),
+            Variant(VariantArray{Variant(int32_t(1)), Variant("x")}));
 }
 
 TEST_P(ProviderModuleTest, ApplyUpdatesOverTheWireReturnsErrorsAndOwnerData) {
-  auto r = call("AS_GetRecords", R"({"provider":"billP","commandText":"select * from bills where num = 3"})");
+  auto r = call("AS_GetRecords",
+                R"({"provider":"billP","commandText":"select * from bills where num = 3"})");
   DataPacket p = packetFromValue(r["data"]);
   // Modify bill 3's client name and delete its item; then a stale delete.
   Delta d;
@@ -172,9 +175,10 @@ TEST_P(ProviderModuleTest, ApplyUpdatesOverTheWireReturnsErrorsAndOwnerData) {
 }
 
 TEST_P(ProviderModuleTest, ExecuteDataRequestAndRelease) {
-  auto r = call("AS_Execute",
-                R"({"provider":"SqlProvider","commandText":"update bills set settle = :s where num = :n",)"
-                R"("params":[{"name":"s","type":"boolean","value":true},{"name":"n","value":2}]})");
+  auto r = call(
+      "AS_Execute",
+      R"({"provider":"SqlProvider","commandText":"update bills set settle = :s where num = :n",)"
+      R"("params":[{"name":"s","type":"boolean","value":true},{"name":"n","value":2}]})");
   ASSERT_TRUE(r["params"].IsArray());
   EXPECT_EQ(r["params"].Size(), 2u);
   EXPECT_TRUE(value("select settle from bills where num = 2").toInt32() != 0);
@@ -207,14 +211,16 @@ TEST_P(ProviderModuleTest, RowRequestFetchesTheDetailsOfTheRowSent) {
   one.values.assign(row.fields.size(), Variant::null());
   one.values[findField(row.fields, "num")] = Variant(int32_t(1));
   row.rows.push_back(one);
-  auto q = call("AS_RowRequest", "{\"provider\":\"billP\",\"requestType\":0,\"row\":" + encodePacket(row) + "}");
+  auto q = call("AS_RowRequest",
+                "{\"provider\":\"billP\",\"requestType\":0,\"row\":" + encodePacket(row) + "}");
   DataPacket back = packetFromValue(q["data"]);
   ASSERT_EQ(back.rows.size(), 1u);
   EXPECT_EQ(back.rows[0].details[0].size(), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ProviderModuleTest,
-                         ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL), engineName);
+                         ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL),
+                         engineName);
 
 }  // namespace
 }  // namespace qz::provider

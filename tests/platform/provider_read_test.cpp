@@ -88,7 +88,8 @@ TEST_P(ProviderReadTest, EmptyMasterStillDescribesItsDetailsAndKeys) {
 
 TEST_P(ProviderReadTest, ParametersMatchByNameAndMissingOnesKeepTheirDesignValue) {
   fillBills();
-  auto ds = Dataset::makeQuery("staffer", {"select * from bills where cltname like :id", "  order by num"},
+  auto ds = Dataset::makeQuery("staffer",
+                               {"select * from bills where cltname like :id", "  order by num"},
                                {textParam("id", Variant("A%"))});
   Provider p("stafferP", conn_, std::move(ds));
   DataPacket a = p.getRecordsPacket(ReadRequest{});
@@ -207,7 +208,8 @@ TEST_P(ProviderReadTest, HundredThousandRowsStreamFromTheDatabase) {
   conn_.execute("create table big (id int not null primary key, name varchar(20), amount money)");
   conn_.execute(
       "insert into big (id, name, amount) select value, 'row ' || value, value / 100.0 from "
-      "(with recursive n(value) as (select 1 union all select value + 1 from n where value < 100000) "
+      "(with recursive n(value) as (select 1 union all select value + 1 from n where value < "
+      "100000) "
       "select value from n)");
   Provider p("bigP", conn_, Dataset::makeQuery("big", {"select * from big order by id"}));
   auto t0 = std::chrono::steady_clock::now();
@@ -218,7 +220,10 @@ TEST_P(ProviderReadTest, HundredThousandRowsStreamFromTheDatabase) {
   EXPECT_EQ(n, 100000);
   struct Sink : PacketSink {
     void onFields(const std::vector<FieldDef>&) override {}
-    void onRow(DataRow&& r) override { sum += r.values[0].asInt(); ++rows; }
+    void onRow(DataRow&& r) override {
+      sum += r.values[0].asInt();
+      ++rows;
+    }
     int64_t sum = 0, rows = 0;
   } sink;
   decodePacket(std::string_view(sb.GetString(), sb.GetSize()), sink);
@@ -258,7 +263,8 @@ TEST_P(ProviderReadTest, StoredProcedureGivesBackItsOutputParameters) {
   settle.name = "s";
   settle.type = db::FieldType::Boolean;
   settle.value = Variant(true);
-  conn_.execute("insert into bills (num, ndate, settle) values (1, '2026-12-09 10:00:00', :s)", {settle});
+  conn_.execute("insert into bills (num, ndate, settle) values (1, '2026-12-09 10:00:00', :s)",
+                {settle});
   auto param = [](std::string name, db::FieldType t, db::ParamDirection d) {
     db::Parameter p;
     p.name = std::move(name);
@@ -292,7 +298,8 @@ TEST_P(ProviderReadTest, StoredProcedureGivesBackItsOutputParameters) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ProviderReadTest,
-                         ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL), engineName);
+                         ::testing::Values(TestEngine::Embedded, TestEngine::PostgreSQL),
+                         engineName);
 
 }  // namespace
 }  // namespace qz::provider

@@ -17,21 +17,24 @@ FieldDef col(std::string name, FieldType t, bool readOnly = false) {
   return f;
 }
 
-const std::vector<FieldDef> kColumns = {col("id", FieldType::Int32, true), col("cltname", FieldType::String),
-                                        col("remark", FieldType::Memo), col("amount", FieldType::Currency)};
+const std::vector<FieldDef> kColumns = {
+    col("id", FieldType::Int32, true), col("cltname", FieldType::String),
+    col("remark", FieldType::Memo), col("amount", FieldType::Currency)};
 
 TEST(ResolverTest, UpdateFindsRowByAllOldValuesIncludingNull) {
   // The client's field names differ in case; "calc" is not a column.
   std::vector<FieldDef> fields = {col("ID", FieldType::Int32), col("CltName", FieldType::String),
-                                  col("remark", FieldType::Memo), col("amount", FieldType::Currency),
+                                  col("remark", FieldType::Memo),
+                                  col("amount", FieldType::Currency),
                                   col("calc", FieldType::Int32)};
   DeltaRow r = makeDeltaRow(fields, UpdateKind::Modify);
-  r.oldValues = {Variant(int32_t(5)), Variant::null(), Variant("long text"), Variant(Currency{10000}),
-                 Variant(int32_t(1))};
+  r.oldValues = {Variant(int32_t(5)), Variant::null(), Variant("long text"),
+                 Variant(Currency{10000}), Variant(int32_t(1))};
   r.newValues[1] = Variant("x'); delete from bills; --");
   ResolverStatement st = composeResolverStatement("bills", kColumns, fields, r);
-  EXPECT_EQ(st.sql,
-            "update bills set [cltname] = :n1 where [id] = :o0 and [cltname] is null and [amount] = :o3");
+  EXPECT_EQ(
+      st.sql,
+      "update bills set [cltname] = :n1 where [id] = :o0 and [cltname] is null and [amount] = :o3");
   ASSERT_EQ(st.params.size(), 3u);
   EXPECT_EQ(st.params[0].value, Variant("x'); delete from bills; --"));
   EXPECT_EQ(st.params[1].value, Variant(int32_t(5)));
@@ -40,7 +43,8 @@ TEST(ResolverTest, UpdateFindsRowByAllOldValuesIncludingNull) {
 
 TEST(ResolverTest, InsertWritesGivenFieldsAndSkipsNullGeneratedKeys) {
   std::vector<FieldDef> fields = {col("id", FieldType::Int32), col("cltname", FieldType::String),
-                                  col("amount", FieldType::Currency), col("calc", FieldType::Int32)};
+                                  col("amount", FieldType::Currency),
+                                  col("calc", FieldType::Int32)};
   DeltaRow r = makeDeltaRow(fields, UpdateKind::Insert);
   r.newValues = {Variant::null(), Variant("a"), Variant(), Variant::null()};
   ResolverStatement st = composeResolverStatement("dbo.bills", kColumns, fields, r);
@@ -68,7 +72,8 @@ TEST(ResolverTest, DeleteWithoutOldValuesIsRefusedAndUnchangedModifyWritesNothin
   mod.oldValues[0] = Variant(int32_t(1));
   EXPECT_TRUE(composeResolverStatement("t", kColumns, fields, mod).sql.empty());
   del.oldValues[0] = Variant(int32_t(1));
-  EXPECT_EQ(composeResolverStatement("t", kColumns, fields, del).sql, "delete from t where [id] = :o0");
+  EXPECT_EQ(composeResolverStatement("t", kColumns, fields, del).sql,
+            "delete from t where [id] = :o0");
 }
 
 TEST(ResolverTest, RefreshReadsTheTablesFieldsByKeyOrElseByEveryValue) {
@@ -78,7 +83,8 @@ TEST(ResolverTest, RefreshReadsTheTablesFieldsByKeyOrElseByEveryValue) {
                                        Variant(int32_t(1))};
   std::vector<size_t> selected;
   ResolverStatement all = composeRefreshStatement("bills", kColumns, fields, values, &selected);
-  EXPECT_EQ(all.sql, "select [id], [cltname], [remark] from bills where [id] = :o0 and [cltname] is null");
+  EXPECT_EQ(all.sql,
+            "select [id], [cltname], [remark] from bills where [id] = :o0 and [cltname] is null");
   EXPECT_EQ(selected, (std::vector<size_t>{0, 1, 2}));
 
   std::vector<FieldDef> keyed = kColumns;
@@ -103,7 +109,8 @@ TEST(SqlNamesTest, TableAfterFromSkipsLiteralsCommentsAndKeepsQualification) {
   EXPECT_EQ(tableAfterFrom("select 'from x' as a, [from] from dbo.bills"), "dbo.bills");
   EXPECT_EQ(tableAfterFrom("select 1 -- from x\n from qz..gathering g"), "qz..gathering");
   EXPECT_EQ(tableAfterFrom("select /* from y */ * FROM [my table] t"), "[my table]");
-  EXPECT_EQ(tableAfterFrom("SELECT gathering.*\nFROM gathering INNER JOIN bills ON 1=1"), "gathering");
+  EXPECT_EQ(tableAfterFrom("SELECT gathering.*\nFROM gathering INNER JOIN bills ON 1=1"),
+            "gathering");
   EXPECT_EQ(tableAfterFrom("select * from (select 1) x"), "");
   EXPECT_EQ(tableAfterFrom("select 1"), "");
   EXPECT_EQ(tableAfterFrom("select fromage from cheese"), "cheese");

@@ -1,13 +1,12 @@
 // The object host over real TCP sockets: creation, calls, release,
 // pipelining, framing faults, disconnects and stop.
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <latch>
-
-#include <gtest/gtest.h>
 
 #include "platform/remote/host.h"
 #include "tests/platform/remote_test_support.h"
@@ -80,8 +79,9 @@ TEST_F(HostTest, CreateCallReleaseAndCreateAgainOnTheSameConnection) {
 
 TEST_F(HostTest, CreateMatchesNameProgIdAndClassIdWithoutRegardToCase) {
   startHost();
-  for (const char* name : {"ECHO_DM", "testserver.Echo_DM", "{11111111-2222-3333-4444-555555555555}",
-                           "11111111-2222-3333-4444-555555555555"}) {
+  for (const char* name :
+       {"ECHO_DM", "testserver.Echo_DM", "{11111111-2222-3333-4444-555555555555}",
+        "11111111-2222-3333-4444-555555555555"}) {
     LineClient c(port);
     auto created = c.call("create", std::string(R"({"class":")") + name + "\"}");
     ASSERT_TRUE(created.HasMember("result")) << name << ": " << errorMessage(created);

@@ -1,12 +1,11 @@
 // Releasing an instance on disconnect rolls back the transaction it left
 // open, on a real SQLite file: what was committed stays, what was not is
 // gone, and the database is not left locked.
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "platform/remote/host.h"
 #include "tests/platform/remote_test_support.h"
@@ -31,8 +30,8 @@ class SqliteObject : public RemoteObject {
     if (method == "insert") {
       if (!inTransaction_) exec("BEGIN IMMEDIATE");
       inTransaction_ = true;
-      std::string sql = "INSERT INTO t(name) VALUES ('" +
-                        std::string(params["name"].GetString()) + "')";  // test data only
+      std::string sql = "INSERT INTO t(name) VALUES ('" + std::string(params["name"].GetString()) +
+                        "')";  // test data only
       exec(sql.c_str());
     } else if (method == "commit") {
       exec("COMMIT");

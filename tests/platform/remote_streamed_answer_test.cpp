@@ -2,11 +2,11 @@
 // order among pipelined answers, pausing a client that does not read, a
 // failure after part of the answer left, and a client that goes away in
 // the middle.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/remote/host.h"
 #include "tests/platform/remote_test_support.h"

@@ -7,6 +7,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,10 +22,6 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-
-#include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include "platform/provider/partial_output.h"
 #include "platform/remote/event_loop_dispatcher.h"

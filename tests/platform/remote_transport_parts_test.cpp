@@ -1,13 +1,12 @@
 // The small parts of the object host: line framing, the JSON-RPC envelope,
 // socket-activation variables, the event loop dispatcher and class lookup.
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <future>
 #include <stdexcept>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/remote/event_loop_dispatcher.h"
 #include "platform/remote/host.h"
@@ -97,8 +96,8 @@ TEST(JsonRpcTest, CheckRequestAcceptsStringNumberAndNullIds) {
   }
   rapidjson::Document d;
   std::string error;
-  ASSERT_TRUE(parseMessage(R"({"jsonrpc":"2.0","id":"abc","method":"m","params":{"a":1}})", &d,
-                           &error));
+  ASSERT_TRUE(
+      parseMessage(R"({"jsonrpc":"2.0","id":"abc","method":"m","params":{"a":1}})", &d, &error));
   RequestHead head;
   ASSERT_TRUE(checkRequest(d, &head, &error));
   EXPECT_EQ("\"abc\"", head.idJson);
@@ -175,9 +174,7 @@ TEST(EventLoopDispatcherTest, QuitReleasesInvokersWaitingBehindBusyWork) {
   });
   while (!inBusy) std::this_thread::yield();
   std::atomic<bool> ran{false};
-  std::thread waiter([&] {
-    EXPECT_THROW(loop.invoke([&] { ran = true; }), std::runtime_error);
-  });
+  std::thread waiter([&] { EXPECT_THROW(loop.invoke([&] { ran = true; }), std::runtime_error); });
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   loop.quit();  // whether the invoke was queued yet or not, it must not run
   release.set_value();

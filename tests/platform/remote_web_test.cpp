@@ -1,15 +1,14 @@
 // The web transport over real sockets: a WebSocket client (Boost.Beast,
 // blocking) against a Host listening on a free port.
+#include <gtest/gtest.h>
+
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
-
 #include <filesystem>
 #include <fstream>
-
-#include <gtest/gtest.h>
 
 #include "platform/remote/host.h"
 #include "platform/remote/json_rpc.h"
@@ -110,8 +109,10 @@ TEST(WebTransportTest, ClosingReleasesTheInstanceAndRollsBack) {
     c.read();
     c.read();
     EXPECT_EQ(h.host->instanceCount(), 1u);
-    if (orderly) c.close();
-    else c.drop();
+    if (orderly)
+      c.close();
+    else
+      c.drop();
     EXPECT_TRUE(waitFor([&] { return probe.released == 1 && h.host->instanceCount() == 0; }));
     EXPECT_EQ(probe.rolledBack, 1);
   }
@@ -201,9 +202,9 @@ TEST(WebTransportTest, ServesThePageFilesAndNothingOutsideTheirFolder) {
     unsigned status;
     std::string type;
   };
-  for (const Case& k : {Case{"/app.js?v=2", 200, "text/javascript; charset=utf-8"},
-                        Case{"/../index.html", 404, ""}, Case{"/%2e%2e/index.html", 404, ""},
-                        Case{"/missing.css", 404, ""}}) {
+  for (const Case& k :
+       {Case{"/app.js?v=2", 200, "text/javascript; charset=utf-8"}, Case{"/../index.html", 404, ""},
+        Case{"/%2e%2e/index.html", 404, ""}, Case{"/missing.css", 404, ""}}) {
     net::io_context ioc;
     beast::tcp_stream s(ioc);
     s.connect(net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), h.port));

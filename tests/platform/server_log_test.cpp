@@ -1,17 +1,19 @@
 // The server log's level filter and the level names it accepts.
+#include "platform/log/server_log.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "platform/log/server_log.h"
 
 namespace qz::log {
 namespace {
 
 TEST(ServerLogTest, DropsLinesBelowTheLevelSet) {
   std::vector<std::string> lines;
-  setSink([&](Level l, std::string_view m) { lines.push_back(levelName(l) + std::string(" ") + std::string(m)); });
+  setSink([&](Level l, std::string_view m) {
+    lines.push_back(levelName(l) + std::string(" ") + std::string(m));
+  });
   setLevel(Level::kWarning);
   info("listening");
   warning("refused");

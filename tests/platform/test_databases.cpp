@@ -25,14 +25,15 @@ std::string composeText(const std::string& user, const std::string& catalog,
   return "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=" + user +
          ";Password=;Initial Catalog=" + catalog + ";Data Source=" + source +
          ";Use Procedure for Prepare=1;Auto Translate=True;Packet Size=4096;"
-         "Workstation ID=test;Initial File Name=" + fileName + ";Use Encryption for Data=False";
+         "Workstation ID=test;Initial File Name=" +
+         fileName + ";Use Encryption for Data=False";
 }
 
 // Runs one statement on the server's maintenance database.
 void pgAdmin(const std::string& sql) {
-  const std::string conninfo = "host=" + env("QZ_TEST_PG_HOST") + " port=" +
-                               env("QZ_TEST_PG_PORT") + " user=" + env("QZ_TEST_PG_USER") +
-                               " dbname=postgres connect_timeout=10";
+  const std::string conninfo =
+      "host=" + env("QZ_TEST_PG_HOST") + " port=" + env("QZ_TEST_PG_PORT") +
+      " user=" + env("QZ_TEST_PG_USER") + " dbname=postgres connect_timeout=10";
   PGconn* c = PQconnectdb(conninfo.c_str());
   if (PQstatus(c) != CONNECTION_OK) {
     std::string msg = PQerrorMessage(c);

@@ -2,12 +2,11 @@
 // PostgreSQL server's own numeric and timestamp input (and <chrono>'s
 // calendar) over a few thousand generated texts and JSON numbers.
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 
 #include <charconv>
 #include <chrono>
 #include <random>
-
-#include <rapidjson/document.h>
 
 #include "platform/provider/json_values.h"
 #include "tests/platform/pg_oracle.h"
@@ -48,11 +47,22 @@ class ValueOracleTest : public ::testing::Test {
   // Decimal texts: random digits, a 5 at every position after the point
   // (alone or followed by more digits), and the currency range's ends.
   std::vector<std::string> decimalTexts() {
-    std::vector<std::string> out = {
-        "922337203685477.5807", "-922337203685477.5808", "922337203685477.5808",
-        "-922337203685477.5809", "922337203685477.580749", "922337203685477.58075",
-        "-922337203685477.58085", "9223372036854775807", "99999999999999999999.5", "0", "-0",
-        "+0.00005", ".5", "5.", "-.00015", "0.000051"};
+    std::vector<std::string> out = {"922337203685477.5807",
+                                    "-922337203685477.5808",
+                                    "922337203685477.5808",
+                                    "-922337203685477.5809",
+                                    "922337203685477.580749",
+                                    "922337203685477.58075",
+                                    "-922337203685477.58085",
+                                    "9223372036854775807",
+                                    "99999999999999999999.5",
+                                    "0",
+                                    "-0",
+                                    "+0.00005",
+                                    ".5",
+                                    "5.",
+                                    "-.00015",
+                                    "0.000051"};
     for (int pos = 1; pos <= 9; ++pos)
       for (const char* tail : {"", "0", "000001", "9"})
         for (int k = 0; k < 4; ++k)
@@ -82,8 +92,8 @@ TEST_F(ValueOracleTest, CurrencyAndDecimalTextsRoundAsPostgresNumericDoes) {
     if (ok != want.has_value() || (ok && c.scaled != *want) || decimal != *canonical[i]) {
       ++failures;
       ADD_FAILURE() << "'" << texts[i] << "': currency " << (ok ? c.toFixed4() : "refused")
-                    << ", server " << *scaled[i] << " (scaled); decimal " << decimal
-                    << ", server " << *canonical[i];
+                    << ", server " << *scaled[i] << " (scaled); decimal " << decimal << ", server "
+                    << *canonical[i];
     }
   }
 }
@@ -91,11 +101,13 @@ TEST_F(ValueOracleTest, CurrencyAndDecimalTextsRoundAsPostgresNumericDoes) {
 // JSON numbers for currency and decimal fields take the value of their
 // text. Numbers keep at most 15 significant digits, all a double holds.
 TEST_F(ValueOracleTest, JsonNumbersRoundAsTheirTextDoes) {
-  std::vector<std::string> texts = {"19.99", "0.00015", "-0.00015", "0.000051", "1234567890.12345",
-                                    "123456789.123", "1e-11", "2.5e-4", "-1.99995E2", "922337203685477"};
+  std::vector<std::string> texts = {
+      "19.99",         "0.00015", "-0.00015", "0.000051",   "1234567890.12345",
+      "123456789.123", "1e-11",   "2.5e-4",   "-1.99995E2", "922337203685477"};
   for (int i = 0; i < 2000; ++i) {
     const int whole = pick(1, 11), frac = pick(0, 15 - whole);
-    std::string t = (pick(0, 2) ? "" : "-") + (whole == 1 ? digits(1) : std::to_string(pick(1, 9)) + digits(whole - 1));
+    std::string t = (pick(0, 2) ? "" : "-") +
+                    (whole == 1 ? digits(1) : std::to_string(pick(1, 9)) + digits(whole - 1));
     if (frac) t += "." + digits(frac - 1) + (pick(0, 2) ? "5" : digits(1));
     if (pick(0, 9) == 0) t += "e" + std::to_string(pick(-6, 3));
     texts.push_back(t);
@@ -138,9 +150,10 @@ TEST_F(ValueOracleTest, DateTimeTextsReadAsPostgresTimestampAndChronoDo) {
   const int years[] = {1, 4, 100, 1600, 1700, 1900, 2000, 2023, 2024, 2100, 9999};
   auto two = [](int v) { return std::string(1, char('0' + v / 10)) + char('0' + v % 10); };
   for (int i = 0; i < 3000; ++i) {
-    Parts p{pick(0, 1) ? years[pick(0, 10)] : pick(1, 9999), pick(0, 13), pick(0, 3) ? pick(27, 32) : pick(0, 32),
-            pick(0, 1) ? pick(22, 25) : pick(0, 23), pick(0, 1) ? pick(58, 61) : pick(0, 59),
-            pick(0, 1) ? pick(58, 61) : pick(0, 59)};
+    Parts p{
+        pick(0, 1) ? years[pick(0, 10)] : pick(1, 9999), pick(0, 13),
+        pick(0, 3) ? pick(27, 32) : pick(0, 32),         pick(0, 1) ? pick(22, 25) : pick(0, 23),
+        pick(0, 1) ? pick(58, 61) : pick(0, 59),         pick(0, 1) ? pick(58, 61) : pick(0, 59)};
     char y[8];
     std::snprintf(y, sizeof y, "%04d", p.y);
     std::string t = std::string(y) + "-" + two(p.mo) + "-" + two(p.d);
@@ -164,10 +177,12 @@ TEST_F(ValueOracleTest, DateTimeTextsReadAsPostgresTimestampAndChronoDo) {
     ASSERT_EQ(serverOk, calendarOk) << texts[i] << ": the two oracles disagree";
     DateTime t{-1};
     const bool ok = DateTime::parse(texts[i], &t);
-    const int64_t fromChrono =
-        calendarOk ? (c::sys_days(ymd).time_since_epoch().count() * 86400LL + p.h * 3600 + p.mi * 60 + p.s) * 1000
-                   : 0;
-    if (ok != serverOk || (ok && (t.toIso() != *server[i] || t.msecs - (t.msecs % 1000 + 1000) % 1000 != fromChrono))) {
+    const int64_t fromChrono = calendarOk ? (c::sys_days(ymd).time_since_epoch().count() * 86400LL +
+                                             p.h * 3600 + p.mi * 60 + p.s) *
+                                                1000
+                                          : 0;
+    if (ok != serverOk || (ok && (t.toIso() != *server[i] ||
+                                  t.msecs - (t.msecs % 1000 + 1000) % 1000 != fromChrono))) {
       ++failures;
       ADD_FAILURE() << texts[i] << ": ours " << (ok ? t.toIso() : "refused") << ", server "
                     << server[i].value_or("refused");

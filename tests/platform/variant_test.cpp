@@ -1,10 +1,10 @@
 // The variant's conversions with the platform's semantics: banker's
 // rounding, range checks, Null versus Unassigned, date-time and money text.
-#include <cmath>
+#include "platform/provider/variant.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/provider/variant.h"
+#include <cmath>
 
 namespace qz {
 namespace {
@@ -24,9 +24,9 @@ TEST(VariantTest, IntegerConversionRoundsHalfToEvenAndChecksRange) {
   EXPECT_EQ(Variant(2.5).toInt32(), 2);
   EXPECT_EQ(Variant(3.5).toInt32(), 4);
   EXPECT_EQ(Variant(-2.5).toInt32(), -2);
-  EXPECT_EQ(Variant(Currency{25000}).toInt32(), 2);   // 2.5
-  EXPECT_EQ(Variant(Currency{35000}).toInt32(), 4);   // 3.5
-  EXPECT_EQ(Variant(Currency{-15000}).toInt32(), -2); // -1.5
+  EXPECT_EQ(Variant(Currency{25000}).toInt32(), 2);    // 2.5
+  EXPECT_EQ(Variant(Currency{35000}).toInt32(), 4);    // 3.5
+  EXPECT_EQ(Variant(Currency{-15000}).toInt32(), -2);  // -1.5
   EXPECT_EQ(Variant(" 17 ").toInt32(), 17);
   EXPECT_EQ(Variant("2.5").toInt32(), 2);
   EXPECT_THROW(Variant("abc").toInt32(), VariantError);
@@ -54,12 +54,18 @@ TEST(VariantTest, CurrencyParsesRoundsAndPrints) {
 
 TEST(VariantTest, CurrencyConversionsRefuseValuesOutsideTheRange) {
   Currency c;
-  struct Text { const char* text; bool ok; };
+  struct Text {
+    const char* text;
+    bool ok;
+  };
   for (const Text& t : {Text{"922337203685477.5807", true}, Text{"-922337203685477.5808", true},
                         Text{"922337203685477.5808", false}, Text{"-922337203685477.5809", false},
                         Text{"1000000000000000", false}})
     EXPECT_EQ(Currency::parse(t.text, &c), t.ok) << t.text;
-  struct Number { double d; bool ok; };
+  struct Number {
+    double d;
+    bool ok;
+  };
   for (const Number& n : {Number{922337203685477.0, true}, Number{-922337203685477.0, true},
                           Number{922337203685477.6, false}, Number{1e15, false},
                           Number{-1e300, false}, Number{HUGE_VAL, false}, Number{NAN, false}})

@@ -1,7 +1,7 @@
 // The activity log keeps 127 rows at most, oldest out first.
-#include <gtest/gtest.h>
-
 #include "server/activity_log.h"
+
+#include <gtest/gtest.h>
 
 namespace qz::server {
 namespace {
@@ -33,7 +33,10 @@ TEST(ActivityLogTest, EmptyTextsGiveEmptyCellsAndALocalTime) {
 }
 
 TEST(ActivityLogTest, HeadlessLineEscapesControlCharactersSoEachLoginIsOneLine) {
-  struct Case { const char* op; const char* line; };
+  struct Case {
+    const char* op;
+    const char* line;
+  };
   const Case cases[] = {
       {"张三", "T\t张三\tst\tw\n"},
       {"a\nT\tforged\tst\tw", "T\ta\\nT\\tforged\\tst\\tw\tst\tw\n"},

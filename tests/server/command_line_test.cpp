@@ -1,7 +1,7 @@
 // Registration switches and host options.
-#include <gtest/gtest.h>
-
 #include "server/command_line.h"
+
+#include <gtest/gtest.h>
 
 namespace qz::server {
 namespace {
@@ -32,8 +32,8 @@ TEST(CommandLineTest, OptionsAndDefaults) {
   EXPECT_EQ(cl.maxMessage, 64u << 20);
   EXPECT_FALSE(cl.headless);
   cl = parseCommandLine({"--headless", "--app-dir", "/srv/qz", "--listen", "0.0.0.0:6000",
-                         "--listen", "[::1]:6001", "--max-message", "4096",
-                         "--create-database", "--demo-rows", "500", "--force"});
+                         "--listen", "[::1]:6001", "--max-message", "4096", "--create-database",
+                         "--demo-rows", "500", "--force"});
   EXPECT_TRUE(cl.headless);
   EXPECT_EQ(cl.appDir, "/srv/qz");
   EXPECT_EQ(cl.listen, (std::vector<std::string>{"0.0.0.0:6000", "[::1]:6001"}));

@@ -1,13 +1,14 @@
 // Line files, connection texts and sysinfo.ini semantics.
-#include <filesystem>
+#include "settings/config.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "platform/db/connection_string.h"
-#include "settings/config.h"
 #include "settings/sysinfo_ini.h"
 #include "tests/server/temp_dir.h"
 
@@ -78,11 +79,10 @@ TEST(InstalledLayoutTest, OnlyAnExecutableInUsrBinUsesThePackageFolders) {
     bool installed;
     const char* root;
   };
-  for (const Case& c : {Case{"/usr/bin/", true, "/"},
-                        Case{"/tmp/pkg.1/usr/bin/", true, "/tmp/pkg.1/"},
-                        Case{"/usr/local/bin/", false, ""},
-                        Case{"/home/op/qz/build/server/", false, ""},
-                        Case{"/opt/usr/binx/", false, ""}}) {
+  for (const Case& c :
+       {Case{"/usr/bin/", true, "/"}, Case{"/tmp/pkg.1/usr/bin/", true, "/tmp/pkg.1/"},
+        Case{"/usr/local/bin/", false, ""}, Case{"/home/op/qz/build/server/", false, ""},
+        Case{"/opt/usr/binx/", false, ""}}) {
     SCOPED_TRACE(c.exeDir);
     const InstalledLayout l = installedLayout(c.exeDir);
     EXPECT_EQ(l.installed, c.installed);
@@ -150,7 +150,8 @@ TEST_F(AppDirTest, ModuleTextSaysWhichSettingsFileIsUnusableAndWhatItHolds) {
     } catch (const std::runtime_error& e) {
       const std::string what = e.what();
       EXPECT_NE(what.find(dir.file("system.ini") + (folder ? " is not a file" : " is missing")),
-                std::string::npos) << what;
+                std::string::npos)
+          << what;
       EXPECT_NE(what.find("4 the database name"), std::string::npos) << what;
     }
   }
@@ -204,7 +205,7 @@ TEST(SysInfoIniTest, IntegersInDecimalAndHexElseDefault) {
   TempDir d;
   SysInfoIni ini(d.file("sysinfo.ini"));
   const std::pair<const char*, int> cases[] = {
-      {"0x10", 16}, {"0X1f", 31}, {"$20", 32}, {"42", 42}, {"-7", -7}, {" 12 ", 12},
+      {"0x10", 16}, {"0X1f", 31}, {"$20", 32},   {"42", 42}, {"-7", -7},         {" 12 ", 12},
       {"word", 60}, {"", 60},     {"12abc", 60}, {"0x", 60}, {"99999999999", 60}};
   for (auto [text, expected] : cases) {
     d.write("sysinfo.ini", std::string("[BackUp]\r\nBeforeDays=") + text + "\r\n");
@@ -215,8 +216,10 @@ TEST(SysInfoIniTest, IntegersInDecimalAndHexElseDefault) {
 TEST(SysInfoIniTest, ValuesAreTrimmedUnquotedAndCut) {
   TempDir d;
   SysInfoIni ini(d.file("sysinfo.ini"));
-  d.write("sysinfo.ini", "[Consts]\r\n  SystemName =  岚舟大酒店  \r\nGatheringObj=\"系统管理\"\r\n"
-                         "long=" + std::string(3000, 'x') + "\r\n");
+  d.write("sysinfo.ini",
+          "[Consts]\r\n  SystemName =  岚舟大酒店  \r\nGatheringObj=\"系统管理\"\r\n"
+          "long=" +
+              std::string(3000, 'x') + "\r\n");
   EXPECT_EQ(ini.readString("consts", "systemname", ""), "岚舟大酒店");
   EXPECT_EQ(ini.readString("Consts", "GatheringObj", ""), "系统管理");
   EXPECT_EQ(ini.readString("Consts", "long", "").size(), 2047u);

@@ -1,8 +1,9 @@
 // Class registration in registry.ini and its removal.
+#include "server/registration.h"
+
 #include <gtest/gtest.h>
 
 #include "settings/ini_file.h"
-#include "server/registration.h"
 #include "tests/server/temp_dir.h"
 
 namespace qz::server {
@@ -31,8 +32,9 @@ TEST(RegistrationTest, RegisterWritesClassEntriesThenSocketsAndWeb) {
     EXPECT_EQ(values.back(), (std::pair<std::string, std::string>{"Web", "1"}));
     EXPECT_TRUE(socketsEnabled(file, c));
   }
-  EXPECT_EQ(ini.read("HKEY_CLASSES_ROOT\\TypeLib\\{E9B74A40-4907-41B5-94CB-E658BAF7AD7B}\\1.0", "@"),
-            "Project1 Library");
+  EXPECT_EQ(
+      ini.read("HKEY_CLASSES_ROOT\\TypeLib\\{E9B74A40-4907-41B5-94CB-E658BAF7AD7B}\\1.0", "@"),
+      "Project1 Library");
 }
 
 TEST(RegistrationTest, RegisteringTwiceLeavesOneSetOfEntries) {

@@ -1,9 +1,10 @@
 // Transport and log settings from the command line and the [Server] section
 // of sysinfo.ini: the file alone, the command line winning key by key, file
 // names anchored at AppDir, and values that stop the start.
+#include "server/serve_settings.h"
+
 #include <gtest/gtest.h>
 
-#include "server/serve_settings.h"
 #include "tests/server/temp_dir.h"
 
 namespace qz::server {
@@ -52,9 +53,11 @@ TEST(ServeSettingsTest, WebTransportFromTheFileOrTheCommandLine) {
       "WebOrigin=http://desk:8080,,http://desk2:8080\r\nWebRoot=page\r\n";
   ServeSettings fromFile = resolve(dir, ini, {});
   EXPECT_EQ((std::vector<std::string>{"127.0.0.1:8080", "[::1]:8080"}), fromFile.listenWeb);
-  EXPECT_EQ((std::vector<std::string>{"http://desk:8080", "http://desk2:8080"}), fromFile.webOrigins);
+  EXPECT_EQ((std::vector<std::string>{"http://desk:8080", "http://desk2:8080"}),
+            fromFile.webOrigins);
   EXPECT_EQ(dir.path() + "page", fromFile.webRoot);
-  ServeSettings both = resolve(dir, ini, {"--listen-web", "0.0.0.0:9000", "--web-origin", "https://a,https://b"});
+  ServeSettings both =
+      resolve(dir, ini, {"--listen-web", "0.0.0.0:9000", "--web-origin", "https://a,https://b"});
   EXPECT_EQ(std::vector<std::string>{"0.0.0.0:9000"}, both.listenWeb);
   EXPECT_EQ((std::vector<std::string>{"https://a", "https://b"}), both.webOrigins);
   EXPECT_TRUE(resolve(dir, "", {}).listenWeb.empty());
@@ -72,9 +75,10 @@ TEST(ServeSettingsTest, NothingSetMeansPlainTcpForEveryoneAndDefaultLimits) {
 
 TEST(ServeSettingsTest, UnusableValuesAreRefused) {
   TempDir dir;
-  for (const char* ini : {"[Server]\r\nMaxConnections=lots\r\n", "[Server]\r\nAllow=10.0.0.0/40\r\n",
-                          "[Server]\r\nLogLevel=chatty\r\n", "[Server]\r\nTlsCert=a.crt\r\n",
-                          "[Server]\r\nTlsClientCA=ca.crt\r\n", "[Server]\r\nHandshakeTimeout=-1\r\n"}) {
+  for (const char* ini :
+       {"[Server]\r\nMaxConnections=lots\r\n", "[Server]\r\nAllow=10.0.0.0/40\r\n",
+        "[Server]\r\nLogLevel=chatty\r\n", "[Server]\r\nTlsCert=a.crt\r\n",
+        "[Server]\r\nTlsClientCA=ca.crt\r\n", "[Server]\r\nHandshakeTimeout=-1\r\n"}) {
     SCOPED_TRACE(ini);
     EXPECT_THROW(resolve(dir, ini, {}), SettingsError);
   }

@@ -27,8 +27,12 @@ class DocumentPostingTest : public PostingTest {
 
   provider::DeltaRow newBill(int32_t cltid, const char* room = "101") {
     return row(delta_.fields, UpdateKind::Insert,
-               {{"num", int32_t{0}}, {"roomid", room}, {"cltid", cltid}, {"cltname", "张三"},
-                {"rebate", 0.1}, {"settle", false}});
+               {{"num", int32_t{0}},
+                {"roomid", room},
+                {"cltid", cltid},
+                {"cltname", "张三"},
+                {"rebate", 0.1},
+                {"settle", false}});
   }
   void addItem(provider::DeltaRow& bill, int32_t bnum, int32_t inum) {
     const auto& f = detailFields(delta_.fields, "billitems");
@@ -99,9 +103,9 @@ TEST_P(DocumentPostingTest, ModifiedBillStampsItsClientByTheNewOrOldId) {
   exec("insert into bills (num, roomid, cltid, settle) values (600, '301', 17, " +
        std::string(GetParam() == Engine::Embedded ? "0" : "false") + ")");
   // settle only: the old cltid 17 is stamped.
-  delta_.rows.push_back(row(delta_.fields, UpdateKind::Modify, {{"settle", true}},
-                            {{"num", int32_t{600}}, {"roomid", "301"}, {"cltid", int32_t{17}},
-                             {"settle", false}}));
+  delta_.rows.push_back(
+      row(delta_.fields, UpdateKind::Modify, {{"settle", true}},
+          {{"num", int32_t{600}}, {"roomid", "301"}, {"cltid", int32_t{17}}, {"settle", false}}));
   ASSERT_EQ(apply(*billP_, delta_).errorCount, 0);
   EXPECT_EQ(neardate(17), services::todayText());
   EXPECT_EQ(neardate(25), "");
@@ -112,9 +116,9 @@ TEST_P(DocumentPostingTest, ModifiedBillStampsItsClientByTheNewOrOldId) {
   // cltid 17 -> 25: only 25 is stamped.
   exec("update CLIENT set neardate=null");
   delta_.rows.clear();
-  delta_.rows.push_back(row(delta_.fields, UpdateKind::Modify, {{"cltid", int32_t{25}}},
-                            {{"num", int32_t{600}}, {"roomid", "301"}, {"cltid", int32_t{17}},
-                             {"settle", true}}));
+  delta_.rows.push_back(
+      row(delta_.fields, UpdateKind::Modify, {{"cltid", int32_t{25}}},
+          {{"num", int32_t{600}}, {"roomid", "301"}, {"cltid", int32_t{17}}, {"settle", true}}));
   ASSERT_EQ(apply(*billP_, delta_).errorCount, 0);
   EXPECT_EQ(neardate(25), services::todayText());
   EXPECT_EQ(neardate(17), "");

@@ -43,12 +43,14 @@ class MaterialPostingTest : public PostingTest {
   }
   provider::DeltaRow newLine(const char* mid, Variant exchange, Variant price, int32_t bnum = 0) {
     return row(itemFields(), UpdateKind::Insert,
-               {{"bnum", bnum}, {"inum", int32_t{1}}, {"MID", mid}, {"exchange", exchange},
+               {{"bnum", bnum},
+                {"inum", int32_t{1}},
+                {"MID", mid},
+                {"exchange", exchange},
                 {"price", price}});
   }
   std::string materialPrice(const char* column, const char* id = "A001") {
-    auto c = check().query(std::string("select ") + column + " from material where id=:id",
-                           {[&] {
+    auto c = check().query(std::string("select ") + column + " from material where id=:id", {[&] {
                              db::Parameter p;
                              p.name = "id";
                              p.value = Variant(id);
@@ -119,7 +121,7 @@ TEST_P(MaterialPostingTest, LineModificationUsesOldValuesAndNeedsANewPrice) {
   exec("insert into MAccItems (bnum, inum, MID, exchange, price) values (900, 1, 'A001', 4, 8)");
   // Old values are every field as read, the generated line key included.
   const auto iinum = static_cast<int32_t>(scalar("select iinum from MAccItems where bnum=900"));
-  const Values old{{"bnum", int32_t{900}}, {"inum", int32_t{1}}, {"MID", "A001"},
+  const Values old{{"bnum", int32_t{900}},   {"inum", int32_t{1}},  {"MID", "A001"},
                    {"exchange", int32_t{4}}, {"price", money("8")}, {"iinum", iinum}};
   auto carrier = row(delta_.fields, UpdateKind::Unmodified, {}, {{"num", int32_t{900}}});
   // Only exchange changes: no price statement.

@@ -1,9 +1,10 @@
 // Databases and deltas for the posting tests.
 #include "tests/services/posting_fixture.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "database/create_database.h"
 #include "platform/provider/packet.h"
@@ -16,13 +17,14 @@ std::string engineLabel(const ::testing::TestParamInfo<Engine>& info) {
 
 void PostingTest::SetUp() {
   static std::atomic<int> serial{0};
-  const std::string name =
-      "qz_post_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
+  const std::string name = "qz_post_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
   if (GetParam() == Engine::Embedded) {
     dir_ = std::make_unique<TempDir>();
     db::setEmbeddedDataDir(dir_->path() + "data/");
-    connectionText_ = "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=;Password=;"
-                      "Initial Catalog=" + name + ";Data Source=;Initial File Name=;";
+    connectionText_ =
+        "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=;Password=;"
+        "Initial Catalog=" +
+        name + ";Data Source=;Initial File Name=;";
   } else {
     const char* host = std::getenv("QZ_TEST_PG_HOST");
     const char* port = std::getenv("QZ_TEST_PG_PORT");
@@ -38,8 +40,9 @@ void PostingTest::SetUp() {
   check_->setConnectionString(connectionText_);
   check_->open();
   env_.connectionString = [t = connectionText_] { return t; };
-  env_.addActivityEntry = [this](const std::string& o, const std::string& s,
-                                 const std::string& w) { activity_.push_back({o, s, w}); };
+  env_.addActivityEntry = [this](const std::string& o, const std::string& s, const std::string& w) {
+    activity_.push_back({o, s, w});
+  };
 }
 
 void PostingTest::TearDown() {

@@ -8,8 +8,8 @@
 
 #include <initializer_list>
 #include <map>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>

@@ -1,9 +1,10 @@
 // Base price arithmetic and its text.
+#include "services/posting_values.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "services/posting_values.h"
 #include "tests/platform/pg_oracle.h"
 
 namespace qz::services {
@@ -32,13 +33,17 @@ TEST(BasePriceTest, CurrencyDivisionMatchesPostgresNumeric) {
   auto pg = qz::testing::PgOracle::connect();
   if (!pg) GTEST_SKIP() << "PostgreSQL test server not configured: oracle comparison skipped";
   std::mt19937_64 rng(20261209);
-  auto pick = [&](int64_t lo, int64_t hi) { return std::uniform_int_distribution<int64_t>(lo, hi)(rng); };
+  auto pick = [&](int64_t lo, int64_t hi) {
+    return std::uniform_int_distribution<int64_t>(lo, hi)(rng);
+  };
   const int64_t kMin = INT64_MIN, kMax = INT64_MAX;
-  std::vector<std::pair<int64_t, int32_t>> cases = {
-      {3, -2}, {-3, 2}, {kMin, -1}, {kMin, 1}, {kMax, -1}, {kMin, 2}, {kMin, INT32_MIN}, {kMax, INT32_MAX}};
+  std::vector<std::pair<int64_t, int32_t>> cases = {{3, -2},           {-3, 2},          {kMin, -1},
+                                                    {kMin, 1},         {kMax, -1},       {kMin, 2},
+                                                    {kMin, INT32_MIN}, {kMax, INT32_MAX}};
   for (int i = 0; i < 3000; ++i) {
     const int64_t mag = i % 3 == 0 ? 100 : i % 3 == 1 ? 100000000 : kMax;
-    const int32_t factor = static_cast<int32_t>(i % 5 ? pick(1, 40) : pick(1, INT32_MAX)) * (pick(0, 1) ? 1 : -1);
+    const int32_t factor =
+        static_cast<int32_t>(i % 5 ? pick(1, 40) : pick(1, INT32_MAX)) * (pick(0, 1) ? 1 : -1);
     cases.emplace_back(pick(-mag, mag), factor);
   }
   std::vector<std::string> inputs;
@@ -47,7 +52,8 @@ TEST(BasePriceTest, CurrencyDivisionMatchesPostgresNumeric) {
   // NULL where the quotient leaves the currency range.
   const auto want = pg->answers(
       "(select case when q between -922337203685477.5808 and 922337203685477.5807 then "
-      "trim_scale(q)::text end from (select pg_temp.half_even(split_part(x, ',', 1)::numeric(40, 20) * "
+      "trim_scale(q)::text end from (select pg_temp.half_even(split_part(x, ',', 1)::numeric(40, "
+      "20) * "
       "10000 / split_part(x, ',', 2)::int) / 10000 as q) r)",
       inputs);
   int failures = 0;

@@ -1,12 +1,12 @@
 // Keyed apply-updates requests on a real database of either engine: a
 // request sent again is posted once and answered alike, a rolled-back one
 // records nothing, a reused key is refused, old keys are removed.
-#include "platform/db/request_keys.h"
-#include "admin/request_key_sweeper.h"
-#include "tests/services/posting_fixture.h"
-
 #include <fstream>
 #include <thread>
+
+#include "admin/request_key_sweeper.h"
+#include "platform/db/request_keys.h"
+#include "tests/services/posting_fixture.h"
 
 namespace qz::testing {
 namespace {
@@ -153,7 +153,8 @@ TEST_P(RequestKeyTest, SameKeySentAtOnceOnTwoConnectionsPostsOnce) {
   module_->ADOC.ensureOpen();
   other.ADOC.ensureOpen();
   Keyed a, b;
-  std::thread t([&] { a = send(*module_->findProvider("billP"), billDelta(*module_, "501"), "k-2"); });
+  std::thread t(
+      [&] { a = send(*module_->findProvider("billP"), billDelta(*module_, "501"), "k-2"); });
   b = send(*other.findProvider("billP"), billDelta(other, "501"), "k-2");
   t.join();
   EXPECT_EQ(a.errorCount + b.errorCount, 0);

@@ -1,15 +1,15 @@
 // The sign-in dialog, the password dialog and the sign-in from the main
 // window, against a real embedded demo database.
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QKeyEvent>
 #include <QTest>
 #include <QToolButton>
-#include <QAction>
-#include <QElapsedTimer>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -34,7 +34,8 @@ namespace {
 
 std::string ConnText(const std::string& catalog) {
   return "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=;Password=;Initial Catalog=" +
-         catalog + ";Data Source=;Use Procedure for Prepare=1;Auto Translate=True;"
+         catalog +
+         ";Data Source=;Use Procedure for Prepare=1;Auto Translate=True;"
          "Packet Size=4096;Workstation ID=;Initial File Name=;Use Encryption for Data=False";
 }
 
@@ -115,7 +116,8 @@ void LoginFormTest::showingSetsCaptionTitleSizeAndHistory() {
   QCOMPARE(d.form->edit1->currentText(), QStringLiteral("admin"));
   // Size rule from the name label, the name field and the sign-in button.
   QCOMPARE(d.form->width(), d.form->Label1->x() + d.form->edit1->x() + d.form->edit1->width() + 15);
-  QCOMPARE(d.form->height(), d.form->Label1->y() + d.form->BitBtn1->y() + d.form->BitBtn1->height() + 26);
+  QCOMPARE(d.form->height(),
+           d.form->Label1->y() + d.form->BitBtn1->y() + d.form->BitBtn1->height() + 26);
   QVERIFY(d.form->windowFlags() & Qt::WindowStaysOnTopHint);
   QVERIFY(!(d.form->windowFlags() & Qt::WindowCloseButtonHint));
   QCOMPARE(d.form->Edit2->echoMode(), QLineEdit::Password);

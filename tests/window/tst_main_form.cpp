@@ -140,8 +140,10 @@ void MainFormTest::startsMinimizedLockedWithTrayInactive() {
   QCOMPARE(f.form->N16->text(), QStringLiteral("开启"));
   // Nothing is opened at start.
   QVERIFY(!f.form->ADOC1.isOpen());
-  QVERIFY(f.form->ADOC1.connectionString().rfind("Provider=SQLOLEDB.1;Persist Security Info=False;", 0) == 0);
-  QVERIFY(f.form->ADOC2ConnectionString.rfind("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=", 0) == 0);
+  QVERIFY(f.form->ADOC1.connectionString().rfind("Provider=SQLOLEDB.1;Persist Security Info=False;",
+                                                 0) == 0);
+  QVERIFY(f.form->ADOC2ConnectionString.rfind("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=", 0) ==
+          0);
   QCOMPARE(f.form->ADOQuery1.commandTimeout(), 3000);
 }
 
@@ -152,18 +154,20 @@ void MainFormTest::layoutFollowsTheDesign() {
   QVERIFY(f.form->windowTitle().startsWith(QStringLiteral("岚舟应用服务器")));
   QVERIFY(f.form->menuWidget() == nullptr);
   QCOMPARE(f.form->font().pixelSize(), 13);
-  QVERIFY(QFontDatabase::families(QFontDatabase::SimplifiedChinese).contains(f.form->font().family()) ||
-          f.form->font().family() == QStringLiteral("SimSun"));
+  QVERIFY(
+      QFontDatabase::families(QFontDatabase::SimplifiedChinese).contains(f.form->font().family()) ||
+      f.form->font().family() == QStringLiteral("SimSun"));
 
   QCOMPARE(ToolBarOrder(f.form->ToolBar1),
            QStringList({"ToolButton12", "-", "ToolButton1", "-", "ToolButton4", "ToolButton5", "-",
                         "ToolButton7", "ToolButton6", "ToolButton3", "-", "ToolButton11",
                         "ToolButton2"}));
   const QStringList captions = {"登陆系统", "数据库设置", "备份数据", "恢复数据", "数据导出",
-                                "数据导入", "清理数据", "隐藏窗口", "关闭系统"};
-  const QList<QToolButton*> buttons = {f.form->ToolButton12, f.form->ToolButton1, f.form->ToolButton4,
-                                       f.form->ToolButton5, f.form->ToolButton7, f.form->ToolButton6,
-                                       f.form->ToolButton3, f.form->ToolButton11, f.form->ToolButton2};
+                                "数据导入", "清理数据",   "隐藏窗口", "关闭系统"};
+  const QList<QToolButton*> buttons = {
+      f.form->ToolButton12, f.form->ToolButton1,  f.form->ToolButton4,
+      f.form->ToolButton5,  f.form->ToolButton7,  f.form->ToolButton6,
+      f.form->ToolButton3,  f.form->ToolButton11, f.form->ToolButton2};
   for (int i = 0; i < buttons.size(); ++i) {
     QCOMPARE(buttons[i]->text(), captions[i]);
     QCOMPARE(buttons[i]->size(), QSize(72, 52));
@@ -216,7 +220,8 @@ void MainFormTest::unlockCoversExactlyTheListedEntriesAndButtons() {
   QCOMPARE(f.form->N10->text(), QStringLiteral("注销"));
   QCOMPARE(f.form->ToolButton12->text(), QStringLiteral("登陆系统"));
   const QList<QAction*> entries = f.form->LMDPopupMenu1->actions();
-  for (int i = 5; i < entries.size(); ++i) QVERIFY2(AdminEnabled(entries[i]), qPrintable(QString::number(i)));
+  for (int i = 5; i < entries.size(); ++i)
+    QVERIFY2(AdminEnabled(entries[i]), qPrintable(QString::number(i)));
   for (QToolButton* b : {f.form->ToolButton2, f.form->ToolButton3, f.form->ToolButton4,
                          f.form->ToolButton5, f.form->ToolButton6, f.form->ToolButton7})
     QVERIFY2(b->isEnabled(), qPrintable(b->objectName()));
@@ -485,11 +490,12 @@ void MainFormTest::closeAsksOnlyWhileInstancesExist() {
       QVERIFY(!f.form->close());
       QVERIFY(no.box().seen);
       QCOMPARE(no.box().title, QStringLiteral("COM Server Warning"));
-      QCOMPARE(no.box().text,
-               QStringLiteral("There are still active COM objects in this application.  One or more "
-                              "clients may have references to these objects, so manually closing "
-                              "this application may cause those client application(s) to fail.\n\n"
-                              "Are you sure you want to close this application?"));
+      QCOMPARE(
+          no.box().text,
+          QStringLiteral("There are still active COM objects in this application.  One or more "
+                         "clients may have references to these objects, so manually closing "
+                         "this application may cause those client application(s) to fail.\n\n"
+                         "Are you sure you want to close this application?"));
       QCOMPARE(no.box().buttons, QMessageBox::Yes | QMessageBox::No);
       QCOMPARE(no.box().defaultButton, QMessageBox::No);
       QVERIFY(f.form->isVisible());

@@ -53,7 +53,8 @@ class Boxes : public QObject {
 
 std::string Text(const std::string& catalog) {
   return "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=;Initial Catalog=" +
-         catalog + ";Data Source=;Workstation ID=T;Initial File Name=;Use Encryption for Data=False";
+         catalog +
+         ";Data Source=;Workstation ID=T;Initial File Name=;Use Encryption for Data=False";
 }
 
 }  // namespace
@@ -90,8 +91,9 @@ void MaintenanceDialogsTest::init() {
   db::Connection c;
   c.setConnectionString(Text("qz"));
   database::installSchema(c);
-  c.execute("INSERT INTO bills (num, roomid, ndate) VALUES (1, '101', '2026-01-05'), "
-            "(2, '102', '2026-02-05')");
+  c.execute(
+      "INSERT INTO bills (num, roomid, ndate) VALUES (1, '101', '2026-01-05'), "
+      "(2, '102', '2026-02-05')");
   ADOC1_ = std::make_unique<db::Connection>();
   ADOC1_->setConnectionString(Text("qz"));
   ADOQuery1_ = std::make_unique<db::Query>(ADOC1_.get());
@@ -213,7 +215,8 @@ void MaintenanceDialogsTest::twoDigitYearsFallFrom1950() {
   QVERIFY(QTest::qWaitForWindowExposed(&form));
   auto* edit = form.wwDBDateTimePicker1->findChild<QLineEdit*>();
   QVERIFY(edit != nullptr);
-  for (auto [typed, year] : {std::pair{"49", 2049}, std::pair{"50", 1950}, std::pair{"2026", 2026}}) {
+  for (auto [typed, year] :
+       {std::pair{"49", 2049}, std::pair{"50", 1950}, std::pair{"2026", 2026}}) {
     form.wwDBDateTimePicker1->setDate(QDate(2000, 1, 2));
     form.wwDBDateTimePicker1->setFocus();
     form.wwDBDateTimePicker1->setSelectedSection(QDateTimeEdit::YearSection);
@@ -256,8 +259,9 @@ void MaintenanceDialogsTest::roomCleanUpAsksConfirmsAndShowsTheAnswer() {
   QCOMPARE(boxes.seen.size(), 2);
   QCOMPARE(boxes.seen[0],
            QStringLiteral("确定删除数据|是否确定删除2026-01-01至2026-01-31的客房结算数据吗？"));
-  QVERIFY2(boxes.seen[1].startsWith(QStringLiteral("数据已成功删除!|已将 2026-01-01 至 2026-01-31")),
-           qPrintable(boxes.seen[1]));
+  QVERIFY2(
+      boxes.seen[1].startsWith(QStringLiteral("数据已成功删除!|已将 2026-01-01 至 2026-01-31")),
+      qPrintable(boxes.seen[1]));
   QCOMPARE(int(out.status), int(admin::Outcome::Done));
   // The wait window is gone.
   for (QWidget* w : QApplication::topLevelWidgets())

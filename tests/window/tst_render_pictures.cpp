@@ -11,12 +11,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QTimer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <memory>
 
@@ -57,8 +57,9 @@ void CheckNothingClipped(QWidget* w) {
   for (QWidget* c : w->findChildren<QWidget*>()) {
     if (!c->isVisibleTo(w) || c->isWindow()) continue;
     QWidget* parent = c->parentWidget();
-    QVERIFY2(parent->rect().contains(c->geometry()),
-             qPrintable(c->objectName() + " " + c->metaObject()->className() + " outside its parent"));
+    QVERIFY2(
+        parent->rect().contains(c->geometry()),
+        qPrintable(c->objectName() + " " + c->metaObject()->className() + " outside its parent"));
     QString text;
     int room = c->width();
     if (auto* l = qobject_cast<QLabel*>(c)) {
@@ -76,8 +77,10 @@ void CheckNothingClipped(QWidget* w) {
     }
     if (text.isEmpty() || text.contains('\n')) continue;
     const int need = c->fontMetrics().horizontalAdvance(text);
-    QVERIFY2(need <= room, qPrintable(QString("%1 \"%2\" needs %3 of %4")
-                                          .arg(c->objectName(), text).arg(need).arg(room)));
+    QVERIFY2(
+        need <= room,
+        qPrintable(
+            QString("%1 \"%2\" needs %3 of %4").arg(c->objectName(), text).arg(need).arg(room)));
   }
 }
 
@@ -142,8 +145,10 @@ void RenderPicturesTest::cjkFontHasTheCaptionsGlyphs() {
 void RenderPicturesTest::mainWindow() {
   server::TSevMainForm form(*ini_, log_, {});
   form.UnlockAdminFunctions();
-  const char* rows[][3] = {{"张三", "前台01", "客房结算"}, {"李四", "商场02", "商品销售"},
-                           {"王五", "库房", "物料入库"}, {"赵六", "财务", "日报表"}};
+  const char* rows[][3] = {{"张三", "前台01", "客房结算"},
+                           {"李四", "商场02", "商品销售"},
+                           {"王五", "库房", "物料入库"},
+                           {"赵六", "财务", "日报表"}};
   for (auto& r : rows) form.AddActivityEntry(r[0], r[1], r[2]);
   form.showNormal();
   QCoreApplication::processEvents();
@@ -186,12 +191,14 @@ void RenderPicturesTest::trayMenuAndCleanUpMenu() {
   form.CleanMenu->hide();
 
   // On a desktop with a tray: the icon and its menu on the whole screen.
-  if (QSystemTrayIcon::isSystemTrayAvailable() && !qEnvironmentVariable("QZ_PICTURES_DIR").isEmpty()) {
+  if (QSystemTrayIcon::isSystemTrayAvailable() &&
+      !qEnvironmentVariable("QZ_PICTURES_DIR").isEmpty()) {
     form.showNormal();
     form.ToolButton11Click();  // activates the icon, hides the window
     QTest::qWait(800);
     const QRect icon = form.LMDTrayIcon1->geometry();
-    menu->popup(icon.isValid() ? icon.topLeft() - QPoint(0, menu->sizeHint().height()) : QPoint(500, 300));
+    menu->popup(icon.isValid() ? icon.topLeft() - QPoint(0, menu->sizeHint().height())
+                               : QPoint(500, 300));
     QTest::qWait(500);
     // The corner of the screen with the panel, the icon and the menu.
     QRect area = menu->geometry().united(icon).adjusted(-60, -30, 60, 30);

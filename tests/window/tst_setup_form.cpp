@@ -1,6 +1,8 @@
 // The server settings dialog: loading and the box rule from a real
 // system.ini, the connection test and the save against the embedded engine
 // and an unreachable server, the computer browser and the file dialog.
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -10,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "admin/dialogs/computer_browser.h"
 #include "admin/dialogs/setup_form.h"
@@ -85,8 +86,8 @@ void SetupFormTest::noFileGivesEmptyFieldsAndDefaultDatabaseFile() {
 }
 
 void SetupFormTest::sspiWithExistingFileDisablesUserAndPassword() {
-  std::ofstream(app_->path("system.ini"), std::ios::binary)
-      << "db1\r\nsa\r\n口令\r\nqz\r\n" << dbFile_ << "\r\n前台\r\nSSPI\r\n";
+  std::ofstream(app_->path("system.ini"), std::ios::binary) << "db1\r\nsa\r\n口令\r\nqz\r\n"
+                                                            << dbFile_ << "\r\n前台\r\nSSPI\r\n";
   db::Connection conn;
   TsetupForm f(conn);
   QCOMPARE(f.Edit1->text(), QStringLiteral("db1"));
@@ -101,8 +102,8 @@ void SetupFormTest::sspiWithExistingFileDisablesUserAndPassword() {
 }
 
 void SetupFormTest::sspiRuleIsCaseSensitiveAndNeedsTheFile() {
-  std::ofstream(app_->path("system.ini"), std::ios::binary)
-      << "db1\nsa\npw\nqz\n" << dbFile_ << "\nfront\nsspi\n";
+  std::ofstream(app_->path("system.ini"), std::ios::binary) << "db1\nsa\npw\nqz\n"
+                                                            << dbFile_ << "\nfront\nsspi\n";
   {
     db::Connection conn;
     TsetupForm f(conn);

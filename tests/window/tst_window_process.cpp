@@ -95,7 +95,8 @@ class WindowProcessTest : public QObject {
 void WindowProcessTest::initTestCase() {
   QVERIFY2(QFileInfo::exists(ServerBinary()), qPrintable(ServerBinary()));
   QProcess create;
-  create.start(ServerBinary(), {"--app-dir", app_.path(), "--create-database", "--demo-rows", "10"});
+  create.start(ServerBinary(),
+               {"--app-dir", app_.path(), "--create-database", "--demo-rows", "10"});
   QVERIFY(create.waitForFinished(60000));
   QCOMPARE(create.exitCode(), 0);
 }
@@ -131,8 +132,9 @@ void WindowProcessTest::loginsAreAnsweredThroughTheWindowThread() {
   for (int round = 0; round < 50; ++round)
     for (size_t c = 0; c < clients.size(); ++c) {
       const QJsonObject r = clients[c]->call(2 + round, "login",
-                                 {{"operator", QString("op%1").arg(c)}, {"station", "前台"},
-                                  {"work", QString("第%1次").arg(round)}});
+                                             {{"operator", QString("op%1").arg(c)},
+                                              {"station", "前台"},
+                                              {"work", QString("第%1次").arg(round)}});
       QVERIFY2(r.value("result").toObject().value("hresult").toInt(-1) == 0,
                QJsonDocument(r).toJson().constData());
     }

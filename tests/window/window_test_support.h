@@ -55,11 +55,11 @@ class BoxAnswerer : public QObject {
     box_.text = mb->text();
     box_.icon = mb->icon();
     box_.buttons = mb->standardButtons();
-    box_.defaultButton = mb->defaultButton() ? mb->standardButton(mb->defaultButton())
-                                             : QMessageBox::NoButton;
+    box_.defaultButton =
+        mb->defaultButton() ? mb->standardButton(mb->defaultButton()) : QMessageBox::NoButton;
     ++count_;
-    QAbstractButton* b = answer_ != QMessageBox::NoButton ? mb->button(answer_)
-                                                          : mb->buttons().value(0);
+    QAbstractButton* b =
+        answer_ != QMessageBox::NoButton ? mb->button(answer_) : mb->buttons().value(0);
     if (b) b->click();
     if (once_) timer_.stop();
   }
