@@ -76,11 +76,15 @@ uint8_t* PageFile::mutablePage(uint32_t n) {
 }
 
 PageFile::Block PageFile::NewBlock(size_t bytes) {
-  constexpr size_t kAlign = kBlockPages * kPageSize;
-  const size_t size = (bytes + kAlign - 1) / kAlign * kAlign;
-  auto* p = static_cast<uint8_t*>(std::aligned_alloc(kAlign, size));
+  // Whole huge pages for a full block; a smaller file (a template, a small
+  // export opened again) gets just its pages, so opening one does not cost
+  // a 2 MiB allocation.
+  constexpr size_t kHuge = kBlockPages * kPageSize;
+  const size_t align = bytes >= kHuge ? kHuge : kPageSize;
+  const size_t size = (bytes + align - 1) / align * align;
+  auto* p = static_cast<uint8_t*>(std::aligned_alloc(align, size));
   if (!p) throw std::bad_alloc();
-  ::madvise(p, size, MADV_HUGEPAGE);  // a hint; without it pages fault one by one
+  if (align == kHuge) ::madvise(p, size, MADV_HUGEPAGE);  // a hint; else pages fault one by one
   return Block(p);
 }
 
