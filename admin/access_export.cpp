@@ -11,7 +11,7 @@
 
 #include "database/export_template.h"
 #include "platform/db/connection_string.h"
-#include "platform/db/sql_lexer.h"
+#include "platform/db/sql_quote.h"
 #include "platform/jet/database.h"
 #include "platform/jet/jet_error.h"
 
@@ -102,15 +102,15 @@ std::string Literal(const Variant& v, Rule rule) {
   const std::string text = null ? std::string() : v.toText();
   switch (rule) {
     case Rule::T:
-      return null ? "null," : db::quoteStringLiteral(text) + ",";
+      return null ? "null," : db::QuoteSqlText(text) + ",";
     case Rule::N:
       return null ? "null," : text + ",";
     case Rule::K:
-      return db::quoteStringLiteral(text) + ",";
+      return db::QuoteSqlText(text) + ",";
     case Rule::X:
       return null ? "1," : text + ",";
     case Rule::L:
-      return null ? "null)" : db::quoteStringLiteral(text) + ")";
+      return null ? "null)" : db::QuoteSqlText(text) + ")";
   }
   return {};
 }

@@ -6,6 +6,7 @@
 #include "admin/request_key_sweeper.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/request_keys.h"
+#include "platform/db/sql_quote.h"
 #include "settings/config.h"
 
 namespace qz::admin {
@@ -128,7 +129,7 @@ Outcome MaintenanceFunctions::RestoreDatabase(const std::string& password) {
   const std::string database = settings_.databaseName();
   if (database.empty()) throw std::runtime_error(kNoDatabaseName);
   std::string statement = restoreStatement(database, file);
-  if (!password.empty()) statement += " with password=" + quoteSqlText(password);
+  if (!password.empty()) statement += " with password=" + db::QuoteSqlText(password);
   ADOQuery1_.setSql({statement});
   ADOQuery1_.execSql();
   return {Outcome::Done, ""};

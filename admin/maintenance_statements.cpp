@@ -6,59 +6,36 @@
 #include <ctime>
 
 #include "platform/db/connection_string.h"
+#include "platform/db/sql_quote.h"
 
 namespace qz::admin {
 
-std::string quoteSqlText(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
-std::string quoteSqlName(std::string_view name) {
-  auto plain = [](char c, bool first) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 0x80) return true;  // letters of other scripts
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '#' || c == '@')
-      return true;
-    return !first && ((c >= '0' && c <= '9') || c == '$');
-  };
-  bool ok = !name.empty();
-  for (size_t i = 0; ok && i < name.size(); ++i) ok = plain(name[i], i == 0);
-  if (ok) return std::string(name);
-  std::string out = "[";
-  for (char c : name) {
-    if (c == ']') out += ']';
-    out += c;
-  }
-  return out + "]";
-}
-
 std::string backupStatement(const BackupChoices& c, const std::string& database) {
-  return "exec QZ_backup 'disk'," + quoteSqlText(c.deviceName) + "," + quoteSqlText(c.path) + "," +
-         quoteSqlText(database) + "," + std::to_string(c.kind) + "," + std::to_string(c.media) +
-         "," + quoteSqlText(c.password);
+  return "exec QZ_backup 'disk'," + db::QuoteSqlText(c.deviceName) + "," +
+         db::QuoteSqlText(c.path) + "," + db::QuoteSqlText(database) + "," +
+         std::to_string(c.kind) + "," + std::to_string(c.media) + "," +
+         db::QuoteSqlText(c.password);
 }
 
 std::string restoreStatement(const std::string& database, const std::string& file) {
-  return "RESTORE DATABASE " + quoteSqlName(database) + " from disk=" + quoteSqlText(file);
+  return "RESTORE DATABASE " + db::QuoteBracketName(database) +
+         " from disk=" + db::QuoteSqlText(file);
 }
 
 std::string roomCleanStatement(const std::string& database, const std::string& archive,
                                const std::string& from, const std::string& to,
                                const std::string& backupFileName) {
-  return "exec " + quoteSqlName(database) + ".dbo.hpt_backup " + quoteSqlText(database) + "," +
-         quoteSqlText(archive) + "," + quoteSqlText(from) + "," + quoteSqlText(to) + "," +
-         quoteSqlText(backupFileName);
+  return "exec " + db::QuoteBracketName(database) + ".dbo.hpt_backup " +
+         db::QuoteSqlText(database) + "," + db::QuoteSqlText(archive) + "," +
+         db::QuoteSqlText(from) + "," + db::QuoteSqlText(to) + "," +
+         db::QuoteSqlText(backupFileName);
 }
 
 std::string salesCleanStatement(const std::string& database, const std::string& archive,
                                 const std::string& from, const std::string& to) {
-  return "exec " + quoteSqlName(database) + ".dbo.material_backup " + quoteSqlText(database) + "," +
-         quoteSqlText(archive) + "," + quoteSqlText(from) + "," + quoteSqlText(to);
+  return "exec " + db::QuoteBracketName(database) + ".dbo.material_backup " +
+         db::QuoteSqlText(database) + "," + db::QuoteSqlText(archive) + "," +
+         db::QuoteSqlText(from) + "," + db::QuoteSqlText(to);
 }
 
 std::string ReplaceAllText(const std::string& text, const std::string& old,

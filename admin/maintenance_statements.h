@@ -26,13 +26,6 @@ inline constexpr const char* kEmptyDatabaseQuestion = "您是否确定把该系�
 inline constexpr const char* kEmptyDatabaseDone = "数据已成功删除!";
 inline constexpr const char* kNoDatabaseName = "system.ini 第 4 行没有数据库名，无法执行。";
 
-// 'text' with every ' doubled.
-std::string quoteSqlText(std::string_view text);
-// A database name as an identifier: as it is when it is a plain name
-// (letters, digits, '_', '$', '#', '@', not starting with a digit), else in
-// brackets with ']' doubled.
-std::string quoteSqlName(std::string_view name);
-
 struct BackupChoices {
   std::string deviceName;  // "名称"
   std::string path;        // "目的"

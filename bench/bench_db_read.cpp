@@ -27,6 +27,7 @@
 #include "database/create_database.h"
 #include "platform/db/connection.h"
 #include "platform/db/engine.h"
+#include "platform/db/sql_quote.h"
 
 namespace {
 
@@ -292,7 +293,7 @@ bool runPostgres(int rows) {
   master.setConnectionString("User ID=" + userName + ";Initial Catalog=master;Data Source=" + host +
                              "," + port);
   master.open();
-  master.session().execute("DROP DATABASE \"" + name + "\"", {});
+  master.session().execute("DROP DATABASE " + qz::db::QuoteSqlName(name), {});
   if (a.rows != b.rows || a.nulls != b.nulls || a.msecs != b.msecs || a.ints != b.ints) {
     std::printf("postgres: the two readers disagree (rows %lld/%lld, ints %lld/%lld)\n",
                 static_cast<long long>(a.rows), static_cast<long long>(b.rows),

@@ -12,6 +12,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/engine.h"
+#include "platform/db/sql_quote.h"
 
 namespace qz::database {
 namespace {
@@ -66,12 +67,7 @@ bool existsOn(db::Connection& master, const std::string& name) {
 void databaseCommand(db::Connection& master, const char* verb, const std::string& name) {
   db::EngineSession& s = master.session();
   if (s.flavor() == db::SqlFlavor::Postgres) {
-    std::string quoted = "\"";
-    for (char c : name) {
-      if (c == '"') quoted += '"';
-      quoted += c;
-    }
-    s.execute(std::string(verb) + " DATABASE " + quoted + "\"", {});
+    s.execute(std::string(verb) + " DATABASE " + db::QuoteSqlName(name), {});
   } else {
     master.execute(std::string(verb) + " DATABASE " + name);
   }

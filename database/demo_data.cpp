@@ -11,20 +11,14 @@
 
 #include "database/schema.h"
 #include "platform/db/engine.h"
+#include "platform/db/sql_quote.h"
 
 namespace qz::database {
 namespace {
 
 // ---- literals
 
-std::string q(std::string_view s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
+std::string q(std::string_view s) { return db::QuoteSqlText(s); }
 std::string num(int64_t v) { return std::to_string(v); }
 std::string money(double v) {
   char buf[48];

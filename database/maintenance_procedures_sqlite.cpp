@@ -15,6 +15,7 @@
 #include "platform/db/embedded_backup.h"
 #include "platform/db/embedded_catalog.h"
 #include "platform/db/sql_lexer.h"
+#include "platform/db/sql_quote.h"
 #include "platform/db/sqlite_cursor.h"
 
 namespace qz::database {
@@ -123,7 +124,7 @@ void ensureArchiveDatabase(EmbeddedContext& ctx, const std::string& archive) {
   }
   db::Connection master;
   master.setConnectionString("Provider=SQLOLEDB.1;Initial Catalog=master;Data Source=");
-  master.execute("CREATE DATABASE " + db::quoteIdentifier(archive));
+  master.execute("CREATE DATABASE " + db::QuoteSqlName(archive));
   try {
     db::Connection conn;
     conn.setConnectionString("Provider=SQLOLEDB.1;Initial Catalog=" +
@@ -131,7 +132,7 @@ void ensureArchiveDatabase(EmbeddedContext& ctx, const std::string& archive) {
     installSchema(conn);
   } catch (...) {
     try {
-      master.execute("DROP DATABASE " + db::quoteIdentifier(archive));
+      master.execute("DROP DATABASE " + db::QuoteSqlName(archive));
     } catch (const DbError&) {
     }
     throw;
@@ -150,7 +151,7 @@ std::string createTableIn(const std::string& schema, const std::string& table) {
 std::vector<std::string> columnsOf(EmbeddedContext& ctx, const std::string& schema,
                                    const std::string& table) {
   std::vector<std::string> cols;
-  auto rows = ctx.query("PRAGMA " + schema + ".table_info(" + db::quoteIdentifier(table) + ")", {});
+  auto rows = ctx.query("PRAGMA " + schema + ".table_info(" + db::QuoteSqlName(table) + ")", {});
   while (rows->next()) cols.push_back(rows->row()[1].toText());
   if (cols.empty()) throw DbError("Invalid object name '" + table + "'.");
   return cols;
@@ -212,7 +213,7 @@ std::vector<int64_t> moveRows(EmbeddedContext& ctx, const MovePlan& plan, const 
       std::string cols;
       for (const std::string& c : columnsOf(ctx, src, part.table)) {
         if (!cols.empty()) cols += ", ";
-        cols += db::quoteIdentifier(c);
+        cols += db::QuoteSqlName(c);
       }
       const std::string from = src + "." + part.table + " WHERE " + part.condition;
       ctx.execute("INSERT OR REPLACE INTO " + arch + "." + part.table + " (" + cols + ") SELECT " +

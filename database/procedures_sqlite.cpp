@@ -6,6 +6,7 @@
 // with parameters are cast, since a caller may pass them as text.
 #include "database/maintenance_procedures.h"
 #include "database/procedures.h"
+#include "platform/db/sql_quote.h"
 
 namespace qz::database {
 namespace {
@@ -121,15 +122,6 @@ const std::vector<EmbeddedProcedure> kProcedures = {
 #undef QZ_DAY_RANGE
 #undef QZ_OPEN_RANGE
 
-std::string quoted(const char* s) {
-  std::string out = "'";
-  for (const char* p = s; *p; ++p) {
-    if (*p == '\'') out += '\'';
-    out += *p;
-  }
-  return out + "'";
-}
-
 }  // namespace
 
 const std::vector<EmbeddedProcedure>& embeddedProcedures() { return kProcedures; }
@@ -148,7 +140,8 @@ std::vector<std::string> procedureStatements(db::SqlFlavor flavor) {
       "params TEXT NOT NULL, body TEXT NOT NULL)");
   for (const auto& p : kProcedures)
     out.push_back("INSERT OR REPLACE INTO sys_procedures (name, params, body) VALUES (" +
-                  quoted(p.name) + ", " + quoted(p.params) + ", " + quoted(p.body) + ")");
+                  db::QuoteSqlText(p.name) + ", " + db::QuoteSqlText(p.params) + ", " +
+                  db::QuoteSqlText(p.body) + ")");
   return out;
 }
 

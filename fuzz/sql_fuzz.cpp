@@ -9,6 +9,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/dialect.h"
 #include "platform/db/sql_lexer.h"
+#include "platform/db/sql_quote.h"
 
 using namespace qz;
 
@@ -28,13 +29,13 @@ void CheckTokens(std::string_view sql) {
 }
 
 void CheckQuoting(std::string_view text) {
-  const std::string literal = db::quoteStringLiteral(text);
+  const std::string literal = db::QuoteSqlText(text);
   std::vector<db::Token> tokens = db::lexSql(literal);
   fuzz::Check(tokens.size() == 1 && tokens[0].is(db::TokenKind::String),
               "a quoted literal is one token");
   fuzz::Check(db::stringLiteralValue(tokens[0]) == text, "a quoted literal keeps its value");
 
-  const std::string name = db::quoteIdentifier(text);
+  const std::string name = db::QuoteSqlName(text);
   tokens = db::lexSql(name);
   fuzz::Check(tokens.size() == 1 && tokens[0].is(db::TokenKind::Quoted),
               "a quoted name is one token");

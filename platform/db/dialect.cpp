@@ -8,6 +8,7 @@
 
 #include "platform/db/connection_string.h"
 #include "platform/db/sql_lexer.h"
+#include "platform/db/sql_quote.h"
 
 namespace qz::db {
 namespace {
@@ -87,7 +88,7 @@ class StatementTranslator {
   std::string identifier(const Token& t) const {
     if (t.kind == TokenKind::Word) return std::string(t.text);
     const std::string name = identifierName(t);
-    return quoteIdentifier(pg_ ? asciiLower(name) : name);
+    return QuoteSqlName(pg_ ? asciiLower(name) : name);
   }
 
   std::string marker(const Token& t) {
@@ -463,7 +464,7 @@ class StatementTranslator {
       if (!sig(k)) return false;
     }
     if (pg_) {
-      std::string sql = "SELECT * FROM " + quoteIdentifier(asciiLower(parts.back())) + "(";
+      std::string sql = "SELECT * FROM " + QuoteSqlName(asciiLower(parts.back())) + "(";
       for (size_t n = 0; n < pgArgs.size(); ++n) {
         if (n) sql += ", ";
         sql += pgArgs[n];

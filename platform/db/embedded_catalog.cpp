@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/db/connection.h"
-#include "platform/db/sql_lexer.h"
+#include "platform/db/sql_quote.h"
 #include "platform/db/sqlite_values.h"
 
 namespace qz::db::catalog {
@@ -78,7 +78,7 @@ class Stmt {
 };
 
 std::string table(const std::string& schema, const char* name) {
-  return quoteIdentifier(schema) + "." + name;
+  return QuoteSqlName(schema) + "." + name;
 }
 
 void ensureSchemaOnce(sqlite3* db, const std::string& schema);

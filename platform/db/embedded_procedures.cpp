@@ -10,6 +10,7 @@
 #include "platform/db/connection_string.h"
 #include "platform/db/embedded_engine.h"
 #include "platform/db/sql_lexer.h"
+#include "platform/db/sql_quote.h"
 #include "platform/db/sqlite_cursor.h"
 #include "platform/db/sqlite_values.h"
 
@@ -60,7 +61,7 @@ std::unique_ptr<Cursor> spAddDumpDevice(EmbeddedCall& call) {
     throw DbError("Device type '" + type + "' is not valid. Use 'disk' or 'tape'.");
   if (name.empty()) throw DbError("The logical device name must be given.");
   if (path.empty()) throw DbError("The physical device name must be given.");
-  const std::string table = quoteIdentifier(call.context.catalogSchema()) + ".sysdevices";
+  const std::string table = QuoteSqlName(call.context.catalogSchema()) + ".sysdevices";
   ParamList p(1);
   p[0].value = Variant(name);
   auto existing = call.context.query("SELECT name FROM " + table + " WHERE name = ?1", p);
@@ -79,7 +80,7 @@ std::unique_ptr<Cursor> spAddDumpDevice(EmbeddedCall& call) {
 
 std::unique_ptr<Cursor> spDropDevice(EmbeddedCall& call) {
   const std::string name = argText(call.args, 0);
-  const std::string table = quoteIdentifier(call.context.catalogSchema()) + ".sysdevices";
+  const std::string table = QuoteSqlName(call.context.catalogSchema()) + ".sysdevices";
   ParamList p(1);
   p[0].value = Variant(name);
   if (call.context.execute("DELETE FROM " + table + " WHERE name = ?1", p) == 0)

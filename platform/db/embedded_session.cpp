@@ -9,6 +9,7 @@
 #include "platform/db/embedded_catalog.h"
 #include "platform/db/embedded_procedures.h"
 #include "platform/db/sql_lexer.h"
+#include "platform/db/sql_quote.h"
 #include "platform/db/sqlite_cursor.h"
 #include "platform/db/sqlite_functions.h"
 #include "platform/db/sqlite_values.h"
@@ -330,7 +331,7 @@ std::vector<FieldDef> EmbeddedSession::tableFields(const std::string& table) {
   std::string database, name;
   splitProcName(table, &database, &name);
   const std::string prefix = database.empty() ? std::string() : qualifierFor(database);
-  const std::string sql = "SELECT * FROM " + prefix + quoteIdentifier(name) + " LIMIT 0";
+  const std::string sql = "SELECT * FROM " + prefix + QuoteSqlName(name) + " LIMIT 0";
   const char* tail = nullptr;
   sqlite3_stmt* st = prepare(sql.c_str(), &tail, {});
   std::vector<FieldDef> out;
@@ -354,13 +355,13 @@ std::string EmbeddedSession::qualifierFor(std::string_view database) {
   if (equalsNoCase(database, "tempdb")) return "temp.";
   const std::string alias = asciiLower(database);
   for (const std::string& a : attached_)
-    if (a == alias) return quoteIdentifier(alias) + ".";
+    if (a == alias) return QuoteSqlName(alias) + ".";
   const std::string file = databaseFile(database);
   std::vector<Parameter> binds(1);
   binds[0].value = Variant(file);
-  execute("ATTACH DATABASE ?1 AS " + quoteIdentifier(alias), binds);
+  execute("ATTACH DATABASE ?1 AS " + QuoteSqlName(alias), binds);
   attached_.push_back(alias);
-  return quoteIdentifier(alias) + ".";
+  return QuoteSqlName(alias) + ".";
 }
 
 // ---------------------------------------------------------------- procedures
@@ -477,7 +478,7 @@ void EmbeddedSession::dropDatabase(const std::string& name) {
   const std::string alias = asciiLower(name);
   for (auto it = attached_.begin(); it != attached_.end(); ++it) {
     if (*it == alias) {
-      execPlain(("DETACH DATABASE " + quoteIdentifier(alias)).c_str());
+      execPlain(("DETACH DATABASE " + QuoteSqlName(alias)).c_str());
       attached_.erase(it);
       break;
     }

@@ -2,27 +2,10 @@
 #include "platform/db/pg_restore.h"
 
 #include "platform/db/connection_string.h"
+#include "platform/db/sql_quote.h"
 
 namespace qz::db {
 namespace {
-
-std::string sqlLiteral(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
-std::string sqlName(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
 
 std::string shellQuote(const std::string& s) {
   std::string out = "'";
@@ -42,7 +25,7 @@ std::string firstText(EngineSession& s, const std::string& sql) {
 }
 
 bool databaseExists(EngineSession& s, const std::string& name) {
-  return !firstText(s, "SELECT 1 FROM pg_database WHERE datname = " + sqlLiteral(name)).empty();
+  return !firstText(s, "SELECT 1 FROM pg_database WHERE datname = " + QuoteSqlText(name)).empty();
 }
 
 // Runs a shell script on the server; returns whether it succeeded and its
@@ -54,7 +37,7 @@ bool runOnServer(EngineSession& s, const std::string& script, std::string* outpu
   s.execute("CREATE TEMP TABLE IF NOT EXISTS qz_program_output(n serial, line text)", {});
   s.execute("TRUNCATE qz_program_output", {});
   s.execute("COPY qz_program_output(line) FROM PROGRAM " +
-                sqlLiteral("( " + script + "\n) 2>&1; echo qz-exit-$?") +
+                QuoteSqlText("( " + script + "\n) 2>&1; echo qz-exit-$?") +
                 " WITH (FORMAT csv, DELIMITER E'\\x02', QUOTE E'\\x01')",
             {});
   *output = firstText(s, "SELECT string_agg(line, E'\\n' ORDER BY n) FROM qz_program_output");
@@ -100,11 +83,11 @@ std::unique_ptr<Cursor> restorePostgresDatabase(EngineSession& s, const std::str
   const std::string port = firstText(s, "SELECT current_setting('port')");
   const std::string user = firstText(s, "SELECT current_user");
 
-  s.execute("DROP DATABASE IF EXISTS " + sqlName(fresh), {});
-  s.execute("CREATE DATABASE " + sqlName(fresh) + " TEMPLATE template0", {});
+  s.execute("DROP DATABASE IF EXISTS " + QuoteSqlName(fresh), {});
+  s.execute("CREATE DATABASE " + QuoteSqlName(fresh) + " TEMPLATE template0", {});
   auto dropFresh = [&] {
     try {
-      s.execute("DROP DATABASE IF EXISTS " + sqlName(fresh), {});
+      s.execute("DROP DATABASE IF EXISTS " + QuoteSqlName(fresh), {});
     } catch (const DbError&) {
     }
   };
@@ -148,22 +131,23 @@ std::unique_ptr<Cursor> restorePostgresDatabase(EngineSession& s, const std::str
   const bool exists = databaseExists(s, database);
   if (exists) {
     try {
-      s.execute("ALTER DATABASE " + sqlName(database) + " RENAME TO " + sqlName(old), {});
+      s.execute("ALTER DATABASE " + QuoteSqlName(database) + " RENAME TO " + QuoteSqlName(old), {});
     } catch (const DbError&) {
       dropFresh();
       throw;  // e.g. "database ... is being accessed by other users"
     }
   }
   try {
-    s.execute("ALTER DATABASE " + sqlName(fresh) + " RENAME TO " + sqlName(database), {});
+    s.execute("ALTER DATABASE " + QuoteSqlName(fresh) + " RENAME TO " + QuoteSqlName(database), {});
   } catch (...) {
-    if (exists) s.execute("ALTER DATABASE " + sqlName(old) + " RENAME TO " + sqlName(database), {});
+    if (exists)
+      s.execute("ALTER DATABASE " + QuoteSqlName(old) + " RENAME TO " + QuoteSqlName(database), {});
     dropFresh();
     throw;
   }
   if (exists) {
     try {
-      s.execute("DROP DATABASE " + sqlName(old), {});
+      s.execute("DROP DATABASE " + QuoteSqlName(old), {});
     } catch (const DbError&) {
       // The old content stays under its temporary name; nothing is lost.
     }

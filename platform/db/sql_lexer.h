@@ -56,11 +56,6 @@ std::string identifierName(const Token& t);
 // The value of a String token ('it''s' -> it's).
 std::string stringLiteralValue(const Token& t);
 
-// 'text' with quotes doubled: a safe SQL string literal.
-std::string quoteStringLiteral(std::string_view text);
-// "name" with quotes doubled: a safe SQL quoted identifier.
-std::string quoteIdentifier(std::string_view name);
-
 // ASCII lower-case copy.
 std::string asciiLower(std::string_view s);
 

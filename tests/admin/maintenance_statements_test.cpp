@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/db/connection_string.h"
+#include "platform/db/sql_quote.h"
 
 namespace qz::admin {
 namespace {
@@ -28,9 +29,9 @@ TEST(MaintenanceStatementTest, RestoreAndCleanUpStatementsQuoteNamesAndValues) {
             "exec qz.dbo.hpt_backup 'qz','qz1','2026-01-01','2026-02-28','qz1'");
   EXPECT_EQ(salesCleanStatement("qz", "o'arch", "2026-01-01", "2026-02-28"),
             "exec qz.dbo.material_backup 'qz','o''arch','2026-01-01','2026-02-28'");
-  EXPECT_EQ(quoteSqlName("1qz"), "[1qz]");
-  EXPECT_EQ(quoteSqlName("qz_2026"), "qz_2026");
-  EXPECT_EQ(quoteSqlName(""), "[]");
+  EXPECT_EQ(db::QuoteBracketName("1qz"), "[1qz]");
+  EXPECT_EQ(db::QuoteBracketName("qz_2026"), "qz_2026");
+  EXPECT_EQ(db::QuoteBracketName(""), "[]");
 }
 
 TEST(ReplaceAllTextTest, ReplacesEveryOccurrenceAndEndsWhenTheNewTextHoldsTheOld) {

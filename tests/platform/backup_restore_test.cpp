@@ -15,6 +15,7 @@
 #include "platform/db/backup_media.h"
 #include "platform/db/connection.h"
 #include "platform/db/dialect.h"
+#include "platform/db/sql_quote.h"
 #include "tests/platform/test_databases.h"
 #include "tests/server/temp_dir.h"
 
@@ -23,12 +24,6 @@ namespace {
 
 using qz::testing::TestDatabase;
 using qz::testing::TestEngine;
-
-std::string quoteText(const std::string& s) {
-  std::string out;
-  for (char c : s) out += c == '\'' ? std::string("''") : std::string(1, c);
-  return out;
-}
 
 class BackupRestoreTest : public ::testing::TestWithParam<TestEngine> {
  protected:
@@ -63,9 +58,10 @@ class BackupRestoreTest : public ::testing::TestWithParam<TestEngine> {
 
   std::string backup(int kind, int overwrite, const std::string& password = "",
                      const std::string& file = "") {
-    return first("exec QZ_backup 'disk','qz_backup','" + (file.empty() ? media() : file) + "','" +
-                 db_->name() + "'," + std::to_string(kind) + "," + std::to_string(overwrite) +
-                 ",'" + quoteText(password) + "'");
+    return first("exec QZ_backup 'disk','qz_backup'," +
+                 db::QuoteSqlText(file.empty() ? media() : file) + ",'" + db_->name() + "'," +
+                 std::to_string(kind) + "," + std::to_string(overwrite) + "," +
+                 db::QuoteSqlText(password));
   }
 
   // RESTORE DATABASE on a connection to master, as the window sends it.
@@ -73,7 +69,8 @@ class BackupRestoreTest : public ::testing::TestWithParam<TestEngine> {
     db::Connection master;
     master.setConnectionString(db_->connectionStringFor("master"));
     master.setCommandTimeout(300);
-    master.execute("RESTORE DATABASE " + db_->name() + " from disk='" + file + "'" + with);
+    master.execute("RESTORE DATABASE " + db_->name() + " from disk=" + db::QuoteSqlText(file) +
+                   with);
   }
 
   std::string restoreError(const std::string& file, const std::string& with = "") {
@@ -315,12 +312,11 @@ TEST_P(BackupRestoreTest, RestoreUnderANewNameCreatesThatDatabase) {
 TEST_P(BackupRestoreTest, QuotesInPathsTravelAsTextNotAsStatement) {
   addBill(1, "2026-01-05");
   const std::string odd = dir_.file("o'brien backup.dat");
-  const std::string quoted = quoteText(odd);
-  backup(0, 0, "", quoted);
+  backup(0, 0, "", odd);
   EXPECT_TRUE(std::filesystem::exists(odd));
   addBill(2, "2026-01-06");
   conn_.close();
-  restore(quoted);
+  restore(odd);
   EXPECT_EQ(bills(), "1");
 }
 
