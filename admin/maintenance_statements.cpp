@@ -7,6 +7,7 @@
 
 #include "platform/db/connection_string.h"
 #include "platform/db/sql_quote.h"
+#include "platform/provider/variant.h"
 
 namespace qz::admin {
 
@@ -65,16 +66,9 @@ std::string dayText(const Day& day) {
 }
 
 bool parseDayText(const std::string& text, Day* day) {
-  int y = 0;
-  unsigned m = 0, d = 0;
-  char s1 = 0, s2 = 0;
-  int used = 0;
-  if (std::sscanf(text.c_str(), "%5d%c%2u%c%2u%n", &y, &s1, &m, &s2, &d, &used) != 5) return false;
-  if (static_cast<size_t>(used) != text.size() || s1 != s2 || (s1 != '-' && s1 != '/'))
-    return false;
-  const Day parsed{std::chrono::year(y), std::chrono::month(m), std::chrono::day(d)};
-  if (!parsed.ok() || y < 1) return false;
-  *day = parsed;
+  DateText t;
+  if (!ParseDateText(text, &t) || t.hasTime) return false;
+  *day = t.day;
   return true;
 }
 

@@ -61,7 +61,8 @@ std::string masterConnectionText(const std::string& text);
 using Day = std::chrono::year_month_day;
 // "2026-01-31" (the form both engines read).
 std::string dayText(const Day& day);
-// Parses "2026-01-31" (or with '/'). Returns false for anything else.
+// Parses a day as ParseDateText reads it ("2026-01-31", "2026/1/31"), without a
+// time of day. Returns false for anything else.
 bool parseDayText(const std::string& text, Day* day);
 Day addDays(const Day& day, int days);
 // The range a clean-up proposes: from 360 days before today to beforeDays

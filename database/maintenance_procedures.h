@@ -50,7 +50,7 @@ std::vector<std::string> pgMaintenanceStatements();
 const std::vector<std::string>& businessTables();
 
 // "2026-01-31", "2026/1/31", "2026-01-31 10:00:00" -> "2026-01-31"; the day
-// after through *next. Returns false for text that is no date.
+// after through *next. Returns false for text ParseDateText refuses.
 bool parseIsoDay(const std::string& text, std::string* day, std::string* next);
 
 }  // namespace qz::database

@@ -17,6 +17,7 @@
 #include "platform/db/sql_lexer.h"
 #include "platform/db/sql_quote.h"
 #include "platform/db/sqlite_cursor.h"
+#include "platform/provider/variant.h"
 
 namespace qz::database {
 namespace {
@@ -331,31 +332,13 @@ const std::vector<std::string>& businessTables() {
 }
 
 bool parseIsoDay(const std::string& text, std::string* day, std::string* next) {
-  int y = 0, m = 0, d = 0, used = 0;
-  char s1 = 0, s2 = 0;
-  if (std::sscanf(text.c_str(), "%4d%c%2d%c%2d%n", &y, &s1, &m, &s2, &d, &used) != 5) return false;
-  if (s1 != s2 || (s1 != '-' && s1 != '/')) return false;
-  const std::string rest = text.substr(static_cast<size_t>(used));
-  if (!rest.empty() && rest[0] != ' ' && rest[0] != 'T') return false;
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  if (y < 1 || m < 1 || m > 12) return false;
-  const int monthDays = kDays[m - 1] + (m == 2 && leap ? 1 : 0);
-  if (d < 1 || d > monthDays) return false;
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-  if (day) *day = buf;
-  if (next) {
-    if (++d > monthDays) {
-      d = 1;
-      if (++m > 12) {
-        m = 1;
-        ++y;
-      }
-    }
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-    *next = buf;
-  }
+  DateText t;
+  if (!ParseDateText(text, &t)) return false;
+  const DateTime start =
+      DateTime::fromParts(static_cast<int>(t.day.year()), static_cast<int>(unsigned{t.day.month()}),
+                          static_cast<int>(unsigned{t.day.day()}));
+  if (day) *day = start.dateText();
+  if (next) *next = DateTime{start.msecs + 86400000}.dateText();
   return true;
 }
 

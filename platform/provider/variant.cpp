@@ -37,14 +37,24 @@ void civilFromDays(int64_t z, int* y, int* m, int* d) {
 
 constexpr int64_t kMsPerDay = 86400000;
 
-bool parseDigits(std::string_view s, size_t pos, size_t n, int* out) {
-  if (pos + n > s.size()) return false;
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads minDigits..maxDigits decimal digits at s[*pos] into *out and moves
+// *pos past them; false when there are fewer, or more than maxDigits.
+bool readNumber(std::string_view s, size_t* pos, size_t minDigits, size_t maxDigits, int* out) {
+  size_t i = *pos;
   int v = 0;
-  for (size_t i = pos; i < pos + n; ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-  }
+  while (i < s.size() && i - *pos < maxDigits && isDigit(s[i])) v = v * 10 + (s[i++] - '0');
+  if (i - *pos < minDigits || (i < s.size() && isDigit(s[i]))) return false;
+  *pos = i;
   *out = v;
+  return true;
+}
+
+// s[*pos] == c, and then past it.
+bool skip(std::string_view s, size_t* pos, char c) {
+  if (*pos >= s.size() || s[*pos] != c) return false;
+  ++*pos;
   return true;
 }
 
@@ -70,6 +80,47 @@ bool textToDouble(std::string_view text, double* out) {
 }
 
 }  // namespace
+
+bool ParseDateText(std::string_view text, DateText* out) {
+  const std::string_view s = trimmed(text);
+  DateText t;
+  size_t pos = 0;
+  int y = 0, m = 0, d = 0;
+  if (!readNumber(s, &pos, 1, 4, &y)) return false;
+  const bool longYear = pos == 4;
+  const char sep = pos < s.size() ? s[pos] : '\0';
+  if ((sep != '-' && sep != '/') || !skip(s, &pos, sep)) return false;
+  const size_t monthAt = pos;
+  if (!readNumber(s, &pos, 1, 2, &m) || !skip(s, &pos, sep)) return false;
+  const size_t dayAt = pos;
+  if (!readNumber(s, &pos, 1, 2, &d)) return false;
+  t.canonical = longYear && sep == '-' && dayAt - monthAt == 3 && pos - dayAt == 2;
+  // year_month_day knows each month's length and the Gregorian leap years.
+  t.day = std::chrono::year(y) / std::chrono::month(static_cast<unsigned>(m)) /
+          std::chrono::day(static_cast<unsigned>(d));
+  if (!t.day.ok()) return false;
+  if (pos < s.size()) {
+    if (s[pos] != ' ' && s[pos] != 'T') return false;
+    ++pos;
+    if (!readNumber(s, &pos, 2, 2, &t.hour) || !skip(s, &pos, ':') ||
+        !readNumber(s, &pos, 2, 2, &t.minute))
+      return false;
+    if (pos < s.size() && (!skip(s, &pos, ':') || !readNumber(s, &pos, 2, 2, &t.second)))
+      return false;
+    if (pos < s.size()) {
+      if (!skip(s, &pos, '.')) return false;
+      const size_t fracAt = pos;
+      for (; pos < s.size() && isDigit(s[pos]); ++pos)
+        if (pos - fracAt < 3) t.msec = t.msec * 10 + (s[pos] - '0');
+      if (pos == fracAt || pos != s.size()) return false;
+      for (size_t n = pos - fracAt; n < 3; ++n) t.msec *= 10;
+    }
+    if (t.hour > 23 || t.minute > 59 || t.second > 59) return false;
+    t.hasTime = true;
+  }
+  *out = t;
+  return true;
+}
 
 double roundHalfEven(double v) {
   double r = std::nearbyint(v);  // default rounding mode: to nearest, ties to even
@@ -100,43 +151,10 @@ DateTime DateTime::today() {
 }
 
 bool DateTime::parse(std::string_view s, DateTime* out) {
-  s = trimmed(s);
-  int y, mo, d, h = 0, mi = 0, se = 0, ms = 0;
-  if (s.size() < 10 || !parseDigits(s, 0, 4, &y) || s[4] != '-' || !parseDigits(s, 5, 2, &mo) ||
-      s[7] != '-' || !parseDigits(s, 8, 2, &d))
-    return false;
-  size_t pos = 10;
-  if (pos < s.size()) {
-    if (s[pos] != 'T' && s[pos] != ' ') return false;
-    if (!parseDigits(s, pos + 1, 2, &h) || pos + 3 >= s.size() || s[pos + 3] != ':' ||
-        !parseDigits(s, pos + 4, 2, &mi))
-      return false;
-    pos += 6;
-    if (pos < s.size()) {
-      if (s[pos] != ':' || !parseDigits(s, pos + 1, 2, &se)) return false;
-      pos += 3;
-      if (pos < s.size()) {
-        if (s[pos] != '.') return false;
-        ++pos;
-        size_t n = 0;
-        int frac = 0;
-        while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') {
-          if (n < 3) frac = frac * 10 + (s[pos] - '0');
-          ++n;
-          ++pos;
-        }
-        if (n == 0 || pos != s.size()) return false;
-        for (size_t k = n; k < 3; ++k) frac *= 10;
-        ms = frac;
-      }
-    }
-  }
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59) return false;
-  // Rejects days past the month's end (2026-02-30); proleptic Gregorian leap years.
-  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
-  if (d > kMonthDays[mo - 1] + (mo == 2 && leap ? 1 : 0)) return false;
-  *out = fromParts(y, mo, d, h, mi, se, ms);
+  DateText t;
+  if (!ParseDateText(s, &t) || !t.canonical) return false;
+  *out = fromParts(static_cast<int>(t.day.year()), static_cast<int>(unsigned{t.day.month()}),
+                   static_cast<int>(unsigned{t.day.day()}), t.hour, t.minute, t.second, t.msec);
   return true;
 }
 

@@ -12,6 +12,7 @@
 // different threads, one object from one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -44,6 +45,28 @@ class VariantError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A calendar day, and optionally a time of day, read from text: the one
+// reader of date texts, for the wire, the databases and operators alike.
+// Spaces and tabs around the text are ignored. Accepted:
+//   day   YYYY-MM-DD or YYYY/MM/DD: a year of up to four digits, a month and a
+//         day of one or two digits, the same separator twice;
+//   time  optionally, after ' ' or 'T': HH:MM, HH:MM:SS or HH:MM:SS.f (one or
+//         more fraction digits, cut to milliseconds).
+// A day no calendar has (2026-02-30, 2026-13-01) or a time past 23:59:59 is
+// refused like any other text.
+struct DateText {
+  std::chrono::year_month_day day{};
+  int hour = 0, minute = 0, second = 0, msec = 0;
+  bool hasTime = false;
+  // The form the wire and the databases write: a four-digit year, two-digit
+  // month and day, '-' between them.
+  bool canonical = false;
+};
+
+// Returns false, leaving *out unchanged, for text that is no such date.
+// Allocates nothing (every date field of a packet may pass here).
+bool ParseDateText(std::string_view text, DateText* out);
+
 // Local civil date and time with milliseconds; no time zone.
 struct DateTime {
   int64_t msecs = 0;  // milliseconds since 1970-01-01T00:00:00.000 (civil)
@@ -53,7 +76,8 @@ struct DateTime {
   // Today's local date at midnight, and the current local date and time.
   static DateTime today();
   static DateTime now();
-  // Parses "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.mmm]]" and the same with 'T'.
+  // Parses the canonical texts of ParseDateText: "YYYY-MM-DD",
+  // "YYYY-MM-DD HH:MM[:SS[.mmm]]" and the same with 'T'.
   // Returns false on anything else (out = unchanged).
   static bool parse(std::string_view text, DateTime* out);
 

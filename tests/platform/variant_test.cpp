@@ -102,6 +102,60 @@ TEST(VariantTest, DateTimeParsesWireAndDatabaseFormsAndRejectsOthers) {
   EXPECT_LT(before, DateTime::fromParts(1970, 1, 1));
 }
 
+// Every reader of date texts goes through ParseDateText: the table says what
+// it takes, what it refuses, and which texts are the canonical form.
+TEST(DateTextTest, AcceptsTheDayAndTimeFormsAndRefusesDaysNoCalendarHas) {
+  struct Case {
+    const char* text;
+    bool ok;
+    int ymd = 0;  // year * 10000 + month * 100 + day
+    bool canonical = false;
+    int hmsm = 0;  // hour * 10000000 + minute * 100000 + second * 1000 + millisecond
+  };
+  for (const Case& c :
+       std::initializer_list<Case>{{"2026-01-31", true, 20260131, true},
+                                   {" 2026-1-5\t", true, 20260105, false},
+                                   {"2024/2/29", true, 20240229, false},
+                                   {"26/01/31", true, 260131, false},
+                                   {"2026-12-09T10:15:30.0079", true, 20261209, true, 101530007},
+                                   {"2026/12/9 23:59", true, 20261209, false, 235900000},
+                                   {"0000-02-29", true, 229, true},
+                                   {"2026-02-30", false},
+                                   {"2026-13-01", false},
+                                   {"2023-02-29", false},
+                                   {"1900-02-29", false},
+                                   {"2026-00-10", false},
+                                   {"2026-01-00", false},
+                                   {"2026-01/01", false},
+                                   {"20260-01-01", false},
+                                   {"2026-001-01", false},
+                                   {"+2026-01-01", false},
+                                   {"2026-01-01x", false},
+                                   {"2026-01-01 24:00", false},
+                                   {"2026-01-01 10:60", false},
+                                   {"2026-01-01 1:05", false},
+                                   {"2026-01-01 10:05:", false},
+                                   {"2026-01-01 10:05:07.", false},
+                                   {"09/12/2026", false},
+                                   {"", false}}) {
+    DateText t;
+    t.hour = -1;
+    ASSERT_EQ(ParseDateText(c.text, &t), c.ok) << c.text;
+    if (!c.ok) {
+      EXPECT_EQ(t.hour, -1) << c.text << " changed the output";
+      continue;
+    }
+    const int ymd = static_cast<int>(t.day.year()) * 10000 +
+                    static_cast<int>(unsigned{t.day.month()}) * 100 +
+                    static_cast<int>(unsigned{t.day.day()});
+    EXPECT_EQ(ymd, c.ymd) << c.text;
+    EXPECT_EQ(t.canonical, c.canonical) << c.text;
+    EXPECT_EQ(t.hour * 10000000 + t.minute * 100000 + t.second * 1000 + t.msec, c.hmsm) << c.text;
+    DateTime d;
+    EXPECT_EQ(DateTime::parse(c.text, &d), c.canonical) << c.text;
+  }
+}
+
 TEST(VariantTest, NumericComparisonFollowsThePlatform) {
   EXPECT_TRUE(Variant(int32_t(0)).equalsNumber(0));
   EXPECT_TRUE(Variant("0").equalsNumber(0));
