@@ -4,7 +4,6 @@
 #include <stdexcept>
 
 #include "platform/provider/error_kind_of.h"
-#include "platform/remote/json_rpc.h"
 #include "services/document_posting.h"
 #include "services/material_posting.h"
 
@@ -81,8 +80,8 @@ bool HotelModule::callCustom(std::string_view method, const rapidjson::Value& pa
     auto it = params.FindMember(key);
     if (it == params.MemberEnd() || it->value.IsNull()) return {};
     if (!it->value.IsString())
-      throw remote::RemoteError(std::string("login: ") + key + " must be a string", 0, {}, {},
-                                remote::kInvalidParams);
+      throw provider::ProviderError(remote::ErrorKind::BadRequest,
+                                    std::string("login: ") + key + " must be a string");
     return std::string(it->value.GetString(), it->value.GetStringLength());
   };
   const std::string op = text("operator"), station = text("station"), work = text("work");

@@ -12,7 +12,7 @@ namespace qz::provider {
 namespace {
 
 [[noreturn]] void badParam(const std::string& what) {
-  throw remote::RemoteError("Invalid params: " + what, 0, {}, {}, remote::kInvalidParams);
+  throw ProviderError(remote::ErrorKind::BadRequest, "Invalid params: " + what);
 }
 
 const rapidjson::Value* member(const rapidjson::Value& params, const char* name) {
@@ -87,9 +87,8 @@ Provider* RemoteDataModule::findProvider(std::string_view name) const {
 Provider& RemoteDataModule::provider(std::string_view name) const {
   Provider* p = findProvider(name);
   if (!p)
-    throw remote::RemoteError("Provider not exported: " + std::string(name),
-                              remote::errorHresult(remote::ErrorKind::UnknownName), {}, {},
-                              remote::errorCode(remote::ErrorKind::UnknownName));
+    throw ProviderError(remote::ErrorKind::UnknownName,
+                        "Provider not exported: " + std::string(name));
   return *p;
 }
 

@@ -45,7 +45,8 @@ class RemoteDataModule : public remote::RemoteObject {
   std::vector<std::string> providerNames() const;
   // The provider named name (ASCII case ignored), or nullptr.
   Provider* findProvider(std::string_view name) const;
-  // The provider named name. Throws RemoteError("Provider not exported: name").
+  // The provider named name. Throws ProviderError of kind UnknownName
+  // ("Provider not exported: name").
   Provider& provider(std::string_view name) const;
 
  protected:
