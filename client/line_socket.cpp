@@ -132,6 +132,10 @@ void LineSocket::send(std::string_view bytes) {
   }
 }
 
+void LineSocket::shutdownWrite() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+}
+
 std::optional<std::string> LineSocket::readLine(std::chrono::milliseconds timeout) {
   std::string line;
   if (!readLineInto(&line, timeout)) return std::nullopt;
@@ -147,7 +151,7 @@ size_t LineSocket::receiveChunk(std::chrono::milliseconds timeout) {
   for (;;) {
     if (waited) {
       int w = waitFor(fd_, POLLIN, timeout);
-      if (w == 0) throw std::runtime_error("no answer from the server in time");
+      if (w == 0) throw ReadTimeout();
       if (w < 0) throw std::runtime_error(std::string("poll failed: ") + std::strerror(errno));
     }
     ssize_t n = ::recv(fd_, chunk_.get(), kChunk, waited ? 0 : MSG_DONTWAIT);

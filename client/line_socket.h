@@ -1,6 +1,8 @@
 // LineSocket: a blocking TCP connection that sends bytes and reads
 // newline-terminated lines, whole or in pieces as they arrive, with a
-// timeout on connecting and on each read.
+// timeout on connecting and on each read. The one line connection of the
+// client library and of the tests; send() takes any bytes, so a test can
+// also send what no client should.
 #pragma once
 
 #include <chrono>
@@ -9,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "client/read_timeout.h"
 #include "client/tls_channel.h"
 
 namespace qz::client {
@@ -30,11 +33,14 @@ class LineSocket {
 
   // Sends all of bytes. Throws std::runtime_error when the connection fails.
   void send(std::string_view bytes);
+  // Ends the sending direction on plain TCP (the peer reads end of stream);
+  // reading goes on.
+  void shutdownWrite();
 
   // The next line without its line feed (and without a trailing carriage
   // return). Returns std::nullopt when the server closed the connection.
-  // Throws std::runtime_error on timeout (timeout 0 = wait forever) or
-  // socket errors.
+  // Throws ReadTimeout on timeout (timeout 0 = wait forever), and
+  // std::runtime_error on socket errors.
   std::optional<std::string> readLine(std::chrono::milliseconds timeout);
   // The same into *line, whose memory is kept for the socket's next reads
   // (a caller reading large answers one after another reuses it). Returns

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "client/read_timeout.h"
+
 namespace qz::client {
 
 namespace {
@@ -147,8 +149,7 @@ size_t TlsChannel::receive(char* buf, size_t n, std::chrono::milliseconds timeou
     int err = SSL_get_error(ssl_, r);
     if (err == SSL_ERROR_ZERO_RETURN) return 0;
     if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
-      if (!waitFor(fd_, err, timeout))
-        throw std::runtime_error("no answer from the server in time");
+      if (!waitFor(fd_, err, timeout)) throw ReadTimeout();
       continue;
     }
     if (err == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) return 0;  // closed without close_notify

@@ -4,18 +4,20 @@
 
 #include <string>
 
+#include "client/line_socket.h"
+
 namespace qz::testing {
 
 class WireClient {
  public:
   // Connects to 127.0.0.1:port; fails the test when it cannot.
   explicit WireClient(int port);
-  ~WireClient();
   WireClient(const WireClient&) = delete;
   WireClient& operator=(const WireClient&) = delete;
 
-  bool connected() const { return fd_ >= 0; }
-  // Sends text followed by a line feed (unless raw).
+  bool connected() const { return socket_.isOpen(); }
+  // Sends text followed by a line feed (unless raw: then exactly text,
+  // however malformed).
   bool send(const std::string& text, bool raw = false);
   // The next line without its line feed; "" with *closed set when the
   // server closed the connection; "" after timeoutMs without one.
@@ -28,8 +30,7 @@ class WireClient {
   void close();
 
  private:
-  int fd_ = -1;
-  std::string buf_;
+  client::LineSocket socket_;
 };
 
 }  // namespace qz::testing

@@ -23,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "client/line_socket.h"
 #include "platform/provider/partial_output.h"
 #include "platform/remote/event_loop_dispatcher.h"
 #include "platform/remote/host.h"
@@ -161,55 +162,29 @@ class LoopThread {
   std::thread thread_;
 };
 
-// A blocking client speaking lines over a real TCP connection.
+// A blocking client speaking lines over a real TCP connection, through the
+// client library's LineSocket; send() takes any bytes, malformed ones too.
 class LineClient {
  public:
   explicit LineClient(uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      throw std::runtime_error("connect failed");
-    }
-    int one = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    socket_.connect("127.0.0.1:" + std::to_string(port), std::chrono::seconds(5));
   }
-  ~LineClient() { close(); }
-  LineClient(const LineClient&) = delete;
-  LineClient& operator=(const LineClient&) = delete;
 
-  void send(std::string_view bytes) {
-    while (!bytes.empty()) {
-      ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-      if (n <= 0) throw std::runtime_error("send failed");
-      bytes.remove_prefix(static_cast<size_t>(n));
-    }
-  }
+  void send(std::string_view bytes) { socket_.send(bytes); }
 
   // The next line without its '\n'; nullopt on end of stream or timeout
   // (timedOut() tells which).
   std::optional<std::string> readLine(int timeoutMs = 5000) {
     timedOut_ = false;
-    for (;;) {
-      auto nl = buffer_.find('\n');
-      if (nl != std::string::npos) {
-        std::string line = buffer_.substr(0, nl);
-        buffer_.erase(0, nl + 1);
-        return line;
-      }
-      pollfd p{fd_, POLLIN, 0};
-      int r = ::poll(&p, 1, timeoutMs);
-      if (r == 0) {
-        timedOut_ = true;
-        return std::nullopt;
-      }
-      char chunk[65536];
-      ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-      if (n <= 0) return std::nullopt;
-      buffer_.append(chunk, static_cast<size_t>(n));
+    std::string line;
+    try {
+      if (socket_.readLineInto(&line, std::chrono::milliseconds(timeoutMs))) return line;
+    } catch (const qz::client::ReadTimeout&) {
+      timedOut_ = true;
+    } catch (const std::exception&) {
+      // A reset connection ends like a closed one.
     }
+    return std::nullopt;
   }
   bool timedOut() const { return timedOut_; }
 
@@ -236,16 +211,12 @@ class LineClient {
     return readAnswer();
   }
 
-  void shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
+  void shutdownWrite() { socket_.shutdownWrite(); }
+  void close() { socket_.close(); }
 
  private:
-  int fd_ = -1;
+  qz::client::LineSocket socket_;
   int lastId_ = 0;
-  std::string buffer_;
   bool timedOut_ = false;
 };
 
