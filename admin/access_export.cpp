@@ -90,7 +90,7 @@ void CheckTemplate(const std::string& path) {
 
 size_t ColumnOf(const std::vector<db::FieldDef>& fields, std::string_view name) {
   for (size_t i = 0; i < fields.size(); ++i)
-    if (db::equalsNoCase(fields[i].name, name)) return i;
+    if (EqualsNoCase(fields[i].name, name)) return i;
   throw db::DbError("Field '" + std::string(name) + "' not found");
 }
 

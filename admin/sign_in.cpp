@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/core/ascii.h"
+
 namespace qz::admin {
 namespace {
 
@@ -20,8 +22,7 @@ size_t FieldIndex(const db::RowSet& rows, const char* name) {
     const std::string& f = rows.fields[i].name;
     if (f.size() == std::char_traits<char>::length(name)) {
       bool same = true;
-      for (size_t k = 0; k < f.size() && same; ++k)
-        same = std::tolower(static_cast<unsigned char>(f[k])) == name[k];
+      for (size_t k = 0; k < f.size() && same; ++k) same = AsciiLowerChar(f[k]) == name[k];
       if (same) return i;
     }
   }

@@ -21,7 +21,7 @@
 #include "bench/bench_rounds.h"
 #include "database/create_database.h"
 #include "platform/db/connection.h"
-#include "platform/provider/json_packet.h"
+#include "platform/packet/json_packet.h"
 #include "platform/provider/provider.h"
 
 namespace {

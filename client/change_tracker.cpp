@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "platform/provider/json_values.h"
+#include "platform/packet/json_values.h"
 
 namespace qz::client {
 

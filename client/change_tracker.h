@@ -20,9 +20,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/provider/delta.h"
-#include "platform/provider/error_packet.h"
-#include "platform/provider/packet.h"
+#include "platform/packet/delta.h"
+#include "platform/packet/error_packet.h"
+#include "platform/packet/packet.h"
 
 namespace qz::client {
 

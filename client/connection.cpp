@@ -5,11 +5,11 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include "platform/provider/json_delta.h"
-#include "platform/provider/json_packet.h"
-#include "platform/provider/json_params.h"
-#include "platform/provider/json_pull_stream.h"
-#include "platform/provider/json_values.h"
+#include "platform/packet/json_delta.h"
+#include "platform/packet/json_packet.h"
+#include "platform/packet/json_params.h"
+#include "platform/packet/json_pull_stream.h"
+#include "platform/packet/json_values.h"
 
 namespace qz::client {
 

@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "client/line_socket.h"
-#include "platform/db/types.h"
-#include "platform/provider/delta.h"
-#include "platform/provider/error_packet.h"
-#include "platform/provider/packet.h"
+#include "platform/core/types.h"
+#include "platform/packet/delta.h"
+#include "platform/packet/error_packet.h"
+#include "platform/packet/packet.h"
 
 namespace qz::client {
 

@@ -11,10 +11,10 @@
 #include "client/client_session.h"
 #include "client/connection.h"
 #include "client/text_table.h"
-#include "platform/db/request_keys.h"
-#include "platform/provider/json_delta.h"
-#include "platform/provider/json_packet.h"
-#include "platform/provider/json_values.h"
+#include "platform/core/request_key.h"
+#include "platform/packet/json_delta.h"
+#include "platform/packet/json_packet.h"
+#include "platform/packet/json_values.h"
 
 namespace qz::client {
 

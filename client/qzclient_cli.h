@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/provider/packet.h"
+#include "platform/packet/packet.h"
 
 namespace qz::client {
 

@@ -30,7 +30,7 @@ std::string databaseName(const db::ConnectionString& cs) {
   std::string name = trim(cs.value("Initial Catalog"));
   if (name.empty())
     throw std::runtime_error("the connection text names no database (Initial Catalog is empty)");
-  if (db::equalsNoCase(name, "master") || name == "postgres")
+  if (EqualsNoCase(name, "master") || name == "postgres")
     throw std::runtime_error("'" + name +
                              "' is the server's own catalogue, not an application "
                              "database");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "database/schema.h"
+#include "platform/core/ascii.h"
 #include "platform/db/engine.h"
 #include "platform/db/sql_quote.h"
 
@@ -602,8 +603,7 @@ void resyncGeneratedKeys(db::EngineSession& s) {
   for (const auto& t : applicationTables())
     for (const auto& c : t.columns) {
       if (c.type != ColType::Serial) continue;
-      std::string col = c.name;
-      for (char& ch : col) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      const std::string col = AsciiLower(c.name);
       s.execute("SELECT setval(pg_get_serial_sequence('" + std::string(t.name) + "', '" + col +
                     "'), coalesce(max(" + col + "), 0) + 1, false) FROM " + t.name,
                 {});

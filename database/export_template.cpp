@@ -2,11 +2,11 @@
 #include "database/export_template.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <stdexcept>
 
 #include "database/schema.h"
+#include "platform/core/ascii.h"
 #include "platform/jet/jet_error.h"
 
 namespace qz::database {
@@ -25,10 +25,7 @@ jet::ColumnSpec SpecFor(const char* table, const Source& s, bool textKey) {
   const TableDef* t = findTable(table);
   if (!t) throw std::logic_error(std::string("no source table ") + table);
   for (const ColumnDef& c : t->columns) {
-    std::string a = c.name, b = s.column;
-    for (auto& ch : a) ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    for (auto& ch : b) ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    if (a != b) continue;
+    if (!EqualsNoCase(c.name, s.column)) continue;
     // A key written as quoted text (an empty text for none) needs a Text
     // column even where the source numbers its rows.
     if (textKey && c.type != ColType::Str) return {s.name, ColumnType::Text, 11};

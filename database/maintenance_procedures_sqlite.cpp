@@ -11,6 +11,7 @@
 
 #include "database/maintenance_procedures.h"
 #include "database/schema.h"
+#include "platform/core/ascii.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/embedded_backup.h"
 #include "platform/db/embedded_catalog.h"
@@ -53,7 +54,7 @@ int flagArg(const EmbeddedCall& call, size_t i, const char* what) {
 }
 
 std::unique_ptr<db::Cursor> qzBackup(EmbeddedCall& call) {
-  const std::string type = db::asciiLower(arg(call, 0));
+  const std::string type = AsciiLower(arg(call, 0));
   if (type != "disk")
     throw DbError("QZ_backup: only 'disk' backups are supported, not '" + type + "'.");
   db::BackupRequest r;
@@ -85,7 +86,7 @@ std::unique_ptr<db::Cursor> qzBackup(EmbeddedCall& call) {
 class Attachment {
  public:
   Attachment(EmbeddedContext& ctx, const std::string& database, const char* alias) : ctx_(ctx) {
-    if (db::equalsNoCase(database, ctx.database())) {
+    if (EqualsNoCase(database, ctx.database())) {
       schema_ = "main";
       return;
     }
@@ -257,7 +258,7 @@ CleanArgs cleanArgs(EmbeddedCall& call, const char* proc) {
                   ": Conversion failed when converting date and/or time from character string.");
   a.from = a.day;
   a.to = last;
-  if (db::equalsNoCase(a.archive, a.database))
+  if (EqualsNoCase(a.archive, a.database))
     throw DbError(std::string(proc) + ": the archive database must not be the database itself.");
   if (call.context.inTransaction())
     throw DbError(std::string(proc) + " cannot run inside a transaction.");

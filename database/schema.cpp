@@ -3,6 +3,7 @@
 #include "database/schema.h"
 
 #include "database/procedures.h"
+#include "platform/core/ascii.h"
 #include "platform/db/connection.h"
 #include "platform/db/declared_names.h"
 #include "platform/db/request_keys.h"
@@ -198,11 +199,6 @@ std::string joinNames(const std::vector<const char*>& names) {
   return s;
 }
 
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 }  // namespace
 
 const std::vector<TableDef>& applicationTables() {
@@ -212,7 +208,7 @@ const std::vector<TableDef>& applicationTables() {
 
 const TableDef* findTable(std::string_view name) {
   for (const auto& t : applicationTables())
-    if (db::equalsNoCase(t.name, name)) return &t;
+    if (EqualsNoCase(t.name, name)) return &t;
   return nullptr;
 }
 
@@ -234,8 +230,8 @@ std::vector<std::string> schemaStatements(db::SqlFlavor flavor) {
     s += ")";
     out.push_back(std::move(s));
     for (const auto& idx : t.indexes) {
-      std::string name = "ix_" + lower(t.name);
-      for (const char* c : idx) name += "_" + lower(c);
+      std::string name = "ix_" + AsciiLower(t.name);
+      for (const char* c : idx) name += "_" + AsciiLower(c);
       out.push_back("CREATE INDEX " + name + " ON " + t.name + " (" + joinNames(idx) + ")");
     }
   }

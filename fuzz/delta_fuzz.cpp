@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/provider/json_delta.h"
+#include "platform/packet/json_delta.h"
 
 using namespace qz;
 

@@ -46,7 +46,7 @@ void Translate(std::string_view sql, db::SqlFlavor flavor) {
   db::DialectOptions options;
   options.flavor = flavor;
   options.qualify = [](std::string_view database) -> std::string {
-    if (db::equalsNoCase(database, "master")) return "master.";
+    if (EqualsNoCase(database, "master")) return "master.";
     if (database.size() > 3) throw db::DbError("unknown database");
     return "";
   };

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/provider/json_delta.h"
-#include "platform/provider/json_packet.h"
-#include "platform/provider/json_params.h"
+#include "platform/packet/json_delta.h"
+#include "platform/packet/json_packet.h"
+#include "platform/packet/json_params.h"
 #include "platform/remote/json_rpc.h"
 #include "platform/remote/line_framer.h"
 

@@ -1,7 +1,7 @@
 // Appending to the activity log.
 #include "server/activity_log.h"
 
-#include "platform/provider/variant.h"
+#include "platform/core/variant.h"
 
 namespace qz::server {
 

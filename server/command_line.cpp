@@ -14,10 +14,10 @@ namespace qz::server {
 std::optional<StartSwitch> parseStartSwitch(const std::string& arg) {
   if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) return std::nullopt;
   std::string_view name = std::string_view(arg).substr(1);
-  if (db::equalsNoCase(name, "REGSERVER")) return StartSwitch::RegServer;
-  if (db::equalsNoCase(name, "UNREGSERVER")) return StartSwitch::UnregServer;
-  if (db::equalsNoCase(name, "AUTOMATION")) return StartSwitch::Automation;
-  if (db::equalsNoCase(name, "EMBEDDING")) return StartSwitch::Embedding;
+  if (EqualsNoCase(name, "REGSERVER")) return StartSwitch::RegServer;
+  if (EqualsNoCase(name, "UNREGSERVER")) return StartSwitch::UnregServer;
+  if (EqualsNoCase(name, "AUTOMATION")) return StartSwitch::Automation;
+  if (EqualsNoCase(name, "EMBEDDING")) return StartSwitch::Embedding;
   return std::nullopt;
 }
 

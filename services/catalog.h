@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/db/types.h"
+#include "platform/core/types.h"
 
 namespace qz::services {
 

@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "platform/module/remote_error_of.h"
 #include "platform/provider/error_kind_of.h"
 #include "services/document_posting.h"
 #include "services/material_posting.h"
@@ -80,7 +81,7 @@ bool HotelModule::callCustom(std::string_view method, const rapidjson::Value& pa
     auto it = params.FindMember(key);
     if (it == params.MemberEnd() || it->value.IsNull()) return {};
     if (!it->value.IsString())
-      throw provider::ProviderError(remote::ErrorKind::BadRequest,
+      throw provider::ProviderError(ErrorKind::BadRequest,
                                     std::string("login: ") + key + " must be a string");
     return std::string(it->value.GetString(), it->value.GetStringLength());
   };

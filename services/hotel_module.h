@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/db/connection.h"
+#include "platform/module/remote_data_module.h"
 #include "platform/provider/provider.h"
-#include "platform/provider/remote_data_module.h"
 #include "services/catalog.h"
 #include "services/module_environment.h"
 

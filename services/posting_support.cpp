@@ -75,7 +75,7 @@ void UpdateClientNearDate(db::Query& serverQuery, int32_t id) {
 int32_t numberForNewDetail(bool masterInsertedThisRequest, int32_t number, std::string_view field,
                            std::string_view dataset) {
   if (!masterInsertedThisRequest)
-    throw provider::ProviderError(remote::ErrorKind::PostingRefused,
+    throw provider::ProviderError(ErrorKind::PostingRefused,
                                   "A new " + std::string(dataset) + " row with " +
                                       std::string(field) +
                                       " 0 needs its master inserted in the same request");

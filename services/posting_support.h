@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "platform/db/connection.h"
+#include "platform/packet/delta.h"
 #include "platform/provider/dataset.h"
-#include "platform/provider/delta.h"
 
 namespace qz::services {
 

@@ -102,7 +102,7 @@ IniFile IniFile::parse(std::string_view bytes) {
 int IniFile::findSection(std::string_view section) const {
   for (size_t i = 0; i < lines_.size(); ++i) {
     auto s = sectionOf(lines_[i].text);
-    if (s && db::equalsNoCase(*s, section)) return static_cast<int>(i);
+    if (s && EqualsNoCase(*s, section)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -117,7 +117,7 @@ int IniFile::findKey(size_t header, std::string_view key) const {
   const size_t end = sectionEnd(header);
   for (size_t i = header + 1; i < end; ++i) {
     auto k = keyOf(lines_[i].text);
-    if (k && db::equalsNoCase(*k, key)) return static_cast<int>(i);
+    if (k && EqualsNoCase(*k, key)) return static_cast<int>(i);
   }
   return -1;
 }

@@ -19,7 +19,7 @@ std::string& dataDirSlot() {
 }
 
 bool isEmbeddedSource(std::string_view source) {
-  return source.empty() || equalsNoCase(source, "(embedded)");
+  return source.empty() || EqualsNoCase(source, "(embedded)");
 }
 
 constexpr const char* kNoValue = "No value given for one or more required parameters.";
@@ -307,7 +307,7 @@ std::vector<std::string> parseParamNames(std::string_view sql) {
     const std::string_view name = t.text.substr(1);
     bool seen = false;
     for (const std::string& n : names)
-      if (equalsNoCase(n, name)) seen = true;
+      if (EqualsNoCase(n, name)) seen = true;
     if (!seen) names.emplace_back(name);
   }
   return names;

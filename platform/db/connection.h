@@ -22,7 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/db/types.h"
+#include "platform/core/types.h"
 
 namespace qz::db {
 

@@ -22,15 +22,6 @@ bool needsQuotes(std::string_view v) {
 
 }  // namespace
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 ConnectionString ConnectionString::parse(std::string_view text) {
   ConnectionString cs;
   size_t i = 0;
@@ -74,7 +65,7 @@ ConnectionString ConnectionString::parse(std::string_view text) {
 
 std::optional<std::string> ConnectionString::get(std::string_view key) const {
   for (auto it = pairs_.rbegin(); it != pairs_.rend(); ++it)
-    if (equalsNoCase(it->first, key)) return it->second;
+    if (EqualsNoCase(it->first, key)) return it->second;
   return std::nullopt;
 }
 
@@ -87,7 +78,7 @@ void ConnectionString::set(std::string_view key, std::string_view value) {
   // names a key twice must not keep reaching the old value.
   bool found = false;
   for (auto& p : pairs_)
-    if (equalsNoCase(p.first, key)) {
+    if (EqualsNoCase(p.first, key)) {
       p.second = std::string(value);
       found = true;
     }
@@ -96,7 +87,7 @@ void ConnectionString::set(std::string_view key, std::string_view value) {
 
 bool ConnectionString::remove(std::string_view key) {
   size_t before = pairs_.size();
-  std::erase_if(pairs_, [&](const auto& p) { return equalsNoCase(p.first, key); });
+  std::erase_if(pairs_, [&](const auto& p) { return EqualsNoCase(p.first, key); });
   return pairs_.size() != before;
 }
 

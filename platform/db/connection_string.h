@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/core/ascii.h"
+
 namespace qz::db {
 
 class ConnectionString {
@@ -55,8 +57,5 @@ bool IsPlainDatabaseName(std::string_view name);
 // so a password or a database name could add keys of its own); otherwise
 // as it is, so ordinary settings give the very text they always gave.
 std::string ConnectionTextValue(std::string_view v);
-
-// ASCII case-insensitive comparison, used for keys and identifiers.
-bool equalsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace qz::db

@@ -3,14 +3,10 @@
 
 #include <cctype>
 
+#include "platform/core/ascii.h"
+
 namespace qz::db {
 namespace {
-
-std::string lowered(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 using ColumnMap = std::unordered_map<std::string, std::string>;  // lower -> declared
 
@@ -25,17 +21,17 @@ void setDeclaredNames(const std::vector<DeclaredTable>& tables) {
   auto& r = registry();
   r.clear();
   for (const DeclaredTable& t : tables) {
-    ColumnMap& m = r[lowered(t.table)];
-    for (const std::string& c : t.columns) m[lowered(c)] = c;
+    ColumnMap& m = r[AsciiLower(t.table)];
+    for (const std::string& c : t.columns) m[AsciiLower(c)] = c;
   }
 }
 
 const std::string* declaredColumnName(std::string_view table, std::string_view column) {
   const auto& r = registry();
   if (r.empty()) return nullptr;
-  auto t = r.find(lowered(table));
+  auto t = r.find(AsciiLower(table));
   if (t == r.end()) return nullptr;
-  auto c = t->second.find(lowered(column));
+  auto c = t->second.find(AsciiLower(column));
   return c == t->second.end() ? nullptr : &c->second;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "platform/core/ascii.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/sql_lexer.h"
 #include "platform/db/sql_quote.h"
@@ -88,14 +89,14 @@ class StatementTranslator {
   std::string identifier(const Token& t) const {
     if (t.kind == TokenKind::Word) return std::string(t.text);
     const std::string name = identifierName(t);
-    return QuoteSqlName(pg_ ? asciiLower(name) : name);
+    return QuoteSqlName(pg_ ? AsciiLower(name) : name);
   }
 
   std::string marker(const Token& t) {
     const std::string_view name = t.text.substr(1);
     size_t n = 0;
     for (; n < markers_.size(); ++n)
-      if (equalsNoCase(markers_[n], name)) break;
+      if (EqualsNoCase(markers_[n], name)) break;
     if (n == markers_.size()) markers_.emplace_back(name);
     return (pg_ ? "$" : "?") + std::to_string(n + 1);
   }
@@ -149,14 +150,14 @@ class StatementTranslator {
         out_ += identifier(t_[i + 3]);
         return i + 4;
       }
-      if (second.isIdentifier() && equalsNoCase(identifierName(second), "dbo")) {
+      if (second.isIdentifier() && EqualsNoCase(identifierName(second), "dbo")) {
         if (i + 4 < e && t_[i + 3].isPunct(".") && t_[i + 4].isIdentifier()) {
           out_ += qualifierFor(tok);
           out_ += identifier(t_[i + 4]);
           return i + 5;
         }
       }
-      if (equalsNoCase(identifierName(tok), "dbo") && second.isIdentifier()) {
+      if (EqualsNoCase(identifierName(tok), "dbo") && second.isIdentifier()) {
         out_ += identifier(second);
         return i + 3;
       }
@@ -291,8 +292,7 @@ class StatementTranslator {
     } else if (canon == "second") {
       out_ += "CAST(floor(EXTRACT(SECOND FROM " + x + ")) AS integer)";
     } else {
-      std::string field(canon);
-      for (char& c : field) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      const std::string field = AsciiUpper(canon);
       out_ += "CAST(EXTRACT(" + field + " FROM " + x + ") AS integer)";
     }
     return close + 1;
@@ -359,8 +359,8 @@ class StatementTranslator {
     }
     if (k < sig_.size() && !t_[sig_[k]].isWord("where")) return std::nullopt;
     const std::string x = identifierName(target);
-    if (!equalsNoCase(x, identifierName(table)) &&
-        !(aliasTok && equalsNoCase(x, identifierName(*aliasTok))))
+    if (!EqualsNoCase(x, identifierName(table)) &&
+        !(aliasTok && EqualsNoCase(x, identifierName(*aliasTok))))
       return std::nullopt;
     // Both engines want AS before the alias of DELETE's table.
     *prefix = head + identifier(table);
@@ -393,7 +393,7 @@ class StatementTranslator {
     if (parts.size() > 3) return false;
     std::string database;
     if (parts.size() == 3) database = parts[0];
-    if (parts.size() >= 2 && !equalsNoCase(parts[parts.size() - 2], "dbo")) return false;
+    if (parts.size() >= 2 && !EqualsNoCase(parts[parts.size() - 2], "dbo")) return false;
     // Arguments.
     std::vector<ExecArgument> args;
     std::vector<std::string> pgArgs;
@@ -402,7 +402,7 @@ class StatementTranslator {
       std::string pgArg;
       if (sig(k)->is(TokenKind::Variable) && sig(k + 1) && sig(k + 1)->isPunct("=")) {
         a.name = std::string(sig(k)->text);
-        pgArg = asciiLower(a.name.substr(1)) + " => ";
+        pgArg = AsciiLower(a.name.substr(1)) + " => ";
         k += 2;
       }
       const Token* v = sig(k);
@@ -464,7 +464,7 @@ class StatementTranslator {
       if (!sig(k)) return false;
     }
     if (pg_) {
-      std::string sql = "SELECT * FROM " + QuoteSqlName(asciiLower(parts.back())) + "(";
+      std::string sql = "SELECT * FROM " + QuoteSqlName(AsciiLower(parts.back())) + "(";
       for (size_t n = 0; n < pgArgs.size(); ++n) {
         if (n) sql += ", ";
         sql += pgArgs[n];
@@ -566,7 +566,7 @@ std::vector<std::vector<Token>> splitTokens(const std::vector<Token>& toks) {
 
 std::string_view canonicalDatePart(std::string_view unit) {
   for (const auto& d : kDateParts)
-    if (equalsNoCase(unit, d.alias)) return d.canonical;
+    if (EqualsNoCase(unit, d.alias)) return d.canonical;
   return {};
 }
 

@@ -31,8 +31,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/core/variant.h"
 #include "platform/db/engine.h"
-#include "platform/provider/variant.h"
 
 namespace qz::db {
 

@@ -116,7 +116,7 @@ sqlite3* openImage(const std::vector<uint8_t>& image, const std::string& path) {
 // Argument `name` when passed by name, else the unnamed argument at i.
 std::string argText(const ParamList& args, size_t i, std::string_view name) {
   for (const Parameter& p : args)
-    if (equalsNoCase(p.name, name)) return p.value.isEmpty() ? std::string() : p.value.toText();
+    if (EqualsNoCase(p.name, name)) return p.value.isEmpty() ? std::string() : p.value.toText();
   if (i < args.size() && args[i].name.empty() && !args[i].value.isEmpty())
     return args[i].value.toText();
   return std::string();
@@ -155,7 +155,7 @@ BackupOutcome backupEmbeddedDatabase(EmbeddedContext& context, const BackupReque
       sets = media::readSets(out.path);
     const media::SetInfo* base = nullptr;
     for (const auto& s : sets)
-      if (s.kind == media::SetKind::Full && equalsNoCase(s.database, request.database)) base = &s;
+      if (s.kind == media::SetKind::Full && EqualsNoCase(s.database, request.database)) base = &s;
     if (!base)
       throw DbError("Cannot perform a differential backup for database \"" + request.database +
                     "\", because the media '" + out.path +
@@ -181,11 +181,11 @@ void restoreEmbeddedDatabase(EmbeddedContext& context, const std::string& databa
     throw DbError(
         "The RESTORE DATABASE statement is not allowed within a multi-statement "
         "transaction.");
-  if (equalsNoCase(database, "master"))
+  if (EqualsNoCase(database, "master"))
     throw DbError("The database 'master' cannot be restored from a backup set.");
   if (!catalog::isValidDatabaseName(database))
     throw DbError("Invalid database name '" + database + "'.");
-  if (equalsNoCase(database, context.database()))
+  if (EqualsNoCase(database, context.database()))
     throw DbError(
         "Exclusive access could not be obtained because the database is in use. "
         "RESTORE DATABASE is terminating abnormally.");

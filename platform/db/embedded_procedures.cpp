@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/core/ascii.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/embedded_engine.h"
 #include "platform/db/sql_lexer.h"
@@ -21,7 +22,7 @@ namespace {
 
 struct NoCaseLess {
   bool operator()(const std::string& a, const std::string& b) const {
-    return asciiLower(a) < asciiLower(b);
+    return AsciiLower(a) < AsciiLower(b);
   }
 };
 
@@ -49,7 +50,7 @@ std::string argText(const ParamList& args, size_t i) {
 }
 
 std::unique_ptr<Cursor> spAddDumpDevice(EmbeddedCall& call) {
-  const std::string type = asciiLower(argText(call.args, 0));
+  const std::string type = AsciiLower(argText(call.args, 0));
   const std::string name = argText(call.args, 1);
   const std::string path = argText(call.args, 2);
   int cntrltype;
@@ -171,7 +172,7 @@ class Runner {
       const ProcParam* d = nullptr;
       if (!a.name.empty()) {
         for (const ProcParam& p : decl)
-          if (equalsNoCase(p.name, a.name)) d = &p;
+          if (EqualsNoCase(p.name, a.name)) d = &p;
       } else if (pos < decl.size()) {
         d = &decl[pos++];
       }

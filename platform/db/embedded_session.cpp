@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/core/ascii.h"
 #include "platform/db/dialect.h"
 #include "platform/db/embedded_catalog.h"
 #include "platform/db/embedded_procedures.h"
@@ -61,7 +62,7 @@ void splitProcName(const std::string& full, std::string* database, std::string* 
   for (const Token& t : lexSql(full))
     if (t.isIdentifier()) parts.push_back(identifierName(t));
   // db..name gives two parts; dbo is dropped.
-  std::erase_if(parts, [](const std::string& p) { return equalsNoCase(p, "dbo"); });
+  std::erase_if(parts, [](const std::string& p) { return EqualsNoCase(p, "dbo"); });
   database->clear();
   if (parts.empty()) {
     *name = full;
@@ -350,10 +351,10 @@ std::string EmbeddedSession::databaseFile(std::string_view name) {
 }
 
 std::string EmbeddedSession::qualifierFor(std::string_view database) {
-  if (equalsNoCase(database, database_)) return "main.";
-  if (equalsNoCase(database, "master")) return isMaster_ ? "main." : "master.";
-  if (equalsNoCase(database, "tempdb")) return "temp.";
-  const std::string alias = asciiLower(database);
+  if (EqualsNoCase(database, database_)) return "main.";
+  if (EqualsNoCase(database, "master")) return isMaster_ ? "main." : "master.";
+  if (EqualsNoCase(database, "tempdb")) return "temp.";
+  const std::string alias = AsciiLower(database);
   for (const std::string& a : attached_)
     if (a == alias) return QuoteSqlName(alias) + ".";
   const std::string file = databaseFile(database);
@@ -467,15 +468,15 @@ void EmbeddedSession::createDatabase(const std::string& name) {
 void EmbeddedSession::dropDatabase(const std::string& name) {
   if (inTransaction())
     throw DbError("DROP DATABASE statement cannot be used inside a user transaction.");
-  if (equalsNoCase(name, "master"))
+  if (EqualsNoCase(name, "master"))
     throw DbError("Cannot drop the database 'master' because it is a system database.");
-  if (equalsNoCase(name, database_))
+  if (EqualsNoCase(name, database_))
     throw DbError("Cannot drop database \"" + name + "\" because it is currently in use.");
   auto file = catalog::findDatabaseFile(db_, catalogSchema(), dataDir_, name);
   if (!file)
     throw DbError("Cannot drop the database '" + name +
                   "', because it does not exist or you do not have permission.");
-  const std::string alias = asciiLower(name);
+  const std::string alias = AsciiLower(name);
   for (auto it = attached_.begin(); it != attached_.end(); ++it) {
     if (*it == alias) {
       execPlain(("DETACH DATABASE " + QuoteSqlName(alias)).c_str());

@@ -92,7 +92,7 @@ Prepared Prepare(std::string_view sql) {
   auto slotOf = [&](const JetValue& v) {
     if (!v.isParam) return -1;
     for (size_t i = 0; i < p.names.size(); ++i)
-      if (equalsNoCase(p.names[i], v.param)) return int(i);
+      if (EqualsNoCase(p.names[i], v.param)) return int(i);
     p.names.push_back(v.param);
     return int(p.names.size() - 1);
   };
@@ -215,9 +215,9 @@ class JetSession : public EngineSession {
       // The caller's names are usually spelled as in the text: compared
       // exactly first.
       if (hint >= params.size() ||
-          (params[hint].name != p.names[i] && !equalsNoCase(params[hint].name, p.names[i]))) {
+          (params[hint].name != p.names[i] && !EqualsNoCase(params[hint].name, p.names[i]))) {
         hint = 0;
-        while (hint < params.size() && !equalsNoCase(params[hint].name, p.names[i])) ++hint;
+        while (hint < params.size() && !EqualsNoCase(params[hint].name, p.names[i])) ++hint;
         if (hint == params.size()) throw StatementRefusedError(kNoValue);
       }
       slots.push_back(&params[hint].value);
@@ -324,7 +324,7 @@ std::unique_ptr<Cursor> JetQuery(EngineSession& session, std::string_view sql,
 
 bool IsJetProvider(const ConnectionString& cs) {
   const std::string p = cs.value("Provider");
-  return p.size() >= 19 && equalsNoCase(std::string_view(p).substr(0, 19), "Microsoft.Jet.OLEDB");
+  return p.size() >= 19 && EqualsNoCase(std::string_view(p).substr(0, 19), "Microsoft.Jet.OLEDB");
 }
 
 std::unique_ptr<EngineSession> openJet(const ConnectionString& cs) {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/provider/variant.h"
+#include "platform/core/variant.h"
 
 namespace qz::db {
 

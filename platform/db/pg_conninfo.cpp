@@ -14,7 +14,7 @@ std::string trim(const std::string& s) {
 }
 
 bool isLocalHost(const std::string& host) {
-  return host.empty() || host == "." || equalsNoCase(host, "(local)");
+  return host.empty() || host == "." || EqualsNoCase(host, "(local)");
 }
 
 // "db1:5432" -> "db1,5432"; "" for anything else.
@@ -38,7 +38,7 @@ std::string PgConnInfo::get(const std::string& keyword) const {
 
 std::string pgDatabaseName(const std::string& initialCatalog) {
   std::string name = trim(initialCatalog);
-  if (equalsNoCase(name, "master")) return "postgres";
+  if (EqualsNoCase(name, "master")) return "postgres";
   return name;
 }
 
@@ -62,7 +62,7 @@ PgConnInfo pgConnInfo(const ConnectionString& cs, int connectTimeoutSeconds) {
   std::string db = pgDatabaseName(cs.value("Initial Catalog"));
   if (!db.empty()) info.params.emplace_back("dbname", db);
 
-  const bool integrated = equalsNoCase(trim(cs.value("Integrated Security")), "SSPI");
+  const bool integrated = EqualsNoCase(trim(cs.value("Integrated Security")), "SSPI");
   // With operating-system authentication the login of the text is not used,
   // as on the old server: libpq then signs in as the process's user.
   if (!integrated) {

@@ -66,7 +66,7 @@ std::unique_ptr<Cursor> restorePostgresDatabase(EngineSession& s, const std::str
     throw DbError(
         "The RESTORE DATABASE statement is not allowed within a multi-statement "
         "transaction.");
-  if (equalsNoCase(database, "master") || database == "postgres" || database == "template0" ||
+  if (EqualsNoCase(database, "master") || database == "postgres" || database == "template0" ||
       database == "template1")
     throw DbError("The database '" + database + "' cannot be restored from a backup set.");
   if (firstText(s, "SELECT current_database()") == database)

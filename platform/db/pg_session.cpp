@@ -61,7 +61,7 @@ bool startsWithWordNoCase(std::string_view sql, std::string_view word) {
   size_t i = 0;
   while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
   if (sql.size() - i < word.size()) return false;
-  return equalsNoCase(sql.substr(i, word.size()), word);
+  return EqualsNoCase(sql.substr(i, word.size()), word);
 }
 
 bool changesSchema(std::string_view sql) {
@@ -218,7 +218,7 @@ class PgSession : public EngineSession, private RowFeed {
     std::vector<Parameter*> targets;
     for (const auto& f : fields) {
       Parameter* target = nullptr;
-      if (equalsNoCase(f.name, "return_value")) {
+      if (EqualsNoCase(f.name, "return_value")) {
         for (auto& p : params)
           if (p.direction == ParamDirection::ReturnValue) {
             target = &p;
@@ -228,7 +228,7 @@ class PgSession : public EngineSession, private RowFeed {
         for (auto& p : params) {
           std::string_view pn = p.name;
           if (!pn.empty() && pn.front() == '@') pn.remove_prefix(1);
-          if (isOutput(p) && equalsNoCase(pn, f.name)) {
+          if (isOutput(p) && EqualsNoCase(pn, f.name)) {
             target = &p;
             break;
           }
@@ -668,7 +668,7 @@ class PgSession : public EngineSession, private RowFeed {
           const FieldDef& col = meta->fields[it->second];
           // An unrenamed column takes the table's spelling of its name
           // (the declared one where the application registered it).
-          if (equalsNoCase(f.name, col.name)) f.name = col.name;
+          if (EqualsNoCase(f.name, col.name)) f.name = col.name;
           f.table = meta->name;
           f.required = col.required;
           f.key = col.key;

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/db/types.h"
+#include "platform/core/types.h"
 
 namespace qz::db {
 

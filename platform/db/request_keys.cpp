@@ -37,13 +37,6 @@ std::string textOf(const Variant& v) { return v.isEmpty() ? std::string() : v.to
 
 }  // namespace
 
-bool requestKeyFits(std::string_view key) {
-  size_t chars = 0;
-  for (unsigned char c : key)
-    if ((c & 0xC0) != 0x80) ++chars;  // continuation bytes belong to the character before
-  return chars >= 1 && chars <= kMaxRequestKeyLength;
-}
-
 std::vector<std::string> requestKeyTableStatements(SqlFlavor flavor) {
   const bool pg = flavor == SqlFlavor::Postgres;
   const std::string table(kRequestKeyTable);

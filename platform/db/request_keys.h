@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/core/request_key.h"
 #include "platform/db/connection.h"
 
 namespace qz::db {
@@ -27,13 +28,6 @@ enum class SqlFlavor : uint8_t;
 
 // The table's name, for exports that leave it out.
 inline constexpr std::string_view kRequestKeyTable = "qz_request_keys";
-// Longest request key accepted, in characters.
-inline constexpr size_t kMaxRequestKeyLength = 64;
-
-// Whether key fits the table: 1 to kMaxRequestKeyLength characters of
-// UTF-8 text.
-bool requestKeyFits(std::string_view key);
-
 // A recorded answer.
 struct RecordedAnswer {
   std::string digest;  // of the request that was posted (hex)

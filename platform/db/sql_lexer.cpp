@@ -32,7 +32,7 @@ size_t quotedEnd(std::string_view s, size_t i, char q) {
 }  // namespace
 
 bool Token::isWord(std::string_view word) const {
-  return kind == TokenKind::Word && equalsNoCase(text, word);
+  return kind == TokenKind::Word && EqualsNoCase(text, word);
 }
 
 std::vector<Token> lexSql(std::string_view s) {
@@ -128,12 +128,6 @@ std::string stringLiteralValue(const Token& t) {
     out += body[i];
     if (body[i] == '\'' && i + 1 < body.size() && body[i + 1] == '\'') ++i;
   }
-  return out;
-}
-
-std::string asciiLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
 

@@ -56,7 +56,4 @@ std::string identifierName(const Token& t);
 // The value of a String token ('it''s' -> it's).
 std::string stringLiteralValue(const Token& t);
 
-// ASCII lower-case copy.
-std::string asciiLower(std::string_view s);
-
 }  // namespace qz::db

@@ -24,7 +24,7 @@ FieldDef describeColumn(sqlite3* db, sqlite3_stmt* stmt, int i, bool hasRow) {
   const char* dbName = sqlite3_column_database_name(stmt, i);
   if (table && origin) {
     // An unrenamed column carries its declared spelling, as on PostgreSQL.
-    if (equalsNoCase(f.name, origin)) f.name = origin;
+    if (EqualsNoCase(f.name, origin)) f.name = origin;
     f.table = table;
     int notNull = 0, pk = 0, autoinc = 0;
     if (sqlite3_table_column_metadata(db, dbName, table, origin, nullptr, nullptr, &notNull, &pk,

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "platform/provider/variant.h"
+#include "platform/core/variant.h"
 
 namespace qz::db {
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/core/ascii.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/sql_lexer.h"
 
@@ -139,7 +140,7 @@ std::string withScale(std::string s, int scale) {
 }
 
 bool parseDeclaredType(std::string_view decl, FieldDef* field) {
-  std::string d = asciiLower(decl);
+  std::string d = AsciiLower(decl);
   while (!d.empty() && std::isspace(static_cast<unsigned char>(d.back()))) d.pop_back();
   if (d.empty()) return false;
   const size_t open = d.find('(');
@@ -253,7 +254,7 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
         return Variant(sqlite3_column_double(stmt, i) != 0);
       {
-        const std::string s = asciiLower(columnText(stmt, i));
+        const std::string s = AsciiLower(columnText(stmt, i));
         if (s == "true" || s == "1") return Variant(true);
         if (s == "false" || s == "0") return Variant(false);
       }
@@ -421,7 +422,7 @@ void bindParameter(sqlite3* db, sqlite3_stmt* stmt, int index, const Parameter& 
         refuseParameter(p, "'" + s + "'");
       }
       case FieldType::Boolean: {
-        const std::string l = asciiLower(s);
+        const std::string l = AsciiLower(s);
         if (l == "true" || l == "1") return bindVariant(db, stmt, index, Variant(true));
         if (l == "false" || l == "0") return bindVariant(db, stmt, index, Variant(false));
         break;

@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/core/types.h"
 #include "platform/db/connection.h"
-#include "platform/db/types.h"
 
 namespace qz::db {
 

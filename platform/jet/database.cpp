@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/core/ascii.h"
 #include "platform/jet/bytes.h"
 #include "platform/jet/data_page.h"
 #include "platform/jet/index_leaf.h"
@@ -16,13 +17,6 @@
 
 namespace qz::jet {
 namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return out;
-}
 
 // Global usage map: row 0 of page 1; a set bit marks a free page.
 constexpr uint32_t kGlobalMap = (1u << 8) | 0;
@@ -92,7 +86,7 @@ void Database::loadCatalog() {
   TableDef objects = readDef(kMSysObjectsPage);
   const size_t idCol = columnIndex(objects, "Id"), nameCol = columnIndex(objects, "Name"),
                typeCol = columnIndex(objects, "Type"), flagsCol = columnIndex(objects, "Flags");
-  defs_.emplace(Lower("MSysObjects"), std::move(objects));
+  defs_.emplace(AsciiLower("MSysObjects"), std::move(objects));
   scan("MSysObjects", [&](const std::vector<Variant>& row) {
     if (row[typeCol].isNull() || row[typeCol].asInt() != 1 || row[idCol].isNull()) return;
     CatalogEntry e;
@@ -103,7 +97,7 @@ void Database::loadCatalog() {
     catalog_.push_back(e);
   });
   for (const CatalogEntry& e : catalog_)
-    if (e.id != kMSysObjectsPage) defs_.emplace(Lower(e.name), readDef(e.id));
+    if (e.id != kMSysObjectsPage) defs_.emplace(AsciiLower(e.name), readDef(e.id));
 }
 
 std::vector<CatalogEntry> Database::tables(bool withSystem) const {
@@ -114,7 +108,7 @@ std::vector<CatalogEntry> Database::tables(bool withSystem) const {
 }
 
 const TableDef& Database::table(const std::string& name) const {
-  auto it = defs_.find(Lower(name));
+  auto it = defs_.find(AsciiLower(name));
   if (it == defs_.end())
     throw JetError(JetErrorCode::NoSuchTable,
                    "The Microsoft Jet database engine cannot find the input table or query '" +
@@ -129,7 +123,7 @@ TableDef& Database::mutableDef(const std::string& name) {
 size_t Database::columnIndex(const TableDef& def, const std::string& column) const {
   const auto cols = def.columnsInRowOrder();
   for (size_t i = 0; i < cols.size(); ++i)
-    if (Lower(cols[i]->name) == Lower(column)) return i;
+    if (AsciiLower(cols[i]->name) == AsciiLower(column)) return i;
   throw JetError(JetErrorCode::NoSuchColumn, "Unknown field name: '" + column + "'.");
 }
 
@@ -388,7 +382,7 @@ void Database::writeDef(const TableDef& def, const std::vector<uint32_t>& pages)
 
 void Database::createTable(const std::string& name, const std::vector<ColumnSpec>& columns,
                            DateTime created) {
-  if (defs_.count(Lower(name)))
+  if (defs_.count(AsciiLower(name)))
     throw JetError(JetErrorCode::TableExists, "Table '" + name + "' already exists.");
   if (name.empty() || Utf16Length(name) > 64 || !GeneralSortKey(name))
     throw JetError(JetErrorCode::BadValue,
@@ -407,7 +401,7 @@ void Database::createTable(const std::string& name, const std::vector<ColumnSpec
     m.freeMap = addMapRow(EmptyInlineMap(def.page));
   }
   writeDef(def, pages);
-  defs_.emplace(Lower(name), def);
+  defs_.emplace(AsciiLower(name), def);
   AddCatalogRows(*this, name, def.page, created);
   catalog_.push_back(CatalogEntry{name, def.page, 1, 0});
   writeBehind();

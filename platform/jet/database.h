@@ -30,10 +30,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/core/variant.h"
 #include "platform/jet/header_page.h"
 #include "platform/jet/page_file.h"
 #include "platform/jet/table_def.h"
-#include "platform/provider/variant.h"
 
 namespace qz::jet {
 

@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/core/variant.h"
 #include "platform/jet/table_def.h"
-#include "platform/provider/variant.h"
 
 namespace qz::jet {
 

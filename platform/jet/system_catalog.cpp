@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 
+#include "platform/core/ascii.h"
 #include "platform/jet/bytes.h"
 #include "platform/jet/data_page.h"
 #include "platform/jet/database.h"
@@ -177,7 +178,7 @@ class DatabaseBuilder {
           def.indexes.begin(), def.indexes.end(),
           [](const LogicalIndexDef& a, const LogicalIndexDef& b) { return a.name < b.name; });
       db.writeDef(def, {st.page});
-      db.defs_.emplace(ToLower(st.name), def);
+      db.defs_.emplace(AsciiLower(st.name), def);
       for (const auto& x : st.indexes) {
         const std::string leaf = BuildLeafPage(st.page, {});
         std::memcpy(f.mutablePage(x.leafPage), leaf.data(), kPageSize);
@@ -264,12 +265,6 @@ class DatabaseBuilder {
     for (const std::string& sid : sids)
       db.insert("MSysACEs", {Variant(int32_t(tdefPage)), Variant::bytes(sid), Variant(kFullAccess),
                              Variant(false)});
-  }
-
-  static std::string ToLower(std::string s) {
-    for (char& c : s)
-      if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
   }
 };
 

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/provider/variant.h"
+#include "platform/core/variant.h"
 
 namespace qz::jet {
 

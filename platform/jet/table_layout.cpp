@@ -4,17 +4,12 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/core/ascii.h"
 #include "platform/jet/jet_error.h"
 #include "platform/jet/text_codec.h"
 
 namespace qz::jet {
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return s;
-}
 
 int FixedSize(ColumnType t) {
   switch (t) {
@@ -51,7 +46,7 @@ TableDef MakeTableDef(const std::vector<ColumnSpec>& specs, bool system) {
   uint16_t fixedAt = 0, varIndex = 0;
   for (size_t i = 0; i < specs.size(); ++i) {
     const ColumnSpec& s = specs[i];
-    if (s.name.empty() || Utf16Length(s.name) > 64 || !seen.insert(Lower(s.name)).second)
+    if (s.name.empty() || Utf16Length(s.name) > 64 || !seen.insert(AsciiLower(s.name)).second)
       throw JetError(JetErrorCode::BadValue,
                      "Column name '" + s.name + "' is empty, too long or repeated.");
     ColumnDef c;
@@ -96,9 +91,10 @@ TableDef MakeTableDef(const std::vector<ColumnSpec>& specs, bool system) {
     def.columns.push_back(c);
   }
   if (system)
-    std::stable_sort(
-        def.columns.begin(), def.columns.end(),
-        [](const ColumnDef& a, const ColumnDef& b) { return Lower(a.name) < Lower(b.name); });
+    std::stable_sort(def.columns.begin(), def.columns.end(),
+                     [](const ColumnDef& a, const ColumnDef& b) {
+                       return AsciiLower(a.name) < AsciiLower(b.name);
+                     });
   return def;
 }
 

@@ -1,14 +1,14 @@
 // Column fit checks of the values the resolver writes.
 #include "platform/provider/column_fit.h"
 
-#include "platform/provider/json_values.h"
+#include "platform/packet/json_values.h"
 #include "platform/provider/provider.h"
 
 namespace qz::provider {
 namespace {
 
 [[noreturn]] void refuse(const std::string& field, const std::string& what) {
-  throw ProviderError(remote::ErrorKind::BadRequest, "Field '" + field + "': " + what);
+  throw ProviderError(ErrorKind::BadRequest, "Field '" + field + "': " + what);
 }
 
 // True when v is a number (or number text) that has no currency value.

@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "platform/db/types.h"
-#include "platform/provider/variant.h"
+#include "platform/core/types.h"
+#include "platform/core/variant.h"
 
 namespace qz::provider {
 

@@ -44,7 +44,7 @@ Dataset& Dataset::addDetail(std::unique_ptr<Dataset> detail) {
 
 Dataset* Dataset::findDetail(std::string_view name) const {
   for (const auto& d : details_)
-    if (db::equalsNoCase(d->name(), name)) return d.get();
+    if (EqualsNoCase(d->name(), name)) return d.get();
   return nullptr;
 }
 

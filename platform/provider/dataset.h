@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/db/types.h"
+#include "platform/core/types.h"
 
 namespace qz::provider {
 

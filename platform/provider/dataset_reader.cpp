@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "platform/provider/partial_output.h"
+#include "platform/packet/partial_output.h"
 #include "platform/provider/provider.h"
 #include "platform/provider/sql_names.h"
 
@@ -15,7 +15,7 @@ namespace {
 std::string queryText(const Dataset& ds, const std::string& statement) {
   std::string text = statement.empty() ? ds.sqlText() : statement;
   if (text.find_first_not_of(" \t\r\n") == std::string::npos)
-    throw ProviderError(remote::ErrorKind::StatementRefused,
+    throw ProviderError(ErrorKind::StatementRefused,
                         "No SQL statement given for dataset '" + ds.name() + "'");
   return text;
 }
@@ -37,7 +37,7 @@ int64_t DatasetReader::execute(const Dataset& ds, const std::string& statement,
     case DatasetKind::Table:
       break;
   }
-  throw ProviderError(remote::ErrorKind::StatementRefused,
+  throw ProviderError(ErrorKind::StatementRefused,
                       "Dataset '" + ds.name() + "' has no statement to execute");
 }
 
@@ -66,8 +66,7 @@ std::unique_ptr<db::Cursor> DatasetReader::open(const Dataset& ds, const std::st
     case DatasetKind::Table: {
       const std::string& table = statement.empty() ? ds.tableName() : statement;
       if (!isTableName(table))
-        throw ProviderError(remote::ErrorKind::StatementRefused,
-                            "Invalid table name: '" + table + "'");
+        throw ProviderError(ErrorKind::StatementRefused, "Invalid table name: '" + table + "'");
       return conn_.query("select * from " + table);
     }
     case DatasetKind::StoredProc:

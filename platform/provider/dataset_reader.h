@@ -15,9 +15,9 @@
 #include <string>
 
 #include "platform/db/connection.h"
+#include "platform/packet/json_values.h"
+#include "platform/packet/packet.h"
 #include "platform/provider/dataset.h"
-#include "platform/provider/json_values.h"
-#include "platform/provider/packet.h"
 
 namespace qz::provider {
 

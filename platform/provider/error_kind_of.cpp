@@ -3,15 +3,13 @@
 
 #include <stdexcept>
 
+#include "platform/core/variant.h"
 #include "platform/db/connection.h"
-#include "platform/provider/delta.h"
-#include "platform/provider/json_values.h"
+#include "platform/packet/delta.h"
+#include "platform/packet/json_values.h"
 #include "platform/provider/provider.h"
-#include "platform/provider/variant.h"
 
 namespace qz::provider {
-
-using remote::ErrorKind;
 
 ErrorKind errorKindOf(const std::exception& e) {
   if (const auto* p = dynamic_cast<const ProviderError*>(&e)) return p->kind();
@@ -30,16 +28,6 @@ ErrorKind errorKindOf(const std::exception& e) {
 std::string engineCodeOf(const std::exception& e) {
   if (const auto* d = dynamic_cast<const db::DbError*>(&e)) return d->engineCode();
   return {};
-}
-
-remote::RemoteError remoteErrorOf(const std::exception& e) {
-  if (const auto* r = dynamic_cast<const remote::RemoteError*>(&e)) return *r;
-  const ErrorKind kind = errorKindOf(e);
-  // A bad request is a JSON-RPC fault and carries no data.
-  const uint32_t hresult = kind == ErrorKind::BadRequest ? 0 : remote::errorHresult(kind);
-  remote::RemoteError out(e.what(), hresult, {}, {}, remote::errorCode(kind));
-  out.engineCode = engineCodeOf(e);
-  return out;
 }
 
 }  // namespace qz::provider

@@ -8,8 +8,7 @@
 #include <exception>
 #include <string>
 
-#include "platform/remote/error_kinds.h"
-#include "platform/remote/remote_object.h"
+#include "platform/packet/error_kinds.h"
 
 namespace qz::provider {
 
@@ -18,12 +17,9 @@ namespace qz::provider {
 // convert: bad request; a statement refused before the engine: statement
 // refused; any other database failure: database error; anything else: an
 // unexpected failure.
-remote::ErrorKind errorKindOf(const std::exception& e);
+ErrorKind errorKindOf(const std::exception& e);
 
 // The engine's own code when e is a database error, else "".
 std::string engineCodeOf(const std::exception& e);
-
-// e as the wire reports a failed call of that kind; a RemoteError as it is.
-remote::RemoteError remoteErrorOf(const std::exception& e);
 
 }  // namespace qz::provider

@@ -2,9 +2,9 @@
 // provider_apply.cpp).
 #include "platform/provider/provider.h"
 
+#include "platform/packet/json_packet.h"
+#include "platform/packet/json_params.h"
 #include "platform/provider/dataset_reader.h"
-#include "platform/provider/json_packet.h"
-#include "platform/provider/json_params.h"
 #include "platform/provider/resolver.h"
 
 namespace qz::provider {
@@ -14,7 +14,7 @@ Provider::Provider(std::string name, db::Connection& conn, std::unique_ptr<Datas
 
 void Provider::checkCommandText(const std::string& commandText) const {
   if (!commandText.empty() && !allowCommandText)
-    throw ProviderError(remote::ErrorKind::StatementRefused, kCommandTextNotAllowed);
+    throw ProviderError(ErrorKind::StatementRefused, kCommandTextNotAllowed);
 }
 
 db::ParamList& Provider::prepareParams(const std::string& commandText,
@@ -119,7 +119,7 @@ DataPacket Provider::rowRequest(const DataPacket& in, int requestType) {
       std::vector<size_t> selected;
       ResolverStatement st = composeRefreshStatement(table, columns, base, o.values, &selected);
       auto cursor = conn_.query(st.sql, st.params);
-      if (!cursor->next()) throw ProviderError(remote::ErrorKind::RecordChanged, kRecordChanged);
+      if (!cursor->next()) throw ProviderError(ErrorKind::RecordChanged, kRecordChanged);
       for (size_t k = 0; k < selected.size(); ++k) o.values[selected[k]] = cursor->row()[k];
     }
     std::vector<Variant> values = o.values;

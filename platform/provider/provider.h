@@ -56,12 +56,12 @@
 #include <string_view>
 
 #include "platform/db/connection.h"
+#include "platform/packet/delta.h"
+#include "platform/packet/error_kinds.h"
+#include "platform/packet/error_packet.h"
+#include "platform/packet/json_values.h"
+#include "platform/packet/packet.h"
 #include "platform/provider/dataset.h"
-#include "platform/provider/delta.h"
-#include "platform/provider/error_packet.h"
-#include "platform/provider/json_values.h"
-#include "platform/provider/packet.h"
-#include "platform/remote/error_kinds.h"
 
 namespace qz::provider {
 
@@ -81,12 +81,12 @@ enum class ApplyTransaction : uint8_t {
 // system's text, kind what the client is told (error_kinds.h).
 class ProviderError : public std::runtime_error {
  public:
-  ProviderError(remote::ErrorKind kind, const std::string& message)
+  ProviderError(ErrorKind kind, const std::string& message)
       : std::runtime_error(message), kind_(kind) {}
-  remote::ErrorKind kind() const { return kind_; }
+  ErrorKind kind() const { return kind_; }
 
  private:
-  remote::ErrorKind kind_;
+  ErrorKind kind_;
 };
 
 constexpr const char* kCommandTextNotAllowed = "CommandText changes are not allowed";

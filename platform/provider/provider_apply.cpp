@@ -37,9 +37,8 @@ std::string Provider::targetTable(const Dataset& ds) const {
       break;
   }
   if (table.empty() || !isTableName(table))
-    throw ProviderError(
-        remote::ErrorKind::StatementRefused,
-        "Unable to resolve records of dataset '" + ds.name() + "': no table name found");
+    throw ProviderError(ErrorKind::StatementRefused, "Unable to resolve records of dataset '" +
+                                                         ds.name() + "': no table name found");
   return table;
 }
 
@@ -51,7 +50,7 @@ void checkShape(const Dataset& ds, const std::vector<FieldDef>& fields) {
     if (f.type != FieldType::Dataset) continue;
     const Dataset* d = ds.findDetail(f.name);
     if (!d)
-      throw ProviderError(remote::ErrorKind::BadRequest,
+      throw ProviderError(ErrorKind::BadRequest,
                           "Dataset '" + ds.name() + "' has no detail '" + f.name + "'");
     checkShape(*d, f.children);
   }
@@ -92,7 +91,7 @@ bool Provider::resolveOne(const Dataset& ds, const std::vector<FieldDef>& fields
     ++st.errorCount;
     if (st.errors)
       st.errors->errors.push_back(
-          UpdateError{path, kind, e.what(), remote::errorCode(errorKindOf(e)), engineCodeOf(e)});
+          UpdateError{path, kind, e.what(), errorCode(errorKindOf(e)), engineCodeOf(e)});
     if (response == ResolverResponse::Abort || stopOnFirstError) st.abort = true;
     if (st.atomic) {
       // The request is one unit: its first failure undoes it all and ends it.

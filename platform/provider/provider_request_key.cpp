@@ -2,7 +2,7 @@
 // the replay of a recorded answer, and the recording of a new one.
 #include "platform/db/backup_crypto.h"
 #include "platform/db/request_keys.h"
-#include "platform/provider/json_delta.h"
+#include "platform/packet/json_delta.h"
 #include "platform/provider/provider.h"
 
 namespace qz::provider {
@@ -38,7 +38,7 @@ std::string requestDigest(const Delta& delta, int maxErrors, const Variant& owne
 int replay(const db::RecordedAnswer& a, const std::string& digest, std::string_view key,
            Variant& ownerData, ErrorPacket* errors) {
   if (a.digest != digest)
-    throw ProviderError(remote::ErrorKind::PostingRefused, kRequestKeyReused + std::string(key));
+    throw ProviderError(ErrorKind::PostingRefused, kRequestKeyReused + std::string(key));
   if (errors) {
     rapidjson::Document doc;
     parseJson(a.errors, &doc);
@@ -62,7 +62,7 @@ int Provider::applyUpdates(Delta& delta, int maxErrors, Variant& ownerData, Erro
   if (requestKey.empty()) return applyDelta(delta, maxErrors, ownerData, errors, nullptr);
   if (!db::requestKeyFits(requestKey))
     throw ProviderError(
-        remote::ErrorKind::BadRequest,
+        ErrorKind::BadRequest,
         "Request key longer than " + std::to_string(db::kMaxRequestKeyLength) + " characters");
   conn_.ensureOpen();
   KeyedRequest keyed{std::string(requestKey), requestDigest(delta, maxErrors, ownerData)};

@@ -22,7 +22,7 @@ db::Parameter bind(std::string name, const FieldDef& f, const Variant& v) {
 }
 
 [[noreturn]] void missingColumn(const FieldDef& f, const std::string& table) {
-  throw ProviderError(remote::ErrorKind::StatementRefused,
+  throw ProviderError(ErrorKind::StatementRefused,
                       "Field '" + f.name + "' not found in table '" + table + "'");
 }
 
@@ -57,7 +57,7 @@ void appendWhere(ResolverStatement& st, const std::string& table,
     }
   }
   if (where.empty())
-    throw ProviderError(remote::ErrorKind::BadRequest,
+    throw ProviderError(ErrorKind::BadRequest,
                         "Record of table '" + table + "' has no old values to find it by");
   st.sql += where;
 }
@@ -140,7 +140,7 @@ ResolverStatement composeRefreshStatement(const std::string& table,
     selected->push_back(i);
   }
   if (names.empty())
-    throw ProviderError(remote::ErrorKind::BadRequest,
+    throw ProviderError(ErrorKind::BadRequest,
                         "Record of table '" + table + "' has no field to read");
   DeltaRow row;
   row.kind = UpdateKind::Delete;
@@ -185,12 +185,11 @@ void resolveRecord(db::Connection& conn, TableColumns& tables, const std::string
   conn.ensureOpen();
   const std::vector<FieldDef>& columns = tables.of(table);
   if (columns.empty())
-    throw ProviderError(remote::ErrorKind::StatementRefused, "Table '" + table + "' not found");
+    throw ProviderError(ErrorKind::StatementRefused, "Table '" + table + "' not found");
   ResolverStatement st = composeResolverStatement(table, columns, fields, row);
   if (st.sql.empty()) return;
   int64_t n = conn.execute(st.sql, st.params);
-  if (st.mustTouchRow && n == 0)
-    throw ProviderError(remote::ErrorKind::RecordChanged, kRecordChanged);
+  if (st.mustTouchRow && n == 0) throw ProviderError(ErrorKind::RecordChanged, kRecordChanged);
 }
 
 }  // namespace qz::provider

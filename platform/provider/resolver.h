@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/db/connection.h"
-#include "platform/provider/delta.h"
+#include "platform/packet/delta.h"
 
 namespace qz::provider {
 

@@ -1,8 +1,11 @@
 // A small scanner over T-SQL text: skips literals, quoted names and
 // comments, finds the FROM keyword and reads the name after it.
+
 #include "platform/provider/sql_names.h"
 
 #include <cctype>
+
+#include "platform/core/ascii.h"
 
 namespace qz::provider {
 namespace {
@@ -78,8 +81,7 @@ std::string tableAfterFrom(std::string_view s) {
       while (n < s.size() && isNameChar(s[n])) ++n;
       std::string_view word = s.substr(i, n - i);
       i = n;
-      if (word.size() == 4 && std::tolower(word[0]) == 'f' && std::tolower(word[1]) == 'r' &&
-          std::tolower(word[2]) == 'o' && std::tolower(word[3]) == 'm') {
+      if (EqualsNoCase(word, "from")) {
         while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
         size_t len = nameChain(s, i);
         return std::string(s.substr(i, len));

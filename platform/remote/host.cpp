@@ -10,8 +10,9 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "platform/core/ascii.h"
 #include "platform/log/server_log.h"
-#include "platform/remote/error_kinds.h"
+#include "platform/packet/error_kinds.h"
 #include "platform/remote/host_core.h"
 #include "platform/remote/session.h"
 #include "platform/remote/tls_context.h"
@@ -19,13 +20,6 @@
 namespace qz::remote {
 
 namespace {
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 std::string_view stripBraces(std::string_view s) {
   if (s.size() >= 2 && s.front() == '{' && s.back() == '}') return s.substr(1, s.size() - 2);
@@ -81,8 +75,8 @@ std::string EndpointText(const asio::ip::tcp::endpoint& e) {
 const HostedClass* findHostedClass(const std::vector<HostedClass>& classes,
                                    std::string_view clsOrName) {
   for (const HostedClass& c : classes) {
-    if (equalNoCase(c.name, clsOrName) || equalNoCase(c.progId, clsOrName) ||
-        (!c.clsid.empty() && equalNoCase(stripBraces(c.clsid), stripBraces(clsOrName)))) {
+    if (EqualsNoCase(c.name, clsOrName) || EqualsNoCase(c.progId, clsOrName) ||
+        (!c.clsid.empty() && EqualsNoCase(stripBraces(c.clsid), stripBraces(clsOrName)))) {
       return &c;
     }
   }

@@ -12,19 +12,20 @@
 #include <string>
 #include <string_view>
 
+#include "platform/packet/error_kinds.h"
+
 namespace qz::remote {
 
 inline constexpr int kParseError = -32700;
 inline constexpr int kInvalidRequest = -32600;
 inline constexpr int kMethodNotFound = -32601;
-inline constexpr int kInvalidParams = -32602;
-inline constexpr int kCallFailed = 1;
-// The connection was refused because the server serves as many as it may.
-inline constexpr int kServerBusy = -32000;
-
-inline constexpr uint32_t kClassNotRegistered = 0x80040154;  // REGDB_E_CLASSNOTREG
-inline constexpr uint32_t kUnexpectedFailure = 0x8000FFFF;   // E_UNEXPECTED
-inline constexpr uint32_t kRefusedFailure = 0x80004005;      // E_FAIL
+// Shared with the error kinds (error_kinds.h), which lie below this layer.
+using qz::kCallFailed;
+using qz::kClassNotRegistered;
+using qz::kInvalidParams;
+using qz::kRefusedFailure;
+using qz::kServerBusy;
+using qz::kUnexpectedFailure;
 
 // The id as JSON text, exactly as the request gave it ("null" for null).
 std::string jsonText(const rapidjson::Value& v);

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "platform/log/server_log.h"
-#include "platform/provider/partial_output.h"
+#include "platform/packet/partial_output.h"
 #include "platform/remote/tls_context.h"
 
 namespace qz::remote::detail {

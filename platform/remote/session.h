@@ -23,7 +23,7 @@
 // the server to a bounded amount of memory.
 //
 // A long answer leaves in parts while the method is still writing it (see
-// provider/partial_output.h): its parts are written as they come when it is
+// packet/partial_output.h): its parts are written as they come when it is
 // the next answer in order, and the answers after it wait until it is
 // complete. A method that fails after part of its answer has left cannot
 // answer with an error any more: the connection is then closed, so the

@@ -22,6 +22,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/core/ascii.h"
 #include "platform/log/server_log.h"
 #include "platform/remote/peer_certificate.h"
 #include "platform/remote/web_files.h"
@@ -137,18 +138,13 @@ class BeastLink : public WebLink,
   bool closing_ = false;
 };
 
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
-
 }  // namespace
 
 class WebServer::Impl {
  public:
   explicit Impl(WebServerOptions options) : options_(std::move(options)) {
     for (std::string& o : options_.origins) {
-      o = Lower(o);
+      o = AsciiLower(o);
       while (!o.empty() && o.back() == '/') o.pop_back();
     }
   }
@@ -209,7 +205,7 @@ class WebServer::Impl {
 
   bool originAllowed(std::string_view origin) const {
     if (origin.empty() || options_.origins.empty()) return true;
-    std::string o = Lower(std::string(origin));
+    std::string o = AsciiLower(std::string(origin));
     return std::find(options_.origins.begin(), options_.origins.end(), o) != options_.origins.end();
   }
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "client/change_tracker.h"
-#include "platform/provider/json_delta.h"
+#include "platform/packet/json_delta.h"
 
 namespace qz::client {
 namespace {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "client/connection.h"
-#include "platform/provider/json_packet.h"
+#include "platform/packet/json_packet.h"
 
 namespace qz::client {
 namespace {

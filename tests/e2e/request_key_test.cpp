@@ -14,7 +14,7 @@
 
 #include "client/client_session.h"
 #include "client/qzclient_cli.h"
-#include "platform/provider/json_delta.h"
+#include "platform/packet/json_delta.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace qz::testing {

@@ -18,8 +18,8 @@
 
 #include "client/connection.h"
 #include "client/qzclient_cli.h"
-#include "platform/provider/delta.h"
-#include "platform/provider/packet.h"
+#include "platform/packet/delta.h"
+#include "platform/packet/packet.h"
 #include "tests/e2e/server_process.h"
 #include "tests/e2e/test_certificates.h"
 #include "tests/e2e/web_socket_client.h"

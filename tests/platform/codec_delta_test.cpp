@@ -3,9 +3,9 @@
 
 #include <cmath>
 
-#include "platform/provider/json_delta.h"
-#include "platform/provider/json_packet.h"
-#include "platform/provider/json_params.h"
+#include "platform/packet/json_delta.h"
+#include "platform/packet/json_packet.h"
+#include "platform/packet/json_params.h"
 
 namespace qz::provider {
 namespace {

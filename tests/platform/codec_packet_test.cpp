@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/provider/json_packet.h"
+#include "platform/packet/json_packet.h"
 
 namespace qz::provider {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/provider/json_packet.h"
-#include "platform/provider/json_pull_stream.h"
+#include "platform/packet/json_packet.h"
+#include "platform/packet/json_pull_stream.h"
 
 namespace qz::provider {
 namespace {

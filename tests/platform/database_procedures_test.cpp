@@ -303,7 +303,7 @@ TEST_P(DatabaseReportsTest, ManagementReportComparesThreePeriods) {
   ASSERT_NE(c, nullptr);
   db::RowSet r = db::RowSet::readAll(*c);
   ASSERT_EQ(r.fields.size(), 5u);
-  EXPECT_TRUE(db::equalsNoCase(r.fields[0].name, "consumption"));
+  EXPECT_TRUE(EqualsNoCase(r.fields[0].name, "consumption"));
   ASSERT_EQ(r.rows.size(), 2u);
   // Ordered by kind: 住宿 (U+4F4F) before 餐饮 (U+9910).
   EXPECT_EQ(r.rows[0][0].toText(), "住宿");

@@ -38,7 +38,7 @@ void expectPrefix(const std::vector<std::string>& actual, const std::vector<std:
                   const char* table) {
   ASSERT_GE(actual.size(), want.size()) << table;
   for (size_t i = 0; i < want.size(); ++i)
-    EXPECT_TRUE(db::equalsNoCase(actual[i], want[i]))
+    EXPECT_TRUE(EqualsNoCase(actual[i], want[i]))
         << table << " column " << i << ": " << actual[i] << " instead of " << want[i];
 }
 
@@ -81,7 +81,7 @@ TEST_P(DatabaseSchemaTest, EveryModelTableHasItsColumnsAndConstraints) {
       const ColumnDef& c = t.columns[i];
       const bool generated = c.type == ColType::Serial;
       bool isKey = generated;
-      for (const char* k : t.key) isKey = isKey || db::equalsNoCase(k, c.name);
+      for (const char* k : t.key) isKey = isKey || EqualsNoCase(k, c.name);
       // Generated keys are filled by the database, so clients need not.
       EXPECT_EQ(fields[i].required, (c.notNull || isKey) && !generated) << t.name << "." << c.name;
       EXPECT_EQ(fields[i].key, isKey) << t.name << "." << c.name;

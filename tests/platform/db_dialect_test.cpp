@@ -2,6 +2,7 @@
 // flavours, literals and comments left alone, unknown forms passed through.
 #include <gtest/gtest.h>
 
+#include "platform/core/ascii.h"
 #include "platform/db/dialect.h"
 #include "platform/db/sql_lexer.h"
 
@@ -13,7 +14,7 @@ std::string rewrite(std::string_view sql, SqlFlavor flavor) {
   opt.flavor = flavor;
   opt.qualify = [flavor](std::string_view db) -> std::string {
     if (flavor == SqlFlavor::Postgres) return "";
-    return asciiLower(db) == "qz" ? "main." : asciiLower(db) + ".";
+    return AsciiLower(db) == "qz" ? "main." : AsciiLower(db) + ".";
   };
   const auto st = translateSql(sql, opt);
   EXPECT_EQ(st.size(), 1u) << sql;

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/provider/json_delta.h"
-#include "platform/provider/json_packet.h"
+#include "platform/packet/json_delta.h"
+#include "platform/packet/json_packet.h"
 #include "tests/platform/provider_test_support.h"
 
 namespace qz::provider {

@@ -1,10 +1,10 @@
 // The application-server operations over JSON, as a client reaches them:
 // provider names in declaration order, reading and applying through the
 // wire shapes, parameters, OwnerData, and the system's refusals.
-#include "platform/provider/json_delta.h"
-#include "platform/provider/json_packet.h"
-#include "platform/provider/json_params.h"
-#include "platform/provider/remote_data_module.h"
+#include "platform/module/remote_data_module.h"
+#include "platform/packet/json_delta.h"
+#include "platform/packet/json_packet.h"
+#include "platform/packet/json_params.h"
 #include "tests/platform/provider_test_support.h"
 
 namespace qz::provider {

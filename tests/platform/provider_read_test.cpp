@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "database/create_database.h"
-#include "platform/provider/json_packet.h"
+#include "platform/packet/json_packet.h"
 #include "tests/platform/provider_test_support.h"
 
 namespace qz::provider {

@@ -24,7 +24,7 @@
 #include <thread>
 
 #include "client/line_socket.h"
-#include "platform/provider/partial_output.h"
+#include "platform/packet/partial_output.h"
 #include "platform/remote/event_loop_dispatcher.h"
 #include "platform/remote/host.h"
 

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <random>
 
-#include "platform/provider/json_values.h"
+#include "platform/packet/json_values.h"
 #include "tests/platform/pg_oracle.h"
 
 namespace qz {

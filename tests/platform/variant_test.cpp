@@ -1,6 +1,6 @@
 // The variant's conversions with the platform's semantics: banker's
 // rounding, range checks, Null versus Unassigned, date-time and money text.
-#include "platform/provider/variant.h"
+#include "platform/core/variant.h"
 
 #include <gtest/gtest.h>
 

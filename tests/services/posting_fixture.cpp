@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "database/create_database.h"
-#include "platform/provider/packet.h"
+#include "platform/packet/packet.h"
 
 namespace qz::testing {
 

@@ -1,5 +1,5 @@
 // Typed and tagged JSON values, base64 and decimal text.
-#include "platform/provider/json_values.h"
+#include "platform/packet/json_values.h"
 
 #include <charconv>
 #include <cstdio>

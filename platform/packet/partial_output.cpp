@@ -1,5 +1,5 @@
 // Partial output: the thread's open scope and the hand-off of its buffer.
-#include "platform/provider/partial_output.h"
+#include "platform/packet/partial_output.h"
 
 namespace qz::provider {
 

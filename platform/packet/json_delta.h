@@ -12,9 +12,9 @@
 
 #include <string>
 
-#include "platform/provider/delta.h"
-#include "platform/provider/error_packet.h"
-#include "platform/provider/json_values.h"
+#include "platform/packet/delta.h"
+#include "platform/packet/error_packet.h"
+#include "platform/packet/json_values.h"
 
 namespace qz::provider {
 

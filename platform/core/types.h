@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/provider/variant.h"
+#include "platform/core/variant.h"
 
 namespace qz::db {
 

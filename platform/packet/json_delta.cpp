@@ -1,12 +1,12 @@
 // Delta and error-packet readers and writers.
-#include "platform/provider/json_delta.h"
+#include "platform/packet/json_delta.h"
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
-#include "platform/provider/json_numbers.h"
-#include "platform/provider/json_packet.h"
+#include "platform/packet/json_numbers.h"
+#include "platform/packet/json_packet.h"
 
 namespace qz::provider {
 namespace {

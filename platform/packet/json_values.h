@@ -26,8 +26,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/db/types.h"
-#include "platform/provider/variant.h"
+#include "platform/core/types.h"
+#include "platform/core/variant.h"
 
 namespace qz::provider {
 

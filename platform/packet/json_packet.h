@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/provider/json_pull_stream.h"
-#include "platform/provider/json_values.h"
-#include "platform/provider/packet.h"
+#include "platform/packet/json_pull_stream.h"
+#include "platform/packet/json_values.h"
+#include "platform/packet/packet.h"
 
 namespace qz::provider {
 

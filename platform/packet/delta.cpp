@@ -1,5 +1,5 @@
 // Update kinds, delta row shapes and field lookup of delta records.
-#include "platform/provider/delta.h"
+#include "platform/packet/delta.h"
 
 namespace qz::provider {
 namespace {

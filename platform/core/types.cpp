@@ -1,7 +1,7 @@
 // Names of field types and parameter directions as the wire writes them.
-#include "platform/db/types.h"
+#include "platform/core/types.h"
 
-#include "platform/db/connection_string.h"
+#include "platform/core/ascii.h"
 
 namespace qz::db {
 namespace {
@@ -26,7 +26,7 @@ const char* paramDirectionName(ParamDirection d) { return kDirNames[static_cast<
 
 bool paramDirectionFromName(std::string_view name, ParamDirection* out) {
   for (size_t i = 0; i < std::size(kDirNames); ++i)
-    if (equalsNoCase(name, kDirNames[i])) {
+    if (EqualsNoCase(name, kDirNames[i])) {
       *out = static_cast<ParamDirection>(i);
       return true;
     }
@@ -35,13 +35,13 @@ bool paramDirectionFromName(std::string_view name, ParamDirection* out) {
 
 Parameter* findParam(ParamList& params, std::string_view name) {
   for (auto& p : params)
-    if (equalsNoCase(p.name, name)) return &p;
+    if (EqualsNoCase(p.name, name)) return &p;
   return nullptr;
 }
 
 const Parameter* findParam(const ParamList& params, std::string_view name) {
   for (const auto& p : params)
-    if (equalsNoCase(p.name, name)) return &p;
+    if (EqualsNoCase(p.name, name)) return &p;
   return nullptr;
 }
 

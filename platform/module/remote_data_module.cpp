@@ -1,18 +1,20 @@
 // Wire binding of the application-server operations.
-#include "platform/provider/remote_data_module.h"
+#include "platform/module/remote_data_module.h"
 
 #include "platform/db/connection_string.h"
 #include "platform/db/request_keys.h"
+#include "platform/module/remote_error_of.h"
+#include "platform/packet/json_delta.h"
+#include "platform/packet/json_packet.h"
+#include "platform/packet/json_params.h"
 #include "platform/provider/error_kind_of.h"
-#include "platform/provider/json_delta.h"
-#include "platform/provider/json_packet.h"
-#include "platform/provider/json_params.h"
+#include "platform/remote/json_rpc.h"
 
 namespace qz::provider {
 namespace {
 
 [[noreturn]] void badParam(const std::string& what) {
-  throw ProviderError(remote::ErrorKind::BadRequest, "Invalid params: " + what);
+  throw ProviderError(ErrorKind::BadRequest, "Invalid params: " + what);
 }
 
 const rapidjson::Value* member(const rapidjson::Value& params, const char* name) {
@@ -80,15 +82,14 @@ std::vector<std::string> RemoteDataModule::providerNames() const {
 
 Provider* RemoteDataModule::findProvider(std::string_view name) const {
   for (const auto& p : providers_)
-    if (db::equalsNoCase(p->name(), name)) return p.get();
+    if (EqualsNoCase(p->name(), name)) return p.get();
   return nullptr;
 }
 
 Provider& RemoteDataModule::provider(std::string_view name) const {
   Provider* p = findProvider(name);
   if (!p)
-    throw ProviderError(remote::ErrorKind::UnknownName,
-                        "Provider not exported: " + std::string(name));
+    throw ProviderError(ErrorKind::UnknownName, "Provider not exported: " + std::string(name));
   return *p;
 }
 
@@ -99,7 +100,7 @@ void RemoteDataModule::call(std::string_view method, const rapidjson::Value& par
   } catch (const remote::RemoteError&) {
     throw;
   } catch (const std::exception& e) {
-    if (errorKindOf(e) == remote::ErrorKind::UnexpectedFailure) throw;
+    if (errorKindOf(e) == ErrorKind::UnexpectedFailure) throw;
     throw remoteErrorOf(e);
   }
 }

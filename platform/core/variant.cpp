@@ -1,5 +1,5 @@
 // Variant conversions, civil date arithmetic and fixed-point money text.
-#include "platform/provider/variant.h"
+#include "platform/core/variant.h"
 
 #include <charconv>
 #include <cmath>

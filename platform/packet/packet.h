@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/db/types.h"
-#include "platform/provider/variant.h"
+#include "platform/core/types.h"
+#include "platform/core/variant.h"
 
 namespace qz::provider {
 

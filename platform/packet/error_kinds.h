@@ -20,9 +20,19 @@
 
 #include <cstdint>
 
-#include "platform/remote/json_rpc.h"
+namespace qz {
 
-namespace qz::remote {
+// The wire codes the kinds share with the JSON-RPC envelope (json_rpc.h
+// re-exports them): an invalid parameter, a failed call, a refused
+// connection, and the result codes of data.hresult.
+inline constexpr int kInvalidParams = -32602;
+inline constexpr int kCallFailed = 1;
+// The connection was refused because the server serves as many as it may.
+inline constexpr int kServerBusy = -32000;
+
+inline constexpr uint32_t kClassNotRegistered = 0x80040154;  // REGDB_E_CLASSNOTREG
+inline constexpr uint32_t kUnexpectedFailure = 0x8000FFFF;   // E_UNEXPECTED
+inline constexpr uint32_t kRefusedFailure = 0x80004005;      // E_FAIL
 
 enum class ErrorKind : uint8_t {
   BadRequest,
@@ -65,4 +75,4 @@ constexpr uint32_t errorHresult(ErrorKind kind) {
   return kind == ErrorKind::UnexpectedFailure ? kUnexpectedFailure : kRefusedFailure;
 }
 
-}  // namespace qz::remote
+}  // namespace qz

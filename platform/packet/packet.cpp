@@ -1,13 +1,13 @@
 // Field lookups shared by packets and deltas.
-#include "platform/provider/packet.h"
+#include "platform/packet/packet.h"
 
-#include "platform/db/connection_string.h"
+#include "platform/core/ascii.h"
 
 namespace qz::provider {
 
 int findField(const std::vector<FieldDef>& fields, std::string_view name) {
   for (size_t i = 0; i < fields.size(); ++i)
-    if (db::equalsNoCase(fields[i].name, name)) return static_cast<int>(i);
+    if (EqualsNoCase(fields[i].name, name)) return static_cast<int>(i);
   return -1;
 }
 

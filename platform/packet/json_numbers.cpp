@@ -1,5 +1,5 @@
 // Conversion of JSON number texts; see json_numbers.h.
-#include "platform/provider/json_numbers.h"
+#include "platform/packet/json_numbers.h"
 
 #include <charconv>
 #include <cstdint>

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "platform/db/types.h"
-#include "platform/provider/json_values.h"
+#include "platform/core/types.h"
+#include "platform/packet/json_values.h"
 
 namespace qz::provider {
 

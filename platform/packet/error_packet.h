@@ -1,6 +1,6 @@
 // Error packets: the records that failed during one apply-updates request,
 // each with the path to its row, its update kind, the error's message and
-// its code (platform/remote/error_kinds.h).
+// its code (platform/packet/error_kinds.h).
 //
 // Invariant: a path starts with the master row ({"", i}); each further step
 // names a detail dataset and the row's index in that master's detail list.
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/provider/delta.h"
+#include "platform/packet/delta.h"
 
 namespace qz::provider {
 

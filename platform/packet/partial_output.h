@@ -12,7 +12,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "platform/provider/json_values.h"
+#include "platform/packet/json_values.h"
 
 namespace qz::provider {
 

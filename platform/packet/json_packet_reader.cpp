@@ -9,8 +9,8 @@
 
 #include <memory>
 
-#include "platform/provider/json_numbers.h"
-#include "platform/provider/json_packet.h"
+#include "platform/packet/json_numbers.h"
+#include "platform/packet/json_packet.h"
 
 namespace qz::provider {
 namespace {

@@ -1,5 +1,5 @@
 // Parameter list reader, writer and by-name assignment.
-#include "platform/provider/json_params.h"
+#include "platform/packet/json_params.h"
 
 namespace qz::provider {
 

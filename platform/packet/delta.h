@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/provider/packet.h"
+#include "platform/packet/packet.h"
 
 namespace qz::provider {
 
