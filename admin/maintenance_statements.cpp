@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/core/variant.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/sql_quote.h"
-#include "platform/provider/variant.h"
 
 namespace qz::admin {
 

@@ -12,13 +12,13 @@
 #include "database/maintenance_procedures.h"
 #include "database/schema.h"
 #include "platform/core/ascii.h"
+#include "platform/core/variant.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/embedded_backup.h"
 #include "platform/db/embedded_catalog.h"
 #include "platform/db/sql_lexer.h"
 #include "platform/db/sql_quote.h"
 #include "platform/db/sqlite_cursor.h"
-#include "platform/provider/variant.h"
 
 namespace qz::database {
 namespace {
