@@ -7,6 +7,7 @@
 // given.
 #include <rapidjson/reader.h>
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/packet/json_numbers.h"
@@ -16,6 +17,59 @@ namespace qz::provider {
 namespace {
 
 using db::FieldType;
+
+// The kinds of JSON value a field member may be given.
+enum class Scalar { kNull, kBool, kInt, kDouble, kString, kContainer };
+
+// A field definition as it is read, member by member; both readers fill one
+// through readFieldMember and close it with fieldFault, so a packet's fields
+// read the same whichever reader decodes it.
+struct FieldReading {
+  FieldDef* field;
+  bool hasType = false;
+  bool hasFields = false;
+};
+
+// Sets the member named key of the field from a JSON value (i for booleans
+// and integers, text for strings). Returns "" or the fault; unknown members
+// and "fields" (read by the caller) are left alone.
+std::string readFieldMember(FieldReading& r, std::string_view key, Scalar s, int64_t i,
+                            std::string_view text) {
+  FieldDef& fd = *r.field;
+  const std::string k(key);
+  if (k == "name" || k == "type" || k == "table") {
+    if (s != Scalar::kString) return "field member \"" + k + "\" must be a string";
+    if (k == "name") {
+      fd.name.assign(text);
+    } else if (k == "table") {
+      fd.table.assign(text);
+    } else {
+      if (!db::fieldTypeFromName(text, &fd.type))
+        return "unknown field type '" + std::string(text) + "'";
+      r.hasType = true;
+    }
+  } else if (k == "size" || k == "precision" || k == "scale") {
+    if (s != Scalar::kInt || i < INT32_MIN || i > INT32_MAX)
+      return "field member \"" + k + "\" must be an integer";
+    (k == "size" ? fd.size : k == "precision" ? fd.precision : fd.scale) = static_cast<int>(i);
+  } else if (k == "required" || k == "readOnly" || k == "key") {
+    if (s != Scalar::kBool) return "field member \"" + k + "\" must be a boolean";
+    (k == "required" ? fd.required : k == "readOnly" ? fd.readOnly : fd.key) = i != 0;
+  } else if (k == "fields") {
+    r.hasFields = true;
+  }
+  return {};
+}
+
+// "" when the field read is complete, else the fault.
+std::string fieldFault(const FieldReading& r) {
+  const FieldDef& fd = *r.field;
+  if (fd.name.empty()) return "a field has no name";
+  if (!r.hasType) return "field '" + fd.name + "' has no type";
+  if (fd.type == FieldType::Dataset && !r.hasFields)
+    return "dataset field '" + fd.name + "' has no fields";
+  return {};
+}
 
 class PacketHandler {
  public:
@@ -53,13 +107,12 @@ class PacketHandler {
 
  private:
   enum class Kind { kRoot, kTop, kFieldList, kField, kRowList, kRow, kTagged, kSkip };
-  enum class Scalar { kNull, kBool, kInt, kDouble, kString };
 
   struct Frame {
     explicit Frame(Kind k) : kind(k) {}
     Kind kind;
     std::vector<FieldDef>* fieldsOut = nullptr;     // kFieldList
-    FieldDef* field = nullptr;                      // kField
+    FieldReading field{nullptr};                    // kField
     const std::vector<FieldDef>* fields = nullptr;  // kRowList, kRow
     std::vector<DataRow>* rows = nullptr;           // kRowList
     bool topLevel = false;                          // kRowList of the packet
@@ -133,27 +186,8 @@ bool PacketHandler::scalar(Scalar s, int64_t i, double d, std::string_view text)
 }
 
 bool PacketHandler::fieldMember(Frame& f, Scalar s, int64_t i, std::string_view text) {
-  FieldDef& fd = *f.field;
-  const std::string& k = f.key;
-  if (k == "name" || k == "type" || k == "table") {
-    if (s != Scalar::kString) return fail("field member \"" + k + "\" must be a string");
-    if (k == "name")
-      fd.name.assign(text);
-    else if (k == "table")
-      fd.table.assign(text);
-    else if (!db::fieldTypeFromName(text, &fd.type))
-      return fail("unknown field type '" + std::string(text) + "'");
-  } else if (k == "size" || k == "precision" || k == "scale") {
-    if (s != Scalar::kInt) return fail("field member \"" + k + "\" must be an integer");
-    int v = static_cast<int>(i);
-    (k == "size" ? fd.size : k == "precision" ? fd.precision : fd.scale) = v;
-  } else if (k == "required" || k == "readOnly" || k == "key") {
-    if (s != Scalar::kBool) return fail("field member \"" + k + "\" must be a boolean");
-    (k == "required" ? fd.required : k == "readOnly" ? fd.readOnly : fd.key) = i != 0;
-  } else if (k == "fields") {
-    return fail("field member \"fields\" must be an array");
-  }
-  return true;
+  std::string fault = readFieldMember(f.field, f.key, s, i, text);
+  return fault.empty() || fail(std::move(fault));
 }
 
 bool PacketHandler::rowValue(Frame& f, Scalar s, int64_t i, double d, std::string_view text) {
@@ -213,13 +247,13 @@ bool PacketHandler::StartObject() {
     case Kind::kFieldList: {
       f.fieldsOut->emplace_back();
       Frame nf{Kind::kField};
-      nf.field = &f.fieldsOut->back();
+      nf.field.field = &f.fieldsOut->back();
       stack_.push_back(std::move(nf));
       return true;
     }
     case Kind::kField:
-      if (f.key == "fields" || f.key == "name" || f.key == "type")
-        return fail("field member \"" + f.key + "\" has the wrong type");
+      if (f.key == "fields") return fail("field member \"fields\" must be an array");
+      if (!fieldMember(f, Scalar::kContainer, 0, {})) return false;
       pushSkip(1);
       return true;
     case Kind::kRowList:
@@ -279,14 +313,13 @@ bool PacketHandler::StartArray() {
     case Kind::kFieldList:
       return fail("a field must be an object");
     case Kind::kField: {
+      if (!fieldMember(f, Scalar::kContainer, 0, {})) return false;
       if (f.key != "fields") {
-        if (f.key == "name" || f.key == "type")
-          return fail("field member \"" + f.key + "\" must be a string");
         pushSkip(1);
         return true;
       }
       Frame nf{Kind::kFieldList};
-      nf.fieldsOut = &f.field->children;
+      nf.fieldsOut = &f.field.field->children;
       stack_.push_back(std::move(nf));
       return true;
     }
@@ -334,9 +367,11 @@ bool PacketHandler::endContainer(bool object) {
     case Kind::kSkip:
       if (--f.depth == 0) stack_.pop_back();
       return true;
-    case Kind::kField:
-      if (f.field->name.empty()) return fail("a field has no name");
+    case Kind::kField: {
+      std::string fault = fieldFault(f.field);
+      if (!fault.empty()) return fail(std::move(fault));
       break;
+    }
     case Kind::kRow:
       if (f.col != f.fields->size())
         return fail("a row has " + std::to_string(f.col) + " values, expected " +
@@ -572,50 +607,25 @@ std::vector<FieldDef> fieldsFromValue(const rapidjson::Value& v) {
   for (const auto& f : v.GetArray()) {
     if (!f.IsObject()) throw CodecError("Invalid packet: a field must be an object");
     FieldDef d;
-    auto str = [&](const char* k, std::string* o) {
-      auto it = f.FindMember(k);
-      if (it == f.MemberEnd()) return false;
-      if (!it->value.IsString())
-        throw CodecError(std::string("Invalid packet: field member \"") + k +
-                         "\" must be a string");
-      o->assign(it->value.GetString(), it->value.GetStringLength());
-      return true;
-    };
-    auto num = [&](const char* k, int* o) {
-      auto it = f.FindMember(k);
-      if (it == f.MemberEnd()) return;
-      if (!it->value.IsInt())
-        throw CodecError(std::string("Invalid packet: field member \"") + k +
-                         "\" must be an integer");
-      *o = it->value.GetInt();
-    };
-    auto flag = [&](const char* k, bool* o) {
-      auto it = f.FindMember(k);
-      if (it == f.MemberEnd()) return;
-      if (!it->value.IsBool())
-        throw CodecError(std::string("Invalid packet: field member \"") + k +
-                         "\" must be a boolean");
-      *o = it->value.GetBool();
-    };
-    if (!str("name", &d.name) || d.name.empty())
-      throw CodecError("Invalid packet: a field has no name");
-    std::string type;
-    if (!str("type", &type)) throw CodecError("Invalid packet: field '" + d.name + "' has no type");
-    if (!db::fieldTypeFromName(type, &d.type))
-      throw CodecError("Invalid packet: unknown field type '" + type + "'");
-    str("table", &d.table);
-    num("size", &d.size);
-    num("precision", &d.precision);
-    num("scale", &d.scale);
-    flag("required", &d.required);
-    flag("readOnly", &d.readOnly);
-    flag("key", &d.key);
-    if (d.type == FieldType::Dataset) {
-      auto it = f.FindMember("fields");
-      if (it == f.MemberEnd())
-        throw CodecError("Invalid packet: dataset field '" + d.name + "' has no fields");
-      d.children = fieldsFromValue(it->value);
+    FieldReading r{&d};
+    for (const auto& m : f.GetObject()) {
+      const std::string_view key(m.name.GetString(), m.name.GetStringLength());
+      const rapidjson::Value& x = m.value;
+      const Scalar s = x.IsString()   ? Scalar::kString
+                       : x.IsBool()   ? Scalar::kBool
+                       : x.IsInt64()  ? Scalar::kInt
+                       : x.IsNull()   ? Scalar::kNull
+                       : x.IsNumber() ? Scalar::kDouble
+                                      : Scalar::kContainer;
+      const int64_t i = x.IsBool() ? x.GetBool() : x.IsInt64() ? x.GetInt64() : 0;
+      const std::string_view text =
+          x.IsString() ? std::string_view(x.GetString(), x.GetStringLength()) : std::string_view();
+      std::string fault = readFieldMember(r, key, s, i, text);
+      if (!fault.empty()) throw CodecError("Invalid packet: " + fault);
     }
+    std::string fault = fieldFault(r);
+    if (!fault.empty()) throw CodecError("Invalid packet: " + fault);
+    if (d.type == FieldType::Dataset) d.children = fieldsFromValue(f["fields"]);
     out.push_back(std::move(d));
   }
   return out;

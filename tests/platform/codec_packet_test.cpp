@@ -143,6 +143,7 @@ TEST(CodecPacketTest, MalformedPacketsNameTheFault) {
   struct Case {
     const char* json;
     const char* expect;
+    bool fieldFault = false;  // the tree reader refuses it alike
   };
   const Case cases[] = {
       {"[1,2]", "must be a JSON object"},
@@ -151,18 +152,33 @@ TEST(CodecPacketTest, MalformedPacketsNameTheFault) {
       {R"({"fields":[{"name":"a","type":"int32"}],"rows":[[]]})", "0 values, expected 1"},
       {R"({"fields":[{"name":"a","type":"int32"}],"rows":[[true]]})", "Field 'a'"},
       {R"({"fields":[{"name":"a","type":"int16"}],"rows":[[70000]]})", "out of range"},
-      {R"({"fields":[{"name":"a","type":"whatever"}],"rows":[]})", "unknown field type"},
+      {R"({"fields":[{"name":"a","type":"whatever"}],"rows":[]})", "unknown field type", true},
+      {R"({"fields":[{"name":"a"}]})", "field 'a' has no type", true},
+      {R"({"fields":[{"name":"d","type":"dataset"}]})", "field 'd' has no fields", true},
+      {R"({"fields":[{"name":"a","type":"string","size":4294967296}]})", "must be an integer",
+       true},
+      {R"({"fields":[{"name":"a","type":"string","size":{}}]})", "must be an integer", true},
       {R"({"fields":[{"name":"a","type":"datetime"}],"rows":[["2026-13-45"]]})",
        "not a valid date"},
       {R"({"fields":[{"name":"a","type":"currency"}],"rows":[[{"$money":"1"}]]})", "unknown tag"},
       {R"({"fields":[{"name":"a","type":"bytes"}],"rows":[["a*=="]]})", "base64"},
       {R"({"fields":[{"name":"a","type":"int32"}],"rows":[[1]])", "offset"},
-      {R"({"fields":[{"type":"int32"}]})", "no name"},
+      {R"({"fields":[{"type":"int32"}]})", "no name", true},
   };
   for (const Case& c : cases) {
     try {
       decodePacket(c.json);
       ADD_FAILURE() << "accepted: " << c.json;
+    } catch (const CodecError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.expect), std::string::npos)
+          << c.json << " -> " << e.what();
+    }
+    if (!c.fieldFault) continue;
+    rapidjson::Document doc;
+    doc.Parse(c.json);
+    try {
+      packetFromValue(doc);
+      ADD_FAILURE() << "the tree reader accepted: " << c.json;
     } catch (const CodecError& e) {
       EXPECT_NE(std::string(e.what()).find(c.expect), std::string::npos)
           << c.json << " -> " << e.what();
