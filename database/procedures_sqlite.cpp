@@ -103,10 +103,11 @@ const std::vector<EmbeddedProcedure> kProcedures = {
                                                                                           "@t2") " "
                                                                                                  "O"
                                                                                                  "R"
-                                                                                                 " " QZ_OPEN_RANGE("b.ndate",
-                                                                                                                   "@t3",
-                                                                                                                   "@t4") " "
-                                                                                                                          "GROUP BY 1 ORDER BY 1;\nRETURN 0"},
+                                                                                                 " " QZ_OPEN_RANGE(
+                                                                                                     "b.ndate",
+                                                                                                     "@t3",
+                                                                                                     "@t4") " "
+                                                                                                            "GROUP BY 1 ORDER BY 1;\nRETURN 0"},
     {"gz_gatherGz", "@vYear int, @vMonth int, @deptID varchar(10)",
      "SELECT staid, max(staname) AS staname, max(deptID) AS deptid, "
      "coalesce(sum(CASE WHEN kind = '应发' THEN money END), 0) AS earning, "
