@@ -21,6 +21,8 @@ int DataPageRowCount(const uint8_t* page) { return Get16(page + 12); }
 int DataPageFreeSpace(const uint8_t* page) { return Get16(page + 2); }
 
 uint16_t DataPageRowFlags(const uint8_t* page, int row) {
+  if (row < 0 || kDataPageHeader + 2 * size_t(row) + 2 > kPageSize)
+    throw JetError(JetErrorCode::Corrupt, "A row number points past the rows of its page.");
   return Get16(page + kDataPageHeader + 2 * row) & kRowFlagMask;
 }
 
@@ -30,7 +32,8 @@ std::string_view DataPageRow(const uint8_t* page, int row) {
     throw JetError(JetErrorCode::Corrupt, "A row number points past the rows of its page.");
   const size_t start = Get16(page + kDataPageHeader + 2 * row) & 0x1FFF;
   const size_t end = row == 0 ? kPageSize : Get16(page + kDataPageHeader + 2 * (row - 1)) & 0x1FFF;
-  if (start < kDataPageHeader + 2 * size_t(n) || start > end)
+  // The offsets have 13 bits, the page 12: a damaged offset can point past it.
+  if (start < kDataPageHeader + 2 * size_t(n) || start > end || end > kPageSize)
     throw JetError(JetErrorCode::Corrupt, "A row of a data page lies outside its page.");
   return {reinterpret_cast<const char*>(page) + start, end - start};
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "platform/jet/checker.h"
 #include "platform/jet/data_page.h"
@@ -223,6 +224,25 @@ TEST_F(JetWriteTest, DeletedRowsLeaveCountsAndMapsConsistent) {
   if (t::HaveMdbReader()) {
     EXPECT_EQ(t::MdbReaderRead(file, "")["tables"]["items"]["rows"].Size(), 294u);
   }
+}
+
+TEST(JetDataPageTest, OffsetsThatLeaveThePageAreDamageNotReadsPastIt) {
+  // A page buffer of exactly one page, so a read past it is caught by the
+  // sanitizers.
+  std::vector<uint8_t> page(4096);
+  InitDataPage(page.data(), 2);
+  ASSERT_EQ(DataPageAddRow(page.data(), "first"), 0);
+  ASSERT_EQ(DataPageAddRow(page.data(), "second"), 1);
+  EXPECT_EQ(DataPageRow(page.data(), 1), "second");
+  // Offsets have 13 bits: row 0 said to start at 6000 makes row 1 end there.
+  page[14] = 6000 & 0xFF;
+  page[15] = 6000 >> 8;
+  EXPECT_THROW(DataPageRow(page.data(), 1), JetError);
+  EXPECT_THROW(DataPageRow(page.data(), 0), JetError);
+  // A row count far beyond the page's offset table.
+  page[12] = 0xFF;
+  page[13] = 0x7F;
+  EXPECT_THROW(DataPageRowLive(page.data(), 3000), JetError);
 }
 
 TEST_F(JetWriteTest, PasswordIsMaskedInTheHeaderAndChecked) {
