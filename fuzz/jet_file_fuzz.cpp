@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,10 +28,9 @@ class MemoryFile {
     fuzz::Check(fd_ >= 0, "memfd_create");
     path_ = "/proc/self/fd/" + std::to_string(fd_);
   }
-  void Set(const std::vector<uint8_t>& bytes) {
+  void Set(const uint8_t* bytes, size_t size) {
     fuzz::Check(::ftruncate(fd_, 0) == 0, "ftruncate");
-    fuzz::Check(::pwrite(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()),
-                "pwrite");
+    fuzz::Check(::pwrite(fd_, bytes, size, 0) == static_cast<ssize_t>(size), "pwrite");
   }
   const std::string& path() const { return path_; }
 
@@ -61,10 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static MemoryFile file;
   // Whole pages, so that inserted or removed bytes still give a file the
   // reader goes into; at most 64 pages to keep each run short.
-  if (size == 0 || size > 64 * jet::kPageSize) return 0;
-  std::vector<uint8_t> bytes(data, data + size);
-  bytes.resize((size + jet::kPageSize - 1) / jet::kPageSize * jet::kPageSize);
-  file.Set(bytes);
+  constexpr size_t kMaxPages = 64;
+  if (size == 0 || size > kMaxPages * jet::kPageSize) return 0;
+  // One buffer for every run: a fresh one of up to 256 KiB each time made
+  // the sanitizer's allocator map and unmap it, most of a run's time.
+  static std::vector<uint8_t> bytes(kMaxPages * jet::kPageSize);
+  const size_t padded = (size + jet::kPageSize - 1) / jet::kPageSize * jet::kPageSize;
+  std::memcpy(bytes.data(), data, size);
+  std::memset(bytes.data() + size, 0, padded - size);
+  file.Set(bytes.data(), padded);
 
   std::string password;
   try {
