@@ -268,7 +268,12 @@ void Session::pumpLocked() {
     }
     completeLocked(call->seq, errorResponse(call->head.idJson, kCallFailed, kNoInstance));
   }
-  if (state_ == State::kLive) cv_.notify_all();
+  if (state_ == State::kLive) {
+    // The module thread takes it from here; its answer posts the flush.
+    // (No flush now: on every request it cost the I/O thread a wake-up.)
+    cv_.notify_all();
+    return;
+  }
   postFlushLocked();
 }
 
@@ -287,7 +292,9 @@ bool Session::mayComposeLocked() const { return host_.answerBudget().mayCompose(
 void Session::waitToComposeLocked(std::unique_lock<std::mutex>& lock) {
   // onWritten wakes us when this connection's own bytes leave; the total
   // falls through other connections, so look again now and then.
+  ++budgetWaiters_;
   while (!dead_ && !mayComposeLocked()) cv_.wait_for(lock, kBudgetRecheck);
+  --budgetWaiters_;
 }
 
 void Session::completeLocked(uint64_t seq, AnswerLine line) {
@@ -380,7 +387,9 @@ void Session::onWritten(const asio::error_code& ec) {
   std::lock_guard<std::mutex> lock(mu_);
   releaseHeldLocked(writingBytes_);
   writingBytes_ = 0;
-  cv_.notify_all();  // a module thread may be waiting for the budget
+  // Only a module thread waiting for the budget wants to hear of it; an
+  // idle one woken here would just go back to sleep.
+  if (budgetWaiters_ > 0) cv_.notify_all();
   writeBusy_ = false;
   if (ec) {
     inputClosed_ = true;

@@ -197,6 +197,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::map<uint64_t, PendingAnswer> answers_;  // not yet written; no parts = none
   size_t held_ = 0;                            // bytes of answers composed and not yet written
   bool flushPosted_ = false;
+  int budgetWaiters_ = 0;  // threads in waitToComposeLocked(); only they need a wake per write
   bool inputClosed_ = false;
   bool dead_ = false;
   bool everLive_ = false;  // an instance was created on this connection
