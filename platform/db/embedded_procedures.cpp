@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "platform/core/ascii.h"
 #include "platform/db/connection_string.h"
@@ -125,22 +126,41 @@ class Variables {
   ParamList vars_;
 };
 
+// A prepared statement of one run: back into the cache when the run
+// succeeded (keep() was called), finalized otherwise.
 class StatementGuard {
  public:
-  explicit StatementGuard(sqlite3_stmt* s) : s_(s) {}
-  ~StatementGuard() { sqlite3_finalize(s_); }
+  StatementGuard(sqlite3_stmt* s, SqliteStatementCache* cache, std::string sql)
+      : s_(s), cache_(cache), sql_(std::move(sql)) {}
+  StatementGuard(StatementGuard&& o) noexcept
+      : s_(std::exchange(o.s_, nullptr)),
+        cache_(o.cache_),
+        sql_(std::move(o.sql_)),
+        kept_(o.kept_) {}
+  ~StatementGuard() {
+    if (!s_) return;
+    if (kept_ && cache_)
+      cache_->give(sql_, s_);
+    else
+      sqlite3_finalize(s_);
+  }
   StatementGuard(const StatementGuard&) = delete;
   StatementGuard& operator=(const StatementGuard&) = delete;
   sqlite3_stmt* get() const { return s_; }
+  void keep() { kept_ = true; }
 
  private:
   sqlite3_stmt* s_;
+  SqliteStatementCache* cache_;
+  std::string sql_;
+  bool kept_ = false;
 };
 
 class Runner {
  public:
-  Runner(sqlite3* db, const StoredProcedureText& proc, const NestedExec& nested)
-      : db_(db), proc_(proc), nested_(nested) {}
+  Runner(sqlite3* db, SqliteStatementCache* statements, const StoredProcedureText& proc,
+         const NestedExec& nested)
+      : db_(db), statements_(statements), proc_(proc), nested_(nested) {}
 
   std::unique_ptr<Cursor> run(ParamList& args, int32_t* ret) {
     const std::vector<ProcParam> decl = parseProcedureParams(proc_.params);
@@ -266,11 +286,17 @@ class Runner {
     if (rows && !rows->fields().empty()) rows_ = RowSet::readAll(*rows);
   }
 
-  sqlite3_stmt* prepare(const std::string& sql) {
-    sqlite3_stmt* st = nullptr;
-    const int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr);
-    if (rc != SQLITE_OK) throwSqlite(db_, rc);
-    if (!st) return nullptr;
+  // A statement of sql with the variables it names bound; its guard
+  // returns it to the cache once keep() marks the run successful.
+  StatementGuard prepare(std::string sql) {
+    sqlite3_stmt* st = statements_ ? statements_->take(sql) : nullptr;
+    if (!st) {
+      const int rc =
+          sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+      if (rc != SQLITE_OK) throwSqlite(db_, rc);
+    }
+    StatementGuard guard(st, statements_, std::move(sql));
+    if (!st) return guard;
     const int n = sqlite3_bind_parameter_count(st);
     for (int i = 1; i <= n; ++i) {
       const char* name = sqlite3_bind_parameter_name(st, i);
@@ -279,33 +305,34 @@ class Runner {
         p = vars_.find(name);
         if (!p && name[0] != '@') p = vars_.find("@" + std::string(name + 1));
       }
-      try {
-        if (p) bindParameter(db_, st, i, *p);
-      } catch (...) {
-        sqlite3_finalize(st);
-        throw;
-      }
+      if (p) bindParameter(db_, st, i, *p);
     }
-    return st;
+    return guard;
   }
 
   // SELECT expr: the first column of the first row, typed as target.
   Variant evaluate(const std::string& expr, const Parameter& target) {
-    StatementGuard st(prepare("SELECT " + expr));
+    StatementGuard st = prepare("SELECT " + expr);
     const int rc = sqlite3_step(st.get());
-    if (rc == SQLITE_DONE) return Variant::null();
+    if (rc == SQLITE_DONE) {
+      st.keep();
+      return Variant::null();
+    }
     if (rc != SQLITE_ROW) throwSqlite(db_, rc);
-    return readColumn(st.get(), 0, target.type, target.scale);
+    Variant v = readColumn(st.get(), 0, target.type, target.scale);
+    st.keep();
+    return v;
   }
 
   void runSql(const std::string& sql) {
-    StatementGuard st(prepare(sql));
+    StatementGuard st = prepare(sql);
     if (!st.get()) return;
     if (sqlite3_column_count(st.get()) == 0) {
       int rc;
       while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
       }
       if (rc != SQLITE_DONE) throwSqlite(db_, rc);
+      st.keep();
       return;
     }
     RowSet rs;
@@ -321,10 +348,12 @@ class Runner {
       rc = sqlite3_step(st.get());
     }
     if (rc != SQLITE_DONE) throwSqlite(db_, rc);
+    st.keep();
     rows_ = std::move(rs);
   }
 
   sqlite3* db_;
+  SqliteStatementCache* statements_;
   const StoredProcedureText& proc_;
   const NestedExec& nested_;
   Variables vars_;
@@ -405,9 +434,9 @@ std::vector<ProcParam> parseProcedureParams(std::string_view text) {
   return out;
 }
 
-std::unique_ptr<Cursor> runStoredProcedure(sqlite3* db, const StoredProcedureText& proc,
-                                           ParamList& args, int32_t* returnValue,
-                                           const NestedExec& nested) {
+std::unique_ptr<Cursor> runStoredProcedure(sqlite3* db, SqliteStatementCache* statements,
+                                           const StoredProcedureText& proc, ParamList& args,
+                                           int32_t* returnValue, const NestedExec& nested) {
   const bool own = sqlite3_get_autocommit(db) != 0;
   const std::string savepoint = "qz_proc_" + std::to_string(nestingDepth());
   execOrThrow(db, own ? std::string("BEGIN IMMEDIATE") : "SAVEPOINT " + savepoint);
@@ -417,7 +446,7 @@ std::unique_ptr<Cursor> runStoredProcedure(sqlite3* db, const StoredProcedureTex
     struct Unnest {
       ~Unnest() { --nestingDepth(); }
     } unnest;
-    Runner runner(db, proc, nested);
+    Runner runner(db, statements, proc, nested);
     rows = runner.run(args, returnValue);
   } catch (...) {
     if (own) {

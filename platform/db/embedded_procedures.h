@@ -29,6 +29,7 @@
 
 #include "platform/db/connection.h"
 #include "platform/db/dialect.h"
+#include "platform/db/sqlite_statement_cache.h"
 
 namespace qz::db {
 
@@ -54,9 +55,10 @@ using NestedExec = std::function<std::unique_ptr<Cursor>(const DialectStatement&
 // ("@x"; a name the procedure does not declare throws DbError); output
 // parameters are written back to args. *returnValue gets
 // RETURN's value (0 without RETURN). Returns the row set or nullptr.
-// Throws DbError (the procedure's changes undone).
-std::unique_ptr<Cursor> runStoredProcedure(sqlite3* db, const StoredProcedureText& proc,
-                                           ParamList& args, int32_t* returnValue,
-                                           const NestedExec& nested);
+// Throws DbError (the procedure's changes undone). The body's statements
+// are taken from and kept in statements (the handle's cache; may be null).
+std::unique_ptr<Cursor> runStoredProcedure(sqlite3* db, SqliteStatementCache* statements,
+                                           const StoredProcedureText& proc, ParamList& args,
+                                           int32_t* returnValue, const NestedExec& nested);
 
 }  // namespace qz::db

@@ -165,7 +165,7 @@ EmbeddedSession::EmbeddedSession(std::string dataDir, std::string database, cons
 }
 
 EmbeddedSession::~EmbeddedSession() {
-  for (auto& [sql, st] : statements_) sqlite3_finalize(st);
+  statements_.clear();
   if (db_) {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(db_);
@@ -252,25 +252,11 @@ int64_t EmbeddedSession::runToEnd(sqlite3_stmt* st) {
   return firstWordIsDml(sqlite3_sql(st)) ? sqlite3_changes64(db_) : 0;
 }
 
-void EmbeddedSession::keepStatement(const std::string& sql, sqlite3_stmt* st) {
-  constexpr size_t kMaxStatements = 64;
-  if (statements_.size() >= kMaxStatements) {
-    sqlite3_finalize(st);
-    return;
-  }
-  // Reset so that it holds no lock or snapshot while it waits.
-  sqlite3_reset(st);
-  sqlite3_clear_bindings(st);
-  if (!statements_.emplace(sql, st).second) sqlite3_finalize(st);
-}
-
 int64_t EmbeddedSession::execute(const std::string& sql, const std::vector<Parameter>& binds) {
   DeadlineScope deadline(this);
   // A text run before: its statement is taken out of the cache while it
   // runs and only returned when it succeeded.
-  if (auto it = statements_.find(sql); it != statements_.end()) {
-    sqlite3_stmt* st = it->second;
-    statements_.erase(it);
+  if (sqlite3_stmt* st = statements_.take(sql)) {
     int64_t affected;
     try {
       bindAll(st, binds);
@@ -279,7 +265,7 @@ int64_t EmbeddedSession::execute(const std::string& sql, const std::vector<Param
       sqlite3_finalize(st);
       throw;
     }
-    keepStatement(sql, st);
+    statements_.give(sql, st);
     return affected;
   }
   int64_t affected = 0;
@@ -298,7 +284,7 @@ int64_t EmbeddedSession::execute(const std::string& sql, const std::vector<Param
     }
     // Only a text that is one statement is kept: its text is its key.
     if (first && p[std::strspn(p, " \t\r\n;")] == '\0')
-      keepStatement(sql, st);
+      statements_.give(sql, st);
     else
       sqlite3_finalize(st);
   }
@@ -333,12 +319,26 @@ std::vector<FieldDef> EmbeddedSession::tableFields(const std::string& table) {
   splitProcName(table, &database, &name);
   const std::string prefix = database.empty() ? std::string() : qualifierFor(database);
   const std::string sql = "SELECT * FROM " + prefix + QuoteSqlName(name) + " LIMIT 0";
-  const char* tail = nullptr;
-  sqlite3_stmt* st = prepare(sql.c_str(), &tail, {});
+  // Every apply of a delta asks again, so the statement is kept; SQLite
+  // prepares it anew when the table changed.
+  sqlite3_stmt* st = statements_.take(sql);
+  if (!st) {
+    const int rc =
+        sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+    if (rc != SQLITE_OK) throwSqlite(db_, rc);
+  }
   std::vector<FieldDef> out;
-  const int n = sqlite3_column_count(st);
-  for (int i = 0; i < n; ++i) out.push_back(describeColumn(db_, st, i, false));
-  sqlite3_finalize(st);
+  try {
+    // A kept statement learns of a changed table only when it runs.
+    const int rc = sqlite3_step(st);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) throwSqlite(db_, rc);
+    const int n = sqlite3_column_count(st);
+    for (int i = 0; i < n; ++i) out.push_back(describeColumn(db_, st, i, false));
+  } catch (...) {
+    sqlite3_finalize(st);
+    throw;
+  }
+  statements_.give(sql, st);
   return out;
 }
 
@@ -411,7 +411,7 @@ std::unique_ptr<Cursor> EmbeddedSession::callIn(const std::string& database,
     if (!found) throw DbError("Could not find stored procedure '" + name + "'.");
     NestedExec nested = [this](const DialectStatement& s, ParamList& a) { return runNative(s, a); };
     cursors_->detachAll();
-    rows = runStoredProcedure(db_, text, args, &ret, nested);
+    rows = runStoredProcedure(db_, &statements_, text, args, &ret, nested);
   }
   for (size_t i = 0; i < args.size(); ++i) {
     Parameter& p = params[first + i];

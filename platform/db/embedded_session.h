@@ -30,6 +30,7 @@
 #include "platform/db/embedded_use_lock.h"
 #include "platform/db/engine.h"
 #include "platform/db/sqlite_cursor.h"
+#include "platform/db/sqlite_statement_cache.h"
 
 namespace qz::db {
 
@@ -77,9 +78,6 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
   // changed (0 for other than INSERT/UPDATE/DELETE). Throws DbError; the
   // caller still owns st either way.
   int64_t runToEnd(sqlite3_stmt* st);
-  // Keeps st (which ran to its end) for the next execute() of the same
-  // text, or finalizes it when the cache is full.
-  void keepStatement(const std::string& sql, sqlite3_stmt* st);
   void execPlain(const char* sql);
   static void execPlainOn(sqlite3* db, const char* sql);
   // Calls a procedure qualified by database (may be "") with arguments;
@@ -99,10 +97,9 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
   bool isMaster_ = false;
   sqlite3* db_ = nullptr;
   std::vector<std::string> attached_;  // databases attached on demand (lower case)
-  // Statements of single-statement texts that execute() ran, reset and
-  // unbound, by their text. SQLite prepares them again by itself after a
-  // schema change. Finalized before the handle closes.
-  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+  // Statements of single-statement texts that execute() and stored
+  // procedures ran. Finalized before the handle closes.
+  SqliteStatementCache statements_;
   // Open cursors of this connection; shared so that a cursor may outlive it.
   std::shared_ptr<CursorRegistry> cursors_ = std::make_shared<CursorRegistry>();
   // Held while the connection is open, so a restore knows it is in use.

@@ -434,6 +434,20 @@ TEST_F(EmbeddedTest, NestedExecPassesOutputBack) {
   EXPECT_EQ(rows(conn_, "exec outer_proc 21").rows[0][0], Variant(int32_t{42}));
 }
 
+TEST_F(EmbeddedTest, StatementsKeptBetweenCallsFollowTheSchemaAndTheirArguments) {
+  conn_.execute("create table t(a int)");
+  conn_.execute("insert into t values (1)");
+  addProcedure("all_of_t", "@x int", "select *, @x as x from t");
+  EXPECT_EQ(rows(conn_, "exec all_of_t 7").rows.at(0).size(), 2u);
+  EXPECT_EQ(conn_.tableFields("t").size(), 1u);
+  conn_.execute("alter table t add column b int default 5");
+  EXPECT_EQ(conn_.tableFields("t").size(), 2u);
+  const RowSet rs = rows(conn_, "exec all_of_t");
+  ASSERT_EQ(rs.rows.at(0).size(), 3u);
+  EXPECT_EQ(rs.rows[0][1].toInt32(), 5);
+  EXPECT_TRUE(rs.rows[0][2].isNull()) << "an argument of the earlier call stayed bound";
+}
+
 TEST(ProcedureParamsTest, ParsesDeclarationsAndRejectsGarbage) {
   const auto p = parseProcedureParams(
       "@consumption varchar(10), @PAmount smallint,\r\n @rebate float, @ndate datetime, "
