@@ -184,14 +184,34 @@ void EmbeddedSession::execPlainOn(sqlite3* db, const char* sql) {
 
 void EmbeddedSession::execPlain(const char* sql) { execPlainOn(db_, sql); }
 
+void EmbeddedSession::execKept(const char* sql) {
+  const std::string text(sql);
+  sqlite3_stmt* st = statements_.take(text);
+  int rc = SQLITE_OK;
+  if (!st) rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+  if (rc == SQLITE_OK) {
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    }
+    if (rc == SQLITE_DONE) {
+      statements_.give(text, st);
+      return;
+    }
+  }
+  // The texts sqlite3_exec() would have given (see execPlainOn).
+  std::string msg = (rc & 0xff) == SQLITE_BUSY ? sqliteErrorText(db_, rc) : sqlite3_errmsg(db_);
+  std::string code = sqliteEngineCode(db_, rc);
+  sqlite3_finalize(st);
+  throw DbError(msg, code);
+}
+
 void EmbeddedSession::begin() {
   cursors_->detachAll();
-  execPlain("BEGIN IMMEDIATE");
+  execKept("BEGIN IMMEDIATE");
   userTxn_ = true;
 }
 
 void EmbeddedSession::commit() {
-  execPlain("COMMIT");
+  execKept("COMMIT");
   userTxn_ = false;
 }
 
@@ -203,7 +223,7 @@ void EmbeddedSession::rollback() {
     userTxn_ = false;
     return;
   }
-  execPlain("ROLLBACK");
+  execKept("ROLLBACK");
   userTxn_ = false;
 }
 bool EmbeddedSession::inTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
@@ -396,7 +416,10 @@ std::unique_ptr<Cursor> EmbeddedSession::callIn(const std::string& database,
     sqlite3_stmt* st = nullptr;
     const std::string sql =
         "SELECT name, params, body FROM " + schema + "sys_procedures WHERE name = ?1";
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+    // Looked up on every call: the statement is kept.
+    st = statements_.take(sql);
+    if (st || sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) ==
+                  SQLITE_OK) {
       sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
       if (sqlite3_step(st) == SQLITE_ROW) {
         auto col = [&](int i) {
@@ -406,8 +429,10 @@ std::unique_ptr<Cursor> EmbeddedSession::callIn(const std::string& database,
         text = StoredProcedureText{col(0), col(1), col(2)};
         found = true;
       }
+      statements_.give(sql, st);
+    } else {
+      sqlite3_finalize(st);
     }
-    sqlite3_finalize(st);
     if (!found) throw DbError("Could not find stored procedure '" + name + "'.");
     NestedExec nested = [this](const DialectStatement& s, ParamList& a) { return runNative(s, a); };
     cursors_->detachAll();

@@ -79,6 +79,9 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
   // caller still owns st either way.
   int64_t runToEnd(sqlite3_stmt* st);
   void execPlain(const char* sql);
+  // execPlain() for the few fixed texts run on every request (BEGIN, COMMIT,
+  // ROLLBACK): their statements are kept. Throws DbError.
+  void execKept(const char* sql);
   static void execPlainOn(sqlite3* db, const char* sql);
   // Calls a procedure qualified by database (may be "") with arguments;
   // params may start with @RETURN_VALUE. byPosition ignores the arguments'
