@@ -23,7 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(false, "a composed connection text parses back to the same pairs");
   }
 
+  // Each key is set and removed on a copy, a parse of the whole text each:
+  // the first few keys show it, and a text of thousands of keys would
+  // otherwise make every run quadratic.
+  size_t tried = 0;
   for (const auto& [key, value] : cs.pairs()) {
+    if (++tried > 8) break;
     fuzz::Check(cs.has(key), "every key is found");
     db::ConnectionString changed = cs;
     changed.set(key, "x;y='z\"");
