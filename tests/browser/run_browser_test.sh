@@ -25,6 +25,9 @@ cleanup() {
 trap cleanup EXIT
 
 "$build/server/qzserver" --app-dir "$work" --create-database --demo >/dev/null
+# The log exists before the server starts: the background job opens it only
+# once it runs, and the loop below may read it first.
+: >"$work/server.log"
 "$build/server/qzserver" --app-dir "$work" --headless --listen 127.0.0.1:0 \
   --listen-web 127.0.0.1:0 2>"$work/server.log" >/dev/null &
 server_pid=$!
