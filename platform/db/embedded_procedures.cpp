@@ -156,14 +156,102 @@ class StatementGuard {
   bool kept_ = false;
 };
 
+// What one statement of a body does, worked out once per procedure text.
+struct PlanStep {
+  enum class Kind { Declare, Set, Return, Exec, Sql, Fail };
+  Kind kind = Kind::Sql;
+  std::string text;  // Exec, Sql: the statement; Fail: the error it raises
+  std::string var;   // Declare, Set: the variable
+  FieldDef type;     // Declare
+  bool hasExpr = false;
+  std::string expr;  // Declare, Set, Return: the value's expression
+};
+
+// Classifies one statement of a body; nullopt for an empty one.
+std::optional<PlanStep> planStatement(std::string_view text) {
+  const std::vector<Token> toks = lexSql(text);
+  std::vector<const Token*> sig;
+  for (const Token& t : toks)
+    if (!t.trivia()) sig.push_back(&t);
+  if (sig.empty()) return std::nullopt;
+  auto rest = [&](size_t from) {
+    return from < sig.size() ? std::string(text.substr(sig[from]->offset)) : std::string();
+  };
+  PlanStep step;
+  if (sig[0]->isWord("declare") && sig.size() >= 3 && sig[1]->is(TokenKind::Variable)) {
+    // DECLARE @name type [= expr]
+    size_t eq = 2;
+    while (eq < sig.size() && !sig[eq]->isPunct("=")) ++eq;
+    const size_t typeBegin = sig[2]->offset;
+    const size_t typeEnd = eq < sig.size() ? sig[eq]->offset : text.size();
+    const std::string_view typeText = text.substr(typeBegin, typeEnd - typeBegin);
+    if (!parseDeclaredType(typeText, &step.type)) {
+      step.kind = PlanStep::Kind::Fail;
+      step.text = "Column, parameter, or variable " + std::string(sig[1]->text) +
+                  ": Cannot find data type " + std::string(typeText) + ".";
+      return step;
+    }
+    step.kind = PlanStep::Kind::Declare;
+    step.var = std::string(sig[1]->text);
+    step.hasExpr = eq < sig.size();
+    if (step.hasExpr) step.expr = rest(eq + 1);
+    return step;
+  }
+  if (sig[0]->isWord("set") && sig.size() >= 4 && sig[1]->is(TokenKind::Variable) &&
+      sig[2]->isPunct("=")) {
+    step.kind = PlanStep::Kind::Set;
+    step.var = std::string(sig[1]->text);
+    step.hasExpr = true;
+    step.expr = rest(3);
+    return step;
+  }
+  if (sig[0]->isWord("return")) {
+    step.kind = PlanStep::Kind::Return;
+    step.hasExpr = sig.size() > 1;
+    if (step.hasExpr) step.expr = rest(1);
+    return step;
+  }
+  step.kind = sig[0]->isWord("exec") || sig[0]->isWord("execute") ? PlanStep::Kind::Exec
+                                                                  : PlanStep::Kind::Sql;
+  step.text = std::string(text);
+  return step;
+}
+
+}  // namespace
+
+struct ProcedurePlan {
+  std::vector<ProcParam> params;
+  std::vector<PlanStep> steps;
+};
+
+ProcedurePlans::ProcedurePlans() = default;
+ProcedurePlans::~ProcedurePlans() = default;
+
+std::shared_ptr<const ProcedurePlan> ProcedurePlans::planOf(const StoredProcedureText& proc) {
+  std::string key = proc.params;
+  key += '\0';
+  key += proc.body;
+  if (auto it = plans_.find(key); it != plans_.end()) return it->second;
+  auto plan = std::make_shared<ProcedurePlan>();
+  plan->params = parseProcedureParams(proc.params);
+  for (std::string_view stmt : splitSqlStatements(proc.body))
+    if (std::optional<PlanStep> step = planStatement(stmt)) plan->steps.push_back(std::move(*step));
+  // A changed procedure comes back under a new text: past the bound, start afresh.
+  if (plans_.size() >= kMaxPlans) plans_.clear();
+  plans_.emplace(std::move(key), plan);
+  return plan;
+}
+
+namespace {
+
 class Runner {
  public:
   Runner(sqlite3* db, SqliteStatementCache* statements, const StoredProcedureText& proc,
-         const NestedExec& nested)
-      : db_(db), statements_(statements), proc_(proc), nested_(nested) {}
+         const ProcedurePlan& plan, const NestedExec& nested)
+      : db_(db), statements_(statements), proc_(proc), plan_(plan), nested_(nested) {}
 
   std::unique_ptr<Cursor> run(ParamList& args, int32_t* ret) {
-    const std::vector<ProcParam> decl = parseProcedureParams(proc_.params);
+    const std::vector<ProcParam>& decl = plan_.params;
     for (const ProcParam& d : decl) vars_.add(d.name, d.type);
     // Arguments: named ones by name, the others by position.
     size_t pos = 0;
@@ -182,10 +270,8 @@ class Runner {
       target->value = a.value.isUnassigned() ? Variant::null() : a.value;
       checkDeclaredLength(*target);
     }
-    bool returned = false;
-    for (std::string_view stmt : splitSqlStatements(proc_.body)) {
-      if (runStatement(stmt, &returned), returned) break;
-    }
+    for (const PlanStep& step : plan_.steps)
+      if (!runStep(step)) break;
     // Output parameters go back to the caller's arguments.
     pos = 0;
     for (Parameter& a : args) {
@@ -204,53 +290,38 @@ class Runner {
   }
 
  private:
-  void runStatement(std::string_view text, bool* returned) {
-    const std::vector<Token> toks = lexSql(text);
-    std::vector<const Token*> sig;
-    for (const Token& t : toks)
-      if (!t.trivia()) sig.push_back(&t);
-    if (sig.empty()) return;
-    auto rest = [&](size_t from) {
-      return from < sig.size() ? std::string(text.substr(sig[from]->offset)) : std::string();
-    };
-    if (sig[0]->isWord("declare") && sig.size() >= 3 && sig[1]->is(TokenKind::Variable)) {
-      // DECLARE @name type [= expr]
-      size_t eq = 2;
-      while (eq < sig.size() && !sig[eq]->isPunct("=")) ++eq;
-      const size_t typeBegin = sig[2]->offset;
-      const size_t typeEnd = eq < sig.size() ? sig[eq]->offset : text.size();
-      FieldDef type;
-      if (!parseDeclaredType(text.substr(typeBegin, typeEnd - typeBegin), &type))
-        throw DbError("Column, parameter, or variable " + std::string(sig[1]->text) +
-                      ": Cannot find data type " +
-                      std::string(text.substr(typeBegin, typeEnd - typeBegin)) + ".");
-      Parameter& v = vars_.add(std::string(sig[1]->text), type);
-      if (eq < sig.size()) v.value = evaluate(rest(eq + 1), v);
-      return;
-    }
-    if (sig[0]->isWord("set") && sig.size() >= 4 && sig[1]->is(TokenKind::Variable) &&
-        sig[2]->isPunct("=")) {
-      Parameter* v = vars_.find(sig[1]->text);
-      if (!v)
-        throw DbError("Must declare the scalar variable \"" + std::string(sig[1]->text) + "\".");
-      v->value = evaluate(rest(3), *v);
-      return;
-    }
-    if (sig[0]->isWord("return")) {
-      *returned = true;
-      if (sig.size() > 1) {
-        Parameter r;
-        r.type = FieldType::Int32;
-        const Variant v = evaluate(rest(1), r);
-        ret_ = v.isEmpty() ? 0 : v.toInt32();
+  // Runs one statement; returns false after RETURN.
+  bool runStep(const PlanStep& step) {
+    switch (step.kind) {
+      case PlanStep::Kind::Fail:
+        throw DbError(step.text);
+      case PlanStep::Kind::Declare: {
+        Parameter& v = vars_.add(step.var, step.type);
+        if (step.hasExpr) v.value = evaluate(step.expr, v);
+        return true;
       }
-      return;
+      case PlanStep::Kind::Set: {
+        Parameter* v = vars_.find(step.var);
+        if (!v) throw DbError("Must declare the scalar variable \"" + step.var + "\".");
+        v->value = evaluate(step.expr, *v);
+        return true;
+      }
+      case PlanStep::Kind::Return:
+        if (step.hasExpr) {
+          Parameter r;
+          r.type = FieldType::Int32;
+          const Variant v = evaluate(step.expr, r);
+          ret_ = v.isEmpty() ? 0 : v.toInt32();
+        }
+        return false;
+      case PlanStep::Kind::Exec:
+        runExec(step.text);
+        return true;
+      case PlanStep::Kind::Sql:
+        runSql(step.text);
+        return true;
     }
-    if (sig[0]->isWord("exec") || sig[0]->isWord("execute")) {
-      runExec(text);
-      return;
-    }
-    runSql(std::string(text));
+    return true;
   }
 
   // EXEC inside a body: @name arguments take the variables' values.
@@ -355,6 +426,7 @@ class Runner {
   sqlite3* db_;
   SqliteStatementCache* statements_;
   const StoredProcedureText& proc_;
+  const ProcedurePlan& plan_;
   const NestedExec& nested_;
   Variables vars_;
   std::optional<RowSet> rows_;
@@ -367,7 +439,13 @@ int& nestingDepth() {
   return depth;
 }
 
-void execOrThrow(sqlite3* db, const std::string& sql) {
+// Runs a transaction statement: a kept one where the handle has a cache,
+// since a savepoint is taken and released for every procedure call.
+void execOrThrow(sqlite3* db, SqliteStatementCache* statements, const std::string& sql) {
+  if (statements) {
+    statements->run(db, sql);
+    return;
+  }
   char* err = nullptr;
   const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
   if (rc != SQLITE_OK) {
@@ -435,18 +513,21 @@ std::vector<ProcParam> parseProcedureParams(std::string_view text) {
 }
 
 std::unique_ptr<Cursor> runStoredProcedure(sqlite3* db, SqliteStatementCache* statements,
-                                           const StoredProcedureText& proc, ParamList& args,
-                                           int32_t* returnValue, const NestedExec& nested) {
+                                           ProcedurePlans* plans, const StoredProcedureText& proc,
+                                           ParamList& args, int32_t* returnValue,
+                                           const NestedExec& nested) {
   const bool own = sqlite3_get_autocommit(db) != 0;
   const std::string savepoint = "qz_proc_" + std::to_string(nestingDepth());
-  execOrThrow(db, own ? std::string("BEGIN IMMEDIATE") : "SAVEPOINT " + savepoint);
+  execOrThrow(db, statements, own ? std::string("BEGIN IMMEDIATE") : "SAVEPOINT " + savepoint);
   std::unique_ptr<Cursor> rows;
   try {
     ++nestingDepth();
     struct Unnest {
       ~Unnest() { --nestingDepth(); }
     } unnest;
-    Runner runner(db, statements, proc, nested);
+    ProcedurePlans oneOff;
+    const std::shared_ptr<const ProcedurePlan> plan = (plans ? plans : &oneOff)->planOf(proc);
+    Runner runner(db, statements, proc, *plan, nested);
     rows = runner.run(args, returnValue);
   } catch (...) {
     if (own) {
@@ -458,7 +539,7 @@ std::unique_ptr<Cursor> runStoredProcedure(sqlite3* db, SqliteStatementCache* st
     throw;
   }
   try {
-    execOrThrow(db, own ? std::string("COMMIT") : "RELEASE " + savepoint);
+    execOrThrow(db, statements, own ? std::string("COMMIT") : "RELEASE " + savepoint);
   } catch (...) {
     if (own) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;

@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/db/connection.h"
@@ -48,6 +49,29 @@ struct StoredProcedureText {
   std::string body;
 };
 
+struct ProcedurePlan;
+
+// The plans of the procedures one handle ran, by their text: a body is
+// split and lexed, and its parameters parsed, once rather than on every
+// call. A procedure altered since is planned afresh under its new text.
+//
+// Thread-safety: one thread at a time (the handle's).
+class ProcedurePlans {
+ public:
+  ProcedurePlans();
+  ~ProcedurePlans();
+  ProcedurePlans(const ProcedurePlans&) = delete;
+  ProcedurePlans& operator=(const ProcedurePlans&) = delete;
+
+  // The plan of proc, made now when its text is new. Throws DbError when
+  // its parameters do not parse (nothing is kept then).
+  std::shared_ptr<const ProcedurePlan> planOf(const StoredProcedureText& proc);
+
+ private:
+  static constexpr size_t kMaxPlans = 64;
+  std::unordered_map<std::string, std::shared_ptr<const ProcedurePlan>> plans_;
+};
+
 // Runs an EXEC met inside a body (args already evaluated).
 using NestedExec = std::function<std::unique_ptr<Cursor>(const DialectStatement&, ParamList&)>;
 
@@ -56,9 +80,11 @@ using NestedExec = std::function<std::unique_ptr<Cursor>(const DialectStatement&
 // parameters are written back to args. *returnValue gets
 // RETURN's value (0 without RETURN). Returns the row set or nullptr.
 // Throws DbError (the procedure's changes undone). The body's statements
-// are taken from and kept in statements (the handle's cache; may be null).
+// are taken from and kept in statements (the handle's cache; may be null),
+// and its plan from plans (the handle's; may be null: planned for this call).
 std::unique_ptr<Cursor> runStoredProcedure(sqlite3* db, SqliteStatementCache* statements,
-                                           const StoredProcedureText& proc, ParamList& args,
-                                           int32_t* returnValue, const NestedExec& nested);
+                                           ProcedurePlans* plans, const StoredProcedureText& proc,
+                                           ParamList& args, int32_t* returnValue,
+                                           const NestedExec& nested);
 
 }  // namespace qz::db

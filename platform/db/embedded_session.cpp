@@ -44,12 +44,11 @@ struct HandleGuard {
   }
 };
 
+// Runs after every statement: only its first word is looked at.
 bool firstWordIsDml(const char* sql) {
-  for (const Token& t : lexSql(sql ? sql : "")) {
-    if (t.trivia()) continue;
-    return t.isWord("insert") || t.isWord("update") || t.isWord("delete") || t.isWord("replace");
-  }
-  return false;
+  const std::optional<Token> t = firstSignificantToken(sql ? sql : "");
+  return t && (t->isWord("insert") || t->isWord("update") || t->isWord("delete") ||
+               t->isWord("replace"));
 }
 
 constexpr const char* kProcTable =
@@ -184,25 +183,7 @@ void EmbeddedSession::execPlainOn(sqlite3* db, const char* sql) {
 
 void EmbeddedSession::execPlain(const char* sql) { execPlainOn(db_, sql); }
 
-void EmbeddedSession::execKept(const char* sql) {
-  const std::string text(sql);
-  sqlite3_stmt* st = statements_.take(text);
-  int rc = SQLITE_OK;
-  if (!st) rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr);
-  if (rc == SQLITE_OK) {
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    }
-    if (rc == SQLITE_DONE) {
-      statements_.give(text, st);
-      return;
-    }
-  }
-  // The texts sqlite3_exec() would have given (see execPlainOn).
-  std::string msg = (rc & 0xff) == SQLITE_BUSY ? sqliteErrorText(db_, rc) : sqlite3_errmsg(db_);
-  std::string code = sqliteEngineCode(db_, rc);
-  sqlite3_finalize(st);
-  throw DbError(msg, code);
-}
+void EmbeddedSession::execKept(const char* sql) { statements_.run(db_, sql); }
 
 void EmbeddedSession::begin() {
   cursors_->detachAll();
@@ -436,7 +417,7 @@ std::unique_ptr<Cursor> EmbeddedSession::callIn(const std::string& database,
     if (!found) throw DbError("Could not find stored procedure '" + name + "'.");
     NestedExec nested = [this](const DialectStatement& s, ParamList& a) { return runNative(s, a); };
     cursors_->detachAll();
-    rows = runStoredProcedure(db_, &statements_, text, args, &ret, nested);
+    rows = runStoredProcedure(db_, &statements_, &plans_, text, args, &ret, nested);
   }
   for (size_t i = 0; i < args.size(); ++i) {
     Parameter& p = params[first + i];

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/db/embedded_engine.h"
+#include "platform/db/embedded_procedures.h"
 #include "platform/db/embedded_use_lock.h"
 #include "platform/db/engine.h"
 #include "platform/db/sqlite_cursor.h"
@@ -103,6 +104,8 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
   // Statements of single-statement texts that execute() and stored
   // procedures ran. Finalized before the handle closes.
   SqliteStatementCache statements_;
+  // Plans of the stored procedures this connection ran.
+  ProcedurePlans plans_;
   // Open cursors of this connection; shared so that a cursor may outlive it.
   std::shared_ptr<CursorRegistry> cursors_ = std::make_shared<CursorRegistry>();
   // Held while the connection is open, so a restore knows it is in use.

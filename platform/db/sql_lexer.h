@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,10 @@ struct Token {
 // Splits sql into tokens. Never fails. The tokens view into sql, which must
 // outlive them.
 std::vector<Token> lexSql(std::string_view sql);
+
+// The first token of sql that is not trivia, as lexSql would give it,
+// found without lexing the rest; nullopt when there is none.
+std::optional<Token> firstSignificantToken(std::string_view sql);
 
 // The name an identifier token stands for: [a]]b] -> a]b, "x""y" -> x"y,
 // Word -> itself.

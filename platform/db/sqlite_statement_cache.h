@@ -30,6 +30,11 @@ class SqliteStatementCache {
   // is full another statement is finalized to make room; when sql is
   // already kept, st is finalized.
   void give(const std::string& sql, sqlite3_stmt* st);
+  // Runs sql, one statement whose rows (if any) are not wanted, to its end
+  // on db, from the kept statement (prepared and kept the first time).
+  // Throws DbError with the text sqlite3_exec() would give and SQLite's
+  // extended code; the statement is then not kept.
+  void run(sqlite3* db, const std::string& sql);
   // Finalizes every kept statement. Must run before the handle closes.
   void clear();
 
