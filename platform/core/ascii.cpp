@@ -15,11 +15,4 @@ std::string AsciiUpper(std::string_view s) {
   return out;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiLowerChar(a[i]) != AsciiLowerChar(b[i])) return false;
-  return true;
-}
-
 }  // namespace qz

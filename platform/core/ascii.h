@@ -17,6 +17,12 @@ std::string AsciiLower(std::string_view s);
 // s with a-z as A-Z.
 std::string AsciiUpper(std::string_view s);
 // Whether a and b are equal when ASCII letters are compared without case.
-bool EqualsNoCase(std::string_view a, std::string_view b);
+// Inline: name lookups call it in their inner loops.
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && AsciiLowerChar(a[i]) != AsciiLowerChar(b[i])) return false;
+  return true;
+}
 
 }  // namespace qz

@@ -36,9 +36,10 @@ struct FieldReading {
 std::string readFieldMember(FieldReading& r, std::string_view key, Scalar s, int64_t i,
                             std::string_view text) {
   FieldDef& fd = *r.field;
-  const std::string k(key);
+  // Compared as a view: a packet has several members for each of its fields.
+  const std::string_view k = key;
   if (k == "name" || k == "type" || k == "table") {
-    if (s != Scalar::kString) return "field member \"" + k + "\" must be a string";
+    if (s != Scalar::kString) return "field member \"" + std::string(k) + "\" must be a string";
     if (k == "name") {
       fd.name.assign(text);
     } else if (k == "table") {
@@ -50,10 +51,10 @@ std::string readFieldMember(FieldReading& r, std::string_view key, Scalar s, int
     }
   } else if (k == "size" || k == "precision" || k == "scale") {
     if (s != Scalar::kInt || i < INT32_MIN || i > INT32_MAX)
-      return "field member \"" + k + "\" must be an integer";
+      return "field member \"" + std::string(k) + "\" must be an integer";
     (k == "size" ? fd.size : k == "precision" ? fd.precision : fd.scale) = static_cast<int>(i);
   } else if (k == "required" || k == "readOnly" || k == "key") {
-    if (s != Scalar::kBool) return "field member \"" + k + "\" must be a boolean";
+    if (s != Scalar::kBool) return "field member \"" + std::string(k) + "\" must be a boolean";
     (k == "required" ? fd.required : k == "readOnly" ? fd.readOnly : fd.key) = i != 0;
   } else if (k == "fields") {
     r.hasFields = true;

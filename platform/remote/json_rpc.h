@@ -59,7 +59,7 @@ bool checkRequest(const rapidjson::Document& doc, RequestHead* head, std::string
 
 // Parses one message, without recursion (nesting depth costs no stack).
 // Returns false with *errorLine set to a -32700 response (id null) when the
-// text is not valid JSON or not valid UTF-8.
-bool parseMessage(std::string_view text, rapidjson::Document* doc, std::string* errorLine);
+// text is not valid JSON or not valid UTF-8 (a NUL byte counts as text).
+bool parseMessage(const std::string& text, rapidjson::Document* doc, std::string* errorLine);
 
 }  // namespace qz::remote

@@ -105,6 +105,42 @@ TEST(JsonRpcTest, CheckRequestAcceptsStringNumberAndNullIds) {
   EXPECT_EQ(1, (*head.params)["a"].GetInt());
 }
 
+// Well formed lines take a faster parse than the others; either way a line
+// is accepted or refused exactly as RapidJSON's own encoding check decides.
+TEST(JsonRpcTest, ParseAcceptsAndRefusesLinesAsTheEncodingCheckDoes) {
+  const std::string pad = "0123456";  // moves the sequence across 8-byte blocks
+  const std::vector<std::string> inside = {"abc",
+                                           "\xC3\xA9",
+                                           "\xE5\xBC\xA0",
+                                           "\xF0\x9F\x98\x80",
+                                           "\xC0\x80",
+                                           "\xC1\xBF",
+                                           "\xE0\x80\xAF",
+                                           "\xED\xA0\x80",
+                                           "\xF4\x90\x80\x80",
+                                           "\xF5\x80\x80\x80",
+                                           "\xF0\x8F\xBF\xBF",
+                                           "\xE5\xBC",
+                                           "\xBF",
+                                           "\xFF",
+                                           std::string("a\0b", 3),
+                                           "\xEF\xBF\xBF",
+                                           "\xF4\x8F\xBF\xBF"};
+  for (size_t shift = 0; shift < 8; ++shift) {
+    for (const std::string& piece : inside) {
+      const std::string text =
+          R"({"jsonrpc":"2.0","id":1,"method":")" + pad.substr(0, shift) + piece + "\"}";
+      rapidjson::Document oracle;
+      oracle.Parse<rapidjson::kParseValidateEncodingFlag>(text.data(), text.size());
+      rapidjson::Document d;
+      std::string error;
+      EXPECT_EQ(!oracle.HasParseError(), parseMessage(text, &d, &error))
+          << "shift " << shift << ", piece of " << piece.size() << " bytes";
+      if (!oracle.HasParseError()) EXPECT_EQ(pad.substr(0, shift) + piece, d["method"].GetString());
+    }
+  }
+}
+
 TEST(SocketActivationTest, TakesDescriptorsOnlyForThisProcess) {
   std::string error;
   auto fds = parseListenFds("4242", "2", 4242, &error);
