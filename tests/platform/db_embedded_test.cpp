@@ -446,6 +446,18 @@ TEST_F(EmbeddedTest, StatementsKeptBetweenCallsFollowTheSchemaAndTheirArguments)
   ASSERT_EQ(rs.rows.at(0).size(), 3u);
   EXPECT_EQ(rs.rows[0][1].toInt32(), 5);
   EXPECT_TRUE(rs.rows[0][2].isNull()) << "an argument of the earlier call stayed bound";
+  // A changed text is planned afresh on the same connection.
+  conn_.execute(
+      "update sys_procedures set params = '', body = 'select 42 as y' "
+      "where name = 'all_of_t'");
+  EXPECT_EQ(rows(conn_, "exec all_of_t").rows.at(0).at(0).toInt32(), 42);
+  // A statement that cannot run fails when it is reached, twice alike, and
+  // what ran before it is undone.
+  addProcedure("late_fault", "", "insert into t(a) values (9); declare @v nosuchtype");
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_THROW(conn_.execute("exec late_fault"), DbError);
+    EXPECT_EQ(rows(conn_, "select count(*) from t where a = 9").rows[0][0].toInt32(), 0);
+  }
 }
 
 TEST(ProcedureParamsTest, ParsesDeclarationsAndRejectsGarbage) {
