@@ -4,7 +4,9 @@
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -147,6 +149,10 @@ void Session::beginServing() {
                                              "Server busy: too many connections, try again later"));
     inputClosed_ = true;
     return;
+  }
+  if (!socket_.tls() && !socket_.isWeb()) {
+    std::lock_guard<std::mutex> lock(mu_);
+    directFd_ = socket_.socket().native_handle();
   }
   readMore();
 }
@@ -305,6 +311,40 @@ void Session::completeLocked(uint64_t seq, AnswerLine line) {
   postFlushLocked();
 }
 
+void Session::finishCallLocked(uint64_t seq, AnswerLine line) {
+  if (directFd_ < 0 || !socketOpen_ || dead_ || writeBusy_ || line.empty() || seq != nextWrite_ ||
+      !answers_.empty()) {
+    completeLocked(seq, std::move(line));
+    return;
+  }
+  size_t sent = 0;
+  while (sent < line.size()) {
+    ssize_t n =
+        ::send(directFd_, line.data() + sent, line.size() - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      break;
+    } else {
+      // As a failed write on the strand: nobody is listening.
+      inputClosed_ = true;
+      markDeadLocked();
+      postFlushLocked();
+      return;
+    }
+  }
+  if (sent < line.size()) {
+    // The client is slow to read: the strand writes the rest when it can.
+    completeLocked(seq, std::string(line.data() + sent, line.size() - sent));
+    return;
+  }
+  ++nextWrite_;
+  // Reading may wait for this answer, or the connection may end with it.
+  if (readPaused_ || inputClosed_) postFlushLocked();
+}
+
 bool Session::takePart(uint64_t seq, std::unique_ptr<rapidjson::StringBuffer> part) {
   std::unique_lock<std::mutex> lock(mu_);
   if (dead_) return false;
@@ -401,15 +441,16 @@ void Session::onWritten(const asio::error_code& ec) {
 void Session::closeSocket(bool linger) {
   if (socketClosed_) return;
   socketClosed_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    socketOpen_ = false;  // the module thread writes no more from here on
+    if (dead_) linger = false;
+  }
   if (counted_) {
     counted_ = false;
     host_.connectionClosed();
   }
   log::info("connection from " + peer_ + " closed");
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (dead_) linger = false;
-  }
   if (!linger) {
     finalClose();
     return;
@@ -587,7 +628,7 @@ void Session::moduleMain(Instance* instance) noexcept {
     }
     call.reset();  // free the request before the answer waits to be written
     std::lock_guard<std::mutex> lock(mu_);
-    completeLocked(seq, std::move(answer));
+    finishCallLocked(seq, std::move(answer));
     if (broken) {
       // Part of a failed answer has left: the client must not take it for
       // a whole one, so the connection ends (the instance is released).

@@ -29,6 +29,14 @@
 // answer with an error any more: the connection is then closed, so the
 // client sees the answer broken off, never a partial result.
 //
+// On plain TCP the module thread writes a finished answer itself when it is
+// the next in order and nothing else is being written: the common request
+// then costs no wake-up of an I/O thread. What the socket does not take at
+// once is left to the strand as usual. The descriptor is written only under
+// mu_ and while socketOpen_, which the strand clears under mu_ before it
+// shuts the socket down, so a write never reaches a closed (or reused)
+// descriptor.
+//
 // Before the first read: a TLS connection completes its handshake (one that
 // fails is closed); a connection accepted beyond the connection limit
 // ("busy") gets its one error answer and ends. A connection that has not
@@ -142,6 +150,9 @@ class Session : public std::enable_shared_from_this<Session> {
   // With mu_ held.
   void pumpLocked();
   void completeLocked(uint64_t seq, AnswerLine line);
+  // From the module thread: completes answer seq, writing it straight to
+  // the socket when it may (see above).
+  void finishCallLocked(uint64_t seq, AnswerLine line);
   // From the module thread: the next part of answer seq, more to come.
   // Returns false when nobody is listening any more.
   bool takePart(uint64_t seq, std::unique_ptr<rapidjson::StringBuffer> part);
@@ -200,7 +211,9 @@ class Session : public std::enable_shared_from_this<Session> {
   int budgetWaiters_ = 0;  // threads in waitToComposeLocked(); only they need a wake per write
   bool inputClosed_ = false;
   bool dead_ = false;
-  bool everLive_ = false;  // an instance was created on this connection
+  bool everLive_ = false;   // an instance was created on this connection
+  int directFd_ = -1;       // plain TCP: the descriptor the module thread may write
+  bool socketOpen_ = true;  // cleared by closeSocket(); directFd_ is used only while set
 };
 
 }  // namespace qz::remote::detail
