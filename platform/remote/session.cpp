@@ -222,18 +222,26 @@ void Session::takeMessage(std::string&& text) {
   std::string errorLine;
   bool ok = parseMessage(text, call->doc.get(), &errorLine) &&
             checkRequest(*call->doc, &call->head, &errorLine);
-  std::lock_guard<std::mutex> lock(mu_);
-  call->seq = nextSeq_++;
-  if (!ok) {
-    completeLocked(call->seq, std::move(errorLine));
-    return;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    call->seq = nextSeq_++;
+    if (!ok) {
+      completeLocked(call->seq, std::move(errorLine));
+      return;
+    }
+    if (dead_) {
+      completeLocked(call->seq, std::string());
+      return;
+    }
+    queue_.push_back(std::move(call));
+    if (state_ != State::kLive) {
+      pumpLocked();
+      return;
+    }
   }
-  if (dead_) {
-    completeLocked(call->seq, std::string());
-    return;
-  }
-  queue_.push_back(std::move(call));
-  pumpLocked();
+  // The module thread takes it from here. Woken after the unlock, it does
+  // not wake only to wait for the mutex this thread still holds.
+  cv_.notify_all();
 }
 
 void Session::closeInput(bool dead) {
