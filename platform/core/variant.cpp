@@ -150,7 +150,48 @@ DateTime DateTime::today() {
   return DateTime{days * kMsPerDay};
 }
 
+namespace {
+
+// Two digits at p, or -1.
+inline int twoDigits(const char* p) {
+  if (!isDigit(p[0]) || !isDigit(p[1])) return -1;
+  return (p[0] - '0') * 10 + (p[1] - '0');
+}
+
+// The layouts the databases store and the wire sends, "YYYY-MM-DD" with
+// optionally " HH:MM:SS" (or 'T') and ".mmm", read without the general
+// scanning: every date of every row read passes here. Returns false when
+// s has some other layout (the general rules then decide) or is no date.
+bool parseFixedLayout(std::string_view s, DateTime* out) {
+  const size_t n = s.size();
+  if (n != 10 && n != 19 && n != 23) return false;
+  const char* p = s.data();
+  const int y1 = twoDigits(p), y2 = twoDigits(p + 2);
+  const int m = twoDigits(p + 5), d = twoDigits(p + 8);
+  if (y1 < 0 || y2 < 0 || p[4] != '-' || p[7] != '-' || m < 1 || m > 12 || d < 1) return false;
+  const int y = y1 * 100 + y2;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+  if (d > kDays[m - 1] + (m == 2 && leap)) return false;
+  int h = 0, mi = 0, sec = 0, ms = 0;
+  if (n > 10) {
+    h = twoDigits(p + 11), mi = twoDigits(p + 14), sec = twoDigits(p + 17);
+    if ((p[10] != ' ' && p[10] != 'T') || p[13] != ':' || p[16] != ':' || h < 0 || h > 23 ||
+        mi < 0 || mi > 59 || sec < 0 || sec > 59)
+      return false;
+    if (n == 23) {
+      if (p[19] != '.' || !isDigit(p[20]) || !isDigit(p[21]) || !isDigit(p[22])) return false;
+      ms = (p[20] - '0') * 100 + (p[21] - '0') * 10 + (p[22] - '0');
+    }
+  }
+  *out = DateTime::fromParts(y, m, d, h, mi, sec, ms);
+  return true;
+}
+
+}  // namespace
+
 bool DateTime::parse(std::string_view s, DateTime* out) {
+  if (parseFixedLayout(s, out)) return true;
   DateText t;
   if (!ParseDateText(s, &t) || !t.canonical) return false;
   *out = fromParts(static_cast<int>(t.day.year()), static_cast<int>(unsigned{t.day.month()}),
