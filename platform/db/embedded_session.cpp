@@ -324,6 +324,7 @@ std::vector<FieldDef> EmbeddedSession::tableFields(const std::string& table) {
   // prepares it anew when the table changed.
   sqlite3_stmt* st = statements_.take(sql);
   if (!st) {
+    knownFields_.erase(sql);  // a new statement counts its re-preparations afresh
     const int rc =
         sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr);
     if (rc != SQLITE_OK) throwSqlite(db_, rc);
@@ -333,9 +334,17 @@ std::vector<FieldDef> EmbeddedSession::tableFields(const std::string& table) {
     // A kept statement learns of a changed table only when it runs.
     const int rc = sqlite3_step(st);
     if (rc != SQLITE_DONE && rc != SQLITE_ROW) throwSqlite(db_, rc);
-    const int n = sqlite3_column_count(st);
-    for (int i = 0; i < n; ++i) out.push_back(describeColumn(db_, st, i, false));
+    const int reprepares = sqlite3_stmt_status(st, SQLITE_STMTSTATUS_REPREPARE, 0);
+    auto known = knownFields_.find(sql);
+    if (known != knownFields_.end() && known->second.reprepares == reprepares) {
+      out = known->second.fields;
+    } else {
+      const int n = sqlite3_column_count(st);
+      for (int i = 0; i < n; ++i) out.push_back(describeColumn(db_, st, i, false));
+      knownFields_[sql] = KnownFields{reprepares, out};
+    }
   } catch (...) {
+    knownFields_.erase(sql);
     sqlite3_finalize(st);
     throw;
   }

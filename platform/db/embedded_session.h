@@ -106,6 +106,15 @@ class EmbeddedSession : public EngineSession, public EmbeddedContext {
   SqliteStatementCache statements_;
   // Plans of the stored procedures this connection ran.
   ProcedurePlans plans_;
+  // What tableFields() last found for a statement of statements_, and the
+  // statement's count of re-preparations then: SQLite prepares a kept
+  // statement anew when the schema changed, so an unchanged count means an
+  // unchanged description.
+  struct KnownFields {
+    int reprepares = 0;
+    std::vector<FieldDef> fields;
+  };
+  std::unordered_map<std::string, KnownFields> knownFields_;
   // Open cursors of this connection; shared so that a cursor may outlive it.
   std::shared_ptr<CursorRegistry> cursors_ = std::make_shared<CursorRegistry>();
   // Held while the connection is open, so a restore knows it is in use.

@@ -442,6 +442,16 @@ TEST_F(EmbeddedTest, StatementsKeptBetweenCallsFollowTheSchemaAndTheirArguments)
   EXPECT_EQ(conn_.tableFields("t").size(), 1u);
   conn_.execute("alter table t add column b int default 5");
   EXPECT_EQ(conn_.tableFields("t").size(), 2u);
+  {
+    // A table changed through another connection is described as it is now.
+    Connection other;
+    other.setConnectionString(db_->connectionString());
+    other.execute("alter table t add column c text not null default ''");
+  }
+  const auto now = conn_.tableFields("t");
+  ASSERT_EQ(now.size(), 3u);
+  EXPECT_TRUE(now[2].required);
+  conn_.execute("alter table t drop column c");
   const RowSet rs = rows(conn_, "exec all_of_t");
   ASSERT_EQ(rs.rows.at(0).size(), 3u);
   EXPECT_EQ(rs.rows[0][1].toInt32(), 5);
