@@ -177,15 +177,19 @@ class BenchServer {
 
 // Runs body on a server over the embedded engine, then on one over
 // PostgreSQL (skipped with a message when no PostgreSQL server can start).
-// Returns the exit status for main.
+// QZ_BENCH_ENGINE=embedded or postgresql runs only that one. Returns the
+// exit status for main.
 inline int runOnBothEngines(
     const char* benchName, int demoRows,
     const std::function<void(BenchServer&, const char* engine, const PgServer* pg)>& body) {
+  const char* only = std::getenv("QZ_BENCH_ENGINE");
+  const std::string engine = only ? only : "";
   try {
-    {
+    if (engine != "postgresql") {
       BenchServer s(0, "", demoRows);
       body(s, "embedded", nullptr);
     }
+    if (engine == "embedded") return 0;
     PgServer pg;
     if (pg.port() == 0) {
       std::printf("postgresql: SKIPPED, no server could start\n");
