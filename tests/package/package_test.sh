@@ -105,6 +105,7 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$BIN/qzserver" --create-da
 for f in registry.ini system.ini data/qz.db; do
   [ -e "$APP/$f" ] || fail "$f not written into the installed app folder"
 done
+: >"$WORK/server.log"  # exists before the background job opens it, so the first read finds it
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$BIN/qzserver" --headless \
   --listen 127.0.0.1:0 >"$WORK/server.log" 2>&1 &
 server=$!
