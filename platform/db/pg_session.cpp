@@ -129,17 +129,28 @@ class PgSession : public EngineSession, private RowFeed {
   EngineKind kind() const override { return EngineKind::PostgreSQL; }
   SqlFlavor flavor() const override { return SqlFlavor::Postgres; }
 
+  // BEGIN goes to the server with the transaction's first statement: in
+  // one round trip with it when that is a prepared statement, else just
+  // before it. A transaction in which nothing ran ends without a word to
+  // the server. A BEGIN that failed counts as a transaction lost: every
+  // statement fails until the caller ends it, so none runs outside it.
   void begin() override {
     if (inTransaction()) throw DbError("a transaction is already open on this connection");
-    command("BEGIN");
+    beginPending_ = true;
   }
 
   void commit() override {
     if (!inTransaction()) throw DbError("no transaction is open on this connection");
+    if (beginPending_) {
+      beginPending_ = false;
+      return;
+    }
     if (lostInTransaction_) {
+      const std::string why = lostText();
       lostInTransaction_ = false;
+      beginError_.clear();
       transactionEnded(true);
-      throw DbError(kLostTransaction);
+      throw DbError(why);
     }
     ResultPtr r = command("COMMIT");
     // COMMIT of a transaction that a failed statement aborted answers
@@ -152,8 +163,13 @@ class PgSession : public EngineSession, private RowFeed {
 
   void rollback() override {
     settle();
+    if (beginPending_) {
+      beginPending_ = false;
+      return;
+    }
     if (lostInTransaction_) {
       lostInTransaction_ = false;  // the server ended it with the connection
+      beginError_.clear();
       transactionEnded(true);
       return;
     }
@@ -165,6 +181,7 @@ class PgSession : public EngineSession, private RowFeed {
   }
 
   bool inTransaction() const override {
+    if (beginPending_) return true;
     // A streaming statement keeps the connection busy; its rows are read
     // ahead so the state answered is the transaction's, not "busy".
     const_cast<PgSession*>(this)->settle();
@@ -286,8 +303,8 @@ class PgSession : public EngineSession, private RowFeed {
   // statements never run outside it unnoticed.
   void ensureConnected() {
     settle();
+    if (lostInTransaction_) throw DbError(lostText());
     if (PQstatus(conn_) != CONNECTION_BAD) return;
-    if (lostInTransaction_) throw DbError(kLostTransaction);
     const std::string where = std::string(PQdb(conn_) ? PQdb(conn_) : "") + " on " +
                               (PQhost(conn_) ? PQhost(conn_) : "") + ":" +
                               (PQport(conn_) ? PQport(conn_) : "");
@@ -310,12 +327,36 @@ class PgSession : public EngineSession, private RowFeed {
   ResultPtr guarded(Exec exec) {
     ensureConnected();
     flushTimeout();
+    sendPendingBegin();
     const auto before = PQtransactionStatus(conn_);
     ResultPtr r(exec());
     if (PQstatus(conn_) == CONNECTION_BAD &&
         (before == PQTRANS_INTRANS || before == PQTRANS_INERROR))
       lostInTransaction_ = true;
     return r;
+  }
+
+  // Why the statements of a lost transaction fail.
+  std::string lostText() const { return beginError_.empty() ? kLostTransaction : beginError_; }
+
+  // The BEGIN of begin(), before a statement that cannot carry it.
+  // REQUIRES: the connection is free (ensureConnected).
+  void sendPendingBegin() {
+    if (!beginPending_) return;
+    beginPending_ = false;
+    ResultPtr r(PQexec(conn_, "BEGIN"));
+    if (PQstatus(conn_) == CONNECTION_BAD) {
+      // Dropped while idle: nothing of the transaction has run, so it
+      // begins on a new session.
+      ensureConnected();
+      flushTimeout();
+      r.reset(PQexec(conn_, "BEGIN"));
+    }
+    if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
+      lostInTransaction_ = true;
+      beginError_ = PQstatus(conn_) == CONNECTION_BAD ? std::string() : resultError(r.get(), conn_);
+      throw DbError(lostText());
+    }
   }
 
   ResultPtr command(const char* sql) {
@@ -396,6 +437,62 @@ class PgSession : public EngineSession, private RowFeed {
     return b;
   }
 
+  // BEGIN and the transaction's first statement, prepared as `name`, in one
+  // round trip (libpq's pipeline mode). Returns the statement's result; a
+  // failed BEGIN fails it (nothing ran).
+  ResultPtr beginAndRun(const std::string& sql, const std::string& name, const Bound& b) {
+    beginPending_ = false;
+    flushTimeout();
+    bool sent = PQenterPipelineMode(conn_) == 1;
+    sent = sent && PQsendQueryParams(conn_, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
+    sent = sent && PQsendQueryPrepared(conn_, name.c_str(), b.count(), b.values.data(),
+                                       b.lengths.data(), b.formats.data(), 0);
+    sent = sent && PQpipelineSync(conn_);
+    ResultPtr begun, result;
+    if (sent) {
+      // Each statement's results end with a null; the sync ends the lot.
+      auto skipToEnd = [&] {
+        while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+      };
+      begun.reset(PQgetResult(conn_));
+      if (begun) skipToEnd();
+      result.reset(PQgetResult(conn_));
+      if (result) skipToEnd();
+      while (PGresult* more = PQgetResult(conn_)) {
+        const bool sync = PQresultStatus(more) == PGRES_PIPELINE_SYNC;
+        PQclear(more);
+        if (sync) break;
+      }
+    }
+    bool gone = PQstatus(conn_) != CONNECTION_OK;
+    if (!PQexitPipelineMode(conn_)) {
+      // Answers still owed by a connection in trouble: it starts afresh,
+      // and the transaction is gone either way.
+      PQreset(conn_);
+      statements_.forgetAll();
+      forgetSchema();
+      timeoutPending_ = true;
+      timeoutSetInTransaction_ = false;
+      gone = true;
+    }
+    if (gone) {
+      // Nothing of a transaction outlasts its connection before COMMIT: it
+      // begins again on a new session, where the statement is not prepared.
+      beginPending_ = true;
+      ensureConnected();
+      return guarded([&] {
+        return PQexecParams(conn_, sql.c_str(), b.count(), b.types.data(), b.values.data(),
+                            b.lengths.data(), b.formats.data(), 0);
+      });
+    }
+    if (!begun || PQresultStatus(begun.get()) != PGRES_COMMAND_OK) {
+      lostInTransaction_ = true;
+      beginError_ = resultError(begun.get(), conn_);
+      throw DbError(lostText());
+    }
+    return result;
+  }
+
   // The prepared statement to run b's text with, prepared now when due;
   // empty to run it unnamed. Throws DbError when the server cannot prepare
   // it (it would fail the same way unnamed).
@@ -442,7 +539,10 @@ class PgSession : public EngineSession, private RowFeed {
                               b.lengths.data(), b.formats.data(), 0);
         });
       };
-      if (!name.empty()) {
+      if (!name.empty() && beginPending_) {
+        prepared = true;
+        r = beginAndRun(sql, name, b);
+      } else if (!name.empty()) {
         prepared = true;
         const bool idle = PQtransactionStatus(conn_) == PQTRANS_IDLE;
         r = guarded([&] {
@@ -481,6 +581,11 @@ class PgSession : public EngineSession, private RowFeed {
   // cursor (settle). Throws DbError as run().
   std::unique_ptr<Cursor> stream(const std::string& sql, const std::vector<Parameter>& binds,
                                  bool mayRetry) {
+    // The retries below assume a statement that failed outside a
+    // transaction aborted nothing: the transaction's BEGIN goes first.
+    ensureConnected();
+    flushTimeout();
+    sendPendingBegin();
     Bound b = bindAll(sql, binds);
     const std::string name = preparedName(sql, b);  // the connection is free after it
     if (!learnTables(sql, b, name, mayRetry)) {
@@ -729,6 +834,8 @@ class PgSession : public EngineSession, private RowFeed {
   bool timeoutPending_ = false;           // timeout_ not yet in force on the server
   bool timeoutSetInTransaction_ = false;  // sent inside the open transaction
   bool lostInTransaction_ = false;        // the connection dropped inside a transaction
+  bool beginPending_ = false;             // begin() called, BEGIN not sent yet
+  std::string beginError_;                // why BEGIN failed on a connection that held
   std::unordered_map<Oid, TableMeta> tables_;
   std::unordered_map<std::string, Oid> relations_;  // table name -> oid
   // Statement keys whose tables' catalogue entries were read before they ran.

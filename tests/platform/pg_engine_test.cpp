@@ -354,6 +354,7 @@ TEST_F(PgSessionTest, ADroppedConnectionReopensButNeverInsideATransaction) {
 
   // The same ended by a rollback, which raises nothing.
   conn_.beginTrans();
+  conn_.execute("insert into kept values (6)");
   terminate(*db_, backendPid(conn_));
   EXPECT_THROW(conn_.execute("insert into kept values (4)"), DbError);
   EXPECT_NO_THROW(conn_.rollbackTrans());
@@ -371,6 +372,38 @@ TEST_F(PgSessionTest, CommitOfAFailedTransactionIsNoSuccess) {
   ASSERT_TRUE(c->next());
   EXPECT_EQ(c->row()[0], Variant(int64_t{0}));
   EXPECT_THROW(conn_.commitTrans(), DbError);  // nothing open
+}
+
+// BEGIN travels with the transaction's first statement (in one round trip
+// when that statement is prepared): the statement is inside the
+// transaction all the same, and a connection lost before it reopens, since
+// nothing of the transaction had run yet.
+TEST_F(PgSessionTest, TheFirstStatementOfATransactionIsInsideIt) {
+  conn_.session().execute("CREATE TABLE t2 (a integer)", {});
+  const ParamList one = {param("a", Variant(int32_t{1}))};
+  auto count = [&] {
+    auto c = conn_.query("select count(*) as n from t2");
+    EXPECT_TRUE(c->next());
+    return c->row()[0].toInt64();
+  };
+  for (int run = 0; run < 3; ++run) {  // prepared from the second run on
+    conn_.beginTrans();
+    EXPECT_TRUE(conn_.inTransaction());
+    EXPECT_EQ(conn_.execute("insert into t2 values (:a)", one), 1);
+    conn_.rollbackTrans();
+  }
+  EXPECT_EQ(count(), 0);
+  conn_.beginTrans();
+  conn_.commitTrans();  // nothing ran: nothing to end
+  EXPECT_FALSE(conn_.inTransaction());
+
+  const int64_t pid = backendPid(conn_);
+  conn_.beginTrans();
+  terminate(*db_, pid);
+  EXPECT_EQ(conn_.execute("insert into t2 values (:a)", one), 1);
+  EXPECT_NE(backendPid(conn_), pid);
+  conn_.rollbackTrans();
+  EXPECT_EQ(count(), 0);
 }
 
 TEST_F(PgSessionTest, ProceduresWriteBackOutputsOrReturnRows) {
