@@ -226,12 +226,19 @@ void typeFromValue(sqlite3_stmt* stmt, int column, FieldDef* field) {
 }
 
 Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
+  if (t == FieldType::String || t == FieldType::Memo) {
+    // Any stored value reads as its text; only NULL gives no text. One
+    // call fewer per column than asking for the storage class first.
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+    if (!p) return Variant::null();
+    return Variant(std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
+  }
   const int storage = sqlite3_column_type(stmt, i);
   if (storage == SQLITE_NULL) return Variant::null();
   switch (t) {
     case FieldType::String:
     case FieldType::Memo:
-      return Variant(columnText(stmt, i));
+      break;  // read above
     case FieldType::Int32:
       if (storage == SQLITE_INTEGER) {
         const int64_t v = sqlite3_column_int64(stmt, i);
