@@ -351,11 +351,18 @@ bool Currency::fromUnits(int64_t units, Currency* out) {
 
 std::string Currency::toFixed4() const {
   uint64_t a = scaled < 0 ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%s%llu.%04llu", scaled < 0 ? "-" : "",
-                static_cast<unsigned long long>(a / 10000),
-                static_cast<unsigned long long>(a % 10000));
-  return buf;
+  // Written backwards from the end, without printf: every money value of
+  // every packet passes here.
+  char buf[32];
+  char* const end = buf + sizeof buf;
+  char* p = end;
+  uint64_t frac = a % 10000, whole = a / 10000;
+  for (int i = 0; i < 4; ++i, frac /= 10) *--p = static_cast<char>('0' + frac % 10);
+  *--p = '.';
+  do *--p = static_cast<char>('0' + whole % 10);
+  while (whole /= 10);
+  if (scaled < 0) *--p = '-';
+  return std::string(p, end);
 }
 
 std::string Currency::toPlain() const {
