@@ -352,11 +352,14 @@ class PgSession : public EngineSession, private RowFeed {
       flushTimeout();
       r.reset(PQexec(conn_, "BEGIN"));
     }
-    if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
-      lostInTransaction_ = true;
-      beginError_ = PQstatus(conn_) == CONNECTION_BAD ? std::string() : resultError(r.get(), conn_);
-      throw DbError(lostText());
-    }
+    if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) beginFailed(r.get());
+  }
+
+  // A BEGIN that failed: the caller's transaction counts as lost.
+  [[noreturn]] void beginFailed(const PGresult* r) {
+    lostInTransaction_ = true;
+    beginError_ = PQstatus(conn_) == CONNECTION_BAD ? std::string() : resultError(r, conn_);
+    throw DbError(lostText());
   }
 
   ResultPtr command(const char* sql) {
@@ -485,11 +488,7 @@ class PgSession : public EngineSession, private RowFeed {
                             b.lengths.data(), b.formats.data(), 0);
       });
     }
-    if (!begun || PQresultStatus(begun.get()) != PGRES_COMMAND_OK) {
-      lostInTransaction_ = true;
-      beginError_ = resultError(begun.get(), conn_);
-      throw DbError(lostText());
-    }
+    if (!begun || PQresultStatus(begun.get()) != PGRES_COMMAND_OK) beginFailed(begun.get());
     return result;
   }
 

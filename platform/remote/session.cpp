@@ -320,7 +320,7 @@ void Session::completeLocked(uint64_t seq, AnswerLine line) {
 }
 
 void Session::finishCallLocked(uint64_t seq, AnswerLine line) {
-  if (directFd_ < 0 || !socketOpen_ || dead_ || writeBusy_ || line.empty() || seq != nextWrite_ ||
+  if (directFd_ < 0 || socketClosed_ || dead_ || writeBusy_ || line.empty() || seq != nextWrite_ ||
       !answers_.empty()) {
     completeLocked(seq, std::move(line));
     return;
@@ -447,11 +447,10 @@ void Session::onWritten(const asio::error_code& ec) {
 }
 
 void Session::closeSocket(bool linger) {
-  if (socketClosed_) return;
-  socketClosed_ = true;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    socketOpen_ = false;  // the module thread writes no more from here on
+    if (socketClosed_) return;
+    socketClosed_ = true;  // the module thread writes no more from here on
     if (dead_) linger = false;
   }
   if (counted_) {

@@ -33,7 +33,7 @@
 // the next in order and nothing else is being written: the common request
 // then costs no wake-up of an I/O thread. What the socket does not take at
 // once is left to the strand as usual. The descriptor is written only under
-// mu_ and while socketOpen_, which the strand clears under mu_ before it
+// mu_ and while !socketClosed_, which the strand sets under mu_ before it
 // shuts the socket down, so a write never reaches a closed (or reused)
 // descriptor.
 //
@@ -195,8 +195,8 @@ class Session : public std::enable_shared_from_this<Session> {
   std::vector<AnswerLine> writing_;  // answers being written now
   size_t writingBytes_ = 0;          // their size, still held until written
   bool writeBusy_ = false;
-  bool socketClosed_ = false;
-  bool readPaused_ = false;  // too many answers outstanding; flush() resumes
+  bool socketClosed_ = false;  // set under mu_ too: the module thread reads it there
+  bool readPaused_ = false;    // too many answers outstanding; flush() resumes
 
   std::mutex mu_;
   std::condition_variable cv_;  // the module thread waits here for work
@@ -211,9 +211,8 @@ class Session : public std::enable_shared_from_this<Session> {
   int budgetWaiters_ = 0;  // threads in waitToComposeLocked(); only they need a wake per write
   bool inputClosed_ = false;
   bool dead_ = false;
-  bool everLive_ = false;   // an instance was created on this connection
-  int directFd_ = -1;       // plain TCP: the descriptor the module thread may write
-  bool socketOpen_ = true;  // cleared by closeSocket(); directFd_ is used only while set
+  bool everLive_ = false;  // an instance was created on this connection
+  int directFd_ = -1;      // plain TCP: the descriptor the module thread may write
 };
 
 }  // namespace qz::remote::detail
