@@ -15,7 +15,7 @@ namespace qz::client {
 
 namespace {
 
-using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
+using Writer = provider::JsonWriter;
 
 void key(Writer& w, const char* k) { w.Key(k); }
 void str(Writer& w, std::string_view s) {

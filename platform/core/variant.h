@@ -151,6 +151,13 @@ class Variant {
   Variant(VariantArray a);
   static Variant decimal(std::string text);  // REQUIRES: canonical decimal text
   static Variant bytes(std::string data);
+  // Makes this a String holding s, reusing the memory of the text it held:
+  // a row buffer read again and again allocates nothing for short changes.
+  void assignString(std::string_view s) {
+    type_ = VarType::String;
+    s_.assign(s.data(), s.size());
+    a_.reset();
+  }
 
   VarType type() const { return type_; }
   bool isUnassigned() const { return type_ == VarType::Unassigned; }

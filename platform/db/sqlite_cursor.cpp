@@ -99,7 +99,21 @@ void SqliteCursor::detach() {
 
 void SqliteCursor::readRow() {
   const int n = static_cast<int>(types_.size());
-  for (int i = 0; i < n; ++i) row_[i] = readColumn(stmt_, i, types_[i], scales_[i]);
+  for (int i = 0; i < n; ++i) {
+    const FieldType t = types_[i];
+    if (t == FieldType::String || t == FieldType::Memo) {
+      // The text goes into the string the row already holds (readColumn's
+      // reading of text, without a new string per value).
+      sqlite3_value* v = sqlite3_column_value(stmt_, i);
+      const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+      if (p)
+        row_[i].assignString({p, static_cast<size_t>(sqlite3_value_bytes(v))});
+      else
+        row_[i] = Variant::null();
+      continue;
+    }
+    row_[i] = readColumn(stmt_, i, t, scales_[i]);
+  }
 }
 
 bool SqliteCursor::next() {

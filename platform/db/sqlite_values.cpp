@@ -94,9 +94,9 @@ std::string canonicalDecimal(std::string s) {
   return s;
 }
 
-std::string columnText(sqlite3_stmt* stmt, int i) {
-  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-  return std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+std::string valueText(sqlite3_value* v) {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+  return std::string(p ? p : "", static_cast<size_t>(sqlite3_value_bytes(v)));
 }
 
 }  // namespace
@@ -225,15 +225,21 @@ void typeFromValue(sqlite3_stmt* stmt, int column, FieldDef* field) {
   }
 }
 
+// Reads through the column's sqlite3_value: each sqlite3_column_* call
+// locates the column and checks for an allocation failure again, and a row
+// is read a few calls per column. (Connections are opened without SQLite's
+// mutexes and used by one thread at a time, so the unprotected value may
+// be read directly.)
 Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
+  sqlite3_value* val = sqlite3_column_value(stmt, i);
   if (t == FieldType::String || t == FieldType::Memo) {
     // Any stored value reads as its text; only NULL gives no text. One
     // call fewer per column than asking for the storage class first.
-    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(val));
     if (!p) return Variant::null();
-    return Variant(std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
+    return Variant(std::string(p, static_cast<size_t>(sqlite3_value_bytes(val))));
   }
-  const int storage = sqlite3_column_type(stmt, i);
+  const int storage = sqlite3_value_type(val);
   if (storage == SQLITE_NULL) return Variant::null();
   switch (t) {
     case FieldType::String:
@@ -241,46 +247,45 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
       break;  // read above
     case FieldType::Int32:
       if (storage == SQLITE_INTEGER) {
-        const int64_t v = sqlite3_column_int64(stmt, i);
+        const int64_t v = sqlite3_value_int64(val);
         if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<int32_t>(v));
         return Variant(v);
       }
       break;
     case FieldType::Int16:
       if (storage == SQLITE_INTEGER) {
-        const int64_t v = sqlite3_column_int64(stmt, i);
+        const int64_t v = sqlite3_value_int64(val);
         if (v >= INT16_MIN && v <= INT16_MAX) return Variant(static_cast<int16_t>(v));
         return Variant(static_cast<int32_t>(v));
       }
       break;
     case FieldType::Int64:
-      if (storage == SQLITE_INTEGER)
-        return Variant(static_cast<int64_t>(sqlite3_column_int64(stmt, i)));
+      if (storage == SQLITE_INTEGER) return Variant(static_cast<int64_t>(sqlite3_value_int64(val)));
       break;
     case FieldType::Boolean:
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
-        return Variant(sqlite3_column_double(stmt, i) != 0);
+        return Variant(sqlite3_value_double(val) != 0);
       {
-        const std::string s = AsciiLower(columnText(stmt, i));
+        const std::string s = AsciiLower(valueText(val));
         if (s == "true" || s == "1") return Variant(true);
         if (s == "false" || s == "0") return Variant(false);
       }
       break;
     case FieldType::Float:
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
-        return Variant(sqlite3_column_double(stmt, i));
+        return Variant(sqlite3_value_double(val));
       break;
     case FieldType::Currency:
       // A stored number outside the currency range (written by an older
       // version) reads as decimal text, so the row can still be read.
       if (storage == SQLITE_INTEGER) {
-        const int64_t units = sqlite3_column_int64(stmt, i);
+        const int64_t units = sqlite3_value_int64(val);
         Currency c;
         if (Currency::fromUnits(units, &c)) return Variant(c);
         return Variant::decimal(std::to_string(units));
       }
       if (storage == SQLITE_FLOAT) {
-        const double d = sqlite3_column_double(stmt, i);
+        const double d = sqlite3_value_double(val);
         Currency c;
         if (Currency::fromDouble(d, &c)) return Variant(c);
         if (std::isfinite(d)) return Variant::decimal(decimalText(d, -1));
@@ -288,17 +293,16 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
       }
       {
         Currency c;
-        if (Currency::parse(columnText(stmt, i), &c)) return Variant(c);
+        if (Currency::parse(valueText(val), &c)) return Variant(c);
       }
       break;
     case FieldType::Decimal:
       if (storage == SQLITE_INTEGER)
-        return Variant::decimal(withScale(std::to_string(sqlite3_column_int64(stmt, i)), scale));
+        return Variant::decimal(withScale(std::to_string(sqlite3_value_int64(val)), scale));
       if (storage == SQLITE_FLOAT)
-        return Variant::decimal(
-            decimalText(sqlite3_column_double(stmt, i), scale > 0 ? scale : -1));
+        return Variant::decimal(decimalText(sqlite3_value_double(val), scale > 0 ? scale : -1));
       {
-        std::string s = columnText(stmt, i);
+        std::string s = valueText(val);
         if (isDecimalText(s)) return Variant::decimal(withScale(std::move(s), scale));
       }
       break;
@@ -306,8 +310,8 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
     case FieldType::Date:
     case FieldType::Time:
       if (storage == SQLITE_TEXT) {
-        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-        std::string_view s(p, static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+        const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(val));
+        std::string_view s(p, static_cast<size_t>(sqlite3_value_bytes(val)));
         DateTime dt;
         if (DateTime::parse(s, &dt)) return Variant(dt);
         if (t == FieldType::Time && DateTime::parse("1899-12-30 " + std::string(s), &dt))
@@ -316,9 +320,9 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
       break;
     case FieldType::Bytes:
       if (storage == SQLITE_BLOB) {
-        const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt, i));
+        const auto* p = static_cast<const char*>(sqlite3_value_blob(val));
         return Variant::bytes(
-            std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
+            std::string(p ? p : "", static_cast<size_t>(sqlite3_value_bytes(val))));
       }
       break;
     case FieldType::Dataset:
@@ -327,19 +331,18 @@ Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
   // The stored value does not read as the column's type: give it back as it is.
   switch (storage) {
     case SQLITE_INTEGER: {
-      const int64_t v = sqlite3_column_int64(stmt, i);
+      const int64_t v = sqlite3_value_int64(val);
       if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<int32_t>(v));
       return Variant(v);
     }
     case SQLITE_FLOAT:
-      return Variant(sqlite3_column_double(stmt, i));
+      return Variant(sqlite3_value_double(val));
     case SQLITE_BLOB: {
-      const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt, i));
-      return Variant::bytes(
-          std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
+      const auto* p = static_cast<const char*>(sqlite3_value_blob(val));
+      return Variant::bytes(std::string(p ? p : "", static_cast<size_t>(sqlite3_value_bytes(val))));
     }
     default:
-      return Variant(columnText(stmt, i));
+      return Variant(valueText(val));
   }
 }
 

@@ -216,7 +216,10 @@ bool PacketHandler::rowValue(Frame& f, Scalar s, int64_t i, double d, std::strin
         out = Variant(i != 0);
         return true;
       case Scalar::kString:
-        out = variantFromTypedText(text, fd, true);
+        if (fd.type == FieldType::String || fd.type == FieldType::Memo)
+          out.assignString(text);  // the common case, without a Variant in between
+        else
+          out = variantFromTypedText(text, fd, true);
         return true;
       case Scalar::kInt: {
         rapidjson::Value v(static_cast<int64_t>(i));
@@ -327,14 +330,14 @@ bool PacketHandler::StartArray() {
     case Kind::kRowList: {
       if (f.detailCount < 0)
         f.detailCount = static_cast<int>(datasetFieldIndexes(*f.fields).size());
-      DataRow r;
+      // Every row passes here: the row and its frame are built in place.
+      DataRow& r = f.rows->emplace_back();
       r.values.resize(f.fields->size());
       r.details.resize(static_cast<size_t>(f.detailCount));
-      f.rows->push_back(std::move(r));
-      Frame nf{Kind::kRow};
-      nf.fields = f.fields;
-      nf.row = &f.rows->back();
-      stack_.push_back(std::move(nf));
+      const std::vector<FieldDef>* fields = f.fields;
+      Frame& nf = stack_.emplace_back(Kind::kRow);  // f is not used after this
+      nf.fields = fields;
+      nf.row = &r;
       return true;
     }
     case Kind::kRow: {
@@ -402,9 +405,9 @@ bool PacketHandler::endContainer(bool object) {
     default:
       break;
   }
-  Frame done = std::move(stack_.back());
+  const Kind done = f.kind;
   stack_.pop_back();
-  if (done.kind == Kind::kRow && sink_) {
+  if (done == Kind::kRow && sink_) {
     Frame& parent = top();
     if (parent.topLevel) {
       sink_->onRow(std::move(parent.rows->back()));

@@ -28,10 +28,9 @@
 
 #include "platform/core/types.h"
 #include "platform/core/variant.h"
+#include "platform/packet/json_writer.h"
 
 namespace qz::provider {
-
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 // Malformed or mistyped JSON: the message says what and where.
 class CodecError : public std::runtime_error {

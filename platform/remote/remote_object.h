@@ -17,9 +17,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/packet/json_writer.h"
+
 namespace qz::remote {
 
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+using JsonWriter = provider::JsonWriter;
 
 // A failed call, as the wire reports it: {"code":1,"message":...,"data":
 // {"hresult":"0x8000FFFF","source":...,"interface":...}}. code is one of

@@ -81,6 +81,33 @@ TEST(CodecPacketTest, EveryValueTypeRoundTripsThroughBothReaders) {
   }
 }
 
+TEST(CodecPacketTest, WriterTextIsRapidjsonsByteForByte) {
+  const std::string texts[] = {"",
+                               "plain",
+                               "张三",
+                               "a\"b",
+                               "back\\slash",
+                               "\x1f end",
+                               std::string("\0z", 2),
+                               "\x7f\x20",
+                               std::string(40, 'q'),
+                               "tab\there"};
+  for (const std::string& t : texts) {
+    rapidjson::StringBuffer ours, theirs;
+    JsonWriter w(ours);
+    rapidjson::Writer<rapidjson::StringBuffer> r(theirs);
+    w.StartArray();
+    w.String(t.data(), static_cast<rapidjson::SizeType>(t.size()));
+    w.String(t.data(), static_cast<rapidjson::SizeType>(t.size()));
+    w.EndArray();
+    r.StartArray();
+    r.String(t.data(), static_cast<rapidjson::SizeType>(t.size()));
+    r.String(t.data(), static_cast<rapidjson::SizeType>(t.size()));
+    r.EndArray();
+    EXPECT_STREQ(ours.GetString(), theirs.GetString());
+  }
+}
+
 TEST(CodecPacketTest, NestedDetailsKeepTheirRowsPerMaster) {
   DataPacket p;
   FieldDef items = field("billitems", FieldType::Dataset);
