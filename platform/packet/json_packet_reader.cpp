@@ -216,10 +216,7 @@ bool PacketHandler::rowValue(Frame& f, Scalar s, int64_t i, double d, std::strin
         out = Variant(i != 0);
         return true;
       case Scalar::kString:
-        if (fd.type == FieldType::String || fd.type == FieldType::Memo)
-          out.assignString(text);  // the common case, without a Variant in between
-        else
-          out = variantFromTypedText(text, fd, true);
+        out = variantFromTypedText(text, fd, true);
         return true;
       case Scalar::kInt: {
         rapidjson::Value v(static_cast<int64_t>(i));
