@@ -15,8 +15,12 @@ void decodeRow(const PGresult* r, int row, const std::vector<PgDecode>& decode,
       (*out)[c] = Variant::null();
       continue;
     }
-    (*out)[c] =
-        pgDecodeValue(decode[c], std::string_view(PQgetvalue(r, row, c), PQgetlength(r, row, c)));
+    const std::string_view text(PQgetvalue(r, row, c), PQgetlength(r, row, c));
+    // Text goes into the string the row already holds (no new one per value).
+    if (decode[c] == PgDecode::Text)
+      (*out)[c].assignString(text);
+    else
+      (*out)[c] = pgDecodeValue(decode[c], text);
   }
 }
 
