@@ -161,9 +161,11 @@ EmbeddedSession::EmbeddedSession(std::string dataDir, std::string database, cons
   guard.db = nullptr;
   commandTimeout_ = commandTimeout;
   sqlite3_progress_handler(db_, 4000, &EmbeddedSession::progress, this);
+  cursors_->keepStatementsIn(&statements_);
 }
 
 EmbeddedSession::~EmbeddedSession() {
+  cursors_->keepStatementsIn(nullptr);  // a cursor still open finalizes its own
   statements_.clear();
   if (db_) {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -295,15 +297,30 @@ int64_t EmbeddedSession::execute(const std::string& sql, const std::vector<Param
 std::unique_ptr<Cursor> EmbeddedSession::query(const std::string& sql,
                                                const std::vector<Parameter>& binds) {
   DeadlineScope deadline(this);  // up to the first row
-  const char* tail = nullptr;
-  sqlite3_stmt* st = prepare(sql.c_str(), &tail, binds);
-  if (!st) return std::make_unique<RowSetCursor>(RowSet{});
-  for (const Token& t : lexSql(tail ? tail : "")) {
-    if (!t.trivia() && !t.isPunct(";")) {
+  // A query with parameters is the kind run again and again with other
+  // values (a lookup by key): its statement is kept when the cursor is
+  // done. Texts without parameters are mostly composed once, and would
+  // only push the kept statements of the writes out of the cache.
+  sqlite3_stmt* st = statements_.take(sql);
+  if (st) {
+    try {
+      bindAll(st, binds);
+    } catch (...) {
       sqlite3_finalize(st);
-      throw DbError("A query must be a single statement");
+      throw;
+    }
+  } else {
+    const char* tail = nullptr;
+    st = prepare(sql.c_str(), &tail, binds);
+    if (!st) return std::make_unique<RowSetCursor>(RowSet{});
+    for (const Token& t : lexSql(tail ? tail : "")) {
+      if (!t.trivia() && !t.isPunct(";")) {
+        sqlite3_finalize(st);
+        throw DbError("A query must be a single statement");
+      }
     }
   }
+  const bool keep = sqlite3_bind_parameter_count(st) > 0;
   if (!sqlite3_stmt_readonly(st)) {
     try {
       cursors_->detachAll();
@@ -312,7 +329,7 @@ std::unique_ptr<Cursor> EmbeddedSession::query(const std::string& sql,
       throw;
     }
   }
-  return std::make_unique<SqliteCursor>(db_, st, cursors_);
+  return std::make_unique<SqliteCursor>(db_, st, cursors_, keep ? sql : std::string());
 }
 
 std::vector<FieldDef> EmbeddedSession::tableFields(const std::string& table) {

@@ -2,6 +2,7 @@
 #include "platform/db/sqlite_cursor.h"
 
 #include "platform/db/connection_string.h"
+#include "platform/db/sqlite_statement_cache.h"
 #include "platform/db/sqlite_values.h"
 
 namespace qz::db {
@@ -45,8 +46,15 @@ void CursorRegistry::detachAll() {
   for (SqliteCursor* c : live_) c->detach();
 }
 
+void CursorRegistry::giveBack(const std::string& sql, sqlite3_stmt* st) {
+  if (statements_)
+    statements_->give(sql, st);
+  else
+    sqlite3_finalize(st);
+}
+
 SqliteCursor::SqliteCursor(sqlite3* db, sqlite3_stmt* stmt,
-                           std::shared_ptr<CursorRegistry> registry)
+                           std::shared_ptr<CursorRegistry> registry, std::string keepAs)
     : db_(db), stmt_(stmt) {
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) {
@@ -69,6 +77,10 @@ SqliteCursor::SqliteCursor(sqlite3* db, sqlite3_stmt* stmt,
   }
   row_.resize(n);
   if (done_) sqlite3_reset(stmt_);
+  if (registry && !keepAs.empty()) {
+    home_ = registry;
+    keepAs_ = std::move(keepAs);
+  }
   if (registry && !done_) {
     registry_ = std::move(registry);
     registry_->add(this);
@@ -77,7 +89,11 @@ SqliteCursor::SqliteCursor(sqlite3* db, sqlite3_stmt* stmt,
 
 SqliteCursor::~SqliteCursor() {
   if (registry_) registry_->remove(this);
-  if (stmt_) sqlite3_finalize(stmt_);
+  if (!stmt_) return;
+  if (home_)
+    home_->giveBack(keepAs_, stmt_);
+  else
+    sqlite3_finalize(stmt_);
 }
 
 void SqliteCursor::detach() {

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/db/connection.h"
@@ -13,6 +14,7 @@
 namespace qz::db {
 
 class SqliteCursor;
+class SqliteStatementCache;
 
 // The cursors of one connection that are still open. Before the connection
 // writes, they read their remaining rows into memory and give up their
@@ -26,8 +28,15 @@ class CursorRegistry {
   // Detaches every live cursor (see SqliteCursor::detach). Throws DbError.
   void detachAll();
 
+  // Where cursors hand back statements worth keeping; nullptr (the
+  // connection closing) makes them finalize their statements instead.
+  void keepStatementsIn(SqliteStatementCache* cache) { statements_ = cache; }
+  // Gives st, prepared from exactly sql, to the cache, or finalizes it.
+  void giveBack(const std::string& sql, sqlite3_stmt* st);
+
  private:
   std::vector<SqliteCursor*> live_;
+  SqliteStatementCache* statements_ = nullptr;
 };
 
 // Forward-only rows of one SQLite statement.
@@ -43,8 +52,11 @@ class SqliteCursor : public Cursor {
  public:
   // Takes ownership of stmt (prepared and bound, not yet stepped) and steps
   // the first row. Throws DbError on an engine failure (stmt finalized).
-  // registry, when given, holds the cursor while it lives.
-  SqliteCursor(sqlite3* db, sqlite3_stmt* stmt, std::shared_ptr<CursorRegistry> registry = nullptr);
+  // registry, when given, holds the cursor while it lives; with keepAs (the
+  // statement's text) the statement goes back to the registry's cache when
+  // the cursor is destroyed, to be run again without preparing it.
+  SqliteCursor(sqlite3* db, sqlite3_stmt* stmt, std::shared_ptr<CursorRegistry> registry = nullptr,
+               std::string keepAs = {});
   ~SqliteCursor() override;
   SqliteCursor(const SqliteCursor&) = delete;
   SqliteCursor& operator=(const SqliteCursor&) = delete;
@@ -71,7 +83,9 @@ class SqliteCursor : public Cursor {
   bool done_ = false;
   bool detached_ = false;  // rows come from buffer_
   std::deque<std::vector<Variant>> buffer_;
-  std::shared_ptr<CursorRegistry> registry_;
+  std::shared_ptr<CursorRegistry> registry_;  // set while registered (rows to read)
+  std::shared_ptr<CursorRegistry> home_;      // set when stmt_ goes back as keepAs_
+  std::string keepAs_;
 };
 
 // Rows held in memory.

@@ -107,6 +107,46 @@ TEST_P(RepeatedStatementTest, SchemaChangedBetweenRunsIsHonoured) {
   }
 }
 
+TEST_P(RepeatedStatementTest, QueryByKeyRunAgainSeesItsOwnValuesAndTheCurrentSchema) {
+  insert(1, Variant("x"));
+  insert(2, Variant("y"));
+  const char* lookup = "select b from t where a = :a";
+  auto byKey = [&](int a) {
+    ParamList p(1);
+    p[0].name = "a";
+    p[0].type = FieldType::Int32;
+    p[0].value = Variant(int32_t(a));
+    return conn_.query(lookup, p);
+  };
+  // Two cursors of the same text open at once, read in turn, then again.
+  auto one = byKey(1);
+  auto two = byKey(2);
+  ASSERT_TRUE(two->next());
+  ASSERT_TRUE(one->next());
+  EXPECT_EQ(one->row()[0].toText(), "x");
+  EXPECT_EQ(two->row()[0].toText(), "y");
+  one.reset();
+  two.reset();
+  for (int round = 0; round < 2; ++round) {
+    auto c = byKey(2);
+    ASSERT_TRUE(c->next());
+    EXPECT_EQ(c->row()[0].toText(), "y");
+    EXPECT_FALSE(c->next());
+  }
+  EXPECT_FALSE(byKey(9)->next());
+  // A cursor left half-read while the table is written to.
+  auto open = byKey(1);
+  insert(3, Variant("z"));
+  ASSERT_TRUE(open->next());
+  open.reset();
+  conn_.execute("drop table t");
+  conn_.execute("create table t (b varchar(10), a int primary key)");
+  insert(1, Variant("new"));
+  auto c = byKey(1);
+  ASSERT_TRUE(c->next());
+  EXPECT_EQ(c->row()[0].toText(), "new");
+}
+
 TEST_P(RepeatedStatementTest, ManyDifferentTextsAndAReopenedConnection) {
   // More distinct texts than any statement or translation cache keeps.
   for (int i = 0; i < 300; ++i) {
