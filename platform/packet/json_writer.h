@@ -25,7 +25,7 @@ class JsonWriter : public rapidjson::Writer<rapidjson::StringBuffer> {
     Prefix(rapidjson::kStringType);
     char* p = os_->Push(n + 2);
     p[0] = '"';
-    std::memcpy(p + 1, s, n);
+    if (n) std::memcpy(p + 1, s, n);  // an empty string's pointer may be null
     p[n + 1] = '"';
     return EndValue(true);
   }
