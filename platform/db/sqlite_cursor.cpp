@@ -77,21 +77,19 @@ SqliteCursor::SqliteCursor(sqlite3* db, sqlite3_stmt* stmt,
   }
   row_.resize(n);
   if (done_) sqlite3_reset(stmt_);
-  if (registry && !keepAs.empty()) {
-    home_ = registry;
-    keepAs_ = std::move(keepAs);
-  }
-  if (registry && !done_) {
-    registry_ = std::move(registry);
+  registry_ = std::move(registry);
+  if (registry_) keepAs_ = std::move(keepAs);
+  if (registry_ && !done_) {
     registry_->add(this);
+    registered_ = true;
   }
 }
 
 SqliteCursor::~SqliteCursor() {
-  if (registry_) registry_->remove(this);
+  if (registered_) registry_->remove(this);
   if (!stmt_) return;
-  if (home_)
-    home_->giveBack(keepAs_, stmt_);
+  if (!keepAs_.empty())
+    registry_->giveBack(keepAs_, stmt_);
   else
     sqlite3_finalize(stmt_);
 }
@@ -115,21 +113,7 @@ void SqliteCursor::detach() {
 
 void SqliteCursor::readRow() {
   const int n = static_cast<int>(types_.size());
-  for (int i = 0; i < n; ++i) {
-    const FieldType t = types_[i];
-    if (t == FieldType::String || t == FieldType::Memo) {
-      // The text goes into the string the row already holds (readColumn's
-      // reading of text, without a new string per value).
-      sqlite3_value* v = sqlite3_column_value(stmt_, i);
-      const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
-      if (p)
-        row_[i].assignString({p, static_cast<size_t>(sqlite3_value_bytes(v))});
-      else
-        row_[i] = Variant::null();
-      continue;
-    }
-    row_[i] = readColumn(stmt_, i, t, scales_[i]);
-  }
+  for (int i = 0; i < n; ++i) readColumnInto(stmt_, i, types_[i], scales_[i], &row_[i]);
 }
 
 bool SqliteCursor::next() {

@@ -83,9 +83,9 @@ class SqliteCursor : public Cursor {
   bool done_ = false;
   bool detached_ = false;  // rows come from buffer_
   std::deque<std::vector<Variant>> buffer_;
-  std::shared_ptr<CursorRegistry> registry_;  // set while registered (rows to read)
-  std::shared_ptr<CursorRegistry> home_;      // set when stmt_ goes back as keepAs_
-  std::string keepAs_;
+  std::shared_ptr<CursorRegistry> registry_;
+  bool registered_ = false;  // in registry_ (had rows left to read when made)
+  std::string keepAs_;       // non-empty: stmt_ goes back to registry_'s cache
 };
 
 // Rows held in memory.

@@ -230,14 +230,34 @@ void typeFromValue(sqlite3_stmt* stmt, int column, FieldDef* field) {
 // is read a few calls per column. (Connections are opened without SQLite's
 // mutexes and used by one thread at a time, so the unprotected value may
 // be read directly.)
+namespace {
+
+// A String or Memo column: any stored value reads as its text, only NULL
+// gives none. One call fewer per column than asking for the storage class
+// first; the text goes into the string *out already holds.
+void readTextInto(sqlite3_value* val, Variant* out) {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(val));
+  if (p)
+    out->assignString({p, static_cast<size_t>(sqlite3_value_bytes(val))});
+  else
+    *out = Variant::null();
+}
+
+}  // namespace
+
+void readColumnInto(sqlite3_stmt* stmt, int i, FieldType t, int scale, Variant* out) {
+  if (t == FieldType::String || t == FieldType::Memo)
+    readTextInto(sqlite3_column_value(stmt, i), out);
+  else
+    *out = readColumn(stmt, i, t, scale);
+}
+
 Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale) {
   sqlite3_value* val = sqlite3_column_value(stmt, i);
   if (t == FieldType::String || t == FieldType::Memo) {
-    // Any stored value reads as its text; only NULL gives no text. One
-    // call fewer per column than asking for the storage class first.
-    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(val));
-    if (!p) return Variant::null();
-    return Variant(std::string(p, static_cast<size_t>(sqlite3_value_bytes(val))));
+    Variant v;
+    readTextInto(val, &v);
+    return v;
   }
   const int storage = sqlite3_value_type(val);
   if (storage == SQLITE_NULL) return Variant::null();

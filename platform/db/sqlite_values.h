@@ -31,6 +31,9 @@ void typeFromValue(sqlite3_stmt* stmt, int column, FieldDef* field);
 // Variant::null(). Text that does not read as the field's type (a date-time
 // column holding other text) is returned as a String, so nothing is lost.
 Variant readColumn(sqlite3_stmt* stmt, int i, FieldType t, int scale);
+// The same into *out; text goes into the string *out already holds, so a
+// row buffer read row after row allocates nothing for short text.
+void readColumnInto(sqlite3_stmt* stmt, int i, FieldType t, int scale, Variant* out);
 
 // Binds p's value to marker index (1-based). Text values are converted to
 // the parameter's declared type when they read as one (a text "12" for an
