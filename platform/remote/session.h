@@ -51,6 +51,7 @@
 #include <rapidjson/stringbuffer.h>
 
 #include <asio.hpp>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -164,6 +165,12 @@ class Session : public std::enable_shared_from_this<Session> {
   bool mayComposeLocked() const;
   // Waits until the budget lets this connection compose more or it is dead.
   void waitToComposeLocked(std::unique_lock<std::mutex>& lock);
+  // Wakes the module thread (and any thread waiting for the budget).
+  void wakeModule();
+  // From the module thread, with lock held and nothing to do yet: gives the
+  // next request a moment to arrive before the thread sleeps. Returns with
+  // lock held again.
+  void lingerForWork(std::unique_lock<std::mutex>& lock);
 
   // On the strand.
   void onHandshake(const asio::error_code& ec);
@@ -200,6 +207,9 @@ class Session : public std::enable_shared_from_this<Session> {
 
   std::mutex mu_;
   std::condition_variable cv_;  // the module thread waits here for work
+  // Counts wakeModule() calls: a lingering module thread watches it without
+  // the mutex, so a wake-up finds it awake and costs no system call.
+  std::atomic<uint64_t> wakeups_{0};
   enum class State { kNoInstance, kCreating, kLive } state_ = State::kNoInstance;
   std::unique_ptr<Instance> instance_;
   std::deque<std::unique_ptr<Call>> queue_;
