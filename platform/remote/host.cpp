@@ -14,6 +14,7 @@
 #include "platform/log/server_log.h"
 #include "platform/packet/error_kinds.h"
 #include "platform/remote/host_core.h"
+#include "platform/remote/linger.h"
 #include "platform/remote/session.h"
 #include "platform/remote/tls_context.h"
 
@@ -162,7 +163,7 @@ void HostCore::start() {
   for (auto& a : acceptors_) acceptOn(*a);
   worker_ = std::thread([this] { workerMain(); });
   int n = std::max(1, options_.ioThreads);
-  for (int i = 0; i < n; ++i) ioThreads_.emplace_back([this] { io_.run(); });
+  for (int i = 0; i < n; ++i) ioThreads_.emplace_back([this] { runLingering(io_); });
 }
 
 void HostCore::acceptOn(asio::ip::tcp::acceptor& acceptor) {

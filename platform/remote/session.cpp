@@ -4,17 +4,16 @@
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
-#include <sched.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <thread>
 
 #include "platform/log/server_log.h"
 #include "platform/packet/partial_output.h"
+#include "platform/remote/linger.h"
 #include "platform/remote/tls_context.h"
 
 namespace qz::remote::detail {
@@ -576,24 +575,12 @@ void Session::wakeModule() {
   cv_.notify_all();
 }
 
-// A client posting one request after another sends the next one within tens
-// of microseconds of its answer. Parking the module thread in between and
-// waking it again costs more than many a request's own work: on a virtual
-// machine an idle CPU halts, and waking a thread there is an interrupt to
-// the host. So the thread first watches for a wake-up, yielding its CPU at
-// every turn (a runnable thread there is never held back, and the pause
-// instruction would make a virtual CPU exit to the host), and sleeps only
-// when none came within kLinger. Alone on one CPU there is nothing to gain.
+// See linger.h: the next request usually comes before sleeping would pay.
 void Session::lingerForWork(std::unique_lock<std::mutex>& lock) {
-  constexpr auto kLinger = std::chrono::microseconds(100);
-  static const bool manyCpus = std::thread::hardware_concurrency() > 1;
-  if (!manyCpus) return;
+  if (!lingerPays()) return;
   const uint64_t seen = wakeups_.load(std::memory_order_acquire);
   lock.unlock();
-  const auto until = std::chrono::steady_clock::now() + kLinger;
-  while (wakeups_.load(std::memory_order_acquire) == seen &&
-         std::chrono::steady_clock::now() < until)
-    sched_yield();
+  lingerUntil(kModuleLinger, [&] { return wakeups_.load(std::memory_order_acquire) != seen; });
   lock.lock();
 }
 

@@ -24,6 +24,7 @@
 
 #include "platform/core/ascii.h"
 #include "platform/log/server_log.h"
+#include "platform/remote/linger.h"
 #include "platform/remote/peer_certificate.h"
 #include "platform/remote/web_files.h"
 
@@ -165,7 +166,7 @@ class WebServer::Impl {
     }
     options_.listenFds.clear();
     for (auto& a : acceptors_) accept(*a);
-    thread_ = std::thread([this] { ioc_.run(); });
+    thread_ = std::thread([this] { runLingering(ioc_); });
   }
 
   void stop() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <asio.hpp>
 #include <atomic>
 #include <future>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 #include "platform/remote/host.h"
 #include "platform/remote/json_rpc.h"
 #include "platform/remote/line_framer.h"
+#include "platform/remote/linger.h"
 #include "platform/remote/socket_activation.h"
 
 namespace qz::remote {
@@ -235,6 +237,36 @@ TEST(HostedClassTest, FindsByNameProgIdOrClassIdWithOrWithoutBraces) {
   EXPECT_EQ(nullptr, findHostedClass(classes, "QzServer"));
   EXPECT_EQ(nullptr, findHostedClass(classes, ""));
   EXPECT_EQ(nullptr, findHostedClass(classes, "{}"));
+}
+
+// The I/O threads run their loop through runLingering: it must end as run()
+// does (out of work, or stopped while blocked or while lingering) and run
+// handlers posted from another thread in order, lingering or not.
+TEST(RunLingeringTest, EndsLikeRunAndRunsWhatOtherThreadsPost) {
+  {
+    asio::io_context io;
+    int ran = 0;
+    for (int i = 0; i < 3; ++i) asio::post(io, [&] { ++ran; });
+    runLingering(io);  // out of work: returns
+    EXPECT_EQ(3, ran);
+  }
+  asio::io_context io;
+  auto work = asio::make_work_guard(io);
+  std::vector<int> order;
+  std::thread loop([&] { runLingering(io); });
+  for (int i = 0; i < 40; ++i) {
+    asio::post(io, [&order, i] { order.push_back(i); });
+    // Every other handler after a pause longer than the linger, so that
+    // some find the thread lingering and some find it asleep.
+    if (i % 2) std::this_thread::sleep_for(std::chrono::microseconds(i % 4 == 1 ? 50 : 1000));
+  }
+  std::promise<void> last;
+  asio::post(io, [&] { last.set_value(); });
+  last.get_future().wait();
+  io.stop();  // the thread is lingering now, or about to block
+  loop.join();
+  ASSERT_EQ(40u, order.size());
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(i, order[i]);
 }
 
 }  // namespace
